@@ -1,7 +1,99 @@
-// Hooks between the parts of the simulation; not for product code or tests.
+// The simulation's kernel: objects, handle tables and the one lock that guards them.  Not for
+// product code or tests.
 #pragma once
 
-namespace winsim::detail {
+#include <chrono>
+#include <condition_variable>
+#include <exception>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "winsim/control.h"
+
+namespace winsim {
+
+// A kernel object.  Handles keep a count; when the last handle in any process is closed the
+// object hears of it (under the kernel lock), so pipes can tell their other end.
+struct Object {
+    virtual ~Object() = default;
+    virtual void LastHandleClosed() {}
+    int handle_count = 0;
+};
+
+struct HandleEntry {
+    std::shared_ptr<Object> object;
+    bool inherit = false;
+    // Made by the program's static initialisation in the test runner: every simulated process
+    // starts with these, as if that initialisation had run in it as well.
+    bool program_static = false;
+};
+
+struct Process {
+    std::map<uintptr_t, HandleEntry> handles;
+    uintptr_t next_handle = 4;
+    HANDLE std_handles[3] = {nullptr, nullptr, nullptr};
+    bool started = false;
+    bool ended = false;
+    ExitStatus status;
+    int live_threads = 0;
+    std::vector<std::thread> threads;
+};
+
+// Thrown to unwind a thread of a process that has ended.
+struct ThreadExit {};
+
+namespace detail {
+
+// The kernel lock guards every object, handle table and process; the condition is notified on
+// every change a blocked call may wait for.
+std::mutex& KernelLock();
+std::condition_variable& KernelChanged();
+
+// The calling thread's process: a simulated one, or the test runner's own.
+Process& CurrentProcess();
+
+// With the kernel lock held:
+HANDLE AddHandle(Process& process, std::shared_ptr<Object> object, bool inherit);
+std::shared_ptr<Object> LookupHandle(Process& process, HANDLE handle);
+template <class T>
+std::shared_ptr<T> Lookup(HANDLE handle) {
+    return std::dynamic_pointer_cast<T>(LookupHandle(CurrentProcess(), handle));
+}
+
+// Waits on the kernel condition until ready() or the deadline; a thread of an ended process is
+// unwound instead.  Returns ready().  While such a thread is already being unwound (destructors
+// of its frames run, which on Windows never would), nothing waits: the call gives up at once.
+template <class Ready>
+bool Block(
+    std::unique_lock<std::mutex>& lock, Ready ready,
+    std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max());
+void ThrowIfEnded(Process& process);
+// True for a thread of an ended process that is being unwound.
+bool Unwinding(Process& process);
+std::chrono::steady_clock::time_point DeadlineAfter(DWORD milliseconds);
+
 void ResetRegistry();
 void ResetEventLog();
-}  // namespace winsim::detail
+
+template <class Ready>
+bool Block(std::unique_lock<std::mutex>& lock, Ready ready,
+           std::chrono::steady_clock::time_point deadline) {
+    Process& self = CurrentProcess();
+    while (!ready()) {
+        if (Unwinding(self)) return false;
+        ThrowIfEnded(self);
+        if (deadline == std::chrono::steady_clock::time_point::max()) {
+            KernelChanged().wait(lock);
+        } else if (KernelChanged().wait_until(lock, deadline) == std::cv_status::timeout) {
+            if (!Unwinding(self)) ThrowIfEnded(self);
+            return ready();
+        }
+    }
+    return true;
+}
+
+}  // namespace detail
+}  // namespace winsim

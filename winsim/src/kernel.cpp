@@ -1,0 +1,632 @@
+// Handles, last error, processes and threads, events, critical sections, the clock, pipes and
+// the console query of the simulated Win32.
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <deque>
+#include <string>
+
+#include "internal.h"
+
+namespace winsim {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+thread_local DWORD t_last_error = 0;
+thread_local Process* t_process = nullptr;
+
+struct Event : Object {
+    bool manual_reset = true;
+    bool signalled = false;
+};
+
+struct SinkObject : Object {
+    std::shared_ptr<std::string> bytes = std::make_shared<std::string>();
+};
+
+struct ConsoleObject : Object {
+    DWORD mode = 0;
+    DWORD error = 0;
+    std::shared_ptr<std::string> screen;  // where written text goes, if anywhere
+};
+
+// An anonymous pipe: bytes in order, a capacity that makes writers wait, and the two ends.
+struct Pipe {
+    std::deque<char> bytes;
+    size_t capacity = 4096;
+    bool reader_open = true;
+    bool writer_open = true;
+};
+
+struct PipeEnd : Object {
+    std::shared_ptr<Pipe> pipe;
+    bool read_end = false;
+    void LastHandleClosed() override { (read_end ? pipe->reader_open : pipe->writer_open) = false; }
+};
+
+struct ProcessObject : Object {
+    std::shared_ptr<Process> process;
+};
+
+struct CriticalSectionRecord {
+    std::thread::id owner;
+    int depth = 0;
+};
+
+struct Fault {
+    std::string api;
+    DWORD error;
+    int skip;
+    int times;  // 0: for good
+};
+
+struct KernelState {
+    std::mutex lock;
+    std::condition_variable changed;
+    Process runner;  // the test runner's own process
+    std::vector<Fault> faults;
+    std::vector<DWORD> sleeps;
+    double time_scale = 1.0;
+    bool statics_done = false;
+    Clock::time_point boot = Clock::now();
+};
+
+KernelState& State() {
+    // Never destroyed: static objects of the programs may still use the simulation at exit.
+    static KernelState* state = new KernelState;
+    return *state;
+}
+
+void SetError(DWORD error) {
+    t_last_error = error;
+}
+
+// Takes a due fault under the kernel lock.
+bool TakeFaultLocked(const std::string& api, DWORD* error) {
+    auto& faults = State().faults;
+    for (auto it = faults.begin(); it != faults.end(); ++it) {
+        if (it->api != api) continue;
+        if (it->skip > 0) {
+            --it->skip;
+            return false;
+        }
+        *error = it->error;
+        if (it->times > 0 && --it->times == 0) faults.erase(it);
+        return true;
+    }
+    return false;
+}
+
+bool Faulted(const std::string& api) {
+    DWORD error;
+    if (!TakeFaultLocked(api, &error)) return false;
+    SetError(error);
+    return true;
+}
+
+void CloseEntry(HandleEntry& entry) {
+    if (--entry.object->handle_count == 0) entry.object->LastHandleClosed();
+}
+
+// Ends a process: the first end counts; its handles are closed as on Windows.
+void EndLocked(Process& process, DWORD code, bool crashed) {
+    if (process.ended) return;
+    process.ended = true;
+    process.status = {code, crashed};
+    for (auto& [value, entry] : process.handles) CloseEntry(entry);
+    process.handles.clear();
+    State().changed.notify_all();
+}
+
+[[noreturn]] void EndCurrent(DWORD code, bool crashed) {
+    {
+        std::lock_guard<std::mutex> guard(State().lock);
+        EndLocked(detail::CurrentProcess(), code, crashed);
+    }
+    throw ThreadExit{};
+}
+
+// An exception raised while a thread of an ended process is unwound goes nowhere.
+void RaiseInCurrent(DWORD code) {
+    if (detail::Unwinding(detail::CurrentProcess())) return;
+    EndCurrent(code, true);
+}
+
+// Runs one thread of a simulated process; every way out of it is accounted for.
+// The process outlives its threads: SimProcess waits for all of them before it lets go.
+void RunThread(Process& process, const std::function<void()>& body) {
+    t_process = &process;
+    bool crashed = false;
+    try {
+        body();
+    } catch (const ThreadExit&) {
+    } catch (...) {
+        // A C++ exception that nothing caught ends the process, as on Windows.
+        crashed = true;
+    }
+    std::lock_guard<std::mutex> guard(State().lock);
+    if (crashed) EndLocked(process, 0xE06D7363, true);
+    --process.live_threads;
+    State().changed.notify_all();
+}
+
+}  // namespace
+
+namespace detail {
+
+std::mutex& KernelLock() {
+    return State().lock;
+}
+std::condition_variable& KernelChanged() {
+    return State().changed;
+}
+
+Process& CurrentProcess() {
+    return t_process != nullptr ? *t_process : State().runner;
+}
+
+HANDLE AddHandle(Process& process, std::shared_ptr<Object> object, bool inherit) {
+    uintptr_t value = process.next_handle;
+    process.next_handle += 4;
+    ++object->handle_count;
+    bool program_static = &process == &State().runner && !State().statics_done;
+    process.handles[value] = HandleEntry{std::move(object), inherit, program_static};
+    return reinterpret_cast<HANDLE>(value);
+}
+
+std::shared_ptr<Object> LookupHandle(Process& process, HANDLE handle) {
+    auto it = process.handles.find(reinterpret_cast<uintptr_t>(handle));
+    return it == process.handles.end() ? nullptr : it->second.object;
+}
+
+bool Unwinding(Process& process) {
+    return process.ended && std::uncaught_exceptions() > 0;
+}
+
+void ThrowIfEnded(Process& process) {
+    if (process.ended) throw ThreadExit{};
+}
+
+Clock::time_point DeadlineAfter(DWORD milliseconds) {
+    if (milliseconds == INFINITE) return Clock::time_point::max();
+    auto real = std::chrono::duration<double, std::milli>(milliseconds / State().time_scale);
+    return Clock::now() + std::chrono::duration_cast<Clock::duration>(real);
+}
+
+}  // namespace detail
+
+using detail::AddHandle;
+using detail::Block;
+using detail::CurrentProcess;
+using detail::DeadlineAfter;
+using detail::Lookup;
+
+// ---- Simulated processes -------------------------------------------------------------------
+
+SimProcess::SimProcess() : process_(std::make_shared<Process>()) {
+    std::lock_guard<std::mutex> guard(State().lock);
+    Process& runner = State().runner;
+    for (auto& [value, entry] : runner.handles) {
+        if (!entry.program_static) continue;
+        ++entry.object->handle_count;
+        process_->handles[value] = entry;
+    }
+    process_->next_handle = runner.next_handle;
+}
+
+SimProcess::~SimProcess() {
+    {
+        std::lock_guard<std::mutex> guard(State().lock);
+        EndLocked(*process_, 0, false);
+    }
+    if (process_->started) Wait();
+}
+
+void SimProcess::SetStdHandle(DWORD which, HANDLE handle) {
+    std::lock_guard<std::mutex> guard(State().lock);
+    process_->std_handles[STD_INPUT_HANDLE - which] = handle;
+}
+
+void SimProcess::Start(std::function<int()> entry) {
+    std::lock_guard<std::mutex> guard(State().lock);
+    process_->started = true;
+    ++process_->live_threads;
+    Process* process = process_.get();
+    process_->threads.emplace_back([process, entry = std::move(entry)] {
+        RunThread(*process, [&] {
+            int code = entry();
+            // Returning from the entry routine ends the process with its value.
+            std::lock_guard<std::mutex> inner(State().lock);
+            EndLocked(*process, static_cast<DWORD>(code), false);
+        });
+    });
+}
+
+ExitStatus SimProcess::Wait() {
+    std::vector<std::thread> threads;
+    {
+        std::unique_lock<std::mutex> lock(State().lock);
+        State().changed.wait(lock, [&] { return process_->ended && process_->live_threads == 0; });
+        threads.swap(process_->threads);
+    }
+    for (auto& thread : threads) thread.join();
+    return process_->status;
+}
+
+bool SimProcess::HasEnded() const {
+    std::lock_guard<std::mutex> guard(State().lock);
+    return process_->ended;
+}
+
+ExitStatus RunProcess(std::function<int()> entry) {
+    SimProcess process;
+    process.Start(std::move(entry));
+    return process.Wait();
+}
+
+// ---- Test control --------------------------------------------------------------------------
+
+namespace test {
+
+void Reset() {
+    {
+        std::lock_guard<std::mutex> guard(State().lock);
+        State().faults.clear();
+        State().sleeps.clear();
+        State().time_scale = 1.0;
+    }
+    detail::ResetRegistry();
+    detail::ResetEventLog();
+}
+
+std::string Sink::Text() const {
+    std::lock_guard<std::mutex> guard(State().lock);
+    return *bytes_;
+}
+
+Sink MakeSink(SimProcess* in) {
+    auto object = std::make_shared<SinkObject>();
+    std::lock_guard<std::mutex> guard(State().lock);
+    Sink sink;
+    sink.bytes_ = object->bytes;
+    sink.handle_ = AddHandle(in ? *in->process() : CurrentProcess(), object, true);
+    return sink;
+}
+
+HANDLE MakeConsole(SimProcess* in, DWORD mode, DWORD error, HANDLE screen) {
+    auto object = std::make_shared<ConsoleObject>();
+    object->mode = mode;
+    object->error = error;
+    std::lock_guard<std::mutex> guard(State().lock);
+    Process& process = in ? *in->process() : CurrentProcess();
+    if (auto sink = std::dynamic_pointer_cast<SinkObject>(detail::LookupHandle(process, screen))) {
+        object->screen = sink->bytes;
+    }
+    return AddHandle(process, object, true);
+}
+
+void EndStaticInitialisation() {
+    std::lock_guard<std::mutex> guard(State().lock);
+    State().statics_done = true;
+}
+
+void SetTimeScale(double scale) {
+    std::lock_guard<std::mutex> guard(State().lock);
+    State().time_scale = scale > 0 ? scale : 1.0;
+}
+
+std::vector<DWORD> Sleeps() {
+    std::lock_guard<std::mutex> guard(State().lock);
+    return State().sleeps;
+}
+
+void FailCall(const std::string& api, DWORD error, int skip, int times) {
+    std::lock_guard<std::mutex> guard(State().lock);
+    State().faults.push_back(Fault{api, error, skip, times});
+}
+
+bool TakeFault(const std::string& api, DWORD* error) {
+    std::lock_guard<std::mutex> guard(State().lock);
+    return TakeFaultLocked(api, error);
+}
+
+}  // namespace test
+}  // namespace winsim
+
+using namespace winsim;
+
+// ---- Handles and errors --------------------------------------------------------------------
+
+DWORD GetLastError() {
+    return t_last_error;
+}
+void SetLastError(DWORD error) {
+    t_last_error = error;
+}
+
+HANDLE GetCurrentProcess() {
+    return reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1));
+}
+
+BOOL CloseHandle(HANDLE handle) {
+    std::lock_guard<std::mutex> guard(State().lock);
+    if (Faulted("CloseHandle")) return FALSE;
+    auto& handles = CurrentProcess().handles;
+    auto it = handles.find(reinterpret_cast<uintptr_t>(handle));
+    if (it == handles.end()) {
+        SetError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    CloseEntry(it->second);
+    handles.erase(it);
+    State().changed.notify_all();
+    return TRUE;
+}
+
+HANDLE GetStdHandle(DWORD which) {
+    if (which != STD_INPUT_HANDLE && which != STD_OUTPUT_HANDLE && which != STD_ERROR_HANDLE) {
+        SetError(ERROR_INVALID_HANDLE);
+        return INVALID_HANDLE_VALUE;
+    }
+    std::lock_guard<std::mutex> guard(State().lock);
+    return CurrentProcess().std_handles[STD_INPUT_HANDLE - which];
+}
+
+BOOL SetStdHandle(DWORD which, HANDLE handle) {
+    if (which != STD_INPUT_HANDLE && which != STD_OUTPUT_HANDLE && which != STD_ERROR_HANDLE) {
+        SetError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    std::lock_guard<std::mutex> guard(State().lock);
+    if (Faulted("SetStdHandle")) return FALSE;
+    CurrentProcess().std_handles[STD_INPUT_HANDLE - which] = handle;
+    return TRUE;
+}
+
+// ---- Files, pipes, console -----------------------------------------------------------------
+
+BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD length, LPDWORD written, LPOVERLAPPED) {
+    std::unique_lock<std::mutex> lock(State().lock);
+    if (written != nullptr) *written = 0;
+    if (Faulted("WriteFile")) return FALSE;
+    auto object = detail::LookupHandle(CurrentProcess(), file);
+    const char* bytes = static_cast<const char*>(buffer);
+    if (auto sink = std::dynamic_pointer_cast<SinkObject>(object)) {
+        sink->bytes->append(bytes, length);
+        if (written != nullptr) *written = length;
+        return TRUE;
+    }
+    if (auto console = std::dynamic_pointer_cast<ConsoleObject>(object)) {
+        if (console->screen) console->screen->append(bytes, length);
+        if (written != nullptr) *written = length;
+        return TRUE;
+    }
+    auto end = std::dynamic_pointer_cast<PipeEnd>(object);
+    if (!end || end->read_end) {
+        SetError(end ? ERROR_ACCESS_DENIED : ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    Pipe& pipe = *end->pipe;
+    DWORD done = 0;
+    while (done < length) {
+        Block(lock, [&] { return !pipe.reader_open || pipe.bytes.size() < pipe.capacity; });
+        if (!pipe.reader_open) {
+            SetError(ERROR_NO_DATA);
+            return FALSE;
+        }
+        while (done < length && pipe.bytes.size() < pipe.capacity)
+            pipe.bytes.push_back(bytes[done++]);
+        if (written != nullptr) *written = done;
+        State().changed.notify_all();
+    }
+    return TRUE;
+}
+
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD length, LPDWORD read, LPOVERLAPPED) {
+    std::unique_lock<std::mutex> lock(State().lock);
+    if (read != nullptr) *read = 0;
+    if (Faulted("ReadFile")) return FALSE;
+    auto end = Lookup<PipeEnd>(file);
+    if (!end || !end->read_end) {
+        SetError(end ? ERROR_ACCESS_DENIED : ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    Pipe& pipe = *end->pipe;
+    // A read waits for data; it ends with ERROR_BROKEN_PIPE when every writer has gone, and
+    // also when the reading handle is closed under it by another thread.
+    Block(lock, [&] { return !pipe.bytes.empty() || !pipe.writer_open || end->handle_count == 0; });
+    if (pipe.bytes.empty()) {
+        SetError(ERROR_BROKEN_PIPE);
+        return FALSE;
+    }
+    DWORD count = std::min<DWORD>(length, static_cast<DWORD>(pipe.bytes.size()));
+    std::copy_n(pipe.bytes.begin(), count, static_cast<char*>(buffer));
+    pipe.bytes.erase(pipe.bytes.begin(), pipe.bytes.begin() + count);
+    if (read != nullptr) *read = count;
+    State().changed.notify_all();
+    return TRUE;
+}
+
+BOOL CreatePipe(PHANDLE read_end, PHANDLE write_end, LPSECURITY_ATTRIBUTES attributes, DWORD size) {
+    std::lock_guard<std::mutex> guard(State().lock);
+    if (Faulted("CreatePipe")) return FALSE;
+    auto pipe = std::make_shared<Pipe>();
+    if (size != 0) pipe->capacity = size;
+    bool inherit = attributes != nullptr && attributes->bInheritHandle;
+    auto reader = std::make_shared<PipeEnd>();
+    reader->pipe = pipe;
+    reader->read_end = true;
+    auto writer = std::make_shared<PipeEnd>();
+    writer->pipe = pipe;
+    *read_end = AddHandle(CurrentProcess(), reader, inherit);
+    *write_end = AddHandle(CurrentProcess(), writer, inherit);
+    return TRUE;
+}
+
+BOOL GetConsoleMode(HANDLE console, LPDWORD mode) {
+    std::lock_guard<std::mutex> guard(State().lock);
+    if (Faulted("GetConsoleMode")) return FALSE;
+    auto object = Lookup<ConsoleObject>(console);
+    if (!object) {
+        SetError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (object->error != 0) {
+        SetError(object->error);
+        return FALSE;
+    }
+    *mode = object->mode;
+    return TRUE;
+}
+
+// ---- Events, waits, critical sections, clock, threads --------------------------------------
+
+HANDLE CreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL manual_reset, BOOL initial_state,
+                    LPCSTR) {
+    std::lock_guard<std::mutex> guard(State().lock);
+    if (Faulted("CreateEventA")) return nullptr;
+    auto event = std::make_shared<Event>();
+    event->manual_reset = manual_reset != FALSE;
+    event->signalled = initial_state != FALSE;
+    return AddHandle(CurrentProcess(), event, attributes != nullptr && attributes->bInheritHandle);
+}
+
+static BOOL SetEventState(HANDLE handle, bool signalled, const char* api) {
+    std::lock_guard<std::mutex> guard(State().lock);
+    if (Faulted(api)) return FALSE;
+    auto event = Lookup<Event>(handle);
+    if (!event) {
+        SetError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    event->signalled = signalled;
+    State().changed.notify_all();
+    return TRUE;
+}
+
+BOOL SetEvent(HANDLE event) {
+    return SetEventState(event, true, "SetEvent");
+}
+BOOL ResetEvent(HANDLE event) {
+    return SetEventState(event, false, "ResetEvent");
+}
+
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    std::unique_lock<std::mutex> lock(State().lock);
+    DWORD error;
+    if (TakeFaultLocked("WaitForSingleObject", &error)) {
+        SetError(error);
+        return WAIT_FAILED;
+    }
+    auto object = detail::LookupHandle(CurrentProcess(), handle);
+    auto deadline = DeadlineAfter(milliseconds);
+    if (auto event = std::dynamic_pointer_cast<Event>(object)) {
+        if (!Block(
+                lock, [&] { return event->signalled; }, deadline))
+            return WAIT_TIMEOUT;
+        if (!event->manual_reset) event->signalled = false;
+        return WAIT_OBJECT_0;
+    }
+    if (auto process = std::dynamic_pointer_cast<ProcessObject>(object)) {
+        Process& target = *process->process;
+        if (!Block(
+                lock, [&] { return target.ended; }, deadline))
+            return WAIT_TIMEOUT;
+        return WAIT_OBJECT_0;
+    }
+    SetError(ERROR_INVALID_HANDLE);
+    return WAIT_FAILED;
+}
+
+void InitializeCriticalSection(LPCRITICAL_SECTION section) {
+    section->impl = new CriticalSectionRecord;
+}
+
+void DeleteCriticalSection(LPCRITICAL_SECTION section) {
+    delete static_cast<CriticalSectionRecord*>(section->impl);
+    section->impl = nullptr;
+}
+
+void EnterCriticalSection(LPCRITICAL_SECTION section) {
+    auto* record = static_cast<CriticalSectionRecord*>(section->impl);
+    auto self = std::this_thread::get_id();
+    std::unique_lock<std::mutex> lock(State().lock);
+    if (!Block(lock, [&] { return record->depth == 0 || record->owner == self; })) return;
+    record->owner = self;
+    ++record->depth;
+}
+
+void LeaveCriticalSection(LPCRITICAL_SECTION section) {
+    auto* record = static_cast<CriticalSectionRecord*>(section->impl);
+    std::lock_guard<std::mutex> guard(State().lock);
+    if (record->owner == std::this_thread::get_id() && record->depth > 0 && --record->depth == 0) {
+        record->owner = std::thread::id();
+        State().changed.notify_all();
+    }
+}
+
+void Sleep(DWORD milliseconds) {
+    std::unique_lock<std::mutex> lock(State().lock);
+    State().sleeps.push_back(milliseconds);
+    auto deadline = DeadlineAfter(milliseconds);
+    Block(
+        lock, [] { return false; }, deadline);
+}
+
+DWORD GetTickCount() {
+    std::lock_guard<std::mutex> guard(State().lock);
+    auto elapsed = std::chrono::duration<double, std::milli>(Clock::now() - State().boot);
+    return static_cast<DWORD>(static_cast<uint64_t>(elapsed.count() * State().time_scale));
+}
+
+uintptr_t _beginthread(void(__cdecl* start)(void*), unsigned, void* argument) {
+    std::lock_guard<std::mutex> guard(State().lock);
+    DWORD error;
+    if (TakeFaultLocked("_beginthread", &error)) {
+        errno = static_cast<int>(error);
+        return static_cast<uintptr_t>(-1);
+    }
+    Process& current = CurrentProcess();
+    if (&current == &State().runner) {
+        // Threads of the test runner's own process are plain threads that nothing joins.
+        std::thread([start, argument] { start(argument); }).detach();
+        return 1;
+    }
+    detail::ThrowIfEnded(current);
+    ++current.live_threads;
+    current.threads.emplace_back(
+        [&current, start, argument] { RunThread(current, [&] { start(argument); }); });
+    return 1;
+}
+
+// ---- Ending a program ----------------------------------------------------------------------
+
+void ExitProcess(UINT exit_code) {
+    EndCurrent(exit_code, false);
+}
+
+void RaiseException(DWORD code, DWORD, DWORD, const ULONG_PTR*) {
+    RaiseInCurrent(code);
+}
+
+void DebugBreak() {
+    RaiseInCurrent(EXCEPTION_BREAKPOINT);
+}
+
+// ---- Strings -------------------------------------------------------------------------------
+
+int lstrcmpiA(LPCSTR a, LPCSTR b) {
+    for (;; ++a, ++b) {
+        int ca = std::tolower(static_cast<unsigned char>(*a));
+        int cb = std::tolower(static_cast<unsigned char>(*b));
+        if (ca != cb) return ca < cb ? -1 : 1;
+        if (ca == 0) return 0;
+    }
+}
+
+int lstrlenA(LPCSTR text) {
+    return text == nullptr ? 0 : static_cast<int>(std::strlen(text));
+}
