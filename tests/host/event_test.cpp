@@ -1,0 +1,165 @@
+// Event objects and thread start.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "ZEVENT.h"
+#include "winsim/control.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+class EventTest : public testing::Test {
+  protected:
+    void SetUp() override { winsim::test::Reset(); }
+};
+
+TEST_F(EventTest, StartsClearAndMirrorsSetAndReset) {
+    EventObject event;
+    EXPECT_EQ(event.IsSet(), 0);
+    event.Set();
+    event.Set();
+    EXPECT_EQ(event.IsSet(), 1);  // a flag, not a counter
+    event.Reset();
+    EXPECT_EQ(event.IsSet(), 0);
+    event.Reset();
+    EXPECT_EQ(event.IsSet(), 0);
+}
+
+TEST_F(EventTest, WaitOnASetEventReturnsEveryTimeUntilReset) {
+    EventObject event;
+    event.Set();
+    for (int i = 0; i < 3; ++i) event.Wait();
+    EXPECT_EQ(event.IsSet(), 1);
+}
+
+TEST_F(EventTest, WaitTimeoutReturnsAfterTheTimeWhenClearAndAtOnceWhenSet) {
+    winsim::test::SetTimeScale(100);
+    EventObject event;
+    auto start = std::chrono::steady_clock::now();
+    event.WaitTimeout(2000);  // 20 ms of real time
+    auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, 19ms);
+    EXPECT_LT(waited, 5s);
+
+    event.Set();
+    start = std::chrono::steady_clock::now();
+    event.WaitTimeout(1000000);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+}
+
+TEST_F(EventTest, SetReleasesAWaiterOnAnotherThread) {
+    EventObject event;
+    std::atomic<bool> passed{false};
+    std::thread waiter([&] {
+        event.Wait();
+        passed = true;
+    });
+    std::this_thread::sleep_for(10ms);
+    EXPECT_FALSE(passed);
+    event.Set();
+    waiter.join();
+    EXPECT_TRUE(passed);
+}
+
+TEST_F(EventTest, ConcurrentSetResetAndIsSetKeepFlagAndEventInStep) {
+    EventObject event;
+    std::atomic<bool> stop{false};
+    std::thread reader([&] {
+        while (!stop) {
+            int state = event.IsSet();
+            ASSERT_TRUE(state == 0 || state == 1);
+        }
+    });
+    std::thread setter([&] {
+        for (int i = 0; i < 2000; ++i) event.Set();
+    });
+    for (int i = 0; i < 2000; ++i) event.Reset();
+    setter.join();
+    event.Set();
+    event.Wait();  // the flag says set, so the event must be signalled too
+    stop = true;
+    reader.join();
+    EXPECT_EQ(event.IsSet(), 1);
+}
+
+TEST_F(EventTest, StaticObjectsExistBeforeTheTestsRun) {
+    g_output_gate.Set();
+    g_output_gate.Wait();
+    g_output_gate.Reset();
+    g_screen_lock.Enter();
+    g_mirror_wake_up.Set();
+    g_mirror_wake_up.Reset();
+    g_screen_lock.Leave();
+    EXPECT_EQ(g_output_gate.IsSet(), 0);
+}
+
+TEST_F(EventTest, FailedCreationIsFatal) {
+    winsim::test::FailCall("CreateEventA", ERROR_NOT_ENOUGH_MEMORY);
+    auto status = winsim::RunProcess([] {
+        EventObject event;
+        return 0;
+    });
+    EXPECT_EQ(status.code, 1u);
+    EXPECT_FALSE(status.crashed);
+    auto log = winsim::test::EventLog();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].strings[0], "Could not create Event, err=8.\n");
+}
+
+TEST_F(EventTest, FailedSystemCallIsAnAssertionInItsModule) {
+    auto status = winsim::RunProcess([] {
+        EventObject event;
+        winsim::test::FailCall("WaitForSingleObject", ERROR_INVALID_HANDLE);
+        SetLastError(ERROR_INVALID_HANDLE);
+        event.Wait();
+        return 0;
+    });
+    EXPECT_TRUE(status.crashed);
+    EXPECT_EQ(status.code, EXCEPTION_ACCESS_VIOLATION);
+    auto log = winsim::test::EventLog();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].strings[0].rfind("Assertion failed in file: ZEVENT.cpp at line ", 0), 0u);
+    EXPECT_NE(log[0].strings[0].find("Last error= 6\n"), std::string::npos);
+}
+
+struct ThreadProbe {
+    EventObject done;
+    int seen = 0;
+};
+
+void __cdecl Probe(void* argument) {
+    auto* probe = static_cast<ThreadProbe*>(argument);
+    probe->seen = 42;
+    probe->done.Set();
+}
+
+TEST_F(EventTest, StartThreadRunsTheRoutineWithItsArgument) {
+    auto status = winsim::RunProcess([] {
+        ThreadProbe probe;  // its event belongs to the process that waits on it
+        StartThread(Probe, &probe, 0);
+        probe.done.Wait();
+        return probe.seen;
+    });
+    EXPECT_EQ(status.code, 42u);
+}
+
+TEST_F(EventTest, FailedThreadStartIsFatalWithTheErrorNumber) {
+    winsim::test::FailCall("_beginthread", 11 /* EAGAIN */);
+    bool returned = false;
+    auto status = winsim::RunProcess([&] {
+        StartThread(Probe, nullptr, 0);
+        returned = true;
+        return 0;
+    });
+    EXPECT_FALSE(returned);
+    EXPECT_EQ(status.code, 1u);
+    auto log = winsim::test::EventLog();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].strings[0], "Could not create thread: 11\n");
+}
+
+}  // namespace
