@@ -1,0 +1,21 @@
+#!/bin/sh
+# Builds every preset and runs every test: host (plain, AddressSanitizer with
+# UndefinedBehaviorSanitizer, ThreadSanitizer for the threaded tests) and the Windows programs
+# under Wine inside one X display.  Fails when any build or test fails.
+set -u
+cd "$(dirname "$0")/.."
+sh tools/install-deps.sh || exit 1
+status=0
+for preset in host-debug host-asan host-tsan windows; do
+    echo "=== $preset"
+    cmake --preset "$preset" >/dev/null || { status=1; continue; }
+    cmake --build --preset "$preset" || { status=1; continue; }
+    if [ "$preset" = windows ]; then
+        # One display for the whole run: the first wine process must see it.
+        xvfb-run -a ctest --preset "$preset" || status=1
+    else
+        ctest --preset "$preset" -j2 || status=1
+    fi
+done
+[ $status -eq 0 ] && echo "=== all tests passed" || echo "=== some tests FAILED"
+exit $status
