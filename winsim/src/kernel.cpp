@@ -51,10 +51,11 @@ struct ProcessObject : Object {
     std::shared_ptr<Process> process;
 };
 
-struct CriticalSectionRecord {
-    std::thread::id owner;
-    int depth = 0;
-};
+// Identifies the calling thread for critical sections.
+thread_local char t_thread_tag;
+uintptr_t ThreadTag() {
+    return reinterpret_cast<uintptr_t>(&t_thread_tag);
+}
 
 struct Fault {
     std::string api;
@@ -542,28 +543,26 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
 }
 
 void InitializeCriticalSection(LPCRITICAL_SECTION section) {
-    section->impl = new CriticalSectionRecord;
+    section->owner = 0;
+    section->depth = 0;
 }
 
 void DeleteCriticalSection(LPCRITICAL_SECTION section) {
-    delete static_cast<CriticalSectionRecord*>(section->impl);
-    section->impl = nullptr;
+    section->depth = 0;
 }
 
 void EnterCriticalSection(LPCRITICAL_SECTION section) {
-    auto* record = static_cast<CriticalSectionRecord*>(section->impl);
-    auto self = std::this_thread::get_id();
+    uintptr_t self = ThreadTag();
     std::unique_lock<std::mutex> lock(State().lock);
-    if (!Block(lock, [&] { return record->depth == 0 || record->owner == self; })) return;
-    record->owner = self;
-    ++record->depth;
+    if (!Block(lock, [&] { return section->depth == 0 || section->owner == self; })) return;
+    section->owner = self;
+    ++section->depth;
 }
 
 void LeaveCriticalSection(LPCRITICAL_SECTION section) {
-    auto* record = static_cast<CriticalSectionRecord*>(section->impl);
     std::lock_guard<std::mutex> guard(State().lock);
-    if (record->owner == std::this_thread::get_id() && record->depth > 0 && --record->depth == 0) {
-        record->owner = std::thread::id();
+    if (section->owner == ThreadTag() && section->depth > 0 && --section->depth == 0) {
+        section->owner = 0;
         State().changed.notify_all();
     }
 }

@@ -106,9 +106,11 @@ typedef struct _SECURITY_ATTRIBUTES {
 
 typedef struct _OVERLAPPED OVERLAPPED, *LPOVERLAPPED;
 
-// The simulation keeps its own lock record behind the one pointer.
+// The owning thread and its recursion depth; kept inline, so a lock abandoned by a thread that
+// ends leaves nothing allocated behind.
 typedef struct _RTL_CRITICAL_SECTION {
-    void* impl;
+    uintptr_t owner;
+    LONG depth;
 } CRITICAL_SECTION, *LPCRITICAL_SECTION;
 
 // Handles and errors
