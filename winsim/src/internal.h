@@ -5,8 +5,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <exception>
+#include <functional>
 #include <map>
 #include <memory>
+#include <string>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -31,7 +33,10 @@ struct HandleEntry {
     bool program_static = false;
 };
 
+struct ServiceState;
+
 struct Process {
+    DWORD id = 0;
     std::map<uintptr_t, HandleEntry> handles;
     uintptr_t next_handle = 4;
     HANDLE std_handles[3] = {nullptr, nullptr, nullptr};
@@ -40,10 +45,21 @@ struct Process {
     ExitStatus status;
     int live_threads = 0;
     std::vector<std::thread> threads;
+    // Environment block (names compared without regard to case), directory and error mode.
+    std::vector<std::pair<std::string, std::string>> environment;
+    std::string current_directory = "C:\\windows";
+    UINT error_mode = 0;
+    // Set when the process runs as a service (test::StartAsService).
+    std::shared_ptr<ServiceState> service;
 };
 
 // Thrown to unwind a thread of a process that has ended.
 struct ThreadExit {};
+
+// A handle to a process.
+struct ProcessObject : Object {
+    std::shared_ptr<Process> process;
+};
 
 namespace detail {
 
@@ -71,12 +87,27 @@ bool Block(
     std::unique_lock<std::mutex>& lock, Ready ready,
     std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max());
 void ThrowIfEnded(Process& process);
+// Takes a fault that is due for api (see test::FailCall) with the kernel lock held.
+bool TakeFaultLocked(const std::string& api, DWORD* error);
 // True for a thread of an ended process that is being unwound.
 bool Unwinding(Process& process);
 std::chrono::steady_clock::time_point DeadlineAfter(DWORD milliseconds);
 
+// Processes.  A new process gets an id and the program's static handles (see
+// test::EndStaticInitialisation); processes are found by id while they live.
+std::shared_ptr<Process> NewProcess();
+std::shared_ptr<Process> FindProcess(DWORD id);
+Process& RunnerProcess();
+// Runs body on a new thread of the process (kernel lock held by the caller).
+void StartThreadLocked(Process& process, std::function<void()> body);
+void EndProcessLocked(Process& process, DWORD code, bool crashed);
+// Waits for the process's end and joins its threads (kernel lock not held).
+ExitStatus WaitProcess(Process& process);
+
 void ResetRegistry();
+void ResetProcesses();
 void ResetEventLog();
+void ResetAccounts();
 
 template <class Ready>
 bool Block(std::unique_lock<std::mutex>& lock, Ready ready,

@@ -47,10 +47,6 @@ struct PipeEnd : Object {
     void LastHandleClosed() override { (read_end ? pipe->reader_open : pipe->writer_open) = false; }
 };
 
-struct ProcessObject : Object {
-    std::shared_ptr<Process> process;
-};
-
 // Identifies the calling thread for critical sections.
 thread_local char t_thread_tag;
 uintptr_t ThreadTag() {
@@ -72,12 +68,18 @@ struct KernelState {
     std::vector<DWORD> sleeps;
     double time_scale = 1.0;
     bool statics_done = false;
+    DWORD next_process_id = 0x100;
+    std::map<DWORD, std::weak_ptr<Process>> processes;
     Clock::time_point boot = Clock::now();
 };
 
 KernelState& State() {
     // Never destroyed: static objects of the programs may still use the simulation at exit.
-    static KernelState* state = new KernelState;
+    static KernelState* state = [] {
+        auto* made = new KernelState;
+        made->runner.id = 4;
+        return made;
+    }();
     return *state;
 }
 
@@ -86,7 +88,7 @@ void SetError(DWORD error) {
 }
 
 // Takes a due fault under the kernel lock.
-bool TakeFaultLocked(const std::string& api, DWORD* error) {
+bool TakeFaultUnderLock(const std::string& api, DWORD* error) {
     auto& faults = State().faults;
     for (auto it = faults.begin(); it != faults.end(); ++it) {
         if (it->api != api) continue;
@@ -103,7 +105,7 @@ bool TakeFaultLocked(const std::string& api, DWORD* error) {
 
 bool Faulted(const std::string& api) {
     DWORD error;
-    if (!TakeFaultLocked(api, &error)) return false;
+    if (!TakeFaultUnderLock(api, &error)) return false;
     SetError(error);
     return true;
 }
@@ -158,6 +160,60 @@ void RunThread(Process& process, const std::function<void()>& body) {
 
 namespace detail {
 
+std::shared_ptr<Process> NewProcess() {
+    auto process = std::make_shared<Process>();
+    std::lock_guard<std::mutex> guard(State().lock);
+    Process& runner = State().runner;
+    for (auto& [value, entry] : runner.handles) {
+        if (!entry.program_static) continue;
+        ++entry.object->handle_count;
+        process->handles[value] = entry;
+    }
+    process->next_handle = runner.next_handle;
+    process->environment = runner.environment;
+    process->id = State().next_process_id += 4;
+    State().processes[process->id] = process;
+    return process;
+}
+
+std::shared_ptr<Process> FindProcess(DWORD id) {
+    if (id == State().runner.id) {
+        return std::shared_ptr<Process>(std::shared_ptr<Process>(), &State().runner);
+    }
+    auto it = State().processes.find(id);
+    if (it == State().processes.end()) return nullptr;
+    auto process = it->second.lock();
+    return process && !process->ended ? process : nullptr;
+}
+
+Process& RunnerProcess() {
+    return State().runner;
+}
+
+void StartThreadLocked(Process& process, std::function<void()> body) {
+    ++process.live_threads;
+    process.threads.emplace_back([&process, body = std::move(body)] { RunThread(process, body); });
+}
+
+void EndProcessLocked(Process& process, DWORD code, bool crashed) {
+    EndLocked(process, code, crashed);
+}
+
+ExitStatus WaitProcess(Process& process) {
+    std::vector<std::thread> threads;
+    {
+        std::unique_lock<std::mutex> lock(State().lock);
+        State().changed.wait(lock, [&] { return process.ended && process.live_threads == 0; });
+        threads.swap(process.threads);
+    }
+    for (auto& thread : threads) thread.join();
+    return process.status;
+}
+
+bool TakeFaultLocked(const std::string& api, DWORD* error) {
+    return TakeFaultUnderLock(api, error);
+}
+
 std::mutex& KernelLock() {
     return State().lock;
 }
@@ -207,16 +263,7 @@ using detail::Lookup;
 
 // ---- Simulated processes -------------------------------------------------------------------
 
-SimProcess::SimProcess() : process_(std::make_shared<Process>()) {
-    std::lock_guard<std::mutex> guard(State().lock);
-    Process& runner = State().runner;
-    for (auto& [value, entry] : runner.handles) {
-        if (!entry.program_static) continue;
-        ++entry.object->handle_count;
-        process_->handles[value] = entry;
-    }
-    process_->next_handle = runner.next_handle;
-}
+SimProcess::SimProcess() : process_(detail::NewProcess()) {}
 
 SimProcess::~SimProcess() {
     {
@@ -234,27 +281,17 @@ void SimProcess::SetStdHandle(DWORD which, HANDLE handle) {
 void SimProcess::Start(std::function<int()> entry) {
     std::lock_guard<std::mutex> guard(State().lock);
     process_->started = true;
-    ++process_->live_threads;
     Process* process = process_.get();
-    process_->threads.emplace_back([process, entry = std::move(entry)] {
-        RunThread(*process, [&] {
-            int code = entry();
-            // Returning from the entry routine ends the process with its value.
-            std::lock_guard<std::mutex> inner(State().lock);
-            EndLocked(*process, static_cast<DWORD>(code), false);
-        });
+    detail::StartThreadLocked(*process, [process, entry = std::move(entry)] {
+        int code = entry();
+        // Returning from the entry routine ends the process with its value.
+        std::lock_guard<std::mutex> inner(State().lock);
+        EndLocked(*process, static_cast<DWORD>(code), false);
     });
 }
 
 ExitStatus SimProcess::Wait() {
-    std::vector<std::thread> threads;
-    {
-        std::unique_lock<std::mutex> lock(State().lock);
-        State().changed.wait(lock, [&] { return process_->ended && process_->live_threads == 0; });
-        threads.swap(process_->threads);
-    }
-    for (auto& thread : threads) thread.join();
-    return process_->status;
+    return detail::WaitProcess(*process_);
 }
 
 bool SimProcess::HasEnded() const {
@@ -279,8 +316,10 @@ void Reset() {
         State().sleeps.clear();
         State().time_scale = 1.0;
     }
+    detail::ResetProcesses();
     detail::ResetRegistry();
     detail::ResetEventLog();
+    detail::ResetAccounts();
 }
 
 std::string Sink::Text() const {
@@ -331,7 +370,7 @@ void FailCall(const std::string& api, DWORD error, int skip, int times) {
 
 bool TakeFault(const std::string& api, DWORD* error) {
     std::lock_guard<std::mutex> guard(State().lock);
-    return TakeFaultLocked(api, error);
+    return TakeFaultUnderLock(api, error);
 }
 
 }  // namespace test
@@ -518,7 +557,7 @@ BOOL ResetEvent(HANDLE event) {
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     std::unique_lock<std::mutex> lock(State().lock);
     DWORD error;
-    if (TakeFaultLocked("WaitForSingleObject", &error)) {
+    if (TakeFaultUnderLock("WaitForSingleObject", &error)) {
         SetError(error);
         return WAIT_FAILED;
     }
@@ -584,7 +623,7 @@ DWORD GetTickCount() {
 uintptr_t _beginthread(void(__cdecl* start)(void*), unsigned, void* argument) {
     std::lock_guard<std::mutex> guard(State().lock);
     DWORD error;
-    if (TakeFaultLocked("_beginthread", &error)) {
+    if (TakeFaultUnderLock("_beginthread", &error)) {
         errno = static_cast<int>(error);
         return static_cast<uintptr_t>(-1);
     }
@@ -595,9 +634,7 @@ uintptr_t _beginthread(void(__cdecl* start)(void*), unsigned, void* argument) {
         return 1;
     }
     detail::ThrowIfEnded(current);
-    ++current.live_threads;
-    current.threads.emplace_back(
-        [&current, start, argument] { RunThread(current, [&] { start(argument); }); });
+    detail::StartThreadLocked(current, [start, argument] { start(argument); });
     return 1;
 }
 

@@ -107,5 +107,88 @@ bool RegKeyExists(HKEY root, const std::string& path);
 std::string RegSz(const std::string& text);  // the text and its terminating zero
 std::string RegDword(DWORD value);           // four bytes, little-endian
 
+// Accounts.  After Reset the computer is "WORKSTATION"; its database knows the local account
+// WORKSTATION\user (kDefaultUserSid, home directory "C:\Users\user"), which every process runs
+// as, and NT AUTHORITY\SYSTEM (S-1-5-18); no domain has a domain controller.
+constexpr char kDefaultUserSid[] = "S-1-5-21-1004336348-1177238915-682003330-1000";
+// The binary form of a SID text "S-1-<authority>-<sub>-..."; the authority may take up to 48
+// bits.  Empty when the text is no SID.
+std::vector<BYTE> MakeSid(const std::string& text);
+// Adds an account.  The domain kLocalDomain stands for the computer's own name, whatever it is
+// when the account is asked for.  An empty home directory leaves usri3_home_dir empty.
+constexpr char kLocalDomain[] = ".";
+void AddAccount(const std::string& domain, const std::string& name, const std::string& sid_text,
+                const std::string& home_dir);
+// The user in every process's token.
+void SetProcessUser(const std::string& sid_text);
+void SetComputerName(const std::string& name);
+// NetGetDCName for `domain` answers `dc_name` (for example "\\DC1"), or fails with `error`
+// when that is non-zero.  Domains without an entry give NERR_DCNotFound.  A domain controller
+// serves the accounts of its domain; a machine "\\X" that is none serves those of domain X.
+void SetDomainController(const std::string& domain, const std::string& dc_name, DWORD error = 0);
+// How often the named account or network API has been called since Reset.
+int CallCount(const std::string& api);
+// The requests made of the network API since Reset, in order and in 8-bit text:
+// "NetGetDCName(<domain>)" and "NetUserGetInfo(<server>, <user>)", a null server shown empty.
+std::vector<std::string> NetRequests();
+// Network buffers handed out and not freed yet.
+int OpenNetBuffers();
+
+}  // namespace test
+}  // namespace winsim
+
+namespace winsim {
+namespace test {
+
+// Processes, files and services.
+
+// A program that CreateProcessA can start, found by the base name of the command line's first
+// word without ".exe" (for example "cmd").  It runs as the new process's entry routine.
+using Program = std::function<int(const std::string& command_line)>;
+void RegisterProgram(const std::string& name, Program program);
+
+// What CreateProcessA was given, in order of the calls that succeeded.
+struct CreatedProcess {
+    std::string command_line;
+    bool inherit_handles;
+    DWORD flags;
+    STARTUPINFOA startup;  // the handles in it are values in the creating process
+    std::vector<std::pair<std::string, std::string>> environment;
+    std::string current_directory;
+    UINT error_mode;
+    DWORD process_id;
+};
+std::vector<CreatedProcess> CreatedProcesses();
+// Waits until every process started by CreateProcessA has ended.
+void WaitForCreatedProcesses();
+
+// The simulated file system: directories that exist and files that can be opened.  "C:\",
+// "C:\windows" and "C:\windows\system32" always exist.
+void AddDirectory(const std::string& path);
+void AddFile(const std::string& path);
+
+// The value of a simulated process's environment variable, or null when it has none.
+std::unique_ptr<std::string> EnvironmentOf(SimProcess& process, const std::string& name);
+std::string CurrentDirectoryOf(SimProcess& process);
+DWORD ProcessIdOf(SimProcess& process);
+// The object a handle of one process refers to, to compare handles of different processes.
+const void* ObjectOf(SimProcess& process, HANDLE handle);
+bool HandleIsInheritable(SimProcess& process, HANDLE handle);
+
+// Services.  Starts the process as the service control manager starts an own-process service:
+// StartServiceCtrlDispatcherA then connects and runs the table's service entry on a thread of
+// its own with argv[0] = service_name followed by the start arguments.
+void StartAsService(SimProcess& process, const std::string& service_name,
+                    const std::vector<std::string>& arguments, std::function<int()> entry);
+std::vector<SERVICE_STATUS> ServiceStatuses(SimProcess& process);
+std::string ServiceHandlerName(SimProcess& process);
+// Sends a control to the service's handler, which runs on the dispatcher's thread; returns when
+// the handler has returned.  False when no handler is registered.
+bool SendControl(SimProcess& process, DWORD control);
+// Called on the reporting thread right after each status report, before SetServiceStatus
+// returns (for example to send a control while the service is starting).  Set it before
+// StartAsService to see every report.
+void OnServiceStatus(SimProcess& process, std::function<void(const SERVICE_STATUS&)> hook);
+
 }  // namespace test
 }  // namespace winsim

@@ -37,6 +37,12 @@ typedef BOOL* LPBOOL;
 typedef HANDLE* PHANDLE;
 typedef void* PSID;
 typedef LONG LSTATUS;
+typedef unsigned char UCHAR;
+typedef UCHAR* PUCHAR;
+typedef DWORD* PDWORD;
+typedef WCHAR* LPWSTR;
+typedef const WCHAR* LPCWSTR;
+typedef DWORD NET_API_STATUS;
 
 struct HKEY__ {
     int unused;
@@ -77,6 +83,12 @@ typedef HKEY* PHKEY;
 #define ERROR_CANTOPEN 1011L
 #define ERROR_CANTREAD 1012L
 #define ERROR_KEY_DELETED 1018L
+#define ERROR_BUFFER_OVERFLOW 111L
+#define ERROR_NONE_MAPPED 1332L
+
+#define NERR_Success 0
+#define NERR_UserNotFound 2221
+#define NERR_DCNotFound 2453
 
 #define EXCEPTION_ACCESS_VIOLATION 0xC0000005u
 #define EXCEPTION_BREAKPOINT 0x80000003u
@@ -105,6 +117,85 @@ typedef struct _SECURITY_ATTRIBUTES {
 } SECURITY_ATTRIBUTES, *PSECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
 
 typedef struct _OVERLAPPED OVERLAPPED, *LPOVERLAPPED;
+
+// Security identifiers, in the platform's binary layout: revision, sub-authority count, the
+// 6-byte identifier authority (most significant byte first), then the 32-bit sub-authorities.
+typedef struct _SID_IDENTIFIER_AUTHORITY {
+    BYTE Value[6];
+} SID_IDENTIFIER_AUTHORITY, *PSID_IDENTIFIER_AUTHORITY;
+
+typedef struct _SID {
+    BYTE Revision;
+    BYTE SubAuthorityCount;
+    SID_IDENTIFIER_AUTHORITY IdentifierAuthority;
+    DWORD SubAuthority[1];
+} SID, *PISID;
+
+typedef enum _SID_NAME_USE {
+    SidTypeUser = 1,
+    SidTypeGroup,
+    SidTypeDomain,
+    SidTypeAlias,
+    SidTypeWellKnownGroup,
+    SidTypeDeletedAccount,
+    SidTypeInvalid,
+    SidTypeUnknown,
+    SidTypeComputer,
+    SidTypeLabel
+} SID_NAME_USE,
+    *PSID_NAME_USE;
+
+typedef struct _SID_AND_ATTRIBUTES {
+    PSID Sid;
+    DWORD Attributes;
+} SID_AND_ATTRIBUTES, *PSID_AND_ATTRIBUTES;
+
+typedef struct _TOKEN_USER {
+    SID_AND_ATTRIBUTES User;
+} TOKEN_USER, *PTOKEN_USER;
+
+typedef enum _TOKEN_INFORMATION_CLASS {
+    TokenUser = 1,
+    TokenGroups,
+    TokenPrivileges,
+    TokenOwner
+} TOKEN_INFORMATION_CLASS;
+
+#define TOKEN_QUERY 0x0008
+#define TOKEN_READ 0x20008
+#define MAX_COMPUTERNAME_LENGTH 15
+
+typedef struct _USER_INFO_3 {
+    LPWSTR usri3_name;
+    LPWSTR usri3_password;
+    DWORD usri3_password_age;
+    DWORD usri3_priv;
+    LPWSTR usri3_home_dir;
+    LPWSTR usri3_comment;
+    DWORD usri3_flags;
+    LPWSTR usri3_script_path;
+    DWORD usri3_auth_flags;
+    LPWSTR usri3_full_name;
+    LPWSTR usri3_usr_comment;
+    LPWSTR usri3_parms;
+    LPWSTR usri3_workstations;
+    DWORD usri3_last_logon;
+    DWORD usri3_last_logoff;
+    DWORD usri3_acct_expires;
+    DWORD usri3_max_storage;
+    DWORD usri3_units_per_week;
+    BYTE* usri3_logon_hours;
+    DWORD usri3_bad_pw_count;
+    DWORD usri3_num_logons;
+    LPWSTR usri3_logon_server;
+    DWORD usri3_country_code;
+    DWORD usri3_code_page;
+    DWORD usri3_user_id;
+    DWORD usri3_primary_group_id;
+    LPWSTR usri3_profile;
+    LPWSTR usri3_home_dir_drive;
+    DWORD usri3_password_expired;
+} USER_INFO_3, *PUSER_INFO_3, *LPUSER_INFO_3;
 
 // The owning thread and its recursion depth; kept inline, so a lock abandoned by a thread that
 // ends leaves nothing allocated behind.
@@ -163,3 +254,26 @@ HANDLE RegisterEventSourceA(LPCSTR server, LPCSTR source);
 BOOL DeregisterEventSource(HANDLE event_log);
 BOOL ReportEventA(HANDLE event_log, WORD type, WORD category, DWORD event_id, PSID user_sid,
                   WORD string_count, DWORD data_size, LPCSTR* strings, LPVOID raw_data);
+
+// Security: tokens, SIDs, account lookup
+BOOL OpenProcessToken(HANDLE process, DWORD desired_access, PHANDLE token);
+BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS information_class,
+                         LPVOID information, DWORD length, PDWORD return_length);
+DWORD GetLengthSid(PSID sid);
+BOOL CopySid(DWORD destination_length, PSID destination, PSID source);
+BOOL IsValidSid(PSID sid);
+PSID_IDENTIFIER_AUTHORITY GetSidIdentifierAuthority(PSID sid);
+PUCHAR GetSidSubAuthorityCount(PSID sid);
+PDWORD GetSidSubAuthority(PSID sid, DWORD index);
+BOOL LookupAccountSidA(LPCSTR system_name, PSID sid, LPSTR name, LPDWORD name_length, LPSTR domain,
+                       LPDWORD domain_length, PSID_NAME_USE use);
+BOOL LookupAccountNameA(LPCSTR system_name, LPCSTR account_name, PSID sid, LPDWORD sid_length,
+                        LPSTR domain, LPDWORD domain_length, PSID_NAME_USE use);
+BOOL GetComputerNameA(LPSTR buffer, LPDWORD size);
+
+// Network API
+NET_API_STATUS NetGetDCName(LPCWSTR server_name, LPCWSTR domain_name, LPBYTE* buffer);
+NET_API_STATUS NetUserGetInfo(LPCWSTR server_name, LPCWSTR user_name, DWORD level, LPBYTE* buffer);
+NET_API_STATUS NetApiBufferFree(LPVOID buffer);
+
+#include "winsim/processes.h"
