@@ -6,6 +6,7 @@
 #if defined(_WIN32)
 #include <windows.h>
 #include <process.h>
+#include <lm.h>
 #else
 #include "winsim/windows.h"
 #endif
