@@ -62,6 +62,7 @@ class StarterTest : public testing::Test {
         winsim::test::RegisterProgram("sh", EchoProgram);
         pipes_ = std::make_unique<ServerPipes>();  // fresh for every start
     }
+    void TearDown() override { winsim::test::Reset(); }  // joins the commands' threads
 
     // The six start arguments for a command with the server's pipes.
     std::vector<std::string> WithPipes(const std::string& command, const char* error = nullptr) {
