@@ -33,7 +33,7 @@ enum class Conversion {
 
 enum class Size { kDefault, kShort, kLong, kWide, kPointerSized, kInt32, kInt64 };
 
-struct Spec {
+struct Directive {
     bool left_align = false;
     bool alternate = false;
     bool zero_pad = false;
@@ -71,44 +71,44 @@ bool WantsWideText(Size size, bool upper_case_conversion) {
 
 // Parses a directive from just after its '%'.  Returns where the format goes on: past the
 // conversion character, or at an unknown one, which is then copied as text.
-const char* ParseSpec(const char* p, Spec& spec) {
+const char* ParseDirective(const char* p, Directive& directive) {
     if (*p == '-') {
-        spec.left_align = true;
+        directive.left_align = true;
         ++p;
     }
     if (*p == '#') {
-        spec.alternate = true;
+        directive.alternate = true;
         ++p;
     }
     if (*p == '0') {
-        spec.zero_pad = true;
+        directive.zero_pad = true;
         ++p;
     }
-    p = ReadNumber(p, spec.width);
-    if (*p == '.') p = ReadNumber(p + 1, spec.precision);
+    p = ReadNumber(p, directive.width);
+    if (*p == '.') p = ReadNumber(p + 1, directive.precision);
 
     switch (*p) {
         case 'h':
-            spec.size = Size::kShort;
+            directive.size = Size::kShort;
             ++p;
             break;
         case 'l':
-            spec.size = Size::kLong;
+            directive.size = Size::kLong;
             ++p;
             break;
         case 'w':
-            spec.size = Size::kWide;
+            directive.size = Size::kWide;
             ++p;
             break;
         case 'I':
             if (p[1] == '6' && p[2] == '4') {
-                spec.size = Size::kInt64;
+                directive.size = Size::kInt64;
                 p += 3;
             } else if (p[1] == '3' && p[2] == '2') {
-                spec.size = Size::kInt32;
+                directive.size = Size::kInt32;
                 p += 3;
             } else {
-                spec.size = Size::kPointerSized;
+                directive.size = Size::kPointerSized;
                 ++p;
             }
             break;
@@ -119,31 +119,32 @@ const char* ParseSpec(const char* p, Spec& spec) {
     switch (*p) {
         case 'c':
         case 'C':
-            spec.conversion =
-                WantsWideText(spec.size, *p == 'C') ? Conversion::kWideChar : Conversion::kChar;
+            directive.conversion = WantsWideText(directive.size, *p == 'C') ? Conversion::kWideChar
+                                                                            : Conversion::kChar;
             break;
         case 's':
         case 'S':
-            spec.conversion =
-                WantsWideText(spec.size, *p == 'S') ? Conversion::kWideString : Conversion::kString;
+            directive.conversion = WantsWideText(directive.size, *p == 'S')
+                                       ? Conversion::kWideString
+                                       : Conversion::kString;
             break;
         case 'd':
         case 'i':
-            spec.conversion = Conversion::kSigned;
+            directive.conversion = Conversion::kSigned;
             break;
         case 'u':
-            spec.conversion = Conversion::kUnsigned;
+            directive.conversion = Conversion::kUnsigned;
             break;
         case 'x':
-            spec.conversion = Conversion::kHex;
+            directive.conversion = Conversion::kHex;
             break;
         case 'X':
-            spec.conversion = Conversion::kHex;
-            spec.upper_case = true;
+            directive.conversion = Conversion::kHex;
+            directive.upper_case = true;
             break;
         case 'p':
-            spec.conversion = Conversion::kPointer;
-            spec.upper_case = true;
+            directive.conversion = Conversion::kPointer;
+            directive.upper_case = true;
             break;
         default:
             return p;
@@ -180,9 +181,9 @@ class Writer {
     // The width counts everything but the prefix.  Near the end of the buffer the body keeps
     // priority: zeros and then spaces shrink to what is left after it, and only what does not
     // fit even so is cut off at the end.
-    void Field(const Spec& spec, uint32_t width, const char* prefix, std::size_t prefix_length,
-               const char* sign, std::size_t sign_length, std::size_t zeros, const char* body,
-               std::size_t body_length) {
+    void Field(const Directive& directive, uint32_t width, const char* prefix,
+               std::size_t prefix_length, const char* sign, std::size_t sign_length,
+               std::size_t zeros, const char* body, std::size_t body_length) {
         std::size_t counted = sign_length + zeros + body_length;
         std::size_t spaces = width > counted ? width - counted : 0;
         std::size_t essential = prefix_length + sign_length + body_length;
@@ -194,12 +195,12 @@ class Writer {
             zeros = Min(zeros, room - essential);
             spaces = Min(spaces, room - essential - zeros);
         }
-        if (!spec.left_align) Repeat(' ', spaces);
+        if (!directive.left_align) Repeat(' ', spaces);
         Append(prefix, prefix_length);
         Append(sign, sign_length);
         Repeat('0', zeros);
         Append(body, body_length);
-        if (spec.left_align) Repeat(' ', spaces);
+        if (directive.left_align) Repeat(' ', spaces);
     }
 
     int Finish() {
@@ -216,46 +217,46 @@ const char kNullText[] = "(null)";
 
 // How many characters of a text the field shows: up to its end, the precision, or the room left.
 template <typename CharT>
-std::size_t ShownLength(const CharT* text, const Spec& spec, std::size_t room) {
-    std::size_t limit = spec.precision != 0 ? Min(spec.precision, room) : room;
+std::size_t ShownLength(const CharT* text, const Directive& directive, std::size_t room) {
+    std::size_t limit = directive.precision != 0 ? Min(directive.precision, room) : room;
     std::size_t length = 0;
     while (length < limit && text[length] != 0) ++length;
     return length;
 }
 
-void FormatString(Writer& writer, const Spec& spec, Arguments& args) {
+void FormatString(Writer& writer, const Directive& directive, Arguments& args) {
     const char* text = va_arg(args.list, const char*);
     if (text == nullptr) text = kNullText;
-    std::size_t length = ShownLength(text, spec, writer.Room());
-    writer.Field(spec, spec.width, "", 0, "", 0, 0, text, length);
+    std::size_t length = ShownLength(text, directive, writer.Room());
+    writer.Field(directive, directive.width, "", 0, "", 0, 0, text, length);
 }
 
-void FormatWideString(Writer& writer, const Spec& spec, Arguments& args) {
+void FormatWideString(Writer& writer, const Directive& directive, Arguments& args) {
     const wchar_t* wide = va_arg(args.list, const wchar_t*);
     if (wide == nullptr) {
-        std::size_t length = ShownLength(kNullText, spec, writer.Room());
-        writer.Field(spec, spec.width, "", 0, "", 0, 0, kNullText, length);
+        std::size_t length = ShownLength(kNullText, directive, writer.Room());
+        writer.Field(directive, directive.width, "", 0, "", 0, 0, kNullText, length);
         return;
     }
     char text[kMaxChars];
-    std::size_t length = ShownLength(wide, spec, writer.Room());
+    std::size_t length = ShownLength(wide, directive, writer.Room());
     for (std::size_t i = 0; i < length; ++i) text[i] = NarrowChar(static_cast<uint32_t>(wide[i]));
-    writer.Field(spec, spec.width, "", 0, "", 0, 0, text, length);
+    writer.Field(directive, directive.width, "", 0, "", 0, 0, text, length);
 }
 
-void FormatChar(Writer& writer, const Spec& spec, char c) {
-    writer.Field(spec, spec.width, "", 0, "", 0, 0, &c, 1);
+void FormatChar(Writer& writer, const Directive& directive, char c) {
+    writer.Field(directive, directive.width, "", 0, "", 0, 0, &c, 1);
 }
 
 // Reads an integer argument of the directive's size; signed values come back as their magnitude
 // and a sign.
-uint64_t ReadInteger(const Spec& spec, Arguments& args, bool& negative) {
+uint64_t ReadInteger(const Directive& directive, Arguments& args, bool& negative) {
     negative = false;
-    if (spec.conversion == Conversion::kPointer) {
+    if (directive.conversion == Conversion::kPointer) {
         return reinterpret_cast<uintptr_t>(va_arg(args.list, void*));
     }
-    if (spec.conversion != Conversion::kSigned) {
-        switch (spec.size) {
+    if (directive.conversion != Conversion::kSigned) {
+        switch (directive.size) {
             case Size::kInt64:
                 return va_arg(args.list, unsigned long long);
             case Size::kPointerSized:
@@ -267,7 +268,7 @@ uint64_t ReadInteger(const Spec& spec, Arguments& args, bool& negative) {
         }
     }
     int64_t value;
-    switch (spec.size) {
+    switch (directive.size) {
         case Size::kInt64:
             value = va_arg(args.list, long long);
             break;
@@ -285,12 +286,13 @@ uint64_t ReadInteger(const Spec& spec, Arguments& args, bool& negative) {
     return negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
 }
 
-void FormatInteger(Writer& writer, const Spec& spec, Arguments& args) {
+void FormatInteger(Writer& writer, const Directive& directive, Arguments& args) {
     bool negative;
-    uint64_t magnitude = ReadInteger(spec, args, negative);
+    uint64_t magnitude = ReadInteger(directive, args, negative);
 
-    bool hex = spec.conversion == Conversion::kHex || spec.conversion == Conversion::kPointer;
-    const char* digit_set = spec.upper_case ? "0123456789ABCDEF" : "0123456789abcdef";
+    bool hex =
+        directive.conversion == Conversion::kHex || directive.conversion == Conversion::kPointer;
+    const char* digit_set = directive.upper_case ? "0123456789ABCDEF" : "0123456789abcdef";
     uint64_t base = hex ? 16 : 10;
     char digits[24];
     char* first = digits + sizeof digits;
@@ -301,14 +303,14 @@ void FormatInteger(Writer& writer, const Spec& spec, Arguments& args) {
     std::size_t digit_count = static_cast<std::size_t>(digits + sizeof digits - first);
 
     // '#' means something only for hex; decimal conversions ignore it.
-    const char* prefix = spec.upper_case ? "0X" : "0x";
-    std::size_t prefix_length = spec.alternate && hex ? 2 : 0;
+    const char* prefix = directive.upper_case ? "0X" : "0x";
+    std::size_t prefix_length = directive.alternate && hex ? 2 : 0;
     std::size_t sign_length = negative ? 1 : 0;
 
     // A pointer is always shown with all its digits, whatever width was asked for.
-    uint32_t width = spec.width;
-    bool zero_pad = spec.zero_pad;
-    if (spec.conversion == Conversion::kPointer) {
+    uint32_t width = directive.width;
+    bool zero_pad = directive.zero_pad;
+    if (directive.conversion == Conversion::kPointer) {
         width = 2 * sizeof(void*);
         zero_pad = true;
     }
@@ -316,41 +318,43 @@ void FormatInteger(Writer& writer, const Spec& spec, Arguments& args) {
     // The sign counts towards the precision, so "%.3d" of -7 is "-07"; with '0' the zeros fill
     // the whole width, precision or not, but never in a left-aligned field.
     std::size_t counted = sign_length + digit_count;
-    std::size_t zeros = spec.precision > counted ? spec.precision - counted : 0;
-    if (zero_pad && !spec.left_align && width > counted + zeros) zeros = width - counted;
+    std::size_t zeros = directive.precision > counted ? directive.precision - counted : 0;
+    if (zero_pad && !directive.left_align && width > counted + zeros) zeros = width - counted;
 
-    writer.Field(spec, width, prefix, prefix_length, "-", sign_length, zeros, first, digit_count);
+    writer.Field(directive, width, prefix, prefix_length, "-", sign_length, zeros, first,
+                 digit_count);
 }
 
-void FormatUnknown(Writer& writer, const Spec& spec) {
-    if (!spec.left_align && spec.width > spec.precision) {
-        writer.Repeat(' ', spec.width - spec.precision);
+void FormatUnknown(Writer& writer, const Directive& directive) {
+    if (!directive.left_align && directive.width > directive.precision) {
+        writer.Repeat(' ', directive.width - directive.precision);
     }
 }
 
-void FormatDirective(Writer& writer, const Spec& spec, Arguments& args) {
-    switch (spec.conversion) {
+void FormatDirective(Writer& writer, const Directive& directive, Arguments& args) {
+    switch (directive.conversion) {
         case Conversion::kChar:
-            FormatChar(writer, spec, static_cast<char>(va_arg(args.list, int)));
+            FormatChar(writer, directive, static_cast<char>(va_arg(args.list, int)));
             break;
         case Conversion::kWideChar:
             // A wide character travels as an int of which only the low 16 bits count.
-            FormatChar(writer, spec, NarrowChar(static_cast<uint16_t>(va_arg(args.list, int))));
+            FormatChar(writer, directive,
+                       NarrowChar(static_cast<uint16_t>(va_arg(args.list, int))));
             break;
         case Conversion::kString:
-            FormatString(writer, spec, args);
+            FormatString(writer, directive, args);
             break;
         case Conversion::kWideString:
-            FormatWideString(writer, spec, args);
+            FormatWideString(writer, directive, args);
             break;
         case Conversion::kSigned:
         case Conversion::kUnsigned:
         case Conversion::kHex:
         case Conversion::kPointer:
-            FormatInteger(writer, spec, args);
+            FormatInteger(writer, directive, args);
             break;
         case Conversion::kUnknown:
-            FormatUnknown(writer, spec);
+            FormatUnknown(writer, directive);
             break;
     }
 }
@@ -373,9 +377,9 @@ int FormatWin32(char* out, const char* format, va_list args) {
             writer.Put(*p++);
             continue;
         }
-        Spec spec;
-        p = ParseSpec(p, spec);
-        FormatDirective(writer, spec, arguments);
+        Directive directive;
+        p = ParseDirective(p, directive);
+        FormatDirective(writer, directive, arguments);
     }
 
     va_end(arguments.list);
