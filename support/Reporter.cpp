@@ -161,4 +161,7 @@ void AssertCheck(bool condition, const char* module, int line) {
                 last_error);
     // Nothing handles the exception: the process ends through the unhandled-exception path.
     RaiseException(EXCEPTION_ACCESS_VIOLATION, 0, 0, nullptr);
+    // A debugger may let the exception continue; the program must not go on after a failed
+    // check all the same.
+    TerminateProcess(GetCurrentProcess(), EXCEPTION_ACCESS_VIOLATION);
 }

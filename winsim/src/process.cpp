@@ -367,6 +367,19 @@ BOOL CreateProcessA(LPCSTR application, LPSTR command_line, LPSECURITY_ATTRIBUTE
 }
 
 BOOL TerminateProcess(HANDLE process, UINT exit_code) {
+    if (process == GetCurrentProcess()) {
+        // Ends the caller's own process at once, unless its thread is already being unwound.
+        {
+            std::lock_guard<std::mutex> guard(KernelLock());
+            Process& self = detail::CurrentProcess();
+            if (detail::Unwinding(self) || &self == &detail::RunnerProcess()) {
+                SetLastError(ERROR_ACCESS_DENIED);
+                return FALSE;
+            }
+            detail::EndProcessLocked(self, exit_code, false);
+        }
+        throw ThreadExit{};
+    }
     std::lock_guard<std::mutex> guard(KernelLock());
     auto object = detail::Lookup<ProcessObject>(process);
     if (!object) {
