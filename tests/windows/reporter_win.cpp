@@ -151,6 +151,7 @@ int main(int argc, char** argv) {
     if (std::strcmp(mode, "assert") == 0) {
         SetLastError(1234);
         ParseUnsigned("0x10");
+        std::printf("went on after the assertion\n");
         return 0;
     }
     if (std::strcmp(mode, "banner") == 0) {
