@@ -22,10 +22,16 @@ expect_status 1 $? "fatal error on a secondary thread"
 expect_grep "$out" 'Could not create thread: 99' "fatal report from the thread"
 
 # An unhandled access violation ends the process with 0xC0000005; Linux sees its low byte.
+# Wine's automatic debugger, which reports the crash, now and then ends the process first with
+# a code of its own; its report then shows the crash was the access violation.
 WINEDEBUG=$log wine "$exe" assert >"$out.assert" 2>&1
 status=$?
-expect_status 5 $status "assertion"
-[ $status -eq 5 ] || sed 's/^/  | /' "$out.assert" | head -40
+if [ $status -eq 5 ] || { [ $status -ne 1 ] && grep -q "Unhandled page fault" "$out.assert"; }; then
+    pass
+else
+    fail "assertion: exit status $status, wanted the access violation's 5"
+    sed 's/^/  | /' "$out.assert" | head -40
+fi
 expect_grep "$out.assert" 'err:eventlog:ReportEventW L"Assertion failed in file: ZMATH.cpp at line ' "assertion report"
 expect_grep "$out.assert" 'Last error= 1234\n"' "assertion keeps the last error from before the report"
 expect_no_grep "$out.assert" "went on" "nothing runs after a failed assertion"
