@@ -7,6 +7,7 @@
 
 #include "CommandLine.h"
 #include "Reporter.h"
+#include "Text.h"
 #include "ZREGENT.h"
 #include "ZSID.h"
 #include "ZUSER.h"
@@ -33,10 +34,7 @@ std::unique_ptr<char[]> ReadCommandProcessorSetting() {
     RegistrySettingsStore store(0, "Orvane Software, Inc.", "Orvane Rexecd Server", "1");
     const char* text = nullptr;
     if (!store.GetString("CommandProcessor", &text)) return nullptr;
-    size_t length = std::strlen(text) + 1;
-    std::unique_ptr<char[]> copy(new char[length]);
-    std::memcpy(copy.get(), text, length);
-    return copy;
+    return CopyText(text);
 }
 
 bool SetVariable(const char* name, const char* value, const char* failure) {

@@ -8,7 +8,7 @@
 constexpr DWORD kReportEventId = 0x40001999;
 
 class MessageReporter {
-public:
+  public:
     // to_event_log true: reports go to the event log under `name`; false: to standard error.
     MessageReporter(const char* name, bool to_event_log);
     ~MessageReporter();
@@ -23,7 +23,7 @@ public:
     // Reports one message at `level`; a fatal report ends the process with exit code 1.
     void Report(Level level, const char* format, va_list arguments);
 
-private:
+  private:
     CRITICAL_SECTION lock_;
     char* name_;
     char* buffer_;

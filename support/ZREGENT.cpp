@@ -3,19 +3,13 @@
 #include <cstring>
 
 #include "Reporter.h"
+#include "Text.h"
 
 namespace {
 
 // Enumeration buffers: a value whose name or data does not fit cannot be read.
 constexpr DWORD kNameBufferSize = 1024;
 constexpr DWORD kDataBufferSize = 32768;
-
-std::unique_ptr<char[]> CopyText(const char* text) {
-    size_t length = std::strlen(text) + 1;
-    std::unique_ptr<char[]> copy(new char[length]);
-    std::memcpy(copy.get(), text, length);
-    return copy;
-}
 
 }  // namespace
 

@@ -3,18 +3,12 @@
 #include <cstring>
 
 #include "Reporter.h"
+#include "Text.h"
 
 namespace {
 
 // The result of the last QualifiedName call, shared by the whole process.
 char g_qualified_name[1024];
-
-std::unique_ptr<char[]> CopyText(const char* text) {
-    size_t length = std::strlen(text) + 1;
-    std::unique_ptr<char[]> copy(new char[length]);
-    std::memcpy(copy.get(), text, length);
-    return copy;
-}
 
 }  // namespace
 

@@ -5,18 +5,12 @@
 #include <cwchar>
 
 #include "Reporter.h"
+#include "Text.h"
 
 namespace {
 
 // Working room for names and for each converted text, in characters.
 constexpr size_t kTextSize = 4096;
-
-std::unique_ptr<char[]> CopyText(const char* text) {
-    size_t length = std::strlen(text) + 1;
-    std::unique_ptr<char[]> copy(new char[length]);
-    std::memcpy(copy.get(), text, length);
-    return copy;
-}
 
 std::unique_ptr<WCHAR[]> CopyWide(const WCHAR* text) {
     size_t length = std::wcslen(text) + 1;
