@@ -18,10 +18,21 @@
 namespace winsim {
 
 // A kernel object.  Handles keep a count; when the last handle in any process is closed the
-// object hears of it (under the kernel lock), so pipes can tell their other end.
+// object hears of it (under the kernel lock), so pipes can tell their other end.  Each kind of
+// object answers ReadFile, WriteFile and waits for itself; every member runs with the kernel lock
+// held (`lock`), and one that blocks does so through detail::Block.  A failure returns FALSE with
+// the last error set.
 struct Object {
     virtual ~Object() = default;
     virtual void LastHandleClosed() {}
+    virtual BOOL Read(std::unique_lock<std::mutex>& lock, void* buffer, DWORD length, DWORD* done);
+    virtual BOOL Write(std::unique_lock<std::mutex>& lock, const void* bytes, DWORD length,
+                       DWORD* done);
+    // WaitForSingleObject: whether the object can be waited on, whether a wait would be satisfied
+    // now, and what satisfying one does to it (an auto-reset event clears).
+    virtual bool Waitable() const { return false; }
+    virtual bool Signalled() const { return false; }
+    virtual void Satisfy() {}
     int handle_count = 0;
 };
 
@@ -34,6 +45,7 @@ struct HandleEntry {
 };
 
 struct ServiceState;
+struct Console;
 
 struct Process {
     DWORD id = 0;
@@ -51,14 +63,21 @@ struct Process {
     UINT error_mode = 0;
     // Set when the process runs as a service (test::StartAsService).
     std::shared_ptr<ServiceState> service;
+    // The console the process is attached to, if any, and its Ctrl-C state: the ignore flag of
+    // SetConsoleCtrlHandler(NULL, TRUE) and the handler routines, newest last.
+    std::shared_ptr<Console> console;
+    bool ignore_ctrl_c = false;
+    std::vector<PHANDLER_ROUTINE> ctrl_handlers;
 };
 
 // Thrown to unwind a thread of a process that has ended.
 struct ThreadExit {};
 
-// A handle to a process.
+// A handle to a process: signalled once the process has ended.
 struct ProcessObject : Object {
     std::shared_ptr<Process> process;
+    bool Waitable() const override { return true; }
+    bool Signalled() const override { return process->ended; }
 };
 
 namespace detail {

@@ -21,16 +21,33 @@ thread_local Process* t_process = nullptr;
 struct Event : Object {
     bool manual_reset = true;
     bool signalled = false;
+    bool Waitable() const override { return true; }
+    bool Signalled() const override { return signalled; }
+    void Satisfy() override {
+        if (!manual_reset) signalled = false;
+    }
 };
 
 struct SinkObject : Object {
     std::shared_ptr<std::string> bytes = std::make_shared<std::string>();
+    BOOL Write(std::unique_lock<std::mutex>&, const void* data, DWORD length,
+               DWORD* done) override {
+        bytes->append(static_cast<const char*>(data), length);
+        *done = length;
+        return TRUE;
+    }
 };
 
 struct ConsoleObject : Object {
     DWORD mode = 0;
     DWORD error = 0;
     std::shared_ptr<std::string> screen;  // where written text goes, if anywhere
+    BOOL Write(std::unique_lock<std::mutex>&, const void* data, DWORD length,
+               DWORD* done) override {
+        if (screen) screen->append(static_cast<const char*>(data), length);
+        *done = length;
+        return TRUE;
+    }
 };
 
 // An anonymous pipe: bytes in order, a capacity that makes writers wait, and the two ends.
@@ -45,6 +62,49 @@ struct PipeEnd : Object {
     std::shared_ptr<Pipe> pipe;
     bool read_end = false;
     void LastHandleClosed() override { (read_end ? pipe->reader_open : pipe->writer_open) = false; }
+
+    BOOL Read(std::unique_lock<std::mutex>& lock, void* buffer, DWORD length,
+              DWORD* done) override {
+        if (!read_end) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+        // A read waits for data; it ends with ERROR_BROKEN_PIPE when every writer has gone, and
+        // also when the reading handle is closed under it by another thread.
+        detail::Block(lock,
+                      [&] { return !pipe->bytes.empty() || !pipe->writer_open || handle_count == 0; });
+        if (pipe->bytes.empty()) {
+            SetLastError(ERROR_BROKEN_PIPE);
+            return FALSE;
+        }
+        DWORD count = std::min<DWORD>(length, static_cast<DWORD>(pipe->bytes.size()));
+        std::copy_n(pipe->bytes.begin(), count, static_cast<char*>(buffer));
+        pipe->bytes.erase(pipe->bytes.begin(), pipe->bytes.begin() + count);
+        *done = count;
+        detail::KernelChanged().notify_all();
+        return TRUE;
+    }
+
+    BOOL Write(std::unique_lock<std::mutex>& lock, const void* data, DWORD length,
+               DWORD* done) override {
+        if (read_end) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+        const char* bytes = static_cast<const char*>(data);
+        while (*done < length) {
+            detail::Block(lock,
+                          [&] { return !pipe->reader_open || pipe->bytes.size() < pipe->capacity; });
+            if (!pipe->reader_open) {
+                SetLastError(ERROR_NO_DATA);
+                return FALSE;
+            }
+            while (*done < length && pipe->bytes.size() < pipe->capacity)
+                pipe->bytes.push_back(bytes[(*done)++]);
+            detail::KernelChanged().notify_all();
+        }
+        return TRUE;
+    }
 };
 
 // Identifies the calling thread for critical sections.
@@ -157,6 +217,17 @@ void RunThread(Process& process, const std::function<void()>& body) {
 }
 
 }  // namespace
+
+// A handle that cannot be read or written: a pipe's wrong end is refused, anything else is no
+// file at all.
+BOOL Object::Read(std::unique_lock<std::mutex>&, void*, DWORD, DWORD*) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+}
+BOOL Object::Write(std::unique_lock<std::mutex>&, const void*, DWORD, DWORD*) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+}
 
 namespace detail {
 
@@ -430,64 +501,32 @@ BOOL SetStdHandle(DWORD which, HANDLE handle) {
 
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD length, LPDWORD written, LPOVERLAPPED) {
     std::unique_lock<std::mutex> lock(State().lock);
+    DWORD done = 0;
     if (written != nullptr) *written = 0;
     if (Faulted("WriteFile")) return FALSE;
     auto object = detail::LookupHandle(CurrentProcess(), file);
-    const char* bytes = static_cast<const char*>(buffer);
-    if (auto sink = std::dynamic_pointer_cast<SinkObject>(object)) {
-        sink->bytes->append(bytes, length);
-        if (written != nullptr) *written = length;
-        return TRUE;
-    }
-    if (auto console = std::dynamic_pointer_cast<ConsoleObject>(object)) {
-        if (console->screen) console->screen->append(bytes, length);
-        if (written != nullptr) *written = length;
-        return TRUE;
-    }
-    auto end = std::dynamic_pointer_cast<PipeEnd>(object);
-    if (!end || end->read_end) {
-        SetError(end ? ERROR_ACCESS_DENIED : ERROR_INVALID_HANDLE);
+    if (!object) {
+        SetError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    Pipe& pipe = *end->pipe;
-    DWORD done = 0;
-    while (done < length) {
-        Block(lock, [&] { return !pipe.reader_open || pipe.bytes.size() < pipe.capacity; });
-        if (!pipe.reader_open) {
-            SetError(ERROR_NO_DATA);
-            return FALSE;
-        }
-        while (done < length && pipe.bytes.size() < pipe.capacity)
-            pipe.bytes.push_back(bytes[done++]);
-        if (written != nullptr) *written = done;
-        State().changed.notify_all();
-    }
-    return TRUE;
+    BOOL ok = object->Write(lock, buffer, length, &done);
+    if (written != nullptr) *written = done;
+    return ok;
 }
 
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD length, LPDWORD read, LPOVERLAPPED) {
     std::unique_lock<std::mutex> lock(State().lock);
+    DWORD done = 0;
     if (read != nullptr) *read = 0;
     if (Faulted("ReadFile")) return FALSE;
-    auto end = Lookup<PipeEnd>(file);
-    if (!end || !end->read_end) {
-        SetError(end ? ERROR_ACCESS_DENIED : ERROR_INVALID_HANDLE);
+    auto object = detail::LookupHandle(CurrentProcess(), file);
+    if (!object) {
+        SetError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    Pipe& pipe = *end->pipe;
-    // A read waits for data; it ends with ERROR_BROKEN_PIPE when every writer has gone, and
-    // also when the reading handle is closed under it by another thread.
-    Block(lock, [&] { return !pipe.bytes.empty() || !pipe.writer_open || end->handle_count == 0; });
-    if (pipe.bytes.empty()) {
-        SetError(ERROR_BROKEN_PIPE);
-        return FALSE;
-    }
-    DWORD count = std::min<DWORD>(length, static_cast<DWORD>(pipe.bytes.size()));
-    std::copy_n(pipe.bytes.begin(), count, static_cast<char*>(buffer));
-    pipe.bytes.erase(pipe.bytes.begin(), pipe.bytes.begin() + count);
-    if (read != nullptr) *read = count;
-    State().changed.notify_all();
-    return TRUE;
+    BOOL ok = object->Read(lock, buffer, length, &done);
+    if (read != nullptr) *read = done;
+    return ok;
 }
 
 BOOL CreatePipe(PHANDLE read_end, PHANDLE write_end, LPSECURITY_ATTRIBUTES attributes, DWORD size) {
@@ -562,23 +601,15 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
         return WAIT_FAILED;
     }
     auto object = detail::LookupHandle(CurrentProcess(), handle);
-    auto deadline = DeadlineAfter(milliseconds);
-    if (auto event = std::dynamic_pointer_cast<Event>(object)) {
-        if (!Block(
-                lock, [&] { return event->signalled; }, deadline))
-            return WAIT_TIMEOUT;
-        if (!event->manual_reset) event->signalled = false;
-        return WAIT_OBJECT_0;
+    if (!object || !object->Waitable()) {
+        SetError(ERROR_INVALID_HANDLE);
+        return WAIT_FAILED;
     }
-    if (auto process = std::dynamic_pointer_cast<ProcessObject>(object)) {
-        Process& target = *process->process;
-        if (!Block(
-                lock, [&] { return target.ended; }, deadline))
-            return WAIT_TIMEOUT;
-        return WAIT_OBJECT_0;
-    }
-    SetError(ERROR_INVALID_HANDLE);
-    return WAIT_FAILED;
+    if (!Block(
+            lock, [&] { return object->Signalled(); }, DeadlineAfter(milliseconds)))
+        return WAIT_TIMEOUT;
+    object->Satisfy();
+    return WAIT_OBJECT_0;
 }
 
 void InitializeCriticalSection(LPCRITICAL_SECTION section) {

@@ -277,3 +277,4 @@ NET_API_STATUS NetUserGetInfo(LPCWSTR server_name, LPCWSTR user_name, DWORD leve
 NET_API_STATUS NetApiBufferFree(LPVOID buffer);
 
 #include "winsim/processes.h"
+#include "winsim/console.h"

@@ -1,0 +1,143 @@
+// Consoles, keyboard and code pages of the simulated Win32; included by winsim/windows.h.
+#pragma once
+
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define FILE_SHARE_READ 0x00000001
+#define FILE_SHARE_WRITE 0x00000002
+#define OPEN_EXISTING 3
+
+#define ERROR_FULLSCREEN_MODE 1007L
+
+// Console input modes
+#define ENABLE_PROCESSED_INPUT 0x0001
+#define ENABLE_LINE_INPUT 0x0002
+#define ENABLE_ECHO_INPUT 0x0004
+#define ENABLE_WINDOW_INPUT 0x0008
+#define ENABLE_MOUSE_INPUT 0x0010
+// Console output modes
+#define ENABLE_PROCESSED_OUTPUT 0x0001
+#define ENABLE_WRAP_AT_EOL_OUTPUT 0x0002
+
+#define CTRL_C_EVENT 0
+#define CTRL_BREAK_EVENT 1
+
+#define KEY_EVENT 0x0001
+
+#define RIGHT_ALT_PRESSED 0x0001
+#define LEFT_ALT_PRESSED 0x0002
+#define RIGHT_CTRL_PRESSED 0x0004
+#define LEFT_CTRL_PRESSED 0x0008
+#define SHIFT_PRESSED 0x0010
+
+#define VK_BACK 0x08
+#define VK_TAB 0x09
+#define VK_RETURN 0x0D
+#define VK_SHIFT 0x10
+#define VK_CONTROL 0x11
+#define VK_MENU 0x12
+#define VK_ESCAPE 0x1B
+#define VK_SPACE 0x20
+#define VK_PRIOR 0x21
+#define VK_NEXT 0x22
+#define VK_END 0x23
+#define VK_HOME 0x24
+#define VK_LEFT 0x25
+#define VK_UP 0x26
+#define VK_RIGHT 0x27
+#define VK_DOWN 0x28
+#define VK_INSERT 0x2D
+#define VK_DELETE 0x2E
+#define VK_F1 0x70
+#define VK_F10 0x79
+#define VK_F11 0x7A
+#define VK_F12 0x7B
+
+#define MAPVK_VK_TO_VSC 0
+
+#define FOREGROUND_BLUE 0x0001
+#define FOREGROUND_GREEN 0x0002
+#define FOREGROUND_RED 0x0004
+#define FOREGROUND_INTENSITY 0x0008
+#define BACKGROUND_BLUE 0x0010
+#define BACKGROUND_GREEN 0x0020
+#define BACKGROUND_RED 0x0040
+#define BACKGROUND_INTENSITY 0x0080
+
+typedef struct _COORD {
+    SHORT X;
+    SHORT Y;
+} COORD, *PCOORD;
+
+typedef struct _SMALL_RECT {
+    SHORT Left;
+    SHORT Top;
+    SHORT Right;
+    SHORT Bottom;
+} SMALL_RECT, *PSMALL_RECT;
+
+typedef struct _CHAR_INFO {
+    union {
+        WCHAR UnicodeChar;
+        CHAR AsciiChar;
+    } Char;
+    WORD Attributes;
+} CHAR_INFO, *PCHAR_INFO;
+
+typedef struct _CONSOLE_SCREEN_BUFFER_INFO {
+    COORD dwSize;
+    COORD dwCursorPosition;
+    WORD wAttributes;
+    SMALL_RECT srWindow;
+    COORD dwMaximumWindowSize;
+} CONSOLE_SCREEN_BUFFER_INFO, *PCONSOLE_SCREEN_BUFFER_INFO;
+
+typedef struct _KEY_EVENT_RECORD {
+    BOOL bKeyDown;
+    WORD wRepeatCount;
+    WORD wVirtualKeyCode;
+    WORD wVirtualScanCode;
+    union {
+        WCHAR UnicodeChar;
+        CHAR AsciiChar;
+    } uChar;
+    DWORD dwControlKeyState;
+} KEY_EVENT_RECORD, *PKEY_EVENT_RECORD;
+
+typedef struct _INPUT_RECORD {
+    WORD EventType;
+    union {
+        KEY_EVENT_RECORD KeyEvent;
+    } Event;
+} INPUT_RECORD, *PINPUT_RECORD;
+
+typedef BOOL(WINAPI* PHANDLER_ROUTINE)(DWORD control_type);
+
+HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES attributes,
+                   DWORD disposition, DWORD flags, HANDLE template_file);
+BOOL AllocConsole();
+BOOL FreeConsole();
+BOOL SetConsoleMode(HANDLE console, DWORD mode);
+BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE routine, BOOL add);
+BOOL GenerateConsoleCtrlEvent(DWORD event, DWORD process_group);
+
+BOOL WriteConsoleInputA(HANDLE input, const INPUT_RECORD* records, DWORD count, LPDWORD written);
+BOOL ReadConsoleInputA(HANDLE input, PINPUT_RECORD records, DWORD count, LPDWORD read);
+BOOL PeekConsoleInputA(HANDLE input, PINPUT_RECORD records, DWORD count, LPDWORD read);
+BOOL GetNumberOfConsoleInputEvents(HANDLE input, LPDWORD count);
+
+BOOL WriteConsoleA(HANDLE output, const void* buffer, DWORD length, LPDWORD written, LPVOID);
+BOOL GetConsoleScreenBufferInfo(HANDLE output, PCONSOLE_SCREEN_BUFFER_INFO info);
+BOOL ReadConsoleOutputA(HANDLE output, PCHAR_INFO buffer, COORD buffer_size, COORD buffer_origin,
+                        PSMALL_RECT region);
+BOOL WriteConsoleOutputA(HANDLE output, const CHAR_INFO* buffer, COORD buffer_size,
+                         COORD buffer_origin, PSMALL_RECT region);
+BOOL SetConsoleScreenBufferSize(HANDLE output, COORD size);
+BOOL SetConsoleWindowInfo(HANDLE output, BOOL absolute, const SMALL_RECT* window);
+BOOL SetConsoleCursorPosition(HANDLE output, COORD position);
+BOOL SetConsoleTextAttribute(HANDLE output, WORD attributes);
+
+SHORT VkKeyScanA(CHAR character);
+UINT MapVirtualKeyA(UINT code, UINT map_type);
+BOOL CharToOemBuffA(LPCSTR source, LPSTR destination, DWORD length);
+BOOL OemToCharBuffA(LPCSTR source, LPSTR destination, DWORD length);
