@@ -123,6 +123,11 @@ void EndProcessLocked(Process& process, DWORD code, bool crashed);
 // Waits for the process's end and joins its threads (kernel lock not held).
 ExitStatus WaitProcess(Process& process);
 
+// Consoles (console.cpp), with the kernel lock held.  A new console with its screen buffer and
+// input queue; attaching a process to one (or to none) detaches it from its old one.
+std::shared_ptr<Console> NewConsoleLocked();
+void AttachConsoleLocked(Process& process, std::shared_ptr<Console> console);
+
 void ResetRegistry();
 void ResetProcesses();
 void ResetEventLog();

@@ -71,8 +71,8 @@ struct PipeEnd : Object {
         }
         // A read waits for data; it ends with ERROR_BROKEN_PIPE when every writer has gone, and
         // also when the reading handle is closed under it by another thread.
-        detail::Block(lock,
-                      [&] { return !pipe->bytes.empty() || !pipe->writer_open || handle_count == 0; });
+        detail::Block(
+            lock, [&] { return !pipe->bytes.empty() || !pipe->writer_open || handle_count == 0; });
         if (pipe->bytes.empty()) {
             SetLastError(ERROR_BROKEN_PIPE);
             return FALSE;
@@ -93,8 +93,8 @@ struct PipeEnd : Object {
         }
         const char* bytes = static_cast<const char*>(data);
         while (*done < length) {
-            detail::Block(lock,
-                          [&] { return !pipe->reader_open || pipe->bytes.size() < pipe->capacity; });
+            detail::Block(
+                lock, [&] { return !pipe->reader_open || pipe->bytes.size() < pipe->capacity; });
             if (!pipe->reader_open) {
                 SetLastError(ERROR_NO_DATA);
                 return FALSE;

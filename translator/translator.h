@@ -1,0 +1,103 @@
+// command-translator: the process-wide state of a login and the operations that the translator's
+// modules offer one another.
+#pragma once
+
+#include <atomic>
+#include <memory>
+
+#include "win32.h"
+
+enum class LoginProtocol { kTelnet, kRlogin };
+enum class TranslatorMode { kUndecided, kSimple, kAdvanced };
+
+// The client's window size, columns and rows, as the client last asked for it (possibly lowered
+// by window sizing).  Touched by the main thread alone.
+struct WindowSize {
+    SHORT columns;
+    SHORT rows;
+};
+
+// One copy of the console screen buffer, as the screen mirror reads it.
+struct ScreenSnapshot {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    std::unique_ptr<CHAR_INFO[]> cells;  // allocated.X * allocated.Y cells, row-major
+    COORD allocated{0, 0};
+};
+
+// Everything a login keeps until the process ends.  There is one instance, g_translator; a new
+// process finds it exactly as the member initialisers below leave it.
+struct TranslatorState {
+    // Start-up: the socket pipes (the standard handles at start), the console handles and the
+    // settings.  The settings are written before any thread starts and only read afterwards.
+    HANDLE socket_input = nullptr;
+    HANDLE socket_output = nullptr;
+    HANDLE control_channel = nullptr;
+    HANDLE console_input = nullptr;
+    HANDLE console_output = nullptr;
+    LoginProtocol protocol = LoginProtocol::kTelnet;
+    TranslatorMode mode = TranslatorMode::kUndecided;
+    std::unique_ptr<char[]> command_processor;  // the CommandProcessor setting; null when none
+    DWORD exit_detection_timeout = 400;
+    DWORD suppress_color_simulation = 0;
+    HANDLE translation_read = nullptr;  // the output translation pipe (simple mode)
+    HANDLE translation_write = nullptr;
+    HANDLE error_duplicate = nullptr;  // the command processor's standard error
+
+    // Socket input and window sizing (main thread only).
+    WindowSize requested_size{80, 24};
+    BYTE telnet_state[92] = {};
+
+    // Key synthesis (main thread only): the sticky modifiers of the Ctrl-A key commands.
+    bool sticky_alt = false;
+    bool sticky_ctrl = false;
+    bool sticky_shift = false;
+
+    // Screen mirror, shared with the input side under the screen lock.  The poll delay is also
+    // read without the lock to choose the mirror's wait, hence atomic.
+    std::atomic<DWORD> mirror_poll_delay{300};
+    LONG redraw_request = 0;
+    ScreenSnapshot snapshots[2];
+    int shown_snapshot = 0;  // index of the shown snapshot; the other one is the current
+
+    // ANSI terminal writer (screen mirror thread only).
+    char output_buffer[128] = {};
+    DWORD output_count = 0;
+};
+
+extern TranslatorState g_translator;
+
+// Start-up (transcmd): the program's entry routine; returns the exit status.
+int TranslatorMain(int argc, char** argv);
+
+// Command processor launch: starts the command processor and the child watcher.  Returns the
+// process handle, or null when the user's identity or the system directory cannot be found.
+HANDLE LaunchCommandProcessor();
+
+// Simple mode.
+void __cdecl OutputRelayThread(void* unused);
+void RunSimpleInput();
+
+// Socket input and the server control channel.
+bool ReadSocketByte(BYTE* byte);  // false at the end of input
+void SendRloginControlBytes();
+
+// Console window sizing, from the requested window size.
+void ResizeConsole();
+
+// Key event synthesis.
+void InjectKey(BYTE character, WORD virtual_key);  // virtual key 0: derived from the character
+void RunKeyCommand(BYTE command);                  // the byte after Ctrl-A
+
+// Advanced mode.
+void RunAdvancedInput();
+void __cdecl ScreenMirrorThread(void* unused);
+
+// ANSI terminal writer.
+bool IsReverseVideo(WORD attributes);
+void PutCell(BYTE character, WORD attributes);
+void PutString(const char* text);
+void MoveCursor(unsigned row, unsigned column);
+void ClearScreen();
+void EraseToEndOfLine();
+DWORD EraseToEndOfLineCost();
+void FlushOutput();
