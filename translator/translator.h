@@ -58,6 +58,11 @@ struct TranslatorState {
     LONG redraw_request = 0;
     ScreenSnapshot snapshots[2];
     int shown_snapshot = 0;  // index of the shown snapshot; the other one is the current
+    // The end of a login stops the mirror before the objects it uses are torn down: start-up sets
+    // the stop request under the screen lock and wakes the mirror, which sets the stopped event
+    // (made by start-up before the mirror starts) and ends its thread.
+    LONG mirror_stop = 0;
+    HANDLE mirror_stopped = nullptr;
 
     // ANSI terminal writer (screen mirror thread only).
     char output_buffer[128] = {};
