@@ -1,8 +1,249 @@
-// The translator's main module: start-up and the end of a login.
+// The translator's main module: start-up, the handle plumbing of each mode, and the end of a
+// login.
+#include <cstring>
+
+#include "Banner.h"
+#include "Reporter.h"
+#include "transcmd.h"
+#include "Text.h"
+#include "ZEVENT.h"
+#include "ZREGENT.h"
 #include "translator.h"
 
 TranslatorState g_translator;
 
-int TranslatorMain(int, char**) {
-    return 1;
+namespace {
+
+// The exit status after a start-up failure that stops the login.
+constexpr int kStopped = 1;
+// How long the end of a login waits for the screen mirror to finish its pass.
+constexpr DWORD kMirrorStopTimeout = 5000;
+
+SECURITY_ATTRIBUTES Inheritable() {
+    return SECURITY_ATTRIBUTES{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+}
+
+HANDLE OpenConsole(const char* name) {
+    SECURITY_ATTRIBUTES attributes = Inheritable();
+    return CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       &attributes, OPEN_EXISTING, 0, nullptr);
+}
+
+void ReadSettings(const char* product) {
+    RegistrySettingsStore store(0, "Orvane Software, Inc.", product, "1");
+    const char* text = nullptr;
+    if (store.GetString("CommandProcessor", &text)) g_translator.command_processor = CopyText(text);
+    const char* mode = nullptr;
+    g_translator.mode = ModeFromSetting(store.GetString("ModeSelection", &mode) ? mode : nullptr);
+    store.GetNumber("ExitDetectionTimeout", &g_translator.exit_detection_timeout, 400);
+    store.GetNumber("SuppressColorSimulation", &g_translator.suppress_color_simulation, 0);
+}
+
+bool WriteSocket(const char* bytes, DWORD length) {
+    DWORD written;
+    return WriteFile(g_translator.socket_output, bytes, length, &written, nullptr) != FALSE;
+}
+
+// Asks the client which mode to use until an answer decides; false after a failure.
+bool AskStartupQuestion(const char* terminal_type) {
+    bool default_advanced = DefaultsToAdvanced(terminal_type);
+    char question[1024];
+    int length = wsprintfA(question, kStartupQuestion, default_advanced ? "y" : "n");
+    while (g_translator.mode == TranslatorMode::kUndecided) {
+        if (!WriteSocket(question, static_cast<DWORD>(length))) {
+            ReportError("Error (WF) asking about ANSI escape sequences: %lu", GetLastError());
+            return false;
+        }
+        BYTE answer;
+        if (!ReadSocketByte(&answer)) {
+            ReportError("Error (RF) asking about ANSI escape sequences: %lu", GetLastError());
+            return false;
+        }
+        if (!WriteSocket("\r\n", 2)) {
+            ReportError("Error (WF) writing CRLF: %lu", GetLastError());
+            return false;
+        }
+        g_translator.mode = ModeFromAnswer(answer, default_advanced);
+    }
+    return true;
+}
+
+// A second handle to the command processor's standard output, as its standard error.
+bool DuplicateForStandardError(HANDLE output) {
+    if (!DuplicateHandle(GetCurrentProcess(), output, GetCurrentProcess(),
+                         &g_translator.error_duplicate, 0, TRUE, DUPLICATE_SAME_ACCESS)) {
+        ReportError("Can't duplicate handle for standard error: %lu", GetLastError());
+        return false;
+    }
+    return true;
+}
+
+// Simple mode: the command processor writes into the output translation pipe.
+bool PlumbSimpleMode() {
+    SECURITY_ATTRIBUTES attributes = Inheritable();
+    if (!CreatePipe(&g_translator.translation_read, &g_translator.translation_write, &attributes,
+                    32)) {
+        ReportError("Can't create output translation pipe: %lu", GetLastError());
+        return false;
+    }
+    if (!SetStdHandle(STD_OUTPUT_HANDLE, g_translator.translation_write)) {
+        ReportError("Can't set standard output to translate pipe socket output: %lu",
+                    GetLastError());
+        return false;
+    }
+    if (!DuplicateForStandardError(g_translator.translation_write)) return false;
+    if (!SetStdHandle(STD_ERROR_HANDLE, g_translator.error_duplicate)) {
+        ReportError("Can't set standard error to translate pipe socket output: %lu",
+                    GetLastError());
+        return false;
+    }
+    return true;
+}
+
+// Advanced mode: the command processor writes onto the console screen.
+bool PlumbAdvancedMode() {
+    if (!SetStdHandle(STD_OUTPUT_HANDLE, g_translator.console_output)) {
+        ReportError("Can't set standard output to console output: %lu", GetLastError());
+        return false;
+    }
+    if (!DuplicateForStandardError(g_translator.console_output)) return false;
+    if (!SetStdHandle(STD_ERROR_HANDLE, g_translator.error_duplicate)) {
+        ReportError("Can't set standard error to console output: %lu", GetLastError());
+        return false;
+    }
+    return true;
+}
+
+bool SetIgnoreCtrlC(BOOL ignore) {
+    if (SetConsoleCtrlHandler(nullptr, ignore)) return true;
+    ReportError("Failed to set ignoring of Ctrl-C events: %lu", GetLastError());
+    return false;
+}
+
+// Stops the screen mirror between two passes, so that nothing it uses is torn down under it.
+// False when it did not stop in time (a write to the client that never returns, say).
+bool StopScreenMirror() {
+    if (g_translator.mirror_stopped == nullptr) return false;
+    g_screen_lock.Enter();
+    g_translator.mirror_stop = 1;
+    g_mirror_wake_up.Set();
+    g_screen_lock.Leave();
+    return WaitForSingleObject(g_translator.mirror_stopped, kMirrorStopTimeout) == WAIT_OBJECT_0;
+}
+
+}  // namespace
+
+bool ParseLoginProtocol(const char* argument, LoginProtocol* protocol) {
+    if (lstrcmpiA(argument, "rlogin") == 0) {
+        *protocol = LoginProtocol::kRlogin;
+    } else if (lstrcmpiA(argument, "telnet") == 0) {
+        *protocol = LoginProtocol::kTelnet;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+const char* SettingsProduct(LoginProtocol protocol) {
+    return protocol == LoginProtocol::kRlogin ? "Orvane Rlogind Server" : "Orvane Telnetd Server";
+}
+
+TranslatorMode ModeFromSetting(const char* setting) {
+    if (setting == nullptr) return TranslatorMode::kUndecided;
+    if (lstrcmpiA(setting, "simple") == 0) return TranslatorMode::kSimple;
+    if (std::strcmp(setting, "advanced") == 0) return TranslatorMode::kAdvanced;
+    return TranslatorMode::kUndecided;
+}
+
+bool DefaultsToAdvanced(const char* terminal_type) {
+    static const char* const kAnsiTerminals[] = {"vt100", "dec-vt100", "dec-vt220", "vt220",
+                                                 "ansi",  "xterm",     "xterms"};
+    for (const char* name : kAnsiTerminals) {
+        if (lstrcmpiA(terminal_type, name) == 0) return true;
+    }
+    return false;
+}
+
+TranslatorMode ModeFromAnswer(BYTE answer, bool default_advanced) {
+    switch (answer) {
+        case 'y':
+        case 'Y':
+            return TranslatorMode::kAdvanced;
+        case 'n':
+        case 'N':
+            return TranslatorMode::kSimple;
+        case '\r':
+        case '\n':
+            return default_advanced ? TranslatorMode::kAdvanced : TranslatorMode::kSimple;
+        default:
+            return TranslatorMode::kUndecided;
+    }
+}
+
+int TranslatorMain(int argc, char** argv) {
+    if (argc < 3) {
+        ShowBanner("Orvane Command Translator", "1.14", "Orvane Software, Inc.", kRightsLine,
+                   false);
+        return 1;
+    }
+    const char* terminal_type = argv[2];
+    g_translator.requested_size = WindowSize{80, 24};
+    g_translator.socket_input = GetStdHandle(STD_INPUT_HANDLE);
+    g_translator.socket_output = GetStdHandle(STD_OUTPUT_HANDLE);
+    g_translator.control_channel = GetStdHandle(STD_ERROR_HANDLE);
+
+    g_translator.console_input = OpenConsole("CONIN$");
+    if (g_translator.console_input == INVALID_HANDLE_VALUE) {
+        ReportError("Can't get handle to console input: %lu", GetLastError());
+        return kStopped;
+    }
+    g_translator.console_output = OpenConsole("CONOUT$");
+    if (g_translator.console_output == INVALID_HANDLE_VALUE) {
+        ReportError("Can't get handle to console output: %lu", GetLastError());
+        return kStopped;
+    }
+    if (!SetStdHandle(STD_INPUT_HANDLE, g_translator.console_input)) {
+        ReportError("Can't set standard input to console input: %lu", GetLastError());
+        return kStopped;
+    }
+    if (!ParseLoginProtocol(argv[1], &g_translator.protocol)) {
+        ReportFatal("Bad protocol type specified: %s", argv[1]);
+    }
+    ReadSettings(SettingsProduct(g_translator.protocol));
+    if (g_translator.mode == TranslatorMode::kUndecided && !AskStartupQuestion(terminal_type)) {
+        return kStopped;
+    }
+    g_output_gate.Set();
+
+    bool simple = g_translator.mode == TranslatorMode::kSimple;
+    if (simple && !SetEnvironmentVariableA("TERM", terminal_type)) {
+        ReportWarning("Unable to set terminal type: %lu", GetLastError());
+    }
+    if (!(simple ? PlumbSimpleMode() : PlumbAdvancedMode())) return kStopped;
+    if (!SetIgnoreCtrlC(FALSE)) return 1;
+    if (g_translator.protocol == LoginProtocol::kRlogin) SendRloginControlBytes();
+
+    HANDLE command_processor = LaunchCommandProcessor();
+    if (simple) {
+        StartThread(OutputRelayThread, nullptr, 0);
+    } else {
+        g_translator.mirror_stopped = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        StartThread(ScreenMirrorThread, nullptr, 0);
+    }
+    if (!SetIgnoreCtrlC(TRUE)) return 1;
+    if (simple) {
+        RunSimpleInput();
+    } else {
+        RunAdvancedInput();
+    }
+
+    // The end of the login.  The global reporter is released through the run-time library's
+    // exit list after the static objects, so a check that fails while they are destroyed can
+    // still be reported.
+    if (command_processor != nullptr) TerminateProcess(command_processor, 0);
+    if (!simple && !StopScreenMirror()) {
+        // The mirror may still be inside a pass: end without tearing anything down under it.
+        ExitProcess(0);
+    }
+    return 0;
 }
