@@ -1,1 +1,121 @@
+// The simulation's code pages and US keyboard: the conversions the translator makes between the
+// console's OEM characters and the client's ANSI ones, and the keys it injects for characters.
 #include <gtest/gtest.h>
+
+#include <string>
+
+#include "winsim/control.h"
+#include "winsim/windows.h"
+
+namespace {
+
+namespace test = winsim::test;
+
+class CodePageTest : public ::testing::Test {
+  protected:
+    void SetUp() override { test::Reset(); }
+};
+
+std::string ToOem(std::string text) {
+    EXPECT_TRUE(CharToOemBuffA(text.data(), text.data(), static_cast<DWORD>(text.size())));
+    return text;
+}
+
+std::string ToAnsi(std::string text) {
+    EXPECT_TRUE(OemToCharBuffA(text.data(), text.data(), static_cast<DWORD>(text.size())));
+    return text;
+}
+
+TEST_F(CodePageTest, AsciiPassesUnchangedBothWays) {
+    std::string ascii;
+    for (int c = 0; c < 0x80; ++c) ascii += static_cast<char>(c);
+    EXPECT_EQ(ToOem(ascii), ascii);
+    EXPECT_EQ(ToAnsi(ascii), ascii);
+}
+
+TEST_F(CodePageTest, LettersWithAccentsRoundTrip) {
+    // u-umlaut, e-acute, a-grave, c-cedilla, n-tilde, A-umlaut, sharp s, pound sign
+    const std::string ansi = "\xFC\xE9\xE0\xE7\xF1\xC4\xDF\xA3";
+    const std::string oem = "\x81\x82\x85\x87\xA4\x8E\xE1\x9C";
+    EXPECT_EQ(ToOem(ansi), oem);
+    EXPECT_EQ(ToAnsi(oem), ansi);
+}
+
+TEST_F(CodePageTest, CharactersWithoutACounterpartTakeALookAlike) {
+    // ANSI A-grave has no OEM form and becomes "A"; the euro sign becomes "?".
+    EXPECT_EQ(ToOem("\xC0\x80"), "A?");
+    // OEM box drawing: a single horizontal line, a corner, a shaded block.
+    EXPECT_EQ(ToAnsi("\xC4\xDA\xB0"), "-+\xA6");
+}
+
+TEST_F(CodePageTest, ConvertsExactlyTheGivenLengthZerosIncluded) {
+    char source[] = {'\xFC', '\0', '\xE9', '\xE9'};
+    char destination[] = {'z', 'z', 'z', 'z'};
+    ASSERT_TRUE(CharToOemBuffA(source, destination, 3));
+    EXPECT_EQ(std::string(destination, 4), std::string("\x81\0\x82z", 4));
+    EXPECT_TRUE(OemToCharBuffA(source, destination, 0));
+    EXPECT_EQ(std::string(destination, 4), std::string("\x81\0\x82z", 4));
+}
+
+TEST_F(CodePageTest, OverlappingBuffersConvertTheWholeSource) {
+    char buffer[] = {'\x81', '\x82', '\x84', 'z'};
+    ASSERT_TRUE(OemToCharBuffA(buffer, buffer + 1, 3));
+    EXPECT_EQ(std::string(buffer, 4), "\x81\xFC\xE9\xE4");
+}
+
+TEST_F(CodePageTest, NullPointersAndInjectedFaultsFail) {
+    char byte = '\xFC';
+    SetLastError(0);
+    EXPECT_FALSE(CharToOemBuffA(nullptr, &byte, 1));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    SetLastError(0);
+    EXPECT_FALSE(OemToCharBuffA(&byte, nullptr, 1));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+
+    test::FailCall("CharToOemBuffA", ERROR_NOT_ENOUGH_MEMORY);
+    EXPECT_FALSE(CharToOemBuffA(&byte, &byte, 1));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+    EXPECT_EQ(byte, '\xFC');
+    EXPECT_TRUE(CharToOemBuffA(&byte, &byte, 1));
+    EXPECT_EQ(byte, '\x81');
+
+    test::FailCall("VkKeyScanA", ERROR_INVALID_HANDLE);
+    EXPECT_EQ(VkKeyScanA('a'), -1);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    test::FailCall("MapVirtualKeyA", ERROR_INVALID_HANDLE);
+    EXPECT_EQ(MapVirtualKeyA('A', 0), 0u);
+    EXPECT_EQ(MapVirtualKeyA('A', 0), 0x1Eu);
+}
+
+TEST_F(CodePageTest, KeysOfTheUsLayout) {
+    EXPECT_EQ(VkKeyScanA('a'), 0x0041);
+    EXPECT_EQ(VkKeyScanA('A'), 0x0141);     // Shift+A
+    EXPECT_EQ(VkKeyScanA('\x03'), 0x0243);  // Ctrl+C
+    EXPECT_EQ(VkKeyScanA('\r'), VK_RETURN);
+    EXPECT_EQ(VkKeyScanA('('), 0x0139);                  // Shift+9
+    EXPECT_EQ(VkKeyScanA('<'), 0x01BC);                  // Shift+comma
+    EXPECT_EQ(VkKeyScanA('|'), 0x01DC);                  // Shift+backslash
+    EXPECT_EQ(VkKeyScanA(static_cast<CHAR>(0xE9)), -1);  // e-acute: no key
+    EXPECT_EQ(VkKeyScanA('\x1C'), -1);
+    for (char c = 'A'; c <= 'Z'; ++c) {
+        EXPECT_EQ(VkKeyScanA(static_cast<CHAR>(c + 'a' - 'A')), c) << c;
+        EXPECT_EQ(VkKeyScanA(c), 0x100 | c) << c;
+    }
+}
+
+TEST_F(CodePageTest, ScanCodesOfVirtualKeys) {
+    EXPECT_EQ(MapVirtualKeyA('A', 0), 0x1Eu);
+    EXPECT_EQ(MapVirtualKeyA(VK_RETURN, 0), 0x1Cu);
+    EXPECT_EQ(MapVirtualKeyA(VK_ESCAPE, 0), 0x01u);
+    EXPECT_EQ(MapVirtualKeyA(0x141, 0), 0u);
+    EXPECT_EQ(MapVirtualKeyA(0x1E, 1), 0u);  // other map types are not modelled
+    // Every key that types a character has a scan code for its key events.
+    for (int c = 0; c < 256; ++c) {
+        SHORT key = VkKeyScanA(static_cast<CHAR>(c));
+        if (key != -1) {
+            EXPECT_NE(MapVirtualKeyA(key & 0xFF, 0), 0u) << "character " << c;
+        }
+    }
+}
+
+}  // namespace
