@@ -9,8 +9,12 @@
 for program in "$login_host" "$testcmd"; do
     [ -f "$program" ] || { echo "missing $program: build the windows preset first"; exit 1; }
 done
-log="$bin/smoke-testcmd.log"
-wlog=$(winpath "$log")
+# testcmd_log NAME: a fresh testcmd log for one run, NAME.testcmd ($log, Windows form $wlog).
+testcmd_log() {
+    log="$bin/$1.testcmd"
+    wlog=$(winpath "$log")
+    rm -f "$log"
+}
 
 # A program's output arrives; its end closes both pipes.
 expect_login smoke-echo "cmd.exe /c echo hello" "expect hello" "expect-exit 0"
@@ -26,7 +30,7 @@ expect_login smoke-control "cmd.exe /c echo ctl 1>&2" "expect-control 63 74 6c" 
 expect_log_line "$bin/smoke-control.ctl" '^[0-9][0-9]* 63 74 6c' "control channel timeline"
 
 # Key events written into the host's console reach testcmd; it logs each one.
-rm -f "$log"
+testcmd_log smoke-keys
 expect_login smoke-keys "$(winpath "$testcmd") --log $wlog --prompt" \
     'expect "testcmd> "' 'key echo Hi\r' 'expect Hi\n' 'expect "testcmd> "' \
     'key exit 7\r' 'expect-exit 7'
@@ -37,7 +41,7 @@ expect_log_line "$log" '^line: echo Hi$' "collected line"
 
 # SetConsoleMode works on the console input of our own process.  A Ctrl-C event is caught; in
 # raw input a Ctrl+C key record stays a key, in processed input it raises the event.
-rm -f "$log"
+testcmd_log smoke-ctrl
 expect_login smoke-ctrl "$(winpath "$testcmd") --log $wlog --prompt" \
     'expect "testcmd> "' 'ctrl-c' 'expect "^C caught\n"' \
     'key mode raw\r' 'expect "set 0x1f0 ok 0, now 0x1f0"' 'key \x03\r' \
@@ -70,7 +74,7 @@ fi
 
 # The console takes the size asked for; the screen dump shows texts and attributes where
 # testcmd drew them.
-rm -f "$log"
+testcmd_log smoke-screen
 screen="$bin/smoke-screen.txt"
 expect_login smoke-screen --console 100x30 "$(winpath "$testcmd") --log $wlog --prompt" \
     'expect-size 100x30 1000' 'expect "testcmd> "' 'key size\r' \
@@ -95,7 +99,7 @@ else
 fi
 
 # Whatever is left running in the console when the scenario ends is ended with it.
-rm -f "$log"
+testcmd_log smoke-leftover
 run_login smoke-leftover "cmd.exe /c start /b $(winpath "$testcmd") --log $wlog" 'wait 1500'
 expect_status 0 $? "leftover processes"
 expect_grep "$bin/smoke-leftover.log" "left in the console" "leftover processes"

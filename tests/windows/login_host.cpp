@@ -38,7 +38,8 @@ const char kUsage[] =
     "  --limit SECONDS     end everything after this long (default 120)\n"
     "\n"
     "Steps (TEXT takes the escapes \\r \\n \\t \\e \\a \\b \\0 \\\\ \\\" \\xNN; it is the rest\n"
-    "of the step, or a \"quoted\" text; a last word of digits after it is the limit MS):\n"
+    "of the step, or a \"quoted\" text; in the expect steps a last word of digits after it is\n"
+    "the limit MS, so quote a text that ends in a number there):\n"
     "  send TEXT              write the bytes to the socket input\n"
     "  sendfile FILE          write the file's bytes to the socket input\n"
     "  telnet-size ROWS COLS  send a telnet state message (0xFF and a 92-byte block)\n"
@@ -253,7 +254,7 @@ std::vector<std::string> Words(const std::string& text) {
 }
 
 // A step's text argument: a "quoted" text, or the rest of the step; either may be followed by a
-// last word of digits, the limit in milliseconds.
+// last word of digits, the limit in milliseconds, where the step takes one (limit not null).
 bool ParseTextAndLimit(const std::string& rest, std::string* bytes, DWORD* limit,
                        std::string* problem) {
     std::string text = rest;
@@ -268,7 +269,7 @@ bool ParseTextAndLimit(const std::string& rest, std::string* bytes, DWORD* limit
         text = rest.substr(1, i - 1);
         tail = rest.substr(i + 1);
         while (!tail.empty() && tail[0] == ' ') tail.erase(0, 1);
-    } else {
+    } else if (limit != nullptr) {
         size_t space = rest.find_last_of(' ');
         unsigned long value = 0;
         if (space != std::string::npos && space > 0 &&
@@ -279,6 +280,10 @@ bool ParseTextAndLimit(const std::string& rest, std::string* bytes, DWORD* limit
     }
     if (!tail.empty()) {
         unsigned long value = 0;
+        if (limit == nullptr) {
+            *problem = "text after the closing quote: " + tail;
+            return false;
+        }
         if (!ParseNumber(tail, 3600000, &value)) {
             *problem = "the limit must be milliseconds: " + tail;
             return false;
@@ -692,8 +697,11 @@ class Login {
                 info.srWindow.Bottom - info.srWindow.Top + 1 == rows) {
                 return true;
             }
-            if (GetTickCount() - began >= limit) {
-                *problem = "the console has " + SizeText(info);
+            // Once the program has ended nobody is left to change the size.
+            bool ended = WaitForSingleObject(process_.hProcess, 0) == WAIT_OBJECT_0;
+            if (ended || GetTickCount() - began >= limit) {
+                *problem = std::string(ended ? "the program has ended; " : "") +
+                           "the console has " + SizeText(info);
                 return false;
             }
             Sleep(20);
@@ -773,7 +781,7 @@ class Login {
         unsigned long first = 0;
         unsigned long second = 0;
         if (verb == "send") {
-            return ParseTextAndLimit(rest, &bytes, &limit, problem) && Write(bytes, problem);
+            return ParseTextAndLimit(rest, &bytes, nullptr, problem) && Write(bytes, problem);
         } else if (verb == "sendfile") {
             bool ok = false;
             bytes = ReadWholeFile(rest, &ok);
@@ -867,7 +875,7 @@ class Login {
             Sleep(first);
             return true;
         } else if (verb == "key") {
-            return ParseTextAndLimit(rest, &bytes, &limit, problem) && Key(bytes, problem);
+            return ParseTextAndLimit(rest, &bytes, nullptr, problem) && Key(bytes, problem);
         } else if (verb == "ctrl-c") {
             if (GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) return true;
             *problem = "GenerateConsoleCtrlEvent failed: " + std::to_string(GetLastError());

@@ -33,6 +33,7 @@ const char kUsage[] =
     "  draw [ROW COL ATTR TEXT]  write TEXT at a place with an attribute (hex); without\n"
     "                     arguments a fixed picture in several colours\n"
     "  size               print the console buffer and window size\n"
+    "  env NAME           print NAME=VALUE of an environment variable\n"
     "  lines N            print N numbered lines\n"
     "  sleep MS           pause\n"
     "A Ctrl-C event is logged as CTRL_C and answered with \"^C caught\".\n";
@@ -200,6 +201,14 @@ bool RunLine(HANDLE input, const std::string& line, int* status) {
                           info.dwSize.Y, info.srWindow.Right - info.srWindow.Left + 1,
                           info.srWindow.Bottom - info.srWindow.Top + 1);
             Out(text);
+        }
+    } else if (command == "env") {
+        char value[1024];
+        DWORD length = GetEnvironmentVariableA(rest.c_str(), value, sizeof value);
+        if (length == 0 || length >= sizeof value) {
+            Out(rest + " is not set\n");
+        } else {
+            Out(rest + "=" + value + "\n");
         }
     } else if (command == "lines") {
         int count = std::atoi(rest.c_str());
