@@ -113,25 +113,6 @@ TEST(ComposeKeyTest, EventKindsNameTheirFailureMessages) {
                         }));
 }
 
-TEST(ComposeKeyTest, RecordsCarryEveryField) {
-    PlannedKeyEvent event{KeyEventKind::kKeyUp, false, 0x41, 'A', kShiftBit};
-    INPUT_RECORD record = MakeKeyRecord(event, 0x1E);
-    EXPECT_EQ(record.EventType, KEY_EVENT);
-    EXPECT_EQ(record.Event.KeyEvent.bKeyDown, FALSE);
-    EXPECT_EQ(record.Event.KeyEvent.wRepeatCount, 1);
-    EXPECT_EQ(record.Event.KeyEvent.wVirtualKeyCode, 0x41);
-    EXPECT_EQ(record.Event.KeyEvent.wVirtualScanCode, 0x1E);
-    EXPECT_EQ(record.Event.KeyEvent.uChar.AsciiChar, 'A');
-    EXPECT_EQ(record.Event.KeyEvent.dwControlKeyState, static_cast<DWORD>(SHIFT_PRESSED));
-}
-
-TEST(ComposeKeyTest, StickyBits) {
-    EXPECT_EQ(StickyModifierBits(false, false, false), 0u);
-    EXPECT_EQ(StickyModifierBits(true, false, false), static_cast<DWORD>(LEFT_ALT_PRESSED));
-    EXPECT_EQ(StickyModifierBits(false, true, true),
-              static_cast<DWORD>(LEFT_CTRL_PRESSED | SHIFT_PRESSED));
-}
-
 std::string Describe(KeyCommand command) {
     using Action = KeyCommand::Action;
     char text[16];

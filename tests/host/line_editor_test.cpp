@@ -98,22 +98,6 @@ TEST(LineEditorTest, ErasingTakesOneOrTwoColumnsPerByte) {
     EXPECT_EQ(t.Type("\b\x7f\x1b\x15", kLineMode), Actions{});
 }
 
-TEST(LineEditorTest, EraseMessagesDifferForOneByteAndTheWholeLine) {
-    LineEditor editor;
-    editor.Take('a', kLineMode, true);
-    auto one = editor.Take('\b', kLineMode, true);
-    ASSERT_EQ(one.size(), 1u);
-    EXPECT_STREQ(one[0].failure, "Error erasing a character: %lu");
-    editor.Take('a', kLineMode, true);
-    auto all = editor.Take(0x15, kLineMode, true);
-    ASSERT_EQ(all.size(), 1u);
-    EXPECT_STREQ(all[0].failure, "Error erasing characters: %lu");
-    auto echo = editor.Take('x', kLineMode, true);
-    EXPECT_STREQ(echo[0].failure, "Error echoing input: %lu");
-    auto enter = editor.Take('\r', kLineMode, true);
-    EXPECT_STREQ(enter[1].failure, "Error echoing CRLF: %lu");
-}
-
 TEST(LineEditorTest, ACursorKeyErasesTheLineThenAddsItsText) {
     Typist t;
     t.Type("ab\x01", kLineMode);
@@ -209,8 +193,6 @@ TEST(LineEditorTest, CtrlCDropsThePendingLine) {
     // Without echo no pause and no prompt line.
     EXPECT_EQ(t.Type("\x03", kLineNoEcho), Actions{"ctrl-c"});
     EXPECT_EQ(t.Type("\x03", kCharacterMode), Actions{"ctrl-c"});
-    auto actions = t.editor_.Take(0x03, kLineMode, true);
-    EXPECT_STREQ(actions.back().failure, "Error echoing CRLF after ^C: %lu");
 }
 
 TEST(LineEditorTest, RawInputPassesEveryByteAndResumesPausedOutput) {

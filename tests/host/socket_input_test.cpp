@@ -76,20 +76,6 @@ TEST(InBandParserTest, TelnetStateMessages) {
     }
 }
 
-TEST(InBandParserTest, TelnetStateLandsInTheGivenBlock) {
-    BYTE block[kTelnetStateSize] = {};
-    InBandParser parser(LoginProtocol::kTelnet, block);
-    std::string message = TelnetState(30, 100, '\x42');
-    EXPECT_EQ(parser.Feed(0xFF), Step::kInMessage);
-    EXPECT_EQ(parser.StateBytesWanted(), 92u);
-    const BYTE* rest = reinterpret_cast<const BYTE*>(message.data() + 1);
-    EXPECT_EQ(parser.FeedState(rest, 40), Step::kInMessage);
-    EXPECT_EQ(parser.StateBytesWanted(), 52u);
-    EXPECT_EQ(parser.FeedState(rest + 40, 52), Step::kWindowSize);
-    EXPECT_EQ(parser.StateBytesWanted(), 0u);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(block), 92), message.substr(1));
-}
-
 TEST(InBandParserTest, RloginWindowSizeMessages) {
     struct Case {
         const char* what;
@@ -112,17 +98,6 @@ TEST(InBandParserTest, RloginWindowSizeMessages) {
     for (const Case& c : cases) {
         EXPECT_EQ(Parse(LoginProtocol::kRlogin, c.bytes), c.seen) << c.what;
     }
-}
-
-TEST(InBandParserTest, AbandonDropsTheMessageInProgress) {
-    BYTE block[kTelnetStateSize] = {};
-    InBandParser parser(LoginProtocol::kRlogin, block);
-    parser.Feed(0xFF);
-    parser.Feed(0xFF);
-    EXPECT_TRUE(parser.InMessage());
-    parser.Abandon();
-    EXPECT_FALSE(parser.InMessage());
-    EXPECT_EQ(parser.Feed('s'), Step::kData);
 }
 
 // The reader and the control channel over simulated pipes, with g_translator pointed at them.

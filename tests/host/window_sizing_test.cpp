@@ -37,22 +37,6 @@ TEST(WindowSizingTest, LoweringBringsRowsTo24BeforeColumnsFall) {
     EXPECT_EQ(Text(LowerWindowSize({1, 20})), "0x20");
 }
 
-TEST(WindowSizingTest, WindowsFitTheBufferFirstThenTheRequest) {
-    SMALL_RECT shrunk = ShrunkWindow(COORD{80, 150}, WindowSize{100, 30});
-    EXPECT_EQ(shrunk.Left, 0);
-    EXPECT_EQ(shrunk.Top, 0);
-    EXPECT_EQ(shrunk.Right, 79);
-    EXPECT_EQ(shrunk.Bottom, 29);
-    shrunk = ShrunkWindow(COORD{132, 20}, WindowSize{100, 30});
-    EXPECT_EQ(shrunk.Right, 99);
-    EXPECT_EQ(shrunk.Bottom, 19);
-    SMALL_RECT full = FullWindow(WindowSize{100, 30});
-    EXPECT_EQ(full.Left, 0);
-    EXPECT_EQ(full.Top, 0);
-    EXPECT_EQ(full.Right, 99);
-    EXPECT_EQ(full.Bottom, 29);
-}
-
 TEST(WindowSizingTest, FullScreenOnlyWhenTheBufferDiffersFromTheRequest) {
     EXPECT_TRUE(IsFullScreenRefusal(ERROR_FULLSCREEN_MODE, COORD{80, 25}, WindowSize{100, 30}));
     EXPECT_TRUE(IsFullScreenRefusal(ERROR_FULLSCREEN_MODE, COORD{100, 25}, WindowSize{100, 30}));
@@ -79,15 +63,6 @@ TEST(WindowSizingTest, NoticesGiveRowsBeforeColumns) {
               "\r\nWARNING: This system defaults console apps to Full Screen mode.\r\nThis limits "
               "automatic resize capabilities.\r\nYou need to reset your telnet client's window "
               "size to: 30x80.\r\n");
-}
-
-TEST(WindowSizingTest, NegativeSizesFormatAsSignedValues) {
-    char buffer[1024];
-    int length =
-        FormatRetryNotice(buffer, "SetConsoleWindowInfo[#2]", 5, COORD{-1, 0}, WindowSize{0, 24});
-    EXPECT_EQ(std::string(buffer, length),
-              "\r\nSetConsoleWindowInfo[#2] failed: 5 [0,-1]\r\nWindows NT refusing to create a "
-              "remote window that large, trying: 24x0...");
 }
 
 }  // namespace
