@@ -1,1 +1,184 @@
-#include "translator.h"
+// Key event synthesis: client characters and Ctrl-A key commands become console key events.
+#include "KeyEvents.h"
+
+#include "Reporter.h"
+#include "ZEVENT.h"
+
+DWORD StickyModifierBits(bool alt, bool ctrl, bool shift) {
+    return (alt ? kAltBit : 0) | (ctrl ? kCtrlBit : 0) | (shift ? kShiftBit : 0);
+}
+
+KeyPlan ComposeKey(BYTE character, WORD virtual_key, SHORT key_scan, DWORD modifiers) {
+    WORD key = virtual_key;
+    if (key == 0) {
+        WORD scan = static_cast<WORD>(key_scan);
+        key = scan & 0xFF;
+        BYTE shift_state = static_cast<BYTE>(scan >> 8);
+        if (shift_state & 0x01) modifiers |= kShiftBit;
+        if (shift_state & 0x02) modifiers |= kCtrlBit;
+        if (shift_state & 0x04) modifiers |= kAltBit;
+    }
+
+    KeyPlan plan;
+    auto add = [&plan](KeyEventKind kind, bool down, BYTE vk, CHAR ch, DWORD state) {
+        plan.events[plan.count++] = PlannedKeyEvent{kind, down, vk, ch, state};
+    };
+    // Each modifier's state holds itself and the modifiers pressed before it.
+    const DWORD shift_state = modifiers & kShiftBit;
+    const DWORD ctrl_state = modifiers & (kShiftBit | kCtrlBit);
+    const DWORD alt_state = modifiers & (kShiftBit | kCtrlBit | kAltBit);
+    if (modifiers & kShiftBit) add(KeyEventKind::kShiftDown, true, VK_SHIFT, 0, shift_state);
+    if (modifiers & kCtrlBit) add(KeyEventKind::kCtrlDown, true, VK_CONTROL, 0, ctrl_state);
+    if (modifiers & kAltBit) add(KeyEventKind::kAltDown, true, VK_MENU, 0, alt_state);
+
+    const bool alt_alone = key == VK_MENU;
+    const DWORD key_state = alt_alone ? kAltBit : modifiers;
+    const BYTE key_code = static_cast<BYTE>(key & 0xFF);
+    const CHAR key_character = static_cast<CHAR>(character);
+    add(KeyEventKind::kKeyDown, true, key_code, key_character, key_state);
+    add(KeyEventKind::kKeyUp, false, key_code, key_character, key_state);
+    plan.pause_after_press = alt_alone;
+
+    if (modifiers & kAltBit) add(KeyEventKind::kAltUp, false, VK_MENU, 0, alt_state);
+    if (modifiers & kCtrlBit) add(KeyEventKind::kCtrlUp, false, VK_CONTROL, 0, ctrl_state);
+    if (modifiers & kShiftBit) add(KeyEventKind::kShiftUp, false, VK_SHIFT, 0, shift_state);
+    return plan;
+}
+
+const char* KeyEventFailureMessage(KeyEventKind kind) {
+    switch (kind) {
+        case KeyEventKind::kShiftDown:
+            return "WriteConsoleInput for shift down failed: %lu";
+        case KeyEventKind::kCtrlDown:
+            return "WriteConsoleInput for ctrl down failed: %lu";
+        case KeyEventKind::kAltDown:
+            return "WriteConsoleInput for alt down failed: %lu";
+        case KeyEventKind::kKeyDown:
+            return "WriteConsoleInput for key down failed: %lu";
+        case KeyEventKind::kKeyUp:
+            return "WriteConsoleInput for key up failed: %lu";
+        case KeyEventKind::kAltUp:
+            return "WriteConsoleInput for alt up failed: %lu";
+        case KeyEventKind::kCtrlUp:
+            return "WriteConsoleInput for ctrl up failed: %lu";
+        case KeyEventKind::kShiftUp:
+            return "WriteConsoleInput for shift up failed: %lu";
+    }
+    return "WriteConsoleInput failed: %lu";
+}
+
+INPUT_RECORD MakeKeyRecord(const PlannedKeyEvent& event, WORD scan_code) {
+    INPUT_RECORD record{};
+    record.EventType = KEY_EVENT;
+    KEY_EVENT_RECORD& key = record.Event.KeyEvent;
+    key.bKeyDown = event.key_down ? TRUE : FALSE;
+    key.wRepeatCount = 1;
+    key.wVirtualKeyCode = event.virtual_key;
+    key.wVirtualScanCode = scan_code;
+    key.uChar.AsciiChar = event.character;
+    key.dwControlKeyState = event.control_state;
+    return record;
+}
+
+KeyCommand LookUpKeyCommand(BYTE command) {
+    using Action = KeyCommand::Action;
+    auto key = [](WORD virtual_key) { return KeyCommand{Action::kInjectKey, virtual_key}; };
+    if (command == 0x01) return KeyCommand{Action::kLiteralCtrlA, 0};
+    if (command == 0x12) return KeyCommand{Action::kRedraw, 0};
+    if (command >= '1' && command <= '9') return key(static_cast<WORD>(VK_F1 + (command - '1')));
+    if (command >= 'a' && command <= 'z') command = static_cast<BYTE>(command - 'a' + 'A');
+    switch (command) {
+        case '0':
+            return key(VK_F10);
+        case '-':
+        case '_':
+            return key(VK_F11);
+        case '+':
+        case '=':
+            return key(VK_F12);
+        case 'A':
+            return KeyCommand{Action::kStickyAlt, 0};
+        case 'C':
+            return KeyCommand{Action::kStickyCtrl, 0};
+        case 'S':
+            return KeyCommand{Action::kStickyShift, 0};
+        case 'U':
+            return key(VK_UP);
+        case 'D':
+            return key(VK_DOWN);
+        case 'L':
+            return key(VK_LEFT);
+        case 'R':
+            return key(VK_RIGHT);
+        case 'H':
+            return key(VK_HOME);
+        case 'E':
+            return key(VK_END);
+        case 'P':
+            return key(VK_PRIOR);
+        case 'N':
+            return key(VK_NEXT);
+        case 'I':
+            return key(VK_INSERT);
+        case 'X':
+            return key(VK_DELETE);
+        case 'Z':
+            return key(VK_MENU);
+        default:
+            return KeyCommand{Action::kIgnore, 0};
+    }
+}
+
+void InjectKey(BYTE character, WORD virtual_key) {
+    CHAR oem = static_cast<CHAR>(character);
+    if (!CharToOemBuffA(&oem, &oem, 1)) {
+        // The character is dropped; the sticky modifiers wait for the next key.
+        ReportError("Error translating input: %lu", GetLastError());
+        return;
+    }
+    DWORD modifiers = StickyModifierBits(g_translator.sticky_alt, g_translator.sticky_ctrl,
+                                         g_translator.sticky_shift);
+    g_translator.sticky_alt = g_translator.sticky_ctrl = g_translator.sticky_shift = false;
+    SHORT key_scan = virtual_key == 0 ? VkKeyScanA(oem) : 0;
+
+    KeyPlan plan = ComposeKey(static_cast<BYTE>(oem), virtual_key, key_scan, modifiers);
+    for (int i = 0; i < plan.count; ++i) {
+        const PlannedKeyEvent& event = plan.events[i];
+        WORD scan_code = static_cast<WORD>(MapVirtualKeyA(event.virtual_key, MAPVK_VK_TO_VSC));
+        INPUT_RECORD record = MakeKeyRecord(event, scan_code);
+        DWORD written = 0;
+        if (!WriteConsoleInputA(g_translator.console_input, &record, 1, &written)) {
+            // A console that takes no keys leaves the login nothing to do.
+            ReportFatal(KeyEventFailureMessage(event.kind), GetLastError());
+        }
+        if (event.kind == KeyEventKind::kKeyDown && plan.pause_after_press) Sleep(kAltKeyPauseMs);
+    }
+}
+
+void RunKeyCommand(BYTE command) {
+    KeyCommand what = LookUpKeyCommand(command);
+    switch (what.action) {
+        case KeyCommand::Action::kIgnore:
+            break;
+        case KeyCommand::Action::kInjectKey:
+            InjectKey(0, what.virtual_key);
+            break;
+        case KeyCommand::Action::kLiteralCtrlA:
+            InjectKey(0x01, 0);
+            break;
+        case KeyCommand::Action::kRedraw:
+            g_screen_lock.Enter();
+            g_translator.redraw_request = 1;
+            g_screen_lock.Leave();
+            break;
+        case KeyCommand::Action::kStickyAlt:
+            g_translator.sticky_alt = true;
+            break;
+        case KeyCommand::Action::kStickyCtrl:
+            g_translator.sticky_ctrl = true;
+            break;
+        case KeyCommand::Action::kStickyShift:
+            g_translator.sticky_shift = true;
+            break;
+    }
+}

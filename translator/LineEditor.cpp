@@ -1,1 +1,201 @@
-#include "translator.h"
+// Simple mode line editor: local echo and editing of the client's line, keys to the console.
+#include "LineEditor.h"
+
+#include <cstring>
+
+#include "Reporter.h"
+#include "ZEVENT.h"
+
+namespace {
+
+constexpr BYTE kCtrlA = 0x01;
+constexpr BYTE kCtrlC = 0x03;
+constexpr BYTE kBackspace = 0x08;
+constexpr BYTE kLineFeed = 0x0A;
+constexpr BYTE kCarriageReturn = 0x0D;
+constexpr BYTE kCtrlS = 0x13;
+constexpr BYTE kCtrlU = 0x15;
+constexpr BYTE kEscape = 0x1B;
+constexpr BYTE kDelete = 0x7F;
+
+// Erasing a column: back, blank, back.  A control byte was shown as two columns.
+constexpr char kEraseColumns[] = "\b \b\b \b";
+
+EditorAction Simple(EditorAction::Kind kind) {
+    EditorAction action;
+    action.kind = kind;
+    return action;
+}
+
+EditorAction Inject(BYTE byte) {
+    EditorAction action = Simple(EditorAction::Kind::kInjectKey);
+    action.byte = byte;
+    return action;
+}
+
+EditorAction Write(const char* text, DWORD length, const char* failure) {
+    EditorAction action = Simple(EditorAction::Kind::kWrite);
+    std::memcpy(action.text, text, length);
+    action.length = length;
+    action.failure = failure;
+    return action;
+}
+
+EditorAction SleepFor(DWORD milliseconds) {
+    EditorAction action = Simple(EditorAction::Kind::kSleep);
+    action.milliseconds = milliseconds;
+    return action;
+}
+
+}  // namespace
+
+std::vector<EditorAction> LineEditor::Take(BYTE byte, DWORD input_mode, bool gate_set) {
+    using Kind = EditorAction::Kind;
+    std::vector<EditorAction> actions;
+
+    // A new console program: what was typed for the previous one is of no use to it.
+    if (input_mode != previous_mode_) length_ = 0;
+    previous_mode_ = input_mode;
+
+    const bool processed = (input_mode & ENABLE_PROCESSED_INPUT) != 0;
+    const bool line_input = (input_mode & ENABLE_LINE_INPUT) != 0;
+    const bool echo = (input_mode & ENABLE_ECHO_INPUT) != 0;
+
+    if (!processed) {
+        // Raw input: every byte is a key, except one that resumes paused output.
+        actions.push_back(gate_set ? Inject(byte) : Simple(Kind::kSetGate));
+        return actions;
+    }
+    if (byte == kCtrlC) {
+        actions.push_back(Simple(Kind::kCtrlCEvent));
+        length_ = 0;
+        if (!gate_set) actions.push_back(Simple(Kind::kSetGate));
+        if (echo) {
+            actions.push_back(SleepFor(kCtrlCEchoDelayMs));
+            actions.push_back(Write("\r\n\n>", 4, "Error echoing CRLF after ^C: %lu"));
+        }
+        return actions;
+    }
+    if (!gate_set) {
+        // Any key resumes paused output and is used up by it.
+        actions.push_back(Simple(Kind::kSetGate));
+        return actions;
+    }
+    if (byte == kCtrlS) {
+        actions.push_back(Simple(Kind::kResetGate));
+        return actions;
+    }
+    if (!line_input) {
+        actions.push_back(byte == kCtrlA ? Simple(Kind::kRunKeyCommand) : Inject(byte));
+        return actions;
+    }
+    TakeLineByte(byte, echo, &actions);
+    return actions;
+}
+
+void LineEditor::TakeLineByte(BYTE byte, bool echo, std::vector<EditorAction>* actions) {
+    using Kind = EditorAction::Kind;
+    switch (byte) {
+        case kCarriageReturn: {
+            exit_flag_ = false;
+            for (DWORD i = 0; i < length_; ++i) actions->push_back(Inject(line_[i]));
+            if (length_ == 4) {
+                char word[5];
+                std::memcpy(word, line_, 4);
+                word[4] = '\0';
+                exit_flag_ = lstrcmpiA(word, "exit") == 0;
+            }
+            length_ = 0;
+            if (echo) actions->push_back(Write("\r\n", 2, "Error echoing CRLF: %lu"));
+            actions->push_back(Inject(kCarriageReturn));
+            // The command processor may be ending: give the child watcher time to notice.
+            if (exit_flag_) actions->push_back(Simple(Kind::kExitPause));
+            return;
+        }
+        case kLineFeed:
+            return;
+        case kBackspace:
+        case kDelete:
+            if (length_ > 0) Erase(echo, "Error erasing a character: %lu", actions);
+            return;
+        case kEscape:
+        case kCtrlU:
+            while (length_ > 0) Erase(echo, "Error erasing characters: %lu", actions);
+            return;
+        default:
+            break;
+    }
+    if (length_ == kLineSize) {
+        actions->push_back(Write("\a", 1, nullptr));
+        return;
+    }
+    line_[length_++] = byte;
+    if (!echo) return;
+    if (byte >= 0x20) {
+        char shown = static_cast<char>(byte);
+        actions->push_back(Write(&shown, 1, "Error echoing input: %lu"));
+    } else {
+        char shown[2] = {'^', static_cast<char>(byte + 0x40)};
+        actions->push_back(Write(shown, 2, "Error echoing input: %lu"));
+    }
+}
+
+// Removes the last byte of the line, and its one or two columns on the client's screen.
+void LineEditor::Erase(bool echo, const char* failure, std::vector<EditorAction>* actions) {
+    BYTE removed = line_[--length_];
+    if (echo) actions->push_back(Write(kEraseColumns, removed < 0x20 ? 6 : 3, failure));
+}
+
+void RunSimpleInput() {
+    LineEditor editor;
+    // Until a query succeeds the console counts as raw input; later failures keep the last mode.
+    DWORD input_mode = 0;
+    BYTE byte = 0;
+    while (ReadSocketByte(&byte)) {
+        DWORD queried = 0;
+        if (GetConsoleMode(g_translator.console_input, &queried)) {
+            input_mode = queried;
+        } else {
+            ReportError("Could get input mode: %lu", GetLastError());
+        }
+        for (const EditorAction& action :
+             editor.Take(byte, input_mode, g_output_gate.IsSet() != 0)) {
+            switch (action.kind) {
+                case EditorAction::Kind::kInjectKey:
+                    InjectKey(action.byte, 0);
+                    break;
+                case EditorAction::Kind::kWrite: {
+                    DWORD written = 0;
+                    if (!WriteFile(g_translator.socket_output, action.text, action.length, &written,
+                                   nullptr) &&
+                        action.failure != nullptr) {
+                        ReportError(action.failure, GetLastError());
+                    }
+                    break;
+                }
+                case EditorAction::Kind::kSetGate:
+                    g_output_gate.Set();
+                    break;
+                case EditorAction::Kind::kResetGate:
+                    g_output_gate.Reset();
+                    break;
+                case EditorAction::Kind::kCtrlCEvent:
+                    if (!GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0))
+                        ReportError("GenerateConsoleCtrlEvent failed: %lu", GetLastError());
+                    break;
+                case EditorAction::Kind::kSleep:
+                    Sleep(action.milliseconds);
+                    break;
+                case EditorAction::Kind::kExitPause:
+                    Sleep(g_translator.exit_detection_timeout);
+                    break;
+                case EditorAction::Kind::kRunKeyCommand: {
+                    BYTE command = 0;
+                    if (!ReadSocketByte(&command)) return;
+                    RunKeyCommand(command);
+                    break;
+                }
+            }
+        }
+    }
+}

@@ -1,1 +1,79 @@
-#include "translator.h"
+// Simple mode output relay: passes what the command processor writes to the client.
+#include "OutputRelay.h"
+
+#include "Reporter.h"
+#include "ZEVENT.h"
+
+bool TranslatesLineEnds(DWORD output_mode, DWORD input_mode) {
+    return (output_mode & ENABLE_PROCESSED_OUTPUT) != 0 &&
+           (input_mode & (ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT)) != 0;
+}
+
+DWORD BuildRelayOutput(const BYTE* chunk, const BYTE* converted, DWORD count,
+                       bool translate_line_ends, BYTE* output) {
+    DWORD length = 0;
+    bool after_carriage_return = false;  // each chunk starts afresh
+    for (DWORD i = 0; i < count; ++i) {
+        // Only the upper half is converted: control characters and ASCII pass as written.
+        BYTE byte = chunk[i] <= 0x7F ? chunk[i] : converted[i];
+        if (translate_line_ends && byte == '\n' && !after_carriage_return) output[length++] = '\r';
+        output[length++] = byte;
+        after_carriage_return = byte == '\r';
+    }
+    return length;
+}
+
+namespace {
+
+bool IsEndOfPipe(DWORD error) {
+    return error == ERROR_BROKEN_PIPE || error == ERROR_INVALID_HANDLE;
+}
+
+// One chunk from the pipe to the client; false when the relay is to end.
+bool RelayOneChunk() {
+    g_output_gate.Wait();
+
+    BYTE chunk[kRelayChunkSize];
+    DWORD count = 0;
+    if (!ReadFile(g_translator.translation_read, chunk, kRelayChunkSize, &count, nullptr)) {
+        DWORD error = GetLastError();
+        if (!IsEndOfPipe(error)) ReportError("Read of output translation pipe failed: %lu", error);
+        return false;
+    }
+
+    BYTE converted[kRelayChunkSize];
+    if (count > 0 && !OemToCharBuffA(reinterpret_cast<const char*>(chunk),
+                                     reinterpret_cast<char*>(converted), count)) {
+        ReportError("Error translating output: %lu", GetLastError());
+        return false;
+    }
+
+    // The modes are read for every chunk, so the rule follows the console program of the moment.
+    DWORD output_mode = 0;
+    if (!GetConsoleMode(g_translator.console_output, &output_mode)) {
+        ReportError("Error getting console output mode: %lu", GetLastError());
+        return false;
+    }
+    DWORD input_mode = 0;
+    if (!GetConsoleMode(g_translator.console_input, &input_mode)) {
+        ReportError("Error getting console input mode: %lu", GetLastError());
+        return false;
+    }
+
+    BYTE output[2 * kRelayChunkSize];
+    DWORD length = BuildRelayOutput(chunk, converted, count,
+                                    TranslatesLineEnds(output_mode, input_mode), output);
+    DWORD written = 0;
+    if (!WriteFile(g_translator.socket_output, output, length, &written, nullptr)) {
+        ReportError("Writing translated output to socket: %lu", GetLastError());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void __cdecl OutputRelayThread(void*) {
+    while (RelayOneChunk()) {
+    }
+}

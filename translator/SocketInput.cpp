@@ -1,1 +1,131 @@
-#include "translator.h"
+// Socket input: the one reader of the socket input pipe, and the rlogin control bytes.
+#include "SocketInput.h"
+
+#include "Reporter.h"
+
+namespace {
+
+constexpr BYTE kMessageStart = 0xFF;
+constexpr BYTE kRloginMagic[3] = {0xFF, 0x73, 0x73};
+
+SHORT LittleEndianLow16(const BYTE* bytes) {
+    return static_cast<SHORT>(bytes[0] | (bytes[1] << 8));
+}
+
+SHORT BigEndian16(const BYTE* bytes) {
+    return static_cast<SHORT>((bytes[0] << 8) | bytes[1]);
+}
+
+// The end of the pipe (the server or the child watcher closed it) is not worth a report.
+bool IsEndOfInput(DWORD error) {
+    return error == ERROR_BROKEN_PIPE || error == ERROR_INVALID_HANDLE;
+}
+
+}  // namespace
+
+WindowSize TelnetWindowSize(const BYTE* block) {
+    return WindowSize{LittleEndianLow16(block + 88), LittleEndianLow16(block + 84)};
+}
+
+InBandParser::InBandParser(LoginProtocol protocol, BYTE* telnet_block)
+    : protocol_(protocol), telnet_block_(telnet_block) {}
+
+DWORD InBandParser::StateBytesWanted() const {
+    return stage_ == Stage::kTelnetState ? kTelnetStateSize - received_ : 0;
+}
+
+InBandParser::Step InBandParser::Feed(BYTE byte) {
+    switch (stage_) {
+        case Stage::kIdle:
+            if (byte != kMessageStart) return Step::kData;
+            stage_ =
+                protocol_ == LoginProtocol::kTelnet ? Stage::kTelnetState : Stage::kRloginMagic;
+            received_ = 0;
+            return Step::kInMessage;
+        case Stage::kTelnetState:
+            return FeedState(&byte, 1);
+        case Stage::kRloginMagic:
+            if (byte != kRloginMagic[received_]) {
+                stage_ = Stage::kIdle;
+                return Step::kAbandoned;
+            }
+            if (++received_ == sizeof kRloginMagic) {
+                stage_ = Stage::kRloginSizes;
+                received_ = 0;
+            }
+            return Step::kInMessage;
+        case Stage::kRloginSizes:
+            sizes_[received_++] = byte;
+            if (received_ < sizeof sizes_) return Step::kInMessage;
+            // Rows, then columns, most significant byte first; the pixel sizes are ignored.
+            size_ = WindowSize{BigEndian16(sizes_ + 2), BigEndian16(sizes_)};
+            stage_ = Stage::kIdle;
+            return Step::kWindowSize;
+    }
+    return Step::kData;
+}
+
+InBandParser::Step InBandParser::FeedState(const BYTE* bytes, DWORD count) {
+    if (stage_ != Stage::kTelnetState) return Step::kAbandoned;
+    DWORD wanted = kTelnetStateSize - received_;
+    if (count > wanted) count = wanted;
+    for (DWORD i = 0; i < count; ++i) telnet_block_[received_ + i] = bytes[i];
+    received_ += count;
+    if (received_ < kTelnetStateSize) return Step::kInMessage;
+    size_ = TelnetWindowSize(telnet_block_);
+    stage_ = Stage::kIdle;
+    return Step::kWindowSize;
+}
+
+bool ReadSocketByte(BYTE* byte) {
+    InBandParser parser(g_translator.protocol, g_translator.telnet_state);
+    for (;;) {
+        InBandParser::Step step;
+        DWORD count = 0;
+        if (DWORD wanted = parser.StateBytesWanted(); wanted > 0) {
+            // The rest of the telnet state block in one read; it may deliver less.
+            BYTE piece[kTelnetStateSize];
+            if (!ReadFile(g_translator.socket_input, piece, wanted, &count, nullptr)) {
+                DWORD error = GetLastError();
+                if (!IsEndOfInput(error))
+                    ReportError("Read of socket input pipe for telnet state failed: %lu", error);
+                parser.Abandon();
+                continue;
+            }
+            step = parser.FeedState(piece, count);
+        } else {
+            BYTE read = 0;
+            if (!ReadFile(g_translator.socket_input, &read, 1, &count, nullptr)) {
+                DWORD error = GetLastError();
+                if (!IsEndOfInput(error))
+                    ReportError("Read of socket input pipe failed: %lu", error);
+                if (!parser.InMessage()) return false;
+                // A message cut short is dropped; the next read tells whether input goes on.
+                parser.Abandon();
+                continue;
+            }
+            // A successful read of no byte delivers nothing: read again.
+            if (count == 0) continue;
+            step = parser.Feed(read);
+            if (step == InBandParser::Step::kData) {
+                *byte = read;
+                return true;
+            }
+        }
+        if (step == InBandParser::Step::kWindowSize) {
+            g_translator.requested_size = parser.size();
+            ResizeConsole();
+        }
+    }
+}
+
+void SendRloginControlBytes() {
+    // 0x10 switches the client to raw mode; 0x80 asks it for its window size.
+    static const BYTE kRawMode = 0x10;
+    static const BYTE kWindowSizeRequest = 0x80;
+    DWORD written = 0;
+    if (!WriteFile(g_translator.control_channel, &kRawMode, 1, &written, nullptr))
+        ReportError("Error setting raw mode: %lu", GetLastError());
+    if (!WriteFile(g_translator.control_channel, &kWindowSizeRequest, 1, &written, nullptr))
+        ReportError("Error asking for screen size: %lu", GetLastError());
+}

@@ -1,1 +1,126 @@
-#include "translator.h"
+// Console window sizing: makes the console's buffer and window as large as the client's window.
+#include "WindowSizing.h"
+
+#include "Reporter.h"
+#include "ZEVENT.h"
+
+WindowSize ValidWindowSize(WindowSize requested) {
+    if (requested.columns < 1 || requested.columns > kMaxWindowColumns || requested.rows < 1 ||
+        requested.rows > kMaxWindowRows) {
+        return WindowSize{80, 24};
+    }
+    return requested;
+}
+
+WindowSize LowerWindowSize(WindowSize requested) {
+    if (requested.rows > kLoweredRowsFloor) {
+        --requested.rows;
+    } else {
+        --requested.columns;
+    }
+    return requested;
+}
+
+SMALL_RECT ShrunkWindow(COORD buffer, WindowSize requested) {
+    SHORT columns = buffer.X < requested.columns ? buffer.X : requested.columns;
+    SHORT rows = buffer.Y < requested.rows ? buffer.Y : requested.rows;
+    return SMALL_RECT{0, 0, static_cast<SHORT>(columns - 1), static_cast<SHORT>(rows - 1)};
+}
+
+SMALL_RECT FullWindow(WindowSize requested) {
+    return SMALL_RECT{0, 0, static_cast<SHORT>(requested.columns - 1),
+                      static_cast<SHORT>(requested.rows - 1)};
+}
+
+bool IsFullScreenRefusal(DWORD error, COORD buffer, WindowSize requested) {
+    return error == ERROR_FULLSCREEN_MODE &&
+           (buffer.X != requested.columns || buffer.Y != requested.rows);
+}
+
+int FormatRetryNotice(char* buffer, const char* step, DWORD error, COORD old_buffer,
+                      WindowSize next) {
+    return wsprintfA(buffer,
+                     "\r\n%s failed: %lu [%hd,%hd]\r\nWindows NT refusing to create a remote "
+                     "window that large, trying: %hdx%hd...",
+                     step, error, old_buffer.Y, old_buffer.X, next.rows, next.columns);
+}
+
+int FormatFullScreenNotice(char* buffer, WindowSize requested) {
+    return wsprintfA(buffer,
+                     "\r\nWARNING: This system defaults console apps to Full Screen mode.\r\n"
+                     "This limits automatic resize capabilities.\r\n"
+                     "You need to reset your telnet client's window size to: %hdx%hd.\r\n",
+                     requested.rows, requested.columns);
+}
+
+namespace {
+
+// Client notices go straight to the socket output; a failed write changes nothing.
+void WriteNotice(const char* text, int length) {
+    DWORD written = 0;
+    WriteFile(g_translator.socket_output, text, static_cast<DWORD>(length), &written, nullptr);
+}
+
+// A size the console refused: the step that failed and its error.
+struct Refusal {
+    const char* step = nullptr;
+    DWORD error = 0;
+    bool first_window = false;
+};
+
+Refusal Refused(const char* step, bool first_window) {
+    return Refusal{step, GetLastError(), first_window};
+}
+
+// One attempt at the requested size.  Returns true when the console took it.
+bool TrySize(COORD buffer, WindowSize requested, Refusal* refusal) {
+    HANDLE console = g_translator.console_output;
+    SMALL_RECT shrunk = ShrunkWindow(buffer, requested);
+    if (!SetConsoleWindowInfo(console, TRUE, &shrunk)) {
+        *refusal = Refused("SetConsoleWindowInfo[#1]", true);
+        return false;
+    }
+    if (!SetConsoleScreenBufferSize(console, COORD{requested.columns, requested.rows})) {
+        *refusal = Refused("SetConsoleScreenBufferSize", false);
+        return false;
+    }
+    SMALL_RECT full = FullWindow(requested);
+    if (!SetConsoleWindowInfo(console, TRUE, &full)) {
+        *refusal = Refused("SetConsoleWindowInfo[#2]", false);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void ResizeConsole() {
+    g_screen_lock.Enter();
+    WindowSize& requested = g_translator.requested_size;
+    requested = ValidWindowSize(requested);
+    char notice[1024];
+    for (;;) {
+        CONSOLE_SCREEN_BUFFER_INFO info;
+        BOOL have_info = GetConsoleScreenBufferInfo(g_translator.console_output, &info);
+        AssertCheck(have_info != FALSE, "transcmd.cpp", 1299);
+        COORD buffer = info.dwSize;
+
+        Refusal refusal;
+        if (TrySize(buffer, requested, &refusal)) break;
+
+        if (refusal.first_window && IsFullScreenRefusal(refusal.error, buffer, requested)) {
+            // Full-screen consoles cannot follow the client: tell the user what to set instead.
+            requested.columns = buffer.X;
+            WriteNotice(notice, FormatFullScreenNotice(notice, requested));
+            Sleep(4000);
+            break;
+        }
+
+        AssertCheck(requested.columns >= 1 && requested.rows >= 1, "transcmd.cpp", 1284);
+        requested = LowerWindowSize(requested);
+        WriteNotice(notice,
+                    FormatRetryNotice(notice, refusal.step, refusal.error, buffer, requested));
+        Sleep(1000);
+    }
+    g_screen_lock.Leave();
+}

@@ -1,1 +1,234 @@
+// Key event synthesis: the events of one keystroke and the Ctrl-A key commands.
 #include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "KeyEvents.h"
+#include "winsim/control.h"
+
+namespace {
+
+// One event as "+vk/char/state" for a press and "-vk/char/state" for a release, in hex.
+std::vector<std::string> Events(const KeyPlan& plan) {
+    std::vector<std::string> events;
+    for (int i = 0; i < plan.count; ++i) {
+        const PlannedKeyEvent& e = plan.events[i];
+        char text[32];
+        std::snprintf(text, sizeof text, "%c%02x/%02x/%02x", e.key_down ? '+' : '-', e.virtual_key,
+                      static_cast<BYTE>(e.character), static_cast<unsigned>(e.control_state));
+        events.push_back(text);
+    }
+    return events;
+}
+
+using EventList = std::vector<std::string>;
+
+// VkKeyScanA's answers on a US layout.
+constexpr SHORT kScanA = 0x0041;       // "a"
+constexpr SHORT kScanShiftA = 0x0141;  // "A"
+constexpr SHORT kScanCtrlC = 0x0243;   // 0x03
+constexpr SHORT kScanC = 0x0043;       // "c"
+constexpr SHORT kNoKey = -1;           // no key on the layout
+
+TEST(ComposeKeyTest, CharactersAndTheirModifiers) {
+    struct Case {
+        const char* what;
+        BYTE character;
+        WORD virtual_key;
+        SHORT key_scan;
+        DWORD sticky;
+        EventList events;
+    } cases[] = {
+        {"a", 'a', 0, kScanA, 0, {"+41/61/00", "-41/61/00"}},
+        {"A with Shift",
+         'A',
+         0,
+         kScanShiftA,
+         0,
+         {"+10/00/10", "+41/41/10", "-41/41/10", "-10/00/10"}},
+        {"Ctrl-C", 0x03, 0, kScanCtrlC, 0, {"+11/00/08", "+43/03/08", "-43/03/08", "-11/00/08"}},
+        {"no key: Shift, Ctrl and Alt around vk 0xFF",
+         0xE9,
+         0,
+         kNoKey,
+         0,
+         {"+10/00/10", "+11/00/18", "+12/00/1a", "+ff/e9/1a", "-ff/e9/1a", "-12/00/1a", "-11/00/18",
+          "-10/00/10"}},
+        {"sticky Ctrl and c",
+         'c',
+         0,
+         kScanC,
+         kCtrlBit,
+         {"+11/00/08", "+43/63/08", "-43/63/08", "-11/00/08"}},
+        {"sticky Shift and a key that has Shift itself",
+         'A',
+         0,
+         kScanShiftA,
+         kShiftBit,
+         {"+10/00/10", "+41/41/10", "-41/41/10", "-10/00/10"}},
+        {"Alt alone", 0, VK_MENU, 0, 0, {"+12/00/02", "-12/00/02"}},
+        {"Alt alone with sticky Ctrl",
+         0,
+         VK_MENU,
+         0,
+         kCtrlBit,
+         {"+11/00/08", "+12/00/02", "-12/00/02", "-11/00/08"}},
+        {"Shift+Up from sticky",
+         0,
+         VK_UP,
+         0,
+         kShiftBit,
+         {"+10/00/10", "+26/00/10", "-26/00/10", "-10/00/10"}},
+        {"Ctrl+Alt+Delete",
+         0,
+         VK_DELETE,
+         0,
+         kCtrlBit | kAltBit,
+         {"+11/00/08", "+12/00/0a", "+2e/00/0a", "-2e/00/0a", "-12/00/0a", "-11/00/08"}},
+        {"a given key ignores the scan answer", 0, VK_F1, kNoKey, 0, {"+70/00/00", "-70/00/00"}},
+    };
+    for (const Case& c : cases) {
+        KeyPlan plan = ComposeKey(c.character, c.virtual_key, c.key_scan, c.sticky);
+        EXPECT_EQ(Events(plan), c.events) << c.what;
+        EXPECT_EQ(plan.pause_after_press, c.virtual_key == VK_MENU) << c.what;
+    }
+}
+
+TEST(ComposeKeyTest, EventKindsNameTheirFailureMessages) {
+    KeyPlan plan = ComposeKey(0xE9, 0, kNoKey, 0);
+    std::vector<std::string> messages;
+    for (int i = 0; i < plan.count; ++i)
+        messages.push_back(KeyEventFailureMessage(plan.events[i].kind));
+    EXPECT_EQ(messages, (std::vector<std::string>{
+                            "WriteConsoleInput for shift down failed: %lu",
+                            "WriteConsoleInput for ctrl down failed: %lu",
+                            "WriteConsoleInput for alt down failed: %lu",
+                            "WriteConsoleInput for key down failed: %lu",
+                            "WriteConsoleInput for key up failed: %lu",
+                            "WriteConsoleInput for alt up failed: %lu",
+                            "WriteConsoleInput for ctrl up failed: %lu",
+                            "WriteConsoleInput for shift up failed: %lu",
+                        }));
+}
+
+std::string Describe(KeyCommand command) {
+    using Action = KeyCommand::Action;
+    char text[16];
+    switch (command.action) {
+        case Action::kIgnore:
+            return "ignore";
+        case Action::kInjectKey:
+            std::snprintf(text, sizeof text, "vk %02x", command.virtual_key);
+            return text;
+        case Action::kLiteralCtrlA:
+            return "^A";
+        case Action::kRedraw:
+            return "redraw";
+        case Action::kStickyAlt:
+            return "alt";
+        case Action::kStickyCtrl:
+            return "ctrl";
+        case Action::kStickyShift:
+            return "shift";
+    }
+    return "?";
+}
+
+TEST(KeyCommandTest, EveryRowOfTheTableInEitherCase) {
+    struct Row {
+        const char* bytes;
+        const char* action;
+    } rows[] = {
+        {"\x01", "^A"},  {"\x12", "redraw"}, {"1", "vk 70"},  {"5", "vk 74"},  {"9", "vk 78"},
+        {"0", "vk 79"},  {"-_", "vk 7a"},    {"+=", "vk 7b"}, {"Aa", "alt"},   {"Cc", "ctrl"},
+        {"Ss", "shift"}, {"Uu", "vk 26"},    {"Dd", "vk 28"}, {"Ll", "vk 25"}, {"Rr", "vk 27"},
+        {"Hh", "vk 24"}, {"Ee", "vk 23"},    {"Pp", "vk 21"}, {"Nn", "vk 22"}, {"Ii", "vk 2d"},
+        {"Xx", "vk 2e"}, {"Zz", "vk 12"},
+    };
+    for (const Row& row : rows) {
+        for (const char* b = row.bytes; *b != '\0'; ++b)
+            EXPECT_EQ(Describe(LookUpKeyCommand(static_cast<BYTE>(*b))), row.action) << *b;
+    }
+}
+
+TEST(KeyCommandTest, OtherBytesAreIgnored) {
+    int known = 0;
+    for (int b = 0; b < 256; ++b) {
+        if (Describe(LookUpKeyCommand(static_cast<BYTE>(b))) != "ignore") ++known;
+    }
+    // ^A, ^R, ten digits, four signs and fourteen letters in two cases.
+    EXPECT_EQ(known, 2 + 10 + 4 + 14 * 2);
+    for (BYTE b : {BYTE{'Q'}, BYTE{'{'}, BYTE{0x00}, BYTE{0x7B}, BYTE{0xC1}, BYTE{0xFF}, BYTE{'@'},
+                   BYTE{'['}, BYTE{0x02}, BYTE{' '}})
+        EXPECT_EQ(Describe(LookUpKeyCommand(b)), "ignore") << static_cast<int>(b);
+}
+
+// The sticky modifiers of RunKeyCommand; nothing here reaches the console.
+class StickyTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        winsim::test::Reset();
+        saved_console_ = g_translator.console_input;
+    }
+    void TearDown() override {
+        g_translator.console_input = saved_console_;
+        g_translator.sticky_alt = g_translator.sticky_ctrl = g_translator.sticky_shift = false;
+        g_translator.redraw_request = 0;
+    }
+    HANDLE saved_console_ = nullptr;
+};
+
+TEST_F(StickyTest, CommandsSetTheStickyModifiersAndIgnoredBytesChangeNothing) {
+    RunKeyCommand('a');
+    RunKeyCommand('S');
+    RunKeyCommand('S');
+    RunKeyCommand('Q');
+    EXPECT_TRUE(g_translator.sticky_alt);
+    EXPECT_FALSE(g_translator.sticky_ctrl);
+    EXPECT_TRUE(g_translator.sticky_shift);
+    RunKeyCommand('c');
+    EXPECT_TRUE(g_translator.sticky_ctrl);
+    EXPECT_EQ(g_translator.redraw_request, 0);
+    RunKeyCommand(0x12);
+    EXPECT_EQ(g_translator.redraw_request, 1);
+    EXPECT_TRUE(winsim::test::EventLog().empty());
+}
+
+// InjectKey against the simulated keyboard and console, in processes of their own since a refused
+// event ends the program.
+TEST_F(StickyTest, FailedConversionDropsTheCharacterAndKeepsTheStickyModifiers) {
+    static bool sticky_kept;
+    winsim::test::FailCall("CharToOemBuffA", ERROR_INVALID_PARAMETER);
+    winsim::ExitStatus status = winsim::RunProcess([] {
+        g_translator.console_input = nullptr;
+        g_translator.sticky_ctrl = true;
+        InjectKey('a', 0);
+        sticky_kept = g_translator.sticky_ctrl;
+        return 0;
+    });
+    EXPECT_EQ(status.code, 0u);
+    EXPECT_TRUE(sticky_kept);
+    auto log = winsim::test::EventLog();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].strings[0].rfind("Error translating input: ", 0), 0u);
+}
+
+TEST_F(StickyTest, ARefusedEventIsReportedAndEndsTheProgram) {
+    char probe = 'a';
+    if (!CharToOemBuffA(&probe, &probe, 1)) GTEST_SKIP() << "needs the simulated code pages";
+    winsim::ExitStatus status = winsim::RunProcess([] {
+        g_translator.console_input = nullptr;  // no console: every event is refused
+        g_translator.sticky_shift = true;
+        InjectKey('a', 0);
+        return 0;
+    });
+    EXPECT_EQ(status.code, 1u);
+    EXPECT_FALSE(status.crashed);
+    auto log = winsim::test::EventLog();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].strings[0], "WriteConsoleInput for shift down failed: 6");
+}
+
+}  // namespace

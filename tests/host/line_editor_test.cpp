@@ -1,1 +1,308 @@
+// Simple mode line editor: echo, editing, flow control and what reaches the console.
 #include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "LineEditor.h"
+#include "ZEVENT.h"
+#include "winsim/control.h"
+
+namespace {
+
+constexpr DWORD kLineMode = ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT;
+constexpr DWORD kLineNoEcho = ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT;
+constexpr DWORD kCharacterMode = ENABLE_PROCESSED_INPUT;
+constexpr DWORD kRawMode = 0;
+
+std::string Shown(const char* bytes, DWORD length) {
+    std::string text;
+    for (DWORD i = 0; i < length; ++i) {
+        unsigned char c = static_cast<unsigned char>(bytes[i]);
+        if (c >= 0x20 && c < 0x7F && c != '\\') {
+            text += static_cast<char>(c);
+        } else {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+            text += escaped;
+        }
+    }
+    return text;
+}
+
+// Feeds `bytes` to the editor the way the input loop does, the gate following the actions, and
+// tells every action as a line: "key d", "echo d", "gate on", "gate off", "ctrl-c", "sleep 200",
+// "exit pause", "key command".
+class Typist {
+  public:
+    std::vector<std::string> Type(const std::string& bytes, DWORD mode) {
+        std::vector<std::string> done;
+        for (char c : bytes) {
+            for (const EditorAction& a : editor_.Take(static_cast<BYTE>(c), mode, gate_)) {
+                switch (a.kind) {
+                    case EditorAction::Kind::kInjectKey:
+                        done.push_back("key " + Shown(reinterpret_cast<const char*>(&a.byte), 1));
+                        break;
+                    case EditorAction::Kind::kWrite:
+                        done.push_back((a.failure ? "echo " : "bell ") + Shown(a.text, a.length));
+                        break;
+                    case EditorAction::Kind::kSetGate:
+                        gate_ = true;
+                        done.push_back("gate on");
+                        break;
+                    case EditorAction::Kind::kResetGate:
+                        gate_ = false;
+                        done.push_back("gate off");
+                        break;
+                    case EditorAction::Kind::kCtrlCEvent:
+                        done.push_back("ctrl-c");
+                        break;
+                    case EditorAction::Kind::kSleep:
+                        done.push_back("sleep " + std::to_string(a.milliseconds));
+                        break;
+                    case EditorAction::Kind::kExitPause:
+                        done.push_back("exit pause");
+                        break;
+                    case EditorAction::Kind::kRunKeyCommand:
+                        done.push_back("key command");
+                        break;
+                }
+            }
+        }
+        return done;
+    }
+
+    LineEditor editor_;
+    bool gate_ = true;
+};
+
+using Actions = std::vector<std::string>;
+
+TEST(LineEditorTest, ALineIsEchoedAsTypedAndPassedOnAtEnter) {
+    Typist t;
+    EXPECT_EQ(t.Type("dir", kLineMode), (Actions{"echo d", "echo i", "echo r"}));
+    EXPECT_EQ(t.Type("\r", kLineMode),
+              (Actions{"key d", "key i", "key r", "echo \\x0d\\x0a", "key \\x0d"}));
+    EXPECT_EQ(t.editor_.length(), 0u);
+    // An empty line still passes Enter on; a line feed is ignored.
+    EXPECT_EQ(t.Type("\n\r", kLineMode), (Actions{"echo \\x0d\\x0a", "key \\x0d"}));
+}
+
+TEST(LineEditorTest, ErasingTakesOneOrTwoColumnsPerByte) {
+    Typist t;
+    EXPECT_EQ(t.Type("a\x02\b\x7f", kLineMode),
+              (Actions{"echo a", "echo ^B", "echo \\x08 \\x08\\x08 \\x08", "echo \\x08 \\x08"}));
+    EXPECT_EQ(t.editor_.length(), 0u);
+    // Nothing to erase: nothing at all, not even a bell.
+    EXPECT_EQ(t.Type("\b\x7f\x1b\x15", kLineMode), Actions{});
+}
+
+TEST(LineEditorTest, ACursorKeyErasesTheLineThenAddsItsText) {
+    Typist t;
+    t.Type("ab\x01", kLineMode);
+    EXPECT_EQ(t.Type("\x1b[A", kLineMode),
+              (Actions{"echo \\x08 \\x08\\x08 \\x08", "echo \\x08 \\x08", "echo \\x08 \\x08",
+                       "echo [", "echo A"}));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(t.editor_.line()), t.editor_.length()),
+              "[A");
+}
+
+TEST(LineEditorTest, ControlBytesAreStoredAndShownWithACaret) {
+    Typist t;
+    EXPECT_EQ(t.Type(std::string("\0\x01\x80\xff", 4), kLineMode),
+              (Actions{"echo ^@", "echo ^A", "echo \\x80", "echo \\xff"}));
+    EXPECT_EQ(t.Type("\r", kLineMode), (Actions{"key \\x00", "key \\x01", "key \\x80", "key \\xff",
+                                                "echo \\x0d\\x0a", "key \\x0d"}));
+}
+
+TEST(LineEditorTest, TheLineHolds256BytesAndRingsTheBellBeyond) {
+    Typist t;
+    t.Type(std::string(256, 'x'), kLineMode);
+    EXPECT_EQ(t.Type("y", kLineMode), Actions{"bell \\x07"});
+    EXPECT_EQ(t.editor_.length(), 256u);
+    Actions enter = t.Type("\r", kLineMode);
+    EXPECT_EQ(enter.size(), 256u + 2);
+    EXPECT_EQ(enter[255], "key x");
+    // Without echo the bell still rings.
+    Typist quiet;
+    quiet.Type(std::string(256, 'x'), kLineNoEcho);
+    EXPECT_EQ(quiet.Type("y", kLineNoEcho), Actions{"bell \\x07"});
+}
+
+TEST(LineEditorTest, ExitAloneOnALineSetsTheExitFlagAndPauses) {
+    struct Case {
+        const char* line;
+        bool exits;
+    } cases[] = {{"exit", true},   {"EXIT", true}, {"eXiT", true},  {" exit", false},
+                 {"exit ", false}, {"exi", false}, {"quit", false}, {"", false}};
+    for (const Case& c : cases) {
+        Typist t;
+        t.Type(c.line, kLineMode);
+        Actions enter = t.Type("\r", kLineMode);
+        EXPECT_EQ(t.editor_.exit_flag(), c.exits) << c.line;
+        EXPECT_EQ(enter.back(), c.exits ? "exit pause" : "key \\x0d") << c.line;
+    }
+    // The next line clears it.
+    Typist t;
+    t.Type("exit\r", kLineMode);
+    t.Type("dir\r", kLineMode);
+    EXPECT_FALSE(t.editor_.exit_flag());
+}
+
+TEST(LineEditorTest, WithoutEchoBytesAreStoredAndPassedOnSilently) {
+    Typist t;
+    EXPECT_EQ(t.Type("pw\b", kLineNoEcho), Actions{});
+    EXPECT_EQ(t.Type("d\r", kLineNoEcho), (Actions{"key p", "key d", "key \\x0d"}));
+}
+
+TEST(LineEditorTest, CtrlSPausesAndTheNextKeyResumesAndIsDropped) {
+    struct Case {
+        DWORD mode;
+        std::string bytes;
+        Actions actions;
+    } cases[] = {
+        {kLineMode, "\x13q", {"gate off", "gate on"}},
+        {kLineMode, "\x13\x13", {"gate off", "gate on"}},
+        {kLineMode,
+         "\x13\x11"
+         "a",
+         {"gate off", "gate on", "echo a"}},
+        {kCharacterMode,
+         "\x13x"
+         "y",
+         {"gate off", "gate on", "key y"}},
+        // Ctrl-C is never used up as the resume key.
+        {kLineMode,
+         "\x13\x03",
+         {"gate off", "ctrl-c", "gate on", "sleep 200", "echo \\x0d\\x0a\\x0a>"}},
+        // Raw input: Ctrl-S is a key like any other.
+        {kRawMode, "\x13\x03", {"key \\x13", "key \\x03"}},
+    };
+    for (const Case& c : cases) {
+        Typist t;
+        EXPECT_EQ(t.Type(c.bytes, c.mode), c.actions) << Shown(c.bytes.data(), c.bytes.size());
+    }
+}
+
+TEST(LineEditorTest, CtrlCDropsThePendingLine) {
+    Typist t;
+    t.Type("dir", kLineMode);
+    EXPECT_EQ(t.Type("\x03", kLineMode), (Actions{"ctrl-c", "sleep 200", "echo \\x0d\\x0a\\x0a>"}));
+    EXPECT_EQ(t.editor_.length(), 0u);
+    // Without echo no pause and no prompt line.
+    EXPECT_EQ(t.Type("\x03", kLineNoEcho), Actions{"ctrl-c"});
+    EXPECT_EQ(t.Type("\x03", kCharacterMode), Actions{"ctrl-c"});
+}
+
+TEST(LineEditorTest, RawInputPassesEveryByteAndResumesPausedOutput) {
+    Typist t;
+    t.Type("ab", kLineMode);
+    EXPECT_EQ(t.Type(std::string("\x03\x13\r\x01\0", 5), kRawMode),
+              (Actions{"key \\x03", "key \\x13", "key \\x0d", "key \\x01", "key \\x00"}));
+    // The half-typed line was dropped with the switch.
+    EXPECT_EQ(t.Type("\r", kLineMode), (Actions{"echo \\x0d\\x0a", "key \\x0d"}));
+    t.gate_ = false;
+    EXPECT_EQ(t.Type("zq", kRawMode), (Actions{"gate on", "key q"}));
+}
+
+TEST(LineEditorTest, AModeChangeEmptiesTheLine) {
+    Typist t;
+    t.Type("abc", kLineMode);
+    t.Type("d", kLineNoEcho);
+    EXPECT_EQ(t.editor_.length(), 1u);
+    EXPECT_EQ(t.Type("\r", kLineNoEcho), (Actions{"key d", "key \\x0d"}));
+}
+
+TEST(LineEditorTest, CtrlAIsAKeyCommandInCharacterInputAndTextInLineInput) {
+    Typist t;
+    EXPECT_EQ(t.Type("x\x01", kCharacterMode), (Actions{"key x", "key command"}));
+    EXPECT_EQ(t.Type("\x01", kLineMode), Actions{"echo ^A"});
+}
+
+// RunSimpleInput over a pipe as the socket input and a sink as the socket output.  Only line
+// input without Enter is used here: keys reach the console through the simulated console.
+class SimpleInputGlueTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        winsim::test::Reset();
+        saved_ = {g_translator.socket_input, g_translator.socket_output,
+                  g_translator.console_input};
+        saved_protocol_ = g_translator.protocol;
+        gate_was_set_ = g_output_gate.IsSet() != 0;
+        g_output_gate.Set();
+        g_translator.socket_output = client_.handle();
+        g_translator.protocol = LoginProtocol::kTelnet;
+    }
+    void TearDown() override {
+        g_translator.socket_input = saved_[0];
+        g_translator.socket_output = saved_[1];
+        g_translator.console_input = saved_[2];
+        g_translator.protocol = saved_protocol_;
+        if (gate_was_set_) {
+            g_output_gate.Set();
+        } else {
+            g_output_gate.Reset();
+        }
+        for (HANDLE handle : made_) CloseHandle(handle);
+    }
+
+    void Run(const std::string& typed, HANDLE console) {
+        HANDLE read_end = nullptr, write_end = nullptr;
+        ASSERT_TRUE(CreatePipe(&read_end, &write_end, nullptr, 0));
+        DWORD written = 0;
+        WriteFile(write_end, typed.data(), static_cast<DWORD>(typed.size()), &written, nullptr);
+        CloseHandle(write_end);
+        made_.push_back(read_end);
+        made_.push_back(console);
+        g_translator.socket_input = read_end;
+        g_translator.console_input = console;
+        RunSimpleInput();
+    }
+
+    static std::vector<std::string> Reports() {
+        std::vector<std::string> messages;
+        for (const auto& record : winsim::test::EventLog()) messages.push_back(record.strings[0]);
+        return messages;
+    }
+
+    winsim::test::Sink client_ = winsim::test::MakeSink();
+    std::vector<HANDLE> made_;
+
+  private:
+    std::vector<HANDLE> saved_;
+    LoginProtocol saved_protocol_ = LoginProtocol::kTelnet;
+    bool gate_was_set_ = false;
+};
+
+TEST_F(SimpleInputGlueTest, EchoesAndEditsTheLineUntilTheInputEnds) {
+    Run("dirx\b\x02", winsim::test::MakeConsole(nullptr, 0x1f7));
+    EXPECT_EQ(client_.Text(), "dirx\b \b^B");
+    EXPECT_TRUE(Reports().empty());
+}
+
+TEST_F(SimpleInputGlueTest, CtrlSResetsTheGateAndTheNextKeySetsIt) {
+    Run("\x13", winsim::test::MakeConsole(nullptr, 0x1f7));
+    EXPECT_EQ(g_output_gate.IsSet(), 0);
+    Run("q", winsim::test::MakeConsole(nullptr, 0x1f7));
+    EXPECT_EQ(g_output_gate.IsSet(), 1);
+    EXPECT_EQ(client_.Text(), "");
+}
+
+TEST_F(SimpleInputGlueTest, AFailedModeQueryIsReportedAndTheLastModeKept) {
+    HANDLE console = winsim::test::MakeConsole(nullptr, 0x1f7);
+    winsim::test::FailCall("GetConsoleMode", ERROR_GEN_FAILURE, 1);
+    Run("ab", console);
+    EXPECT_EQ(client_.Text(), "ab");
+    EXPECT_EQ(Reports(), std::vector<std::string>{"Could get input mode: 31"});
+}
+
+TEST_F(SimpleInputGlueTest, FailedEchoesAreReportedAndEditingGoesOn) {
+    // The first write is the server's into the socket input pipe; the echo of "b" fails.
+    winsim::test::FailCall("WriteFile", ERROR_NO_DATA, 2);
+    Run("ab\b", winsim::test::MakeConsole(nullptr, 0x1f7));
+    EXPECT_EQ(client_.Text(), "a\b \b");
+    EXPECT_EQ(Reports(), std::vector<std::string>{"Error echoing input: 232"});
+}
+
+}  // namespace

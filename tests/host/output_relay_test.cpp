@@ -1,1 +1,217 @@
+// Simple mode output relay: line ends, the upper half of the character set, and the relay thread
+// over a pipe.
 #include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "OutputRelay.h"
+#include "ZEVENT.h"
+#include "winsim/control.h"
+
+namespace {
+
+constexpr DWORD kDefaultInputMode = 0x1f7;  // processed, line and echo input among others
+constexpr DWORD kDefaultOutputMode = 0x3;   // processed output, wrap at end of line
+
+// The relay's output for one chunk; `converted` stands for what the code page conversion gave.
+std::string Relay(const std::string& chunk, const std::string& converted, bool translate) {
+    std::vector<BYTE> output(2 * chunk.size() + 1);
+    DWORD length = BuildRelayOutput(reinterpret_cast<const BYTE*>(chunk.data()),
+                                    reinterpret_cast<const BYTE*>(converted.data()),
+                                    static_cast<DWORD>(chunk.size()), translate, output.data());
+    return std::string(reinterpret_cast<char*>(output.data()), length);
+}
+
+std::string Relay(const std::string& chunk, bool translate) {
+    return Relay(chunk, chunk, translate);
+}
+
+TEST(OutputRelayTest, LineEndsInProcessedModes) {
+    struct Case {
+        std::string chunk;
+        std::string sent;
+    } cases[] = {
+        {"a\nb\n", "a\r\nb\r\n"},
+        {"a\r\nb", "a\r\nb"},
+        {"\n", "\r\n"},  // a chunk starts afresh, whatever the last one ended with
+        {"\r", "\r"},
+        {"\n\n", "\r\n\r\n"},
+        {"\r\r\n", "\r\r\n"},
+        {"", ""},
+        {std::string(32, '\n'),
+         [] {
+             std::string s;
+             for (int i = 0; i < 32; ++i) s += "\r\n";
+             return s;
+         }()},
+    };
+    for (const Case& c : cases) EXPECT_EQ(Relay(c.chunk, true), c.sent);
+}
+
+TEST(OutputRelayTest, CarriageReturnAtAChunkEndAndLineFeedAtTheNextStart) {
+    std::string first = std::string(31, 'x') + "\r";
+    EXPECT_EQ(Relay(first, true) + Relay("\nmore", true), first + "\r\nmore");
+}
+
+TEST(OutputRelayTest, RawModesPassLineEndsUnchanged) {
+    EXPECT_EQ(Relay("a\nb", false), "a\nb");
+    EXPECT_EQ(Relay("\n\r\n", false), "\n\r\n");
+}
+
+TEST(OutputRelayTest, OnlyTheUpperHalfTakesTheConvertedValue) {
+    // The conversion may make anything of the lower half; those bytes go out as written.
+    std::string chunk("\x81\x00\x7f\nA\xff", 6);
+    std::string converted("\xfc\x01\x3f\x0a\x61\xa0", 6);
+    EXPECT_EQ(Relay(chunk, converted, false), std::string("\xfc\x00\x7f\nA\xa0", 6));
+    // A line feed is recognised from the byte read, not from a converted one.
+    EXPECT_EQ(Relay(std::string("\x0a", 1), std::string("\x0d", 1), true), "\r\n");
+    EXPECT_EQ(Relay("\x8a", "\x0a", true), "\r\n");
+}
+
+TEST(OutputRelayTest, LineEndsAreTranslatedOnlyWithProcessedOutputAndProcessedOrLineInput) {
+    struct Case {
+        DWORD output_mode, input_mode;
+        bool translate;
+    } cases[] = {
+        {kDefaultOutputMode, kDefaultInputMode, true},
+        {ENABLE_PROCESSED_OUTPUT, ENABLE_PROCESSED_INPUT, true},
+        {ENABLE_PROCESSED_OUTPUT, ENABLE_LINE_INPUT, true},
+        {ENABLE_PROCESSED_OUTPUT, ENABLE_ECHO_INPUT | ENABLE_WINDOW_INPUT, false},
+        {ENABLE_PROCESSED_OUTPUT, 0, false},
+        {ENABLE_WRAP_AT_EOL_OUTPUT, kDefaultInputMode, false},
+        {0, 0, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(TranslatesLineEnds(c.output_mode, c.input_mode), c.translate)
+            << c.output_mode << " " << c.input_mode;
+    }
+}
+
+// The relay thread's routine run on the test thread over a pipe that the command processor's
+// side has closed, so that it ends at the end of the pipe.
+class RelayGlueTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        winsim::test::Reset();
+        saved_ = {g_translator.translation_read, g_translator.socket_output,
+                  g_translator.console_input, g_translator.console_output};
+        gate_was_set_ = g_output_gate.IsSet() != 0;
+        g_output_gate.Set();
+        g_translator.socket_output = client_.handle();
+    }
+    void TearDown() override {
+        g_translator.translation_read = saved_[0];
+        g_translator.socket_output = saved_[1];
+        g_translator.console_input = saved_[2];
+        g_translator.console_output = saved_[3];
+        if (!gate_was_set_) g_output_gate.Reset();
+        for (HANDLE handle : made_) CloseHandle(handle);
+    }
+
+    // The command processor writes `bytes` and ends; the consoles are in the given modes.
+    void Run(const std::string& bytes, DWORD output_mode, DWORD input_mode) {
+        HANDLE read_end = nullptr, write_end = nullptr;
+        ASSERT_TRUE(CreatePipe(&read_end, &write_end, nullptr, kRelayChunkSize));
+        g_translator.translation_read = read_end;
+        g_translator.console_output = Made(winsim::test::MakeConsole(nullptr, output_mode));
+        g_translator.console_input = Made(winsim::test::MakeConsole(nullptr, input_mode));
+        made_.push_back(read_end);
+        if (bytes.size() <= kRelayChunkSize) {
+            DWORD written = 0;
+            WriteFile(write_end, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+            CloseHandle(write_end);
+        } else {
+            // The pipe holds 32 bytes: a writer of its own feeds it while the relay reads.  The
+            // relay sees the end of the pipe only after the writer is done with these.
+            static std::string pending;
+            static HANDLE writer_end;
+            pending = bytes;
+            writer_end = write_end;
+            StartThread(
+                [](void*) {
+                    DWORD written = 0;
+                    WriteFile(writer_end, pending.data(), static_cast<DWORD>(pending.size()),
+                              &written, nullptr);
+                    CloseHandle(writer_end);
+                },
+                nullptr, 0);
+        }
+        OutputRelayThread(nullptr);
+    }
+
+    HANDLE Made(HANDLE handle) {
+        made_.push_back(handle);
+        return handle;
+    }
+
+    static std::vector<std::string> Reports() {
+        std::vector<std::string> messages;
+        for (const auto& record : winsim::test::EventLog()) messages.push_back(record.strings[0]);
+        return messages;
+    }
+
+    static bool CodePagesWork() {
+        char probe = 'a';
+        return OemToCharBuffA(&probe, &probe, 1) != FALSE;
+    }
+
+    winsim::test::Sink client_ = winsim::test::MakeSink();
+    std::vector<HANDLE> made_;
+
+  private:
+    std::vector<HANDLE> saved_;
+    bool gate_was_set_ = false;
+};
+
+TEST_F(RelayGlueTest, TranslatesLineEndsInTheDefaultModes) {
+    if (!CodePagesWork()) GTEST_SKIP() << "needs the simulated code pages";
+    Run("a\nb\n", kDefaultOutputMode, kDefaultInputMode);
+    EXPECT_EQ(client_.Text(), "a\r\nb\r\n");
+    EXPECT_TRUE(Reports().empty());
+}
+
+TEST_F(RelayGlueTest, PassesLineEndsUnchangedInRawInput) {
+    if (!CodePagesWork()) GTEST_SKIP() << "needs the simulated code pages";
+    Run("a\nb", kDefaultOutputMode, 0);
+    EXPECT_EQ(client_.Text(), "a\nb");
+}
+
+TEST_F(RelayGlueTest, LongOutputArrivesWhole) {
+    if (!CodePagesWork()) GTEST_SKIP() << "needs the simulated code pages";
+    std::string text;
+    for (int i = 0; i < 40; ++i) text += "line " + std::to_string(i) + "\n";
+    Run(text, kDefaultOutputMode, 0);
+    EXPECT_EQ(client_.Text(), text);
+}
+
+TEST_F(RelayGlueTest, AnUnreadableModeEndsTheRelayWithItsMessage) {
+    if (!CodePagesWork()) GTEST_SKIP() << "needs the simulated code pages";
+    HANDLE read_end = nullptr, write_end = nullptr;
+    ASSERT_TRUE(CreatePipe(&read_end, &write_end, nullptr, kRelayChunkSize));
+    made_.push_back(read_end);
+    made_.push_back(write_end);
+    DWORD written = 0;
+    WriteFile(write_end, "x", 1, &written, nullptr);
+    g_translator.translation_read = read_end;
+    g_translator.console_output = Made(winsim::test::MakeConsole(nullptr, 3));
+    g_translator.console_input = Made(winsim::test::MakeConsole(nullptr, 0, ERROR_GEN_FAILURE));
+    OutputRelayThread(nullptr);
+    EXPECT_EQ(client_.Text(), "");
+    EXPECT_EQ(Reports(), std::vector<std::string>{"Error getting console input mode: 31"});
+}
+
+TEST_F(RelayGlueTest, TheEndOfThePipeEndsTheRelayQuietly) {
+    Run("", kDefaultOutputMode, kDefaultInputMode);
+    EXPECT_EQ(client_.Text(), "");
+    EXPECT_TRUE(Reports().empty());
+}
+
+TEST_F(RelayGlueTest, AFailedReadIsReportedAndEndsTheRelay) {
+    winsim::test::FailCall("ReadFile", ERROR_ACCESS_DENIED);
+    Run("lost", kDefaultOutputMode, kDefaultInputMode);
+    EXPECT_EQ(client_.Text(), "");
+    EXPECT_EQ(Reports(), std::vector<std::string>{"Read of output translation pipe failed: 5"});
+}
+
+}  // namespace

@@ -1,0 +1,52 @@
+// Simple mode line editor: what to do with each client byte, as a function of plain values.
+#pragma once
+
+#include <vector>
+
+#include "translator.h"
+
+constexpr DWORD kLineSize = 256;
+constexpr DWORD kCtrlCEchoDelayMs = 200;
+
+// One thing to do for a byte, in order.
+struct EditorAction {
+    enum class Kind {
+        kInjectKey,      // InjectKey(byte, 0)
+        kWrite,          // write text to the socket output
+        kSetGate,        // let the output relay go on
+        kResetGate,      // pause the output relay
+        kCtrlCEvent,     // raise the console Ctrl-C event for the whole console
+        kSleep,          // pause `milliseconds`
+        kExitPause,      // pause for the exit detection timeout
+        kRunKeyCommand,  // read the byte after Ctrl-A and run its key command
+    };
+    Kind kind;
+    BYTE byte = 0;  // kInjectKey
+    // kWrite: the bytes, and the message reported when the write fails (null: result ignored).
+    char text[6] = {};
+    DWORD length = 0;
+    const char* failure = nullptr;
+    DWORD milliseconds = 0;  // kSleep
+};
+
+// The editor's state between bytes: the line typed so far, the console input mode seen with the
+// previous byte, and whether the line last passed on was "exit".
+class LineEditor {
+  public:
+    // The actions for byte `byte` while the console input mode is `input_mode` and the output
+    // gate is set or not.
+    std::vector<EditorAction> Take(BYTE byte, DWORD input_mode, bool gate_set);
+
+    const BYTE* line() const { return line_; }
+    DWORD length() const { return length_; }
+    bool exit_flag() const { return exit_flag_; }
+
+  private:
+    void TakeLineByte(BYTE byte, bool echo, std::vector<EditorAction>* actions);
+    void Erase(bool echo, const char* failure, std::vector<EditorAction>* actions);
+
+    BYTE line_[kLineSize] = {};
+    DWORD length_ = 0;
+    DWORD previous_mode_ = 0;
+    bool exit_flag_ = false;
+};

@@ -1,0 +1,29 @@
+// Console window sizing: the decisions of ResizeConsole as functions of plain values.
+#pragma once
+
+#include "translator.h"
+
+constexpr SHORT kMaxWindowColumns = 128;
+constexpr SHORT kMaxWindowRows = 100;
+constexpr SHORT kLoweredRowsFloor = 24;  // rows come down to this before columns do
+
+// The request when both sizes are in range (1 to 128 columns, 1 to 100 rows), else 80x24.
+WindowSize ValidWindowSize(WindowSize requested);
+
+// The next size to try after Windows refused one: rows fall by one down to 24, then columns.
+WindowSize LowerWindowSize(WindowSize requested);
+
+// The first window: what both the present buffer and the new size allow, so that the buffer can
+// then shrink.
+SMALL_RECT ShrunkWindow(COORD buffer, WindowSize requested);
+// The window that covers a buffer of the requested size.
+SMALL_RECT FullWindow(WindowSize requested);
+
+// Whether a refusal of the first window means the console runs full screen: the error says so
+// and the buffer is not already of the requested size.
+bool IsFullScreenRefusal(DWORD error, COORD buffer, WindowSize requested);
+
+// The notices for the client, formatted into `buffer` (1024 bytes); each returns the length.
+int FormatRetryNotice(char* buffer, const char* step, DWORD error, COORD old_buffer,
+                      WindowSize next);
+int FormatFullScreenNotice(char* buffer, WindowSize requested);
