@@ -217,7 +217,9 @@ CONSOLE_SCREEN_BUFFER_INFO Info(const Console& console) {
 // and to the caller's array, the cells outside either are not copied (and cells of the array
 // without a buffer cell are left as they were), and `region` is set to the buffer rectangle
 // that was actually copied.  When nothing is left the call still succeeds, copies nothing and
-// sets region to an empty rectangle (Right = Left - 1, Bottom = Top - 1).
+// sets region to an empty rectangle (Right = Left - 1, Bottom = Top - 1).  Wine differs here:
+// it refuses a rectangle that starts left of or above the buffer, or lies wholly outside it,
+// with ERROR_INVALID_PARAMETER; the programs only ever read from the buffer's top left.
 struct Transfer {
     bool empty;
     SMALL_RECT region;  // the buffer cells copied
@@ -407,6 +409,14 @@ void AttachConsoleLocked(Process& process, std::shared_ptr<Console> console) {
     if (process.console) process.console->attached.push_back(process.id);
 }
 
+// A new handle in the process to its console's input or screen buffer, as CreateFileA opens
+// them; null when the process has no console.  For process creation, which gives a program
+// started with a new console standard handles to it.
+HANDLE OpenConsoleHandleLocked(Process& process, bool input, bool inherit) {
+    if (!process.console) return nullptr;
+    return OpenLocked(process, process.console, input, inherit);
+}
+
 // GetConsoleMode (kernel.cpp) for handles to a console's input or screen buffer.
 bool ConsoleModeLocked(Object& object, DWORD* mode) {
     if (auto* input = dynamic_cast<ConsoleInput*>(&object)) {
@@ -560,9 +570,9 @@ BOOL AllocConsole() {
     if (process.console) return Fail(ERROR_ACCESS_DENIED);
     detail::AttachConsoleLocked(process, detail::NewConsoleLocked());
     // The standard handles become handles to the new console.
-    process.std_handles[0] = OpenLocked(process, process.console, true, false);
-    process.std_handles[1] = OpenLocked(process, process.console, false, false);
-    process.std_handles[2] = OpenLocked(process, process.console, false, false);
+    process.std_handles[0] = detail::OpenConsoleHandleLocked(process, true, false);
+    process.std_handles[1] = detail::OpenConsoleHandleLocked(process, false, false);
+    process.std_handles[2] = detail::OpenConsoleHandleLocked(process, false, false);
     return TRUE;
 }
 
@@ -637,6 +647,7 @@ BOOL WriteConsoleInputA(HANDLE handle, const INPUT_RECORD* records, DWORD count,
     if (Faulted("WriteConsoleInputA")) return FALSE;
     Console* console = ConsoleOf<ConsoleInput>(handle);
     if (console == nullptr) return FALSE;
+    if (records == nullptr && count > 0) return Fail(ERROR_INVALID_PARAMETER);
     for (DWORD i = 0; i < count; ++i) {
         const INPUT_RECORD& record = records[i];
         console->input_log.push_back(record);
