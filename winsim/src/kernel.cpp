@@ -545,11 +545,18 @@ BOOL CreatePipe(PHANDLE read_end, PHANDLE write_end, LPSECURITY_ATTRIBUTES attri
     return TRUE;
 }
 
+// Handles that "CONIN$" and "CONOUT$" open answer in console.cpp.
+namespace winsim::detail {
+bool ConsoleModeLocked(Object& object, DWORD* mode);
+}
+
 BOOL GetConsoleMode(HANDLE console, LPDWORD mode) {
     std::lock_guard<std::mutex> guard(State().lock);
     if (Faulted("GetConsoleMode")) return FALSE;
     auto object = Lookup<ConsoleObject>(console);
     if (!object) {
+        auto other = detail::LookupHandle(CurrentProcess(), console);
+        if (other && detail::ConsoleModeLocked(*other, mode)) return TRUE;
         SetError(ERROR_INVALID_HANDLE);
         return FALSE;
     }

@@ -9,12 +9,18 @@
 
 #define ERROR_FULLSCREEN_MODE 1007L
 
+// Exit code of a process that a Ctrl-C or Ctrl-Break event ended.
+#define STATUS_CONTROL_C_EXIT ((DWORD)0xC000013AL)
+
 // Console input modes
 #define ENABLE_PROCESSED_INPUT 0x0001
 #define ENABLE_LINE_INPUT 0x0002
 #define ENABLE_ECHO_INPUT 0x0004
 #define ENABLE_WINDOW_INPUT 0x0008
 #define ENABLE_MOUSE_INPUT 0x0010
+#define ENABLE_INSERT_MODE 0x0020
+#define ENABLE_QUICK_EDIT_MODE 0x0040
+#define ENABLE_EXTENDED_FLAGS 0x0080
 // Console output modes
 #define ENABLE_PROCESSED_OUTPUT 0x0001
 #define ENABLE_WRAP_AT_EOL_OUTPUT 0x0002
