@@ -205,51 +205,6 @@ class Session {
     int shown_ = 0;
 };
 
-void FillRow(ScreenSnapshot& screen, int row, const std::string& text, WORD attributes = 0x07) {
-    const int columns = screen.allocated.X;
-    for (int x = 0; x < columns; ++x) {
-        CHAR_INFO& cell = screen.cells[static_cast<size_t>(row) * columns + x];
-        cell.Char.AsciiChar = x < static_cast<int>(text.size()) ? text[x] : ' ';
-        cell.Attributes = attributes;
-    }
-}
-
-TEST(VtermRoundTripTest, WorkedExamplesAndAColouredLineDrawing) {
-    Session session(3, 20, 0);
-    ScreenSnapshot& first = session.NextScreen(3, 20);
-    FillRow(first, 0, "hello world");
-    FillRow(first, 1, "\xC9\xCD\xCD\xBB ok", 0x1F);  // a frame on blue: not reverse
-    FillRow(first, 2, "menu", 0x70);                 // grey background: reverse to the end
-    first.info.dwCursorPosition = COORD{4, 2};
-    session.Pass(false);
-    EXPECT_EQ(session.Difference(), "");
-
-    ScreenSnapshot& second = session.NextScreen(3, 20);
-    FillRow(second, 0, "");
-    FillRow(second, 1, "\xC9\xCD\xCD\xBB ok", 0x1F);
-    FillRow(second, 2, "menu", 0x70);
-    second.info.dwCursorPosition = COORD{0, 0};
-    session.Pass(false);
-    EXPECT_EQ(session.Difference(), "");
-    session.terminal().TakeStream();
-
-    ScreenSnapshot& third = session.NextScreen(3, 20);
-    FillRow(third, 0, "hello");
-    FillRow(third, 1, "\xC9\xCD\xCD\xBB ok", 0x1F);
-    FillRow(third, 2, "menu", 0x70);
-    third.info.dwCursorPosition = COORD{0, 0};
-    session.Pass(false);
-    ScreenSnapshot& fourth = session.NextScreen(3, 20);
-    FillRow(fourth, 0, "");
-    FillRow(fourth, 1, "\xC9\xCD\xCD\xBB ok", 0x1F);
-    FillRow(fourth, 2, "menu", 0x70);
-    fourth.info.dwCursorPosition = COORD{0, 0};
-    session.terminal().TakeStream();
-    session.Pass(false);
-    EXPECT_EQ(session.terminal().TakeStream(), "\033[1;1f     \033[1;1f");
-    EXPECT_EQ(session.Difference(), "");
-}
-
 // Random screens, one after the other, in the ways a console changes: a few cells, a typed
 // line, a scroll, a cleared screen, colours, a moved cursor, a new size, a redraw request.
 class RandomScreens {
