@@ -40,7 +40,7 @@ bool AllocateCells(ScreenSnapshot& snapshot, COORD size) {
     return true;
 }
 
-bool SameSize(COORD a, COORD b) {
+bool SameCoord(COORD a, COORD b) {
     return a.X == b.X && a.Y == b.Y;
 }
 
@@ -101,23 +101,24 @@ RowUpdate DecideRowUpdate(const CHAR_INFO* current, const CHAR_INFO* shown, int 
 
 PassResult UpdateTerminal(ScreenSnapshot& shown, ScreenSnapshot& current, bool redraw,
                           AnsiWriter& writer) {
-    if (redraw) {
-        // The terminal is about to show nothing: every cell that is not zero gets sent again.
-        if (shown.cells)
-            std::memset(shown.cells.get(), 0, CellCount(shown.allocated) * sizeof(CHAR_INFO));
-        writer.ClearScreen();
+    // Memory first, so that a pass without it leaves nothing behind in the writer.
+    const bool resized = !SameCoord(current.allocated, shown.allocated);
+    if (resized && !AllocateCells(shown, current.allocated)) {
+        // Neither copy is worth keeping: the next pass with memory repaints everything.
+        ReleaseCells(current);
+        return PassResult::kNoMemory;
     }
 
-    bool resized = false;
-    if (!SameSize(current.allocated, shown.allocated)) {
-        if (!AllocateCells(shown, current.allocated)) {
-            // Neither copy is worth keeping: the next pass with memory repaints everything.
-            ReleaseCells(current);
-            return PassResult::kNoMemory;
+    if (redraw) {
+        // The terminal is about to show nothing: every cell that is not zero gets sent again.
+        if (shown.cells) {
+            std::memset(shown.cells.get(), 0, CellCount(shown.allocated) * sizeof(CHAR_INFO));
         }
+        writer.ClearScreen();
+    }
+    if (resized) {
         shown.info.dwSize = current.allocated;
         writer.ClearScreen();
-        resized = true;
     }
 
     const bool suppress = writer.suppress_color_simulation();
@@ -134,14 +135,14 @@ PassResult UpdateTerminal(ScreenSnapshot& shown, ScreenSnapshot& current, bool r
     }
 
     COORD cursor = current.info.dwCursorPosition;
-    if (rows_sent || !SameSize(cursor, shown.info.dwCursorPosition)) SendCursor(cursor, writer);
+    if (rows_sent || !SameCoord(cursor, shown.info.dwCursorPosition)) SendCursor(cursor, writer);
     return resized || rows_sent ? PassResult::kSent : PassResult::kQuiet;
 }
 
 bool ReadScreen(HANDLE console, ScreenSnapshot& snapshot) {
     AssertCheck(GetConsoleScreenBufferInfo(console, &snapshot.info) != FALSE, kModule, __LINE__);
     const COORD size = snapshot.info.dwSize;
-    if (!SameSize(size, snapshot.allocated) || !snapshot.cells) {
+    if (!SameCoord(size, snapshot.allocated) || !snapshot.cells) {
         if (!AllocateCells(snapshot, size)) return false;
     }
     if (CellCount(size) == 0) return true;

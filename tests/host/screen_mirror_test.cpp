@@ -276,8 +276,9 @@ TEST_F(MirrorPassTest, NoMemoryForTheShownCopySkipsThePassAndTheNextPassRepaints
     ScreenSnapshot shown = Screen(6, {"old"});
     ScreenSnapshot current = Screen(8, {"new", "rows"});
     t_failing_nothrow_arrays = 1;
-    EXPECT_EQ(Pass(shown, current), PassResult::kNoMemory);
+    EXPECT_EQ(Pass(shown, current, true), PassResult::kNoMemory);
     EXPECT_TRUE(flushes_.empty());
+    EXPECT_EQ(writer_.buffered_count(), 0u);
     EXPECT_FALSE(shown.cells);
     EXPECT_FALSE(current.cells);
     EXPECT_EQ(current.allocated.X, 0);
