@@ -1,1 +1,62 @@
+// The advanced mode input loop.
+#include "AdvancedInput.h"
+
+#include "Reporter.h"
+#include "ZEVENT.h"
 #include "translator.h"
+
+void WakeScreenMirror() {
+    g_screen_lock.Enter();
+    g_translator.mirror_poll_delay.store(0);
+    g_mirror_wake_up.Set();
+    g_screen_lock.Leave();
+}
+
+void RunAdvancedInput() {
+    DWORD mode = kAssumedFirstInputMode;
+    BYTE byte;
+    while (ReadSocketByte(&byte)) {
+        DWORD queried = 0;
+        if (GetConsoleMode(g_translator.console_input, &queried)) {
+            mode = queried;
+        } else {
+            ReportError("Could get input mode: %lu", GetLastError());
+        }
+
+        bool exit_check = false;
+        switch (DecideInputAction(byte, mode)) {
+            case InputAction::kCtrlCEvent:
+                if (!GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) {
+                    ReportError("GenerateConsoleCtrlEvent failed: %lu", GetLastError());
+                }
+                break;
+            case InputAction::kEscapeKey:
+                InjectKey(byte, VK_ESCAPE);
+                break;
+            case InputAction::kRedraw:
+                g_screen_lock.Enter();
+                g_translator.redraw_request = 1;
+                g_screen_lock.Leave();
+                break;
+            case InputAction::kKeyThenExitCheck:
+                exit_check = true;
+                InjectKey(byte, 0);
+                break;
+            case InputAction::kKeyCommand: {
+                BYTE command;
+                // The client is gone in the middle of a key command: nothing more to do.
+                if (!ReadSocketByte(&command)) return;
+                RunKeyCommand(command);
+                break;
+            }
+            case InputAction::kKey:
+                InjectKey(byte, 0);
+                break;
+        }
+
+        WakeScreenMirror();
+        // A carriage return at a line-input prompt may end the command processor: give its end
+        // the time to show before anything more is read.
+        if (exit_check) Sleep(g_translator.exit_detection_timeout);
+    }
+}

@@ -1,1 +1,219 @@
-#include "translator.h"
+// The screen mirror.
+#include "ScreenMirror.h"
+
+#include <cstddef>
+#include <cstring>
+#include <new>
+
+#include "Reporter.h"
+#include "ZEVENT.h"
+
+namespace {
+
+constexpr DWORD kIdlePollDelay = 300;    // ms between scans while nothing happens
+constexpr DWORD kActivePollDelay = 100;  // ms after a pass that sent something
+constexpr DWORD kInputSettleDelay = 30;  // ms given a keystroke to show before the scan
+// The most cells one console read moves: 32 KB, well within what any console version accepts
+// in one ReadConsoleOutputA (older ones fail beyond about 64 KB).
+constexpr int kMaxCellsPerRead = 8192;
+
+// Failed console reads are checked in the name of the translator's main module.
+constexpr char kModule[] = "transcmd.cpp";
+
+size_t CellCount(COORD size) {
+    if (size.X <= 0 || size.Y <= 0) return 0;
+    return static_cast<size_t>(size.X) * static_cast<size_t>(size.Y);
+}
+
+void ReleaseCells(ScreenSnapshot& snapshot) {
+    snapshot.cells.reset();
+    snapshot.allocated = COORD{0, 0};
+}
+
+// Cells for `size`, all zero; false when there is no memory for them.
+bool AllocateCells(ScreenSnapshot& snapshot, COORD size) {
+    ReleaseCells(snapshot);
+    CHAR_INFO* cells = new (std::nothrow) CHAR_INFO[CellCount(size)]();
+    if (cells == nullptr) return false;
+    snapshot.cells.reset(cells);
+    snapshot.allocated = size;
+    return true;
+}
+
+bool SameCoord(COORD a, COORD b) {
+    return a.X == b.X && a.Y == b.Y;
+}
+
+void ReadRegion(HANDLE console, CHAR_INFO* into, SHORT left, SHORT top, SHORT columns, SHORT rows) {
+    SMALL_RECT region{left, top, static_cast<SHORT>(left + columns - 1),
+                      static_cast<SHORT>(top + rows - 1)};
+    AssertCheck(
+        ReadConsoleOutputA(console, into, COORD{columns, rows}, COORD{0, 0}, &region) != FALSE,
+        kModule, __LINE__);
+}
+
+void SendRow(const CHAR_INFO* row, int y, const RowUpdate& update, AnsiWriter& writer) {
+    writer.MoveCursor(static_cast<unsigned>(y), static_cast<unsigned>(update.first));
+    for (int x = update.first; x <= update.last; ++x) {
+        writer.PutCell(static_cast<BYTE>(row[x].Char.AsciiChar), row[x].Attributes);
+    }
+    if (update.erase) writer.EraseToEndOfLine();
+    writer.Flush();
+}
+
+void SendCursor(COORD cursor, AnsiWriter& writer) {
+    writer.MoveCursor(static_cast<unsigned>(cursor.Y < 0 ? 0 : cursor.Y),
+                      static_cast<unsigned>(cursor.X < 0 ? 0 : cursor.X));
+    writer.Flush();
+}
+
+}  // namespace
+
+bool CellsEqual(const CHAR_INFO& a, const CHAR_INFO& b) {
+    return a.Attributes == b.Attributes && a.Char.AsciiChar == b.Char.AsciiChar;
+}
+
+bool IsBlankCell(const CHAR_INFO& cell, bool suppress_color_simulation) {
+    return cell.Char.AsciiChar == ' ' &&
+           !IsReverseVideo(cell.Attributes, suppress_color_simulation);
+}
+
+RowUpdate DecideRowUpdate(const CHAR_INFO* current, const CHAR_INFO* shown, int columns,
+                          bool suppress_color_simulation) {
+    RowUpdate update;
+    int first = 0;
+    while (first < columns && CellsEqual(current[first], shown[first])) ++first;
+    if (first == columns) return update;
+
+    int last = columns - 1;
+    while (last > first && CellsEqual(current[last], shown[last])) --last;
+    int last_non_blank = columns - 1;
+    while (last_non_blank > first &&
+           IsBlankCell(current[last_non_blank], suppress_color_simulation))
+        --last_non_blank;
+
+    update.changed = true;
+    update.first = first;
+    update.erase = last_non_blank + static_cast<int>(AnsiWriter::kEraseToEndOfLineCost) < last;
+    update.last = update.erase ? last_non_blank : last;
+    return update;
+}
+
+PassResult UpdateTerminal(ScreenSnapshot& shown, ScreenSnapshot& current, bool redraw,
+                          AnsiWriter& writer) {
+    // Memory first, so that a pass without it leaves nothing behind in the writer.
+    const bool resized = !SameCoord(current.allocated, shown.allocated);
+    if (resized && !AllocateCells(shown, current.allocated)) {
+        // Neither copy is worth keeping: the next pass with memory repaints everything.
+        ReleaseCells(current);
+        return PassResult::kNoMemory;
+    }
+
+    if (redraw) {
+        // The terminal is about to show nothing: every cell that is not zero gets sent again.
+        if (shown.cells) {
+            std::memset(shown.cells.get(), 0, CellCount(shown.allocated) * sizeof(CHAR_INFO));
+        }
+        writer.ClearScreen();
+    }
+    if (resized) {
+        shown.info.dwSize = current.allocated;
+        writer.ClearScreen();
+    }
+
+    const bool suppress = writer.suppress_color_simulation();
+    const int columns = current.allocated.X > 0 ? current.allocated.X : 0;
+    const int rows = columns > 0 && current.allocated.Y > 0 ? current.allocated.Y : 0;
+    bool rows_sent = false;
+    for (int y = 0; y < rows; ++y) {
+        const CHAR_INFO* now = current.cells.get() + static_cast<size_t>(y) * columns;
+        const CHAR_INFO* before = shown.cells.get() + static_cast<size_t>(y) * columns;
+        RowUpdate update = DecideRowUpdate(now, before, columns, suppress);
+        if (!update.changed) continue;
+        SendRow(now, y, update, writer);
+        rows_sent = true;
+    }
+
+    COORD cursor = current.info.dwCursorPosition;
+    if (rows_sent || !SameCoord(cursor, shown.info.dwCursorPosition)) SendCursor(cursor, writer);
+    return resized || rows_sent ? PassResult::kSent : PassResult::kQuiet;
+}
+
+bool ReadScreen(HANDLE console, ScreenSnapshot& snapshot) {
+    AssertCheck(GetConsoleScreenBufferInfo(console, &snapshot.info) != FALSE, kModule, __LINE__);
+    const COORD size = snapshot.info.dwSize;
+    if (!SameCoord(size, snapshot.allocated) || !snapshot.cells) {
+        if (!AllocateCells(snapshot, size)) return false;
+    }
+    if (CellCount(size) == 0) return true;
+
+    CHAR_INFO* cells = snapshot.cells.get();
+    if (size.X <= kMaxCellsPerRead) {
+        // Whole rows, as many as fit in one read.
+        const int rows_per_read = kMaxCellsPerRead / size.X;
+        for (int top = 0; top < size.Y; top += rows_per_read) {
+            int rows = size.Y - top < rows_per_read ? size.Y - top : rows_per_read;
+            ReadRegion(console, cells + static_cast<size_t>(top) * size.X, 0,
+                       static_cast<SHORT>(top), size.X, static_cast<SHORT>(rows));
+        }
+    } else {
+        // Rows wider than one read, piece by piece.
+        for (int y = 0; y < size.Y; ++y) {
+            for (int left = 0; left < size.X; left += kMaxCellsPerRead) {
+                int columns = size.X - left < kMaxCellsPerRead ? size.X - left : kMaxCellsPerRead;
+                ReadRegion(console, cells + static_cast<size_t>(y) * size.X + left,
+                           static_cast<SHORT>(left), static_cast<SHORT>(y),
+                           static_cast<SHORT>(columns), 1);
+            }
+        }
+    }
+    return true;
+}
+
+bool RunMirrorPass() {
+    TranslatorState& t = g_translator;
+    g_screen_lock.Enter();
+    if (t.mirror_stop != 0) {
+        // The end of the login waits for this before it tears down what the mirror uses.
+        SetEvent(t.mirror_stopped);
+        g_screen_lock.Leave();
+        return false;
+    }
+    // A keystroke has just been delivered: give the console a moment to show its effect.
+    if (t.mirror_poll_delay.load() == 0) Sleep(kInputSettleDelay);
+
+    t.shown_snapshot = 1 - t.shown_snapshot;
+    ScreenSnapshot& shown = t.snapshots[t.shown_snapshot];
+    ScreenSnapshot& current = t.snapshots[1 - t.shown_snapshot];
+    t.mirror_poll_delay.store(kIdlePollDelay);
+    const bool redraw = t.redraw_request != 0;
+    t.redraw_request = 0;
+
+    PassResult result = PassResult::kNoMemory;
+    if (ReadScreen(t.console_output, current)) {
+        result = UpdateTerminal(shown, current, redraw, t.writer);
+    }
+    if (result == PassResult::kNoMemory) {
+        // Skipped; both copies are empty now or soon, so the next pass with memory clears the
+        // terminal and sends everything.
+        if (!t.mirror_memory_reported) {
+            ReportError("Not enough memory for a copy of the console screen (%d x %d)",
+                        current.info.dwSize.X, current.info.dwSize.Y);
+            t.mirror_memory_reported = true;
+        }
+    } else {
+        t.mirror_memory_reported = false;
+        if (result == PassResult::kSent) t.mirror_poll_delay.store(kActivePollDelay);
+    }
+
+    g_mirror_wake_up.Reset();
+    g_screen_lock.Leave();
+    return true;
+}
+
+void __cdecl ScreenMirrorThread(void*) {
+    do {
+        // Read without the lock: a stale value only changes how long this wait lasts.
+        g_mirror_wake_up.WaitTimeout(g_translator.mirror_poll_delay.load());
+    } while (RunMirrorPass());
+}

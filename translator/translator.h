@@ -5,6 +5,7 @@
 #include <atomic>
 #include <memory>
 
+#include "AnsiWriter.h"
 #include "win32.h"
 
 enum class LoginProtocol { kTelnet, kRlogin };
@@ -63,10 +64,13 @@ struct TranslatorState {
     // (made by start-up before the mirror starts) and ends its thread.
     LONG mirror_stop = 0;
     HANDLE mirror_stopped = nullptr;
+    // Set once a pass found no memory for a screen copy and said so; cleared by the next pass
+    // that has its memory, so that a shortage is reported once and not at every pass.
+    bool mirror_memory_reported = false;
 
-    // ANSI terminal writer (screen mirror thread only).
-    char output_buffer[128] = {};
-    DWORD output_count = 0;
+    // ANSI terminal writer (screen mirror thread only): writes to the socket output, follows
+    // the colour simulation setting.
+    AnsiWriter writer{&WriteToSocketOutput, &socket_output, &OemToAnsi, &suppress_color_simulation};
 };
 
 extern TranslatorState g_translator;

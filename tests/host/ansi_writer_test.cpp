@@ -1,1 +1,206 @@
+// The ANSI terminal writer: the bytes of each operation, flush by flush, and the process-wide
+// writer's handling of the socket output.
 #include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "AnsiWriter.h"
+#include "translator.h"
+#include "winsim/control.h"
+
+namespace {
+
+using winsim::test::EventLog;
+
+// Stands in for the platform's code pages: OEM 0x82 (e acute) is ANSI 0xE9; every other byte
+// becomes '?'.  Counts its calls, so that bytes below 0x80 are seen to bypass it.
+int g_conversions = 0;
+BYTE FakeOemToAnsi(BYTE oem) {
+    ++g_conversions;
+    return oem == 0x82 ? 0xE9 : '?';
+}
+
+void Record(void* context, const char* bytes, DWORD count) {
+    static_cast<std::vector<std::string>*>(context)->emplace_back(bytes, count);
+}
+
+class AnsiWriterTest : public testing::Test {
+  protected:
+    void SetUp() override { g_conversions = 0; }
+    std::string Buffered() const {
+        return std::string(writer_.buffered(), writer_.buffered_count());
+    }
+
+    std::vector<std::string> flushes_;
+    DWORD suppress_ = 0;
+    AnsiWriter writer_{&Record, &flushes_, &FakeOemToAnsi, &suppress_};
+};
+
+TEST(ReverseVideoTest, GreenBrownAndGreyBackgroundsWhateverTheForegroundAndIntensity) {
+    for (unsigned attributes = 0; attributes < 0x100; ++attributes) {
+        unsigned background = attributes & 0x70;
+        bool expected = background == 0x20 || background == 0x60 || background == 0x70;
+        EXPECT_EQ(IsReverseVideo(static_cast<WORD>(attributes), false), expected) << attributes;
+        EXPECT_FALSE(IsReverseVideo(static_cast<WORD>(attributes), true)) << attributes;
+    }
+    EXPECT_TRUE(IsReverseVideo(0xF0, false));
+    EXPECT_TRUE(IsReverseVideo(0x2F, false));
+    EXPECT_FALSE(IsReverseVideo(0x1F, false));
+    EXPECT_FALSE(IsReverseVideo(0x47, false));
+    EXPECT_TRUE(IsReverseVideo(0xFF70, false));  // bits above the background do not matter
+}
+
+TEST_F(AnsiWriterTest, NormalCellIsItsByteAndReverseCellIsWrappedAlone) {
+    writer_.PutCell('A', 0x07);
+    EXPECT_EQ(Buffered(), "A");
+    writer_.PutCell(' ', 0x70);
+    writer_.PutCell('x', 0x2F);
+    EXPECT_EQ(Buffered(), "A\033[7m \033[0m\033[7mx\033[0m");  // neighbours are not merged
+    EXPECT_TRUE(flushes_.empty());
+}
+
+TEST_F(AnsiWriterTest, SuppressedColourSimulationSendsNoReverseVideo) {
+    suppress_ = 1;  // followed even though the writer was built before
+    writer_.PutCell(' ', 0x70);
+    writer_.PutCell('x', 0xF0);
+    EXPECT_EQ(Buffered(), " x");
+    EXPECT_FALSE(writer_.IsReverseVideo(0x70));
+}
+
+TEST_F(AnsiWriterTest, ControlSequences) {
+    writer_.MoveCursor(0, 0);
+    EXPECT_EQ(Buffered(), "\033[1;1f");
+    writer_.Flush();
+    writer_.MoveCursor(23, 79);
+    writer_.ClearScreen();
+    writer_.EraseToEndOfLine();
+    EXPECT_EQ(Buffered(), "\033[24;80f\033[2J\033[0K");
+    writer_.Flush();
+    writer_.MoveCursor(9998, 299);
+    EXPECT_EQ(Buffered(), "\033[9999;300f");
+    EXPECT_EQ(AnsiWriter::kEraseToEndOfLineCost, 4u);
+    EXPECT_EQ(EraseToEndOfLineCost(), 4u);
+}
+
+TEST_F(AnsiWriterTest, OemBytesAreConvertedAndLowerBytesPassUnchanged) {
+    writer_.PutCell(0x82, 0x07);
+    writer_.PutCell(0x82, 0x70);
+    EXPECT_EQ(Buffered(), "\xE9\033[7m\xE9\033[0m");
+    EXPECT_EQ(g_conversions, 2);
+    writer_.Flush();
+
+    std::string low;
+    for (int byte = 0x7F; byte >= 0x00; --byte) {
+        writer_.PutCell(static_cast<BYTE>(byte), 0x07);
+        low += static_cast<char>(byte);
+    }
+    writer_.Flush();
+    EXPECT_EQ(flushes_.back(), low);
+    EXPECT_EQ(g_conversions, 2);
+}
+
+TEST_F(AnsiWriterTest, AFullBufferIsWrittenBeforeTheNextCell) {
+    for (int i = 0; i < 128; ++i) writer_.PutCell('x', 0x07);
+    EXPECT_TRUE(flushes_.empty());
+    EXPECT_EQ(writer_.buffered_count(), 128u);
+    writer_.PutCell('y', 0x07);
+    ASSERT_EQ(flushes_.size(), 1u);
+    EXPECT_EQ(flushes_[0], std::string(128, 'x'));
+    EXPECT_EQ(Buffered(), "y");
+}
+
+TEST_F(AnsiWriterTest, AReverseCellMaySplitItsSequenceBetweenTwoWrites) {
+    for (int i = 0; i < 126; ++i) writer_.PutCell('x', 0x07);
+    writer_.PutCell('R', 0x70);
+    ASSERT_EQ(flushes_.size(), 1u);
+    EXPECT_EQ(flushes_[0], std::string(126, 'x') + "\033[");
+    EXPECT_EQ(Buffered(), "7mR\033[0m");
+}
+
+TEST_F(AnsiWriterTest, FlushHandsOnTheBufferOnceAndAnEmptyBufferNotAtAll) {
+    writer_.Flush();
+    EXPECT_TRUE(flushes_.empty());
+    writer_.PutString("ab");
+    writer_.Flush();
+    writer_.Flush();
+    EXPECT_EQ(flushes_, std::vector<std::string>{"ab"});
+    EXPECT_EQ(writer_.buffered_count(), 0u);
+}
+
+// The process-wide writer writes to the socket output.
+class ProcessWriterTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        winsim::test::Reset();
+        saved_output_ = g_translator.socket_output;
+        saved_suppress_ = g_translator.suppress_color_simulation;
+        g_translator.socket_output = socket_.handle();
+    }
+    void TearDown() override {
+        FlushOutput();
+        g_translator.socket_output = saved_output_;
+        g_translator.suppress_color_simulation = saved_suppress_;
+    }
+
+    winsim::test::Sink socket_ = winsim::test::MakeSink();
+    HANDLE saved_output_ = nullptr;
+    DWORD saved_suppress_ = 0;
+};
+
+TEST_F(ProcessWriterTest, WritesEachFlushToTheSocketOutput) {
+    MoveCursor(0, 4);
+    PutCell('o', 0x07);
+    PutCell(' ', 0x70);
+    EXPECT_EQ(socket_.Text(), "");
+    FlushOutput();
+    EXPECT_EQ(socket_.Text(), "\033[1;5fo\033[7m \033[0m");
+    ClearScreen();
+    EraseToEndOfLine();
+    PutString("ok");
+    FlushOutput();
+    EXPECT_EQ(socket_.Text(), "\033[1;5fo\033[7m \033[0m\033[2J\033[0Kok");
+}
+
+TEST_F(ProcessWriterTest, ReverseVideoFollowsTheSetting) {
+    EXPECT_TRUE(IsReverseVideo(0x70));
+    g_translator.suppress_color_simulation = 1;
+    EXPECT_FALSE(IsReverseVideo(0x70));
+    PutCell(' ', 0x70);
+    FlushOutput();
+    EXPECT_EQ(socket_.Text(), " ");
+}
+
+TEST_F(ProcessWriterTest, AClosedSocketOutputIsNotReportedAndOtherFailuresOncePerFlush) {
+    g_translator.socket_output = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x7ff0));
+    PutString("lost");
+    FlushOutput();
+    EXPECT_TRUE(EventLog().empty());
+
+    g_translator.socket_output = socket_.handle();
+    winsim::test::FailCall("WriteFile", ERROR_NO_DATA, 0, 2);
+    for (int i = 0; i < 200; ++i) PutCell('z', 0x07);  // one forced flush
+    FlushOutput();                                     // and one asked for
+    auto log = EventLog();
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[0].type, EVENTLOG_ERROR_TYPE);
+    EXPECT_EQ(log[0].strings, std::vector<std::string>{"Error writing output characters: 232"});
+
+    // Dropped, never retried: the next flush carries only what came after.
+    PutString("next");
+    FlushOutput();
+    EXPECT_EQ(socket_.Text(), "next");
+}
+
+TEST_F(ProcessWriterTest, OemBytesGoOutInTheAnsiCodePage) {
+    char probe_in = '\x82', probe_out = 0;
+    if (!OemToCharBuffA(&probe_in, &probe_out, 1)) {
+        GTEST_SKIP() << "needs the simulated code pages/console";
+    }
+    PutCell(0x82, 0x07);  // e acute in code page 437
+    PutCell(0x7F, 0x07);
+    FlushOutput();
+    EXPECT_EQ(socket_.Text(), "\xE9\x7F");
+}
+
+}  // namespace

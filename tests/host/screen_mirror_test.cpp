@@ -1,1 +1,325 @@
+// The screen mirror: the row rule as a table, whole passes from one snapshot to the next, memory
+// in the steady state and when there is none, and the stop request.
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ScreenMirror.h"
+#include "ZEVENT.h"
+#include "winsim/control.h"
+
+// Allocations made by this binary, counted on the threads that ask for it, and nothrow array
+// allocations made to fail on demand.
+namespace {
+thread_local bool t_counting = false;
+thread_local int t_allocations = 0;
+thread_local int t_failing_nothrow_arrays = 0;
+
+void* CountedAllocation(std::size_t size) {
+    if (t_counting) ++t_allocations;
+    return std::malloc(size == 0 ? 1 : size);
+}
+}  // namespace
+
+void* operator new(std::size_t size) {
+    void* block = CountedAllocation(size);
+    if (block == nullptr) throw std::bad_alloc();
+    return block;
+}
+void* operator new[](std::size_t size) {
+    return operator new(size);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return CountedAllocation(size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    if (t_failing_nothrow_arrays > 0) {
+        --t_failing_nothrow_arrays;
+        return nullptr;
+    }
+    return CountedAllocation(size);
+}
+void operator delete(void* block) noexcept {
+    std::free(block);
+}
+void operator delete[](void* block) noexcept {
+    std::free(block);
+}
+void operator delete(void* block, std::size_t) noexcept {
+    std::free(block);
+}
+void operator delete[](void* block, std::size_t) noexcept {
+    std::free(block);
+}
+
+namespace {
+
+// A snapshot of `columns` x rows.size() cells: the rows' text padded with spaces, attribute
+// 0x07, the cursor at `cursor`.
+ScreenSnapshot Screen(int columns, const std::vector<std::string>& rows, COORD cursor = {0, 0}) {
+    ScreenSnapshot snapshot;
+    SHORT height = static_cast<SHORT>(rows.size());
+    snapshot.info.dwSize = COORD{static_cast<SHORT>(columns), height};
+    snapshot.info.dwCursorPosition = cursor;
+    snapshot.allocated = snapshot.info.dwSize;
+    snapshot.cells.reset(new CHAR_INFO[columns * rows.size()]);
+    for (size_t y = 0; y < rows.size(); ++y) {
+        for (int x = 0; x < columns; ++x) {
+            CHAR_INFO& cell = snapshot.cells[y * columns + x];
+            cell.Char.AsciiChar = x < static_cast<int>(rows[y].size()) ? rows[y][x] : ' ';
+            cell.Attributes = 0x07;
+        }
+    }
+    return snapshot;
+}
+
+CHAR_INFO& Cell(ScreenSnapshot& snapshot, int row, int column) {
+    return snapshot.cells[row * snapshot.allocated.X + column];
+}
+
+void Record(void* context, const char* bytes, DWORD count) {
+    static_cast<std::vector<std::string>*>(context)->emplace_back(bytes, count);
+}
+
+BYTE SameByte(BYTE oem) {
+    return oem;
+}
+
+// The row rule on row 0 of two snapshots.
+RowUpdate Decide(ScreenSnapshot& current, ScreenSnapshot& shown, bool suppress = false) {
+    return DecideRowUpdate(current.cells.get(), shown.cells.get(), current.allocated.X, suppress);
+}
+
+struct RowCase {
+    const char* what;
+    std::string shown;
+    std::string current;
+    bool changed;
+    int first;
+    int last;
+    bool erase;
+};
+
+TEST(RowRuleTest, SpansAndErasesByTheTable) {
+    const std::vector<RowCase> cases = {
+        {"unchanged", "same text", "same text", false, 0, 0, false},
+        {"span ending in 4 blanks: sent as characters", "abcdefgh", "abcX", true, 3, 7, false},
+        {"span ending in 5 blanks: erased", "abcdefghi", "abcX", true, 3, 3, true},
+        {"only the last column", "", std::string(19, ' ') + "z", true, 19, 19, false},
+        {"far span, unchanged cells inside sent", "a................b", "aX...............Y", true,
+         1, 17, false},
+        {"whole row cleared after long text", "hello world", "", true, 0, 0, true},
+        {"whole row cleared after short text", "hello", "", true, 0, 4, false},
+        {"text after the first difference kept", "ab", "xb     long", true, 0, 10, false},
+    };
+    for (const RowCase& c : cases) {
+        ScreenSnapshot shown = Screen(20, {c.shown});
+        ScreenSnapshot current = Screen(20, {c.current});
+        RowUpdate update = Decide(current, shown);
+        EXPECT_EQ(update.changed, c.changed) << c.what;
+        if (!c.changed) continue;
+        EXPECT_EQ(update.first, c.first) << c.what;
+        EXPECT_EQ(update.last, c.last) << c.what;
+        EXPECT_EQ(update.erase, c.erase) << c.what;
+    }
+}
+
+TEST(RowRuleTest, AttributeOnlyChangeIsAChange) {
+    ScreenSnapshot shown = Screen(20, {"colour"});
+    ScreenSnapshot current = Screen(20, {"colour"});
+    Cell(current, 0, 2).Attributes = 0x0C;
+    RowUpdate update = Decide(current, shown);
+    EXPECT_TRUE(update.changed);
+    EXPECT_EQ(update.first, 2);
+    EXPECT_EQ(update.last, 2);
+}
+
+TEST(RowRuleTest, OnlyTheLowByteOfTheCharacterCounts) {
+    ScreenSnapshot shown = Screen(4, {"ab"});
+    ScreenSnapshot current = Screen(4, {"ab"});
+    Cell(current, 0, 1).Char.UnicodeChar = static_cast<WCHAR>(0x4100 | 'b');
+    EXPECT_FALSE(Decide(current, shown).changed);
+}
+
+TEST(RowRuleTest, ReverseVideoSpacesAreNotBlankUnlessColourSimulationIsOff) {
+    ScreenSnapshot shown = Screen(20, {"abcdefghijk"});
+    ScreenSnapshot current = Screen(20, {"ab"});
+    for (int x = 2; x <= 10; ++x) Cell(current, 0, x).Attributes = 0x70;
+    RowUpdate update = Decide(current, shown);
+    EXPECT_EQ(update.first, 2);
+    EXPECT_EQ(update.last, 10);
+    EXPECT_FALSE(update.erase);
+
+    update = Decide(current, shown, true);
+    EXPECT_EQ(update.last, 2);
+    EXPECT_TRUE(update.erase);
+}
+
+// Whole passes, through a writer that records each flush.
+class MirrorPassTest : public testing::Test {
+  protected:
+    PassResult Pass(ScreenSnapshot& shown, ScreenSnapshot& current, bool redraw = false) {
+        flushes_.clear();
+        return UpdateTerminal(shown, current, redraw, writer_);
+    }
+    std::string Output() const {
+        std::string all;
+        for (const auto& flush : flushes_) all += flush;
+        return all;
+    }
+
+    std::vector<std::string> flushes_;
+    DWORD suppress_ = 0;
+    AnsiWriter writer_{&Record, &flushes_, &SameByte, &suppress_};
+};
+
+TEST_F(MirrorPassTest, FirstPassClearsAndSendsEveryRowThenTheCursor) {
+    ScreenSnapshot shown;
+    ScreenSnapshot current = Screen(20, {"C:\\>dir", "", "x"}, COORD{7, 0});
+    EXPECT_EQ(Pass(shown, current), PassResult::kSent);
+    EXPECT_EQ(flushes_, (std::vector<std::string>{
+                            "\033[2J\033[1;1fC:\\>dir\033[0K",
+                            "\033[2;1f \033[0K",
+                            "\033[3;1fx\033[0K",
+                            "\033[1;8f",
+                        }));
+    EXPECT_EQ(shown.allocated.X, 20);
+    EXPECT_EQ(shown.allocated.Y, 3);
+}
+
+TEST_F(MirrorPassTest, UnchangedScreenWritesNothingAndAMovedCursorOnlyItsPosition) {
+    ScreenSnapshot shown = Screen(10, {"abc", "def"}, COORD{3, 0});
+    ScreenSnapshot current = Screen(10, {"abc", "def"}, COORD{3, 0});
+    EXPECT_EQ(Pass(shown, current), PassResult::kQuiet);
+    EXPECT_TRUE(flushes_.empty());
+
+    current.info.dwCursorPosition = COORD{0, 1};
+    EXPECT_EQ(Pass(shown, current), PassResult::kQuiet);  // no faster polling for the cursor
+    EXPECT_EQ(flushes_, std::vector<std::string>{"\033[2;1f"});
+}
+
+TEST_F(MirrorPassTest, OneTypedCharacterIsItsPositionTheCharacterAndTheCursor) {
+    ScreenSnapshot shown = Screen(80, {"C:\\>"}, COORD{4, 0});
+    ScreenSnapshot current = Screen(80, {"C:\\>d"}, COORD{5, 0});
+    EXPECT_EQ(Pass(shown, current), PassResult::kSent);
+    EXPECT_EQ(flushes_, (std::vector<std::string>{"\033[1;5fd", "\033[1;6f"}));
+}
+
+TEST_F(MirrorPassTest, RedrawRepaintsAnUnchangedScreen) {
+    ScreenSnapshot shown = Screen(6, {"ab", "cd"}, COORD{2, 1});
+    ScreenSnapshot current = Screen(6, {"ab", "cd"}, COORD{2, 1});
+    EXPECT_EQ(Pass(shown, current, true), PassResult::kSent);
+    EXPECT_EQ(Output(), "\033[2J\033[1;1fab    \033[2;1fcd    \033[2;3f");
+}
+
+TEST_F(MirrorPassTest, NewSizeClearsAndRepaintsAtThatSize) {
+    ScreenSnapshot shown = Screen(6, {"ab", "cd"});
+    ScreenSnapshot current = Screen(8, {"ab", "cd", "ef"}, COORD{0, 2});
+    EXPECT_EQ(Pass(shown, current), PassResult::kSent);
+    EXPECT_EQ(Output(), "\033[2J\033[1;1fab\033[0K\033[2;1fcd\033[0K\033[3;1fef\033[0K\033[3;1f");
+    EXPECT_EQ(shown.allocated.X, 8);
+    EXPECT_EQ(shown.allocated.Y, 3);
+    EXPECT_EQ(shown.info.dwSize.X, 8);
+    EXPECT_EQ(shown.info.dwSize.Y, 3);
+}
+
+TEST_F(MirrorPassTest, ScrollingResendsEveryRowThatMoved) {
+    ScreenSnapshot shown = Screen(5, {"one", "two", "six"}, COORD{0, 2});
+    ScreenSnapshot current = Screen(5, {"two", "six", ""}, COORD{0, 2});
+    Pass(shown, current);
+    EXPECT_EQ(flushes_, (std::vector<std::string>{"\033[1;1ftwo", "\033[2;1fsix", "\033[3;1f   ",
+                                                  "\033[3;1f"}));
+}
+
+TEST_F(MirrorPassTest, ReverseVideoCellsAreWrappedOneByOne) {
+    ScreenSnapshot shown = Screen(4, {""});
+    ScreenSnapshot current = Screen(4, {"ab"});
+    Cell(current, 0, 1).Attributes = 0x70;
+    Pass(shown, current);
+    EXPECT_EQ(flushes_[0], "\033[1;1fa\033[7mb\033[0m");
+}
+
+// Runs passes the way the thread does: the snapshots exchange roles and their arrays are reused.
+TEST_F(MirrorPassTest, SteadyStateAllocatesNothing) {
+    ScreenSnapshot snapshots[2] = {ScreenSnapshot(), Screen(80, std::vector<std::string>(25))};
+    int shown = 0;
+    DWORD bytes = 0;
+    AnsiWriter counting{
+        [](void* total, const char*, DWORD count) { *static_cast<DWORD*>(total) += count; }, &bytes,
+        &SameByte, &suppress_};
+    UpdateTerminal(snapshots[0], snapshots[1], false, counting);  // first pass allocates
+
+    t_allocations = 0;
+    t_counting = true;
+    for (int pass = 0; pass < 200; ++pass) {
+        shown = 1 - shown;
+        ScreenSnapshot& current = snapshots[1 - shown];
+        // What the console would show now: a line of text that changes at every pass.
+        for (int x = 0; x < 80; ++x) {
+            current.cells[(pass % 25) * 80 + x].Char.AsciiChar =
+                static_cast<char>('a' + (x + pass) % 26);
+        }
+        current.info.dwCursorPosition = COORD{static_cast<SHORT>(pass % 80), 3};
+        UpdateTerminal(snapshots[shown], current, pass % 50 == 0, counting);
+    }
+    t_counting = false;
+    EXPECT_EQ(t_allocations, 0);
+    EXPECT_GT(bytes, 200u * 80u);
+}
+
+TEST_F(MirrorPassTest, NoMemoryForTheShownCopySkipsThePassAndTheNextPassRepaints) {
+    ScreenSnapshot shown = Screen(6, {"old"});
+    ScreenSnapshot current = Screen(8, {"new", "rows"});
+    t_failing_nothrow_arrays = 1;
+    EXPECT_EQ(Pass(shown, current, true), PassResult::kNoMemory);
+    EXPECT_TRUE(flushes_.empty());
+    EXPECT_EQ(writer_.buffered_count(), 0u);
+    EXPECT_FALSE(shown.cells);
+    EXPECT_FALSE(current.cells);
+    EXPECT_EQ(current.allocated.X, 0);
+
+    // The next pass reads the console into the other copy and, with memory, repaints all.
+    ScreenSnapshot next = Screen(8, {"new", "rows"}, COORD{1, 1});
+    EXPECT_EQ(Pass(current, next), PassResult::kSent);
+    EXPECT_EQ(Output(), "\033[2J\033[1;1fnew\033[0K\033[2;1frows    \033[2;2f");
+}
+
+// The mirror thread's stop request: seen right after the lock is taken.
+class MirrorStopTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        winsim::test::Reset();
+        g_translator.mirror_stopped = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        g_translator.mirror_stop = 1;
+    }
+    void TearDown() override {
+        g_translator.mirror_stop = 0;
+        CloseHandle(g_translator.mirror_stopped);
+        g_translator.mirror_stopped = nullptr;
+        g_mirror_wake_up.Reset();
+    }
+};
+
+TEST_F(MirrorStopTest, APassAskedToStopSignalsAndLeavesTheLock) {
+    EXPECT_FALSE(RunMirrorPass());
+    EXPECT_EQ(WaitForSingleObject(g_translator.mirror_stopped, 0), WAIT_OBJECT_0);
+    std::thread other([] {
+        g_screen_lock.Enter();  // would block for ever if the pass had kept the lock
+        g_screen_lock.Leave();
+    });
+    other.join();
+}
+
+TEST_F(MirrorStopTest, TheThreadEndsWhenWokenWithTheRequestSet) {
+    g_mirror_wake_up.Set();
+    std::thread mirror([] { ScreenMirrorThread(nullptr); });
+    mirror.join();
+    EXPECT_EQ(WaitForSingleObject(g_translator.mirror_stopped, 0), WAIT_OBJECT_0);
+}
+
+}  // namespace

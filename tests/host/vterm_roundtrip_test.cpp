@@ -1,0 +1,372 @@
+// Round trips through a real terminal emulator: the bytes of screen mirror passes are fed into
+// libvterm, and what it then shows must be the console screen the pass was made from: the same
+// characters, reverse video exactly where the colour rule puts it, the cursor in the same place.
+#include <gtest/gtest.h>
+#include <vterm.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ScreenMirror.h"
+
+namespace {
+
+// The client's code page is the ANSI one.  A stand-in for the OEM to ANSI conversion that maps
+// every OEM byte to an ANSI byte of 0xA0 to 0xFF, which the terminal below shows as the Latin-1
+// character of the same value.  (A real conversion also yields bytes 0x80 to 0x9F, which have no
+// Latin-1 character; they are left out here.)
+BYTE TestOemToAnsi(BYTE oem) {
+    return static_cast<BYTE>(0xA0 + (oem - 0x80) % 0x60);
+}
+
+// libvterm as the client's ANSI terminal.  It decodes UTF-8, so the ANSI bytes above 0x7F are
+// handed to it as the characters they stand for; escape sequences are plain ASCII and pass as
+// they are, split between flushes or not.
+class Terminal {
+  public:
+    Terminal(int rows, int columns) : vt_(vterm_new(rows, columns)) {
+        vterm_set_utf8(vt_, 1);
+        screen_ = vterm_obtain_screen(vt_);
+        vterm_screen_reset(screen_, 1);
+    }
+    ~Terminal() { vterm_free(vt_); }
+    Terminal(const Terminal&) = delete;
+    Terminal& operator=(const Terminal&) = delete;
+
+    void Resize(int rows, int columns) { vterm_set_size(vt_, rows, columns); }
+
+    void Feed(const char* bytes, DWORD count) {
+        std::string decoded;
+        for (DWORD i = 0; i < count; ++i) {
+            auto byte = static_cast<unsigned char>(bytes[i]);
+            if (byte < 0x80) {
+                decoded += static_cast<char>(byte);
+            } else {
+                decoded += static_cast<char>(0xC0 | (byte >> 6));
+                decoded += static_cast<char>(0x80 | (byte & 0x3F));
+            }
+        }
+        vterm_input_write(vt_, decoded.data(), decoded.size());
+        stream_.append(bytes, count);
+        if (count > AnsiWriter::kBufferSize) oversized_flushes_++;
+    }
+
+    // The character shown at a cell; an erased cell shows a space.
+    uint32_t CharAt(int row, int column) const {
+        VTermScreenCell cell;
+        vterm_screen_get_cell(screen_, VTermPos{row, column}, &cell);
+        return cell.chars[0] == 0 ? ' ' : cell.chars[0];
+    }
+    bool ReverseAt(int row, int column) const {
+        VTermScreenCell cell;
+        vterm_screen_get_cell(screen_, VTermPos{row, column}, &cell);
+        return cell.attrs.reverse != 0;
+    }
+    VTermPos Cursor() const {
+        VTermPos position;
+        vterm_state_get_cursorpos(vterm_obtain_state(vt_), &position);
+        return position;
+    }
+
+    // Everything fed since the last call.
+    std::string TakeStream() {
+        std::string stream;
+        stream.swap(stream_);
+        return stream;
+    }
+    int oversized_flushes() const { return oversized_flushes_; }
+
+  private:
+    VTerm* vt_;
+    VTermScreen* screen_;
+    std::string stream_;
+    int oversized_flushes_ = 0;
+};
+
+void FeedTerminal(void* terminal, const char* bytes, DWORD count) {
+    static_cast<Terminal*>(terminal)->Feed(bytes, count);
+}
+
+// The control sequences in a stream, checked against the five the writer may use.  Returns the
+// first one that is none of them, or an empty text.
+std::string ForeignSequence(const std::string& stream) {
+    for (size_t i = 0; i < stream.size(); ++i) {
+        if (stream[i] != '\033') continue;
+        size_t end = stream.find_first_of("fJKm", i);
+        std::string sequence = stream.substr(i, end == std::string::npos ? 8 : end - i + 1);
+        if (sequence == "\033[2J" || sequence == "\033[0K" || sequence == "\033[7m" ||
+            sequence == "\033[0m") {
+            continue;
+        }
+        unsigned row = 0, column = 0;
+        char final = 0;
+        int consumed = 0;
+        if (std::sscanf(sequence.c_str(), "\033[%u;%u%c%n", &row, &column, &final, &consumed) ==
+                3 &&
+            final == 'f' && static_cast<size_t>(consumed) == sequence.size() && row > 0 &&
+            column > 0) {
+            continue;
+        }
+        return sequence;
+    }
+    return "";
+}
+
+std::string Printable(const std::string& bytes) {
+    std::string text;
+    for (char c : bytes) {
+        auto byte = static_cast<unsigned char>(c);
+        if (byte == 0x1B) {
+            text += "\\e";
+        } else if (byte < 0x20 || byte >= 0x7F) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", byte);
+            text += hex;
+        } else {
+            text += c;
+        }
+    }
+    return text;
+}
+
+// The mirror's two snapshots and a writer into a terminal, driven pass by pass the way the
+// mirror thread drives them: the roles change at every pass, and the snapshot about to be filled
+// keeps its cells unless the console's size changed.
+class Session {
+  public:
+    Session(int rows, int columns, DWORD suppress_color_simulation)
+        : terminal_(rows, columns),
+          suppress_(suppress_color_simulation),
+          writer_(&FeedTerminal, &terminal_, &TestOemToAnsi, &suppress_) {}
+
+    // The snapshot the next pass reads into, sized for `columns` x `rows` as ReadScreen sizes it.
+    ScreenSnapshot& NextScreen(int rows, int columns) {
+        ScreenSnapshot& next = snapshots_[shown_];  // becomes the current one at the exchange
+        COORD size{static_cast<SHORT>(columns), static_cast<SHORT>(rows)};
+        next.info.dwSize = size;
+        if (next.allocated.X != size.X || next.allocated.Y != size.Y) {
+            next.cells.reset(new CHAR_INFO[static_cast<size_t>(rows) * columns]());
+            next.allocated = size;
+        }
+        return next;
+    }
+    const ScreenSnapshot& Previous() const { return snapshots_[1 - shown_]; }
+
+    // One pass over the screen filled in by NextScreen; the terminal follows a new size first,
+    // as the client's window does in a login.
+    PassResult Pass(bool redraw) {
+        shown_ = 1 - shown_;
+        ScreenSnapshot& current = snapshots_[1 - shown_];
+        terminal_.Resize(current.allocated.Y, current.allocated.X);
+        return UpdateTerminal(snapshots_[shown_], current, redraw, writer_);
+    }
+
+    // Where the terminal differs from the screen just sent; empty when it shows it exactly.
+    std::string Difference() const {
+        const ScreenSnapshot& screen = snapshots_[1 - shown_];
+        const int rows = screen.allocated.Y, columns = screen.allocated.X;
+        std::ostringstream out;
+        for (int y = 0; y < rows; ++y) {
+            for (int x = 0; x < columns; ++x) {
+                const CHAR_INFO& cell = screen.cells[static_cast<size_t>(y) * columns + x];
+                auto byte = static_cast<BYTE>(cell.Char.AsciiChar);
+                uint32_t expected = byte >= 0x80 ? TestOemToAnsi(byte) : byte;
+                bool reverse = IsReverseVideo(cell.Attributes, suppress_ != 0);
+                if (terminal_.CharAt(y, x) != expected || terminal_.ReverseAt(y, x) != reverse) {
+                    out << "cell (" << y << "," << x << "): shows U+" << std::hex
+                        << terminal_.CharAt(y, x) << (terminal_.ReverseAt(y, x) ? " reverse" : "")
+                        << ", expected U+" << expected << (reverse ? " reverse" : "") << std::dec
+                        << " (attributes 0x" << std::hex << cell.Attributes << std::dec << ")\n";
+                    return out.str();
+                }
+            }
+        }
+        VTermPos cursor = terminal_.Cursor();
+        COORD expected = screen.info.dwCursorPosition;
+        if (cursor.row != expected.Y || cursor.col != expected.X) {
+            out << "cursor at (" << cursor.row << "," << cursor.col << "), expected (" << expected.Y
+                << "," << expected.X << ")\n";
+        }
+        return out.str();
+    }
+
+    Terminal& terminal() { return terminal_; }
+
+  private:
+    Terminal terminal_;
+    DWORD suppress_;
+    AnsiWriter writer_;
+    ScreenSnapshot snapshots_[2];
+    int shown_ = 0;
+};
+
+// Random screens, one after the other, in the ways a console changes: a few cells, a typed
+// line, a scroll, a cleared screen, colours, a moved cursor, a new size, a redraw request.
+class RandomScreens {
+  public:
+    explicit RandomScreens(uint32_t seed) : random_(seed) {}
+
+    int Below(int n) { return static_cast<int>(random_() % static_cast<uint32_t>(n)); }
+    bool OneIn(int n) { return Below(n) == 0; }
+
+    BYTE Character() {
+        int kind = Below(10);
+        if (kind < 4) return ' ';
+        if (kind < 9) return static_cast<BYTE>(0x21 + Below(0x7F - 0x21));  // printable ASCII
+        return static_cast<BYTE>(0x80 + Below(0x80));                       // OEM
+    }
+    WORD Attributes() {
+        static const WORD common[] = {0x07, 0x07, 0x07, 0x0F, 0x1F, 0x70, 0x2F,
+                                      0x47, 0xF0, 0x60, 0x0E, 0x30, 0x9F, 0xE0};
+        if (OneIn(8)) return static_cast<WORD>(Below(0x100));
+        return common[Below(sizeof common / sizeof common[0])];
+    }
+
+    // Fills `next` (already sized) from `previous` (possibly of another size).
+    void Transform(const ScreenSnapshot& previous, ScreenSnapshot& next) {
+        const int rows = next.allocated.Y, columns = next.allocated.X;
+        auto at = [&](ScreenSnapshot& s, int y, int x) -> CHAR_INFO& {
+            return s.cells[static_cast<size_t>(y) * columns + x];
+        };
+        const bool same_size =
+            previous.allocated.X == columns && previous.allocated.Y == rows && previous.cells;
+        // Start from the previous screen, or from a blank one.
+        WORD blank = OneIn(6) ? Attributes() : 0x07;
+        for (int y = 0; y < rows; ++y) {
+            for (int x = 0; x < columns; ++x) {
+                CHAR_INFO& cell = at(next, y, x);
+                if (same_size) {
+                    cell = previous.cells[static_cast<size_t>(y) * columns + x];
+                } else {
+                    cell.Char.AsciiChar = ' ';
+                    cell.Attributes = blank;
+                }
+            }
+        }
+        switch (Below(7)) {
+            case 0:  // a few cells
+                for (int n = Below(6); n >= 0; --n) {
+                    CHAR_INFO& cell = at(next, Below(rows), Below(columns));
+                    if (OneIn(3)) {
+                        cell.Attributes = Attributes();
+                    } else {
+                        cell.Char.AsciiChar = static_cast<CHAR>(Character());
+                    }
+                }
+                break;
+            case 1: {  // a line of text, its tail blank
+                int y = Below(rows), length = Below(columns + 1);
+                WORD attributes = OneIn(3) ? Attributes() : 0x07;
+                for (int x = 0; x < columns; ++x) {
+                    at(next, y, x).Char.AsciiChar =
+                        x < length ? static_cast<CHAR>(Character()) : ' ';
+                    at(next, y, x).Attributes = x < length || OneIn(2) ? attributes : 0x07;
+                }
+                break;
+            }
+            case 2: {  // scroll up by some rows, new text at the bottom
+                int by = 1 + Below(rows);
+                for (int y = 0; y < rows; ++y) {
+                    for (int x = 0; x < columns; ++x) {
+                        if (y + by < rows) {
+                            at(next, y, x) = at(next, y + by, x);
+                        } else {
+                            at(next, y, x).Char.AsciiChar =
+                                OneIn(3) ? static_cast<CHAR>(Character()) : ' ';
+                            at(next, y, x).Attributes = blank;
+                        }
+                    }
+                }
+                break;
+            }
+            case 3:  // cleared
+                for (int y = 0; y < rows; ++y) {
+                    for (int x = 0; x < columns; ++x) {
+                        at(next, y, x).Char.AsciiChar = ' ';
+                        at(next, y, x).Attributes = blank;
+                    }
+                }
+                break;
+            case 4:  // everything new
+                for (int y = 0; y < rows; ++y) {
+                    for (int x = 0; x < columns; ++x) {
+                        at(next, y, x).Char.AsciiChar = static_cast<CHAR>(Character());
+                        at(next, y, x).Attributes = Attributes();
+                    }
+                }
+                break;
+            case 5: {  // a row's colours only
+                int y = Below(rows);
+                WORD attributes = Attributes();
+                for (int x = Below(columns); x < columns; ++x)
+                    at(next, y, x).Attributes = attributes;
+                break;
+            }
+            default:  // nothing but perhaps the cursor
+                break;
+        }
+        COORD cursor = previous.info.dwCursorPosition;
+        if (!same_size || OneIn(2) || cursor.X >= columns || cursor.Y >= rows) {
+            cursor = COORD{static_cast<SHORT>(Below(columns)), static_cast<SHORT>(Below(rows))};
+        }
+        next.info.dwCursorPosition = cursor;
+    }
+
+  private:
+    std::mt19937 random_;
+};
+
+unsigned long EnvironmentNumber(const char* name, unsigned long otherwise) {
+    const char* text = std::getenv(name);
+    return text != nullptr && *text != '\0' ? std::strtoul(text, nullptr, 0) : otherwise;
+}
+
+// VTERM_ROUNDTRIP_SEED replays a run; VTERM_ROUNDTRIP_COUNT sets the number of transitions.
+TEST(VtermRoundTripTest, RandomTransitionsShowExactlyTheConsoleScreen) {
+    const auto seed =
+        static_cast<uint32_t>(EnvironmentNumber("VTERM_ROUNDTRIP_SEED", std::random_device()()));
+    const unsigned long count = EnvironmentNumber("VTERM_ROUNDTRIP_COUNT", 10000);
+    std::printf("seed %u, %lu transitions (VTERM_ROUNDTRIP_SEED=%u replays)\n", seed, count, seed);
+    RandomScreens random(seed);
+
+    unsigned long done = 0;
+    while (done < count) {
+        // A session: one terminal, one login's worth of passes.
+        int rows = 1 + random.Below(30), columns = 1 + random.Below(100);
+        if (random.OneIn(3)) rows = 24, columns = 80;
+        DWORD suppress = random.OneIn(4) ? 1 : 0;
+        Session session(rows, columns, suppress);
+        for (int pass = 0; pass < 200 && done < count; ++pass, ++done) {
+            if (random.OneIn(25)) {
+                rows = 1 + random.Below(30);
+                columns = 1 + random.Below(random.OneIn(10) ? 300 : 100);
+            }
+            ScreenSnapshot& next = session.NextScreen(rows, columns);
+            random.Transform(session.Previous(), next);
+            session.Pass(random.OneIn(30));
+
+            std::string stream = session.terminal().TakeStream();
+            std::string difference = session.Difference();
+            std::string foreign = ForeignSequence(stream);
+            if (!difference.empty() || !foreign.empty() ||
+                session.terminal().oversized_flushes() != 0) {
+                ADD_FAILURE() << "transition " << done << " of seed " << seed << " (" << columns
+                              << "x" << rows << ", colour simulation " << (suppress ? "off" : "on")
+                              << "): " << difference
+                              << (foreign.empty()
+                                      ? ""
+                                      : "unexpected sequence " + Printable(foreign) + "\n")
+                              << "bytes: " << Printable(stream)
+                              << "\nreplay with VTERM_ROUNDTRIP_SEED=" << seed;
+                return;
+            }
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,63 @@
+// The ANSI terminal writer: console cells and the few control sequences of an ANSI terminal,
+// collected in a small buffer and handed on flush by flush.  It is the only thing that writes the
+// advanced-mode stream.
+#pragma once
+
+#include "win32.h"
+
+// A cell is shown in reverse video when its background, without the intensity bit, is green,
+// brown or grey, unless colour simulation is suppressed.
+bool IsReverseVideo(WORD attributes, bool suppress_color_simulation);
+
+class AnsiWriter {
+  public:
+    static constexpr DWORD kBufferSize = 128;
+    // The bytes of "\033[0K", which a row update weighs against the blanks it would send.
+    static constexpr DWORD kEraseToEndOfLineCost = 4;
+
+    // Takes the bytes of one flush (one write); failures are the sink's to handle.
+    using Sink = void (*)(void* context, const char* bytes, DWORD count);
+    // Converts one byte of 0x80 or above from the OEM to the ANSI character set.
+    using Converter = BYTE (*)(BYTE oem);
+
+    // The colour simulation switch is read at every cell, so a writer follows the setting even
+    // when it is built before the setting is read.
+    AnsiWriter(Sink sink, void* context, Converter convert, const DWORD* suppress_color_simulation);
+    AnsiWriter(const AnsiWriter&) = delete;
+    AnsiWriter& operator=(const AnsiWriter&) = delete;
+
+    bool IsReverseVideo(WORD attributes) const;
+    bool suppress_color_simulation() const { return *suppress_color_simulation_ != 0; }
+
+    // Appends the character, converted to the ANSI character set and wrapped in reverse video as
+    // the attributes ask.  A full buffer is flushed before anything is appended.
+    void PutCell(BYTE character, WORD attributes);
+    void PutString(const char* text);                // each byte as a cell with attribute 0
+    void MoveCursor(unsigned row, unsigned column);  // 0-based
+    void ClearScreen();
+    void EraseToEndOfLine();
+    // Hands the buffered bytes to the sink in one piece and empties the buffer.  An empty buffer
+    // is not handed on: a write of no bytes means nothing to the client and may look like the
+    // end of the stream to a pipe reader.
+    void Flush();
+
+    DWORD buffered_count() const { return count_; }
+    const char* buffered() const { return buffer_; }
+
+  private:
+    void Append(BYTE byte);
+
+    Sink sink_;
+    void* context_;
+    Converter convert_;
+    const DWORD* suppress_color_simulation_;
+    char buffer_[kBufferSize];
+    DWORD count_;
+};
+
+// The process-wide writer's sink: one WriteFile to the handle that `context` points at.  A closed
+// socket output (ERROR_INVALID_HANDLE, the normal end of a login) is not reported; any other
+// failure is reported once per flush.  Unwritten bytes are dropped.
+void WriteToSocketOutput(void* context, const char* bytes, DWORD count);
+// The process-wide writer's conversion, through the platform's code pages.
+BYTE OemToAnsi(BYTE oem);

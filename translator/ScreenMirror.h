@@ -1,0 +1,47 @@
+// The screen mirror: reads the console screen buffer pass after pass and sends the client's
+// terminal only the rows that changed, through an ANSI terminal writer.
+#pragma once
+
+#include "AnsiWriter.h"
+#include "translator.h"
+
+// Cells are equal when their attribute words and the low bytes of their characters are.
+bool CellsEqual(const CHAR_INFO& a, const CHAR_INFO& b);
+// A blank cell is a space that is not shown in reverse video.
+bool IsBlankCell(const CHAR_INFO& cell, bool suppress_color_simulation);
+
+// What a row update sends for one row: nothing when the row is unchanged; otherwise a cursor
+// positioning to `first`, the current cells from `first` to `last` and, when `erase`, an erase
+// to the end of the line, which stands for the blanks after `last`.
+struct RowUpdate {
+    bool changed = false;
+    int first = 0;
+    int last = 0;
+    bool erase = false;
+};
+// The row rule: one span from the first to the last difference, its blank tail replaced by an
+// erase when that saves more bytes than the erase costs.
+RowUpdate DecideRowUpdate(const CHAR_INFO* current, const CHAR_INFO* shown, int columns,
+                          bool suppress_color_simulation);
+
+enum class PassResult {
+    kQuiet,     // nothing but possibly the cursor was sent
+    kSent,      // the terminal was repainted for a new size, or rows were sent
+    kNoMemory,  // no memory for the shown copy: both copies were released, nothing was sent
+};
+// The output of one pass, from the shown snapshot (what the terminal shows) to the current one
+// (just read from the console): on `redraw`, or when the size differs, the terminal is cleared
+// and everything sent; then every changed row, then the cursor.  The shown snapshot's cells are
+// reallocated only when the size changes.
+PassResult UpdateTerminal(ScreenSnapshot& shown, ScreenSnapshot& current, bool redraw,
+                          AnsiWriter& writer);
+
+// Reads the whole screen buffer of `console` into the snapshot, reallocating its cells only when
+// the buffer's size changed; the buffer is read in pieces small enough for any console.  False
+// when there is no memory for the cells (the snapshot is then left empty).  A console that
+// cannot be read fails the assertion check.
+bool ReadScreen(HANDLE console, ScreenSnapshot& snapshot);
+
+// One pass of the mirror thread, from taking the screen lock to leaving it.  Returns false, with
+// the mirror_stopped event set, when the mirror has been asked to stop.
+bool RunMirrorPass();
