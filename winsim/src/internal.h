@@ -106,8 +106,10 @@ bool Block(
     std::unique_lock<std::mutex>& lock, Ready ready,
     std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max());
 void ThrowIfEnded(Process& process);
-// Takes a fault that is due for api (see test::FailCall) with the kernel lock held.
-bool TakeFaultLocked(const std::string& api, DWORD* error);
+// With the kernel lock held: takes a fault that is due for api (see test::FailCall) and says
+// whether the call is to fail.  The fault's error goes to *error when given (calls that return
+// their status, or set errno), otherwise to the thread's last-error value.
+bool TakeFaultLocked(const std::string& api, DWORD* error = nullptr);
 // True for a thread of an ended process that is being unwound.
 bool Unwinding(Process& process);
 std::chrono::steady_clock::time_point DeadlineAfter(DWORD milliseconds);
@@ -127,6 +129,19 @@ ExitStatus WaitProcess(Process& process);
 // input queue; attaching a process to one (or to none) detaches it from its old one.
 std::shared_ptr<Console> NewConsoleLocked();
 void AttachConsoleLocked(Process& process, std::shared_ptr<Console> console);
+
+// Names (of files, programs, variables, registry keys and values, accounts) compare without
+// regard to ASCII case, as lstrcmpiA does: less than, equal to or greater than zero.
+int CompareNoCase(const char* a, const char* b);
+inline bool SameText(const std::string& a, const std::string& b) {
+    return CompareNoCase(a.c_str(), b.c_str()) == 0;
+}
+// Orders the keys of maps and sets of such names.
+struct NoCaseLess {
+    bool operator()(const std::string& a, const std::string& b) const {
+        return CompareNoCase(a.c_str(), b.c_str()) < 0;
+    }
+};
 
 void ResetRegistry();
 void ResetProcesses();

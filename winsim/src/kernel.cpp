@@ -143,33 +143,6 @@ KernelState& State() {
     return *state;
 }
 
-void SetError(DWORD error) {
-    t_last_error = error;
-}
-
-// Takes a due fault under the kernel lock.
-bool TakeFaultUnderLock(const std::string& api, DWORD* error) {
-    auto& faults = State().faults;
-    for (auto it = faults.begin(); it != faults.end(); ++it) {
-        if (it->api != api) continue;
-        if (it->skip > 0) {
-            --it->skip;
-            return false;
-        }
-        *error = it->error;
-        if (it->times > 0 && --it->times == 0) faults.erase(it);
-        return true;
-    }
-    return false;
-}
-
-bool Faulted(const std::string& api) {
-    DWORD error;
-    if (!TakeFaultUnderLock(api, &error)) return false;
-    SetError(error);
-    return true;
-}
-
 void CloseEntry(HandleEntry& entry) {
     if (--entry.object->handle_count == 0) entry.object->LastHandleClosed();
 }
@@ -282,7 +255,31 @@ ExitStatus WaitProcess(Process& process) {
 }
 
 bool TakeFaultLocked(const std::string& api, DWORD* error) {
-    return TakeFaultUnderLock(api, error);
+    auto& faults = State().faults;
+    for (auto it = faults.begin(); it != faults.end(); ++it) {
+        if (it->api != api) continue;
+        if (it->skip > 0) {
+            --it->skip;
+            return false;
+        }
+        if (error != nullptr) {
+            *error = it->error;
+        } else {
+            t_last_error = it->error;
+        }
+        if (it->times > 0 && --it->times == 0) faults.erase(it);
+        return true;
+    }
+    return false;
+}
+
+int CompareNoCase(const char* a, const char* b) {
+    for (;; ++a, ++b) {
+        int ca = std::tolower(static_cast<unsigned char>(*a));
+        int cb = std::tolower(static_cast<unsigned char>(*b));
+        if (ca != cb) return ca < cb ? -1 : 1;
+        if (ca == 0) return 0;
+    }
 }
 
 std::mutex& KernelLock() {
@@ -365,11 +362,6 @@ ExitStatus SimProcess::Wait() {
     return detail::WaitProcess(*process_);
 }
 
-bool SimProcess::HasEnded() const {
-    std::lock_guard<std::mutex> guard(State().lock);
-    return process_->ended;
-}
-
 ExitStatus RunProcess(std::function<int()> entry) {
     SimProcess process;
     process.Start(std::move(entry));
@@ -441,7 +433,7 @@ void FailCall(const std::string& api, DWORD error, int skip, int times) {
 
 bool TakeFault(const std::string& api, DWORD* error) {
     std::lock_guard<std::mutex> guard(State().lock);
-    return TakeFaultUnderLock(api, error);
+    return detail::TakeFaultLocked(api, error);
 }
 
 }  // namespace test
@@ -464,11 +456,11 @@ HANDLE GetCurrentProcess() {
 
 BOOL CloseHandle(HANDLE handle) {
     std::lock_guard<std::mutex> guard(State().lock);
-    if (Faulted("CloseHandle")) return FALSE;
+    if (detail::TakeFaultLocked("CloseHandle")) return FALSE;
     auto& handles = CurrentProcess().handles;
     auto it = handles.find(reinterpret_cast<uintptr_t>(handle));
     if (it == handles.end()) {
-        SetError(ERROR_INVALID_HANDLE);
+        SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     CloseEntry(it->second);
@@ -479,7 +471,7 @@ BOOL CloseHandle(HANDLE handle) {
 
 HANDLE GetStdHandle(DWORD which) {
     if (which != STD_INPUT_HANDLE && which != STD_OUTPUT_HANDLE && which != STD_ERROR_HANDLE) {
-        SetError(ERROR_INVALID_HANDLE);
+        SetLastError(ERROR_INVALID_HANDLE);
         return INVALID_HANDLE_VALUE;
     }
     std::lock_guard<std::mutex> guard(State().lock);
@@ -488,11 +480,11 @@ HANDLE GetStdHandle(DWORD which) {
 
 BOOL SetStdHandle(DWORD which, HANDLE handle) {
     if (which != STD_INPUT_HANDLE && which != STD_OUTPUT_HANDLE && which != STD_ERROR_HANDLE) {
-        SetError(ERROR_INVALID_HANDLE);
+        SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     std::lock_guard<std::mutex> guard(State().lock);
-    if (Faulted("SetStdHandle")) return FALSE;
+    if (detail::TakeFaultLocked("SetStdHandle")) return FALSE;
     CurrentProcess().std_handles[STD_INPUT_HANDLE - which] = handle;
     return TRUE;
 }
@@ -503,10 +495,10 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD length, LPDWORD written, LPOVE
     std::unique_lock<std::mutex> lock(State().lock);
     DWORD done = 0;
     if (written != nullptr) *written = 0;
-    if (Faulted("WriteFile")) return FALSE;
+    if (detail::TakeFaultLocked("WriteFile")) return FALSE;
     auto object = detail::LookupHandle(CurrentProcess(), file);
     if (!object) {
-        SetError(ERROR_INVALID_HANDLE);
+        SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     BOOL ok = object->Write(lock, buffer, length, &done);
@@ -518,10 +510,10 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD length, LPDWORD read, LPOVERLAPP
     std::unique_lock<std::mutex> lock(State().lock);
     DWORD done = 0;
     if (read != nullptr) *read = 0;
-    if (Faulted("ReadFile")) return FALSE;
+    if (detail::TakeFaultLocked("ReadFile")) return FALSE;
     auto object = detail::LookupHandle(CurrentProcess(), file);
     if (!object) {
-        SetError(ERROR_INVALID_HANDLE);
+        SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     BOOL ok = object->Read(lock, buffer, length, &done);
@@ -531,7 +523,7 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD length, LPDWORD read, LPOVERLAPP
 
 BOOL CreatePipe(PHANDLE read_end, PHANDLE write_end, LPSECURITY_ATTRIBUTES attributes, DWORD size) {
     std::lock_guard<std::mutex> guard(State().lock);
-    if (Faulted("CreatePipe")) return FALSE;
+    if (detail::TakeFaultLocked("CreatePipe")) return FALSE;
     auto pipe = std::make_shared<Pipe>();
     if (size != 0) pipe->capacity = size;
     bool inherit = attributes != nullptr && attributes->bInheritHandle;
@@ -547,14 +539,14 @@ BOOL CreatePipe(PHANDLE read_end, PHANDLE write_end, LPSECURITY_ATTRIBUTES attri
 
 BOOL GetConsoleMode(HANDLE console, LPDWORD mode) {
     std::lock_guard<std::mutex> guard(State().lock);
-    if (Faulted("GetConsoleMode")) return FALSE;
+    if (detail::TakeFaultLocked("GetConsoleMode")) return FALSE;
     auto object = Lookup<ConsoleObject>(console);
     if (!object) {
-        SetError(ERROR_INVALID_HANDLE);
+        SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     if (object->error != 0) {
-        SetError(object->error);
+        SetLastError(object->error);
         return FALSE;
     }
     *mode = object->mode;
@@ -566,7 +558,7 @@ BOOL GetConsoleMode(HANDLE console, LPDWORD mode) {
 HANDLE CreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL manual_reset, BOOL initial_state,
                     LPCSTR) {
     std::lock_guard<std::mutex> guard(State().lock);
-    if (Faulted("CreateEventA")) return nullptr;
+    if (detail::TakeFaultLocked("CreateEventA")) return nullptr;
     auto event = std::make_shared<Event>();
     event->manual_reset = manual_reset != FALSE;
     event->signalled = initial_state != FALSE;
@@ -575,10 +567,10 @@ HANDLE CreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL manual_reset, BOOL in
 
 static BOOL SetEventState(HANDLE handle, bool signalled, const char* api) {
     std::lock_guard<std::mutex> guard(State().lock);
-    if (Faulted(api)) return FALSE;
+    if (detail::TakeFaultLocked(api)) return FALSE;
     auto event = Lookup<Event>(handle);
     if (!event) {
-        SetError(ERROR_INVALID_HANDLE);
+        SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     event->signalled = signalled;
@@ -595,14 +587,10 @@ BOOL ResetEvent(HANDLE event) {
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     std::unique_lock<std::mutex> lock(State().lock);
-    DWORD error;
-    if (TakeFaultUnderLock("WaitForSingleObject", &error)) {
-        SetError(error);
-        return WAIT_FAILED;
-    }
+    if (detail::TakeFaultLocked("WaitForSingleObject")) return WAIT_FAILED;
     auto object = detail::LookupHandle(CurrentProcess(), handle);
     if (!object || !object->Waitable()) {
-        SetError(ERROR_INVALID_HANDLE);
+        SetLastError(ERROR_INVALID_HANDLE);
         return WAIT_FAILED;
     }
     if (!Block(
@@ -654,7 +642,7 @@ DWORD GetTickCount() {
 uintptr_t _beginthread(void(__cdecl* start)(void*), unsigned, void* argument) {
     std::lock_guard<std::mutex> guard(State().lock);
     DWORD error;
-    if (TakeFaultUnderLock("_beginthread", &error)) {
+    if (detail::TakeFaultLocked("_beginthread", &error)) {
         errno = static_cast<int>(error);
         return static_cast<uintptr_t>(-1);
     }
@@ -686,12 +674,7 @@ void DebugBreak() {
 // ---- Strings -------------------------------------------------------------------------------
 
 int lstrcmpiA(LPCSTR a, LPCSTR b) {
-    for (;; ++a, ++b) {
-        int ca = std::tolower(static_cast<unsigned char>(*a));
-        int cb = std::tolower(static_cast<unsigned char>(*b));
-        if (ca != cb) return ca < cb ? -1 : 1;
-        if (ca == 0) return 0;
-    }
+    return detail::CompareNoCase(a, b);
 }
 
 int lstrlenA(LPCSTR text) {

@@ -35,7 +35,6 @@ class SimProcess {
     void Start(std::function<int()> entry);
     // Waits until the process has ended and all of its threads are gone.
     ExitStatus Wait();
-    bool HasEnded() const;
 
     Process* process() const { return process_.get(); }
 
@@ -85,7 +84,7 @@ std::vector<DWORD> Sleeps();
 // Fault injection.  The named API (for example "RegEnumValueA") fails with `error` on its
 // (skip+1)th call from now on, `times` calls in a row (0: every call from then on).
 void FailCall(const std::string& api, DWORD error, int skip = 0, int times = 1);
-// Takes a fault that is due for api; used by the simulation itself.
+// Takes a fault that is due for api (the kernel lock not held); used by the simulation itself.
 bool TakeFault(const std::string& api, DWORD* error);
 
 // Event log.
@@ -170,10 +169,6 @@ void AddFile(const std::string& path);
 // The value of a simulated process's environment variable, or null when it has none.
 std::unique_ptr<std::string> EnvironmentOf(SimProcess& process, const std::string& name);
 std::string CurrentDirectoryOf(SimProcess& process);
-DWORD ProcessIdOf(SimProcess& process);
-// The object a handle of one process refers to, to compare handles of different processes.
-const void* ObjectOf(SimProcess& process, HANDLE handle);
-bool HandleIsInheritable(SimProcess& process, HANDLE handle);
 
 // Services.  Starts the process as the service control manager starts an own-process service:
 // StartServiceCtrlDispatcherA then connects and runs the table's service entry on a thread of
