@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <string>
@@ -13,10 +14,14 @@
 namespace winsim {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using detail::Deadline;
+using detail::kNoDeadline;
 
 thread_local DWORD t_last_error = 0;
 thread_local Process* t_process = nullptr;
+// Whether the calling thread takes part in virtual time: every thread the simulation starts, and
+// the test runner's main thread.
+thread_local bool t_participant = false;
 
 struct Event : Object {
     bool manual_reset = true;
@@ -72,7 +77,8 @@ struct PipeEnd : Object {
         // A read waits for data; it ends with ERROR_BROKEN_PIPE when every writer has gone, and
         // also when the reading handle is closed under it by another thread.
         detail::Block(
-            lock, [&] { return !pipe->bytes.empty() || !pipe->writer_open || handle_count == 0; });
+            lock, [&] { return !pipe->bytes.empty() || !pipe->writer_open || handle_count == 0; },
+            kNoDeadline, "ReadFile on a pipe");
         if (pipe->bytes.empty()) {
             SetLastError(ERROR_BROKEN_PIPE);
             return FALSE;
@@ -94,7 +100,8 @@ struct PipeEnd : Object {
         const char* bytes = static_cast<const char*>(data);
         while (*done < length) {
             detail::Block(
-                lock, [&] { return !pipe->reader_open || pipe->bytes.size() < pipe->capacity; });
+                lock, [&] { return !pipe->reader_open || pipe->bytes.size() < pipe->capacity; },
+                kNoDeadline, "WriteFile on a full pipe");
             if (!pipe->reader_open) {
                 SetLastError(ERROR_NO_DATA);
                 return FALSE;
@@ -120,17 +127,32 @@ struct Fault {
     int times;  // 0: for good
 };
 
+// A thread blocked in the simulation (detail::BlockUntil), for as long as it is blocked.
+struct Waiter {
+    detail::ReadyCheck ready;
+    Deadline deadline;
+    Process* process;
+    bool participant;
+    const char* what;
+};
+
 struct KernelState {
     std::mutex lock;
     std::condition_variable changed;
     Process runner;  // the test runner's own process
     std::vector<Fault> faults;
-    std::vector<DWORD> sleeps;
-    double time_scale = 1.0;
+    std::vector<test::SleepRecord> sleeps;
     bool statics_done = false;
     DWORD next_process_id = 0x100;
     std::map<DWORD, std::weak_ptr<Process>> processes;
-    Clock::time_point boot = Clock::now();
+
+    // Virtual time.  It moves only in Settle, when no participating thread can go on.
+    Deadline now = 0;
+    int running = 0;                 // participating threads that are not blocked
+    bool runner_takes_part = false;  // from EndStaticInitialisation on
+    std::vector<Waiter*> waiters;
+    bool idle_wanted = false;   // the test runner waits in RunUntilIdle...
+    bool idle_reached = false;  // ...and may return
 };
 
 KernelState& State() {
@@ -141,6 +163,76 @@ KernelState& State() {
         return made;
     }();
     return *state;
+}
+
+// Whether a blocked thread can go on (or is due to be unwound).
+bool CanGoOn(const Waiter& waiter) {
+    return waiter.process->ended || waiter.deadline <= State().now || waiter.ready();
+}
+
+[[noreturn]] void ReportDeadlock() {
+    KernelState& state = State();
+    std::fprintf(stderr,
+                 "winsim: deadlock at %llu ms of simulated time: every simulated thread and the "
+                 "test runner are blocked, with no deadline and nothing that could wake them:\n",
+                 static_cast<unsigned long long>(state.now));
+    for (const Waiter* waiter : state.waiters) {
+        std::fprintf(stderr, "  %s %lu: %s%s\n",
+                     waiter->process == &state.runner ? "test runner, process" : "process",
+                     static_cast<unsigned long>(waiter->process->id), waiter->what,
+                     waiter->participant ? "" : " (a thread the simulation does not know)");
+    }
+    std::fflush(stderr);
+    std::abort();
+}
+
+// Called with the kernel lock held whenever a participating thread blocks or ends, and by
+// blocked threads that wake to no avail.  When no participating thread runs and no blocked one
+// can go on, the simulation is idle: the test runner's RunUntilIdle returns, or else time jumps
+// to the earliest deadline; with none, nothing can ever change, and the simulation is stopped
+// with a report rather than left hanging.  Returns whether it woke anyone.
+bool Settle() {
+    KernelState& state = State();
+    if (state.running > 0) return false;
+    Deadline earliest = kNoDeadline;
+    for (const Waiter* waiter : state.waiters) {
+        if (CanGoOn(*waiter)) return false;
+        earliest = std::min(earliest, waiter->deadline);
+    }
+    if (state.idle_wanted) {
+        state.idle_reached = true;
+    } else if (earliest != kNoDeadline) {
+        state.now = earliest;
+    } else if (state.runner_takes_part) {
+        ReportDeadlock();
+    } else {
+        return false;
+    }
+    state.changed.notify_all();
+    return true;
+}
+
+// A participating thread has started (kernel lock held): it runs from now on.
+void ThreadStartingLocked() {
+    ++State().running;
+}
+
+// A participating thread is about to end (kernel lock held).
+void ThreadEndingLocked() {
+    --State().running;
+    State().changed.notify_all();
+    Settle();
+}
+
+// Threads of the test runner's own process share its handles; nothing joins them.
+void StartRunnerThreadLocked(std::function<void()> body) {
+    ThreadStartingLocked();
+    std::thread([body = std::move(body)] {
+        t_participant = true;
+        body();
+        std::lock_guard<std::mutex> guard(State().lock);
+        ThreadEndingLocked();
+    }).detach();
 }
 
 void CloseEntry(HandleEntry& entry) {
@@ -175,6 +267,7 @@ void RaiseInCurrent(DWORD code) {
 // The process outlives its threads: SimProcess waits for all of them before it lets go.
 void RunThread(Process& process, const std::function<void()>& body) {
     t_process = &process;
+    t_participant = true;
     bool crashed = false;
     try {
         body();
@@ -186,7 +279,7 @@ void RunThread(Process& process, const std::function<void()>& body) {
     std::lock_guard<std::mutex> guard(State().lock);
     if (crashed) EndLocked(process, 0xE06D7363, true);
     --process.live_threads;
-    State().changed.notify_all();
+    ThreadEndingLocked();
 }
 
 }  // namespace
@@ -236,6 +329,7 @@ Process& RunnerProcess() {
 
 void StartThreadLocked(Process& process, std::function<void()> body) {
     ++process.live_threads;
+    ThreadStartingLocked();
     process.threads.emplace_back([&process, body = std::move(body)] { RunThread(process, body); });
 }
 
@@ -247,7 +341,9 @@ ExitStatus WaitProcess(Process& process) {
     std::vector<std::thread> threads;
     {
         std::unique_lock<std::mutex> lock(State().lock);
-        State().changed.wait(lock, [&] { return process.ended && process.live_threads == 0; });
+        Block(
+            lock, [&] { return process.ended && process.live_threads == 0; }, kNoDeadline,
+            "waiting for a simulated process to end");
         threads.swap(process.threads);
     }
     for (auto& thread : threads) thread.join();
@@ -315,16 +411,49 @@ void ThrowIfEnded(Process& process) {
     if (process.ended) throw ThreadExit{};
 }
 
-Clock::time_point DeadlineAfter(DWORD milliseconds) {
-    if (milliseconds == INFINITE) return Clock::time_point::max();
-    auto real = std::chrono::duration<double, std::milli>(milliseconds / State().time_scale);
-    return Clock::now() + std::chrono::duration_cast<Clock::duration>(real);
+Deadline DeadlineAfter(DWORD milliseconds) {
+    return milliseconds == INFINITE ? kNoDeadline : State().now + milliseconds;
+}
+
+bool BlockUntil(std::unique_lock<std::mutex>& lock, ReadyCheck ready, Deadline deadline,
+                const char* what) {
+    KernelState& state = State();
+    Process& self = CurrentProcess();
+    if (ready()) return true;
+    if (Unwinding(self)) return false;
+    ThrowIfEnded(self);
+    if (deadline <= state.now) return false;
+
+    Waiter waiter{ready, deadline, &self, t_participant, what};
+    state.waiters.push_back(&waiter);
+    if (waiter.participant) --state.running;
+    // However the wait ends (ThreadExit included), the thread runs again.
+    struct Leave {
+        Waiter& waiter;
+        ~Leave() {
+            auto& waiters = State().waiters;
+            waiters.erase(std::find(waiters.begin(), waiters.end(), &waiter));
+            if (waiter.participant) {
+                ++State().running;
+            } else {
+                Settle();  // it may have been all that held time still
+            }
+        }
+    } leave{waiter};
+
+    for (;;) {
+        if (ready()) return true;
+        ThrowIfEnded(self);
+        if (deadline <= state.now) return false;
+        if (!Settle()) state.changed.wait(lock);
+    }
 }
 
 }  // namespace detail
 
 using detail::AddHandle;
 using detail::Block;
+using detail::BlockUntil;
 using detail::CurrentProcess;
 using detail::DeadlineAfter;
 using detail::Lookup;
@@ -376,13 +505,14 @@ void Reset() {
     {
         std::lock_guard<std::mutex> guard(State().lock);
         State().faults.clear();
-        State().sleeps.clear();
-        State().time_scale = 1.0;
     }
     detail::ResetProcesses();
     detail::ResetRegistry();
     detail::ResetEventLog();
     detail::ResetAccounts();
+    std::lock_guard<std::mutex> guard(State().lock);
+    State().now = 0;
+    State().sleeps.clear();
 }
 
 std::string Sink::Text() const {
@@ -414,16 +544,81 @@ HANDLE MakeConsole(SimProcess* in, DWORD mode, DWORD error, HANDLE screen) {
 void EndStaticInitialisation() {
     std::lock_guard<std::mutex> guard(State().lock);
     State().statics_done = true;
+    if (!t_participant) {
+        t_participant = true;
+        State().runner_takes_part = true;
+        ThreadStartingLocked();
+    }
 }
 
-void SetTimeScale(double scale) {
+DWORD Now() {
     std::lock_guard<std::mutex> guard(State().lock);
-    State().time_scale = scale > 0 ? scale : 1.0;
+    return static_cast<DWORD>(State().now);
+}
+
+namespace {
+
+void RunUntilIdleLocked(std::unique_lock<std::mutex>& lock) {
+    KernelState& state = State();
+    state.idle_wanted = true;
+    state.idle_reached = false;
+    BlockUntil(lock, detail::ReadyCheck([&] { return state.idle_reached; }), kNoDeadline,
+               "RunUntilIdle");
+    state.idle_wanted = false;
+    state.idle_reached = false;
+}
+
+// Lets time run up to `until`, the runner being blocked meanwhile.
+void RunUntilTimeLocked(std::unique_lock<std::mutex>& lock, Deadline until, const char* what) {
+    auto never = [] { return false; };
+    BlockUntil(lock, detail::ReadyCheck(never), until, what);
+}
+
+}  // namespace
+
+void RunUntilIdle() {
+    std::unique_lock<std::mutex> lock(State().lock);
+    RunUntilIdleLocked(lock);
+}
+
+void Advance(DWORD milliseconds) {
+    std::unique_lock<std::mutex> lock(State().lock);
+    RunUntilTimeLocked(lock, State().now + milliseconds, "Advance");
+    RunUntilIdleLocked(lock);
+}
+
+bool RunUntil(const std::function<bool()>& condition, DWORD limit) {
+    std::unique_lock<std::mutex> lock(State().lock);
+    Deadline end = State().now + limit;
+    for (;;) {
+        RunUntilIdleLocked(lock);
+        // The condition may call into the simulation; while it runs, nothing else does.
+        lock.unlock();
+        bool met = condition();
+        lock.lock();
+        if (met) return true;
+        if (State().now >= end) return false;
+        Deadline next = end;
+        for (const Waiter* waiter : State().waiters) next = std::min(next, waiter->deadline);
+        RunUntilTimeLocked(lock, next, "RunUntil");
+    }
+}
+
+void StartRunnerThread(std::function<void()> body) {
+    std::lock_guard<std::mutex> guard(State().lock);
+    StartRunnerThreadLocked(std::move(body));
+}
+
+std::vector<SleepRecord> SleepLog() {
+    std::lock_guard<std::mutex> guard(State().lock);
+    return State().sleeps;
 }
 
 std::vector<DWORD> Sleeps() {
     std::lock_guard<std::mutex> guard(State().lock);
-    return State().sleeps;
+    std::vector<DWORD> lengths;
+    for (const SleepRecord& record : State().sleeps) lengths.push_back(record.milliseconds);
+    return lengths;
 }
 
 void FailCall(const std::string& api, DWORD error, int skip, int times) {
@@ -594,25 +789,31 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
         return WAIT_FAILED;
     }
     if (!Block(
-            lock, [&] { return object->Signalled(); }, DeadlineAfter(milliseconds)))
+            lock, [&] { return object->Signalled(); }, DeadlineAfter(milliseconds),
+            "WaitForSingleObject"))
         return WAIT_TIMEOUT;
     object->Satisfy();
     return WAIT_OBJECT_0;
 }
 
 void InitializeCriticalSection(LPCRITICAL_SECTION section) {
+    std::lock_guard<std::mutex> guard(State().lock);
     section->owner = 0;
     section->depth = 0;
 }
 
 void DeleteCriticalSection(LPCRITICAL_SECTION section) {
+    std::lock_guard<std::mutex> guard(State().lock);
     section->depth = 0;
 }
 
 void EnterCriticalSection(LPCRITICAL_SECTION section) {
     uintptr_t self = ThreadTag();
     std::unique_lock<std::mutex> lock(State().lock);
-    if (!Block(lock, [&] { return section->depth == 0 || section->owner == self; })) return;
+    if (!Block(
+            lock, [&] { return section->depth == 0 || section->owner == self; }, kNoDeadline,
+            "EnterCriticalSection"))
+        return;
     section->owner = self;
     ++section->depth;
 }
@@ -627,16 +828,15 @@ void LeaveCriticalSection(LPCRITICAL_SECTION section) {
 
 void Sleep(DWORD milliseconds) {
     std::unique_lock<std::mutex> lock(State().lock);
-    State().sleeps.push_back(milliseconds);
-    auto deadline = DeadlineAfter(milliseconds);
+    State().sleeps.push_back(
+        test::SleepRecord{static_cast<DWORD>(State().now), milliseconds, CurrentProcess().id});
     Block(
-        lock, [] { return false; }, deadline);
+        lock, [] { return false; }, DeadlineAfter(milliseconds), "Sleep");
 }
 
 DWORD GetTickCount() {
     std::lock_guard<std::mutex> guard(State().lock);
-    auto elapsed = std::chrono::duration<double, std::milli>(Clock::now() - State().boot);
-    return static_cast<DWORD>(static_cast<uint64_t>(elapsed.count() * State().time_scale));
+    return static_cast<DWORD>(State().now);
 }
 
 uintptr_t _beginthread(void(__cdecl* start)(void*), unsigned, void* argument) {
@@ -648,8 +848,7 @@ uintptr_t _beginthread(void(__cdecl* start)(void*), unsigned, void* argument) {
     }
     Process& current = CurrentProcess();
     if (&current == &State().runner) {
-        // Threads of the test runner's own process are plain threads that nothing joins.
-        std::thread([start, argument] { start(argument); }).detach();
+        StartRunnerThreadLocked([start, argument] { start(argument); });
         return 1;
     }
     detail::ThrowIfEnded(current);

@@ -191,8 +191,9 @@ bool SendControl(SimProcess& process, DWORD control) {
     int target = service->controls_handled + static_cast<int>(service->pending_controls.size()) + 1;
     service->pending_controls.push_back(control);
     detail::KernelChanged().notify_all();
-    detail::KernelChanged().wait(
-        lock, [&] { return service->controls_handled >= target || process.process()->ended; });
+    detail::Block(
+        lock, [&] { return service->controls_handled >= target || process.process()->ended; },
+        detail::kNoDeadline, "SendControl");
     return service->controls_handled >= target;
 }
 
@@ -497,7 +498,8 @@ BOOL StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* table) {
     // its entry has returned without saying so).
     for (;;) {
         detail::Block(
-            lock, [&] { return !service->pending_controls.empty() || service->service_returned; });
+            lock, [&] { return !service->pending_controls.empty() || service->service_returned; },
+            detail::kNoDeadline, "StartServiceCtrlDispatcherA");
         if (!service->pending_controls.empty()) {
             DWORD control = service->pending_controls.front();
             service->pending_controls.erase(service->pending_controls.begin());
