@@ -118,4 +118,67 @@ TEST_F(ProcessTest, LastErrorIsPerThreadAndBadHandlesFail) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 }
 
+// Starts `command_line` with `flags`; returns the new process's id, or 0 with the error.
+DWORD Start(const char* command_line, DWORD flags, DWORD* error = nullptr) {
+    std::string line = command_line;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION information{};
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, flags, nullptr, nullptr,
+                        &startup, &information)) {
+        if (error != nullptr) *error = GetLastError();
+        return 0;
+    }
+    CloseHandle(information.hProcess);
+    CloseHandle(information.hThread);
+    return information.dwProcessId;
+}
+
+DWORD IdOf(const std::string& command_line) {
+    for (const auto& created : winsim::test::CreatedProcesses()) {
+        if (created.command_line == command_line) return created.process_id;
+    }
+    return 0;
+}
+
+TEST_F(ProcessTest, ChildrenShareTheCreatorsConsoleOrGetANewOneOrNoneAndInheritCtrlC) {
+    winsim::test::RegisterProgram("hold", [](const std::string&) {
+        Sleep(1000);
+        return 0;
+    });
+    // Starts a child of its own, with no flags, and outlives it.
+    winsim::test::RegisterProgram("spawn", [](const std::string&) {
+        Start("hold grandchild", 0);
+        Sleep(2000);
+        return 0;
+    });
+    using winsim::test::ConsoleOf;
+    using winsim::test::IgnoresCtrlC;
+    DWORD group = Start("spawn", CREATE_NEW_CONSOLE | CREATE_NEW_PROCESS_GROUP);
+    DWORD other = Start("hold other", CREATE_NEW_CONSOLE);
+    DWORD detached = Start("hold detached", DETACHED_PROCESS);
+    DWORD plain = Start("hold plain", 0);  // the test runner has no console to share
+    DWORD error = 0;
+    EXPECT_EQ(Start("hold both", CREATE_NEW_CONSOLE | DETACHED_PROCESS, &error), 0u);
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    winsim::test::RunUntilIdle();
+    DWORD grandchild = IdOf("hold grandchild");
+    ASSERT_NE(grandchild, 0u);
+
+    EXPECT_NE(ConsoleOf(group), nullptr);
+    EXPECT_NE(ConsoleOf(other), nullptr);
+    EXPECT_NE(ConsoleOf(other), ConsoleOf(group));
+    EXPECT_EQ(ConsoleOf(grandchild), ConsoleOf(group));
+    EXPECT_EQ(ConsoleOf(detached), nullptr);
+    EXPECT_EQ(ConsoleOf(plain), nullptr);
+
+    EXPECT_TRUE(IgnoresCtrlC(group));
+    EXPECT_TRUE(IgnoresCtrlC(grandchild));
+    EXPECT_FALSE(IgnoresCtrlC(other));
+    EXPECT_FALSE(IgnoresCtrlC(plain));
+
+    winsim::test::WaitForCreatedProcesses();
+    EXPECT_EQ(winsim::test::Now(), 2000u);
+}
+
 }  // namespace

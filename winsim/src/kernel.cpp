@@ -239,13 +239,15 @@ void CloseEntry(HandleEntry& entry) {
     if (--entry.object->handle_count == 0) entry.object->LastHandleClosed();
 }
 
-// Ends a process: the first end counts; its handles are closed as on Windows.
+// Ends a process: the first end counts; its handles are closed and it leaves its console, as on
+// Windows.
 void EndLocked(Process& process, DWORD code, bool crashed) {
     if (process.ended) return;
     process.ended = true;
     process.status = {code, crashed};
     for (auto& [value, entry] : process.handles) CloseEntry(entry);
     process.handles.clear();
+    detail::AttachConsoleLocked(process, nullptr);
     State().changed.notify_all();
 }
 

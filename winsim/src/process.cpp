@@ -197,6 +197,18 @@ bool SendControl(SimProcess& process, DWORD control) {
     return service->controls_handled >= target;
 }
 
+const void* ConsoleOf(DWORD process_id) {
+    std::lock_guard<std::mutex> guard(KernelLock());
+    auto process = detail::FindProcess(process_id);
+    return process ? process->console.get() : nullptr;
+}
+
+bool IgnoresCtrlC(DWORD process_id) {
+    std::lock_guard<std::mutex> guard(KernelLock());
+    auto process = detail::FindProcess(process_id);
+    return process && process->ignore_ctrl_c;
+}
+
 void OnServiceStatus(SimProcess& process, std::function<void(const SERVICE_STATUS&)> hook) {
     std::lock_guard<std::mutex> guard(KernelLock());
     auto& state = process.process()->service;
@@ -266,6 +278,10 @@ BOOL CreateProcessA(LPCSTR application, LPSTR command_line, LPSECURITY_ATTRIBUTE
     {
         std::lock_guard<std::mutex> guard(KernelLock());
         if (detail::TakeFaultLocked("CreateProcessA")) return FALSE;
+        if ((flags & CREATE_NEW_CONSOLE) && (flags & DETACHED_PROCESS)) {
+            SetLastError(ERROR_INVALID_PARAMETER);  // a new console, or none: not both
+            return FALSE;
+        }
         auto found = Fs().programs.find(ProgramName(line));
         if (found == Fs().programs.end() || environment != nullptr) {
             SetLastError(found == Fs().programs.end() ? ERROR_FILE_NOT_FOUND
@@ -298,6 +314,14 @@ BOOL CreateProcessA(LPCSTR application, LPSTR command_line, LPSECURITY_ATTRIBUTE
                                    ? Absolute(current_directory, parent.current_directory)
                                    : parent.current_directory;
     child->error_mode = parent.error_mode;
+    // The creator's console, a new one, or none.
+    if (flags & CREATE_NEW_CONSOLE) {
+        detail::AttachConsoleLocked(*child, detail::NewConsoleLocked());
+    } else if (!(flags & DETACHED_PROCESS)) {
+        detail::AttachConsoleLocked(*child, parent.console);
+    }
+    // Ctrl-C is ignored as by the creator, and always in a new process group.
+    child->ignore_ctrl_c = parent.ignore_ctrl_c || (flags & CREATE_NEW_PROCESS_GROUP);
     child->started = true;
 
     test::CreatedProcess record{line,

@@ -192,6 +192,10 @@ struct CreatedProcess {
 std::vector<CreatedProcess> CreatedProcesses();
 // Waits until every process started by CreateProcessA has ended.
 void WaitForCreatedProcesses();
+// A living process's console as it was given by CreateProcessA (the creator's, a new one or
+// none: null), to compare consoles of processes, and its Ctrl-C ignore flag.
+const void* ConsoleOf(DWORD process_id);
+bool IgnoresCtrlC(DWORD process_id);
 
 // The simulated file system: directories that exist and files that can be opened.  "C:\",
 // "C:\windows" and "C:\windows\system32" always exist.
