@@ -83,7 +83,8 @@ HANDLE MakeConsole(SimProcess* in = nullptr, DWORD mode = 0x1f7, DWORD error = 0
 // processes (started by SimProcess, CreateProcessA, _beginthread or the service dispatcher),
 // threads that _beginthread starts in the test runner's own process, and the test runner's main
 // thread (the one that called EndStaticInitialisation), which counts as running whenever it is
-// not blocked in the simulation: time never moves while test code runs.  Other threads (a
+// not blocked in the simulation: time never moves while test code runs.  Threads that can run at
+// the same moment of virtual time run side by side, in no set order.  Other threads (a
 // std::thread of a test) count neither way; a wait that only such a thread could end looks like
 // a deadlock.  When every thread is blocked with no deadline and nothing can wake one, the
 // simulation prints who waits where on stderr and aborts the test program.
