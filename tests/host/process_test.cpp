@@ -1,9 +1,8 @@
-// The simulated process model: how programs end, blocked threads, pipes and the clock.
+// The simulated process model: how programs end, blocked threads, pipes and last errors.
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
-#include <thread>
+#include <string>
 
 #include "Reporter.h"
 #include "ZEVENT.h"
@@ -56,26 +55,14 @@ TEST_F(ProcessTest, ExitProcessEndsOnlyTheSimulatedProgram) {
     EXPECT_FALSE(status.crashed);
 }
 
-TEST_F(ProcessTest, SleepsAreRecordedAndScaled) {
-    winsim::test::SetTimeScale(1000);
-    auto start = std::chrono::steady_clock::now();
-    winsim::RunProcess([] {
-        Sleep(400);
-        Sleep(3000);
-        return 0;
-    });
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
-    EXPECT_EQ(winsim::test::Sleeps(), (std::vector<DWORD>{400, 3000}));
-}
-
 TEST_F(ProcessTest, PipeCarriesBytesExactlyAndReportsTheEndOfItsWriters) {
     HANDLE reader, writer;
     ASSERT_TRUE(CreatePipe(&reader, &writer, nullptr, 4));
     const char data[] = {'a', 0, '\xff', '\r', '\n', 'z'};
-    std::thread producer([&] {
-        DWORD written;
-        EXPECT_TRUE(WriteFile(writer, data, sizeof data, &written, nullptr));  // waits for room
-        EXPECT_EQ(written, sizeof data);
+    BOOL wrote = FALSE;
+    DWORD written = 0;
+    winsim::test::StartRunnerThread([&] {
+        wrote = WriteFile(writer, data, sizeof data, &written, nullptr);  // waits for room
         CloseHandle(writer);
     });
     std::string got;
@@ -83,7 +70,9 @@ TEST_F(ProcessTest, PipeCarriesBytesExactlyAndReportsTheEndOfItsWriters) {
     DWORD read;
     while (ReadFile(reader, buffer, sizeof buffer, &read, nullptr)) got.append(buffer, read);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BROKEN_PIPE));
-    producer.join();
+    winsim::test::RunUntilIdle();
+    EXPECT_TRUE(wrote);
+    EXPECT_EQ(written, sizeof data);
     EXPECT_EQ(got, std::string(data, sizeof data));
     CloseHandle(reader);
 }
@@ -91,15 +80,20 @@ TEST_F(ProcessTest, PipeCarriesBytesExactlyAndReportsTheEndOfItsWriters) {
 TEST_F(ProcessTest, ClosingTheReadHandleEndsABlockedRead) {
     HANDLE reader, writer;
     ASSERT_TRUE(CreatePipe(&reader, &writer, nullptr, 0));
-    std::thread blocked([&] {
+    bool ended = false;
+    DWORD error = 0;
+    winsim::test::StartRunnerThread([&] {
         char byte;
         DWORD read;
-        EXPECT_FALSE(ReadFile(reader, &byte, 1, &read, nullptr));
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BROKEN_PIPE));
+        if (!ReadFile(reader, &byte, 1, &read, nullptr)) error = GetLastError();
+        ended = true;
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    winsim::test::RunUntilIdle();
+    EXPECT_FALSE(ended);
     CloseHandle(reader);
-    blocked.join();
+    winsim::test::RunUntilIdle();
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_BROKEN_PIPE));
     DWORD written;
     EXPECT_FALSE(WriteFile(writer, "x", 1, &written, nullptr));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_DATA));
@@ -108,16 +102,83 @@ TEST_F(ProcessTest, ClosingTheReadHandleEndsABlockedRead) {
 
 TEST_F(ProcessTest, LastErrorIsPerThreadAndBadHandlesFail) {
     SetLastError(77);
-    std::thread other([] {
-        EXPECT_EQ(GetLastError(), 0u);
-        EXPECT_FALSE(CloseHandle(reinterpret_cast<HANDLE>(0x7777)));
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    DWORD first = 1;
+    DWORD after_failure = 0;
+    winsim::test::StartRunnerThread([&] {
+        first = GetLastError();
+        CloseHandle(reinterpret_cast<HANDLE>(0x7777));
+        after_failure = GetLastError();
     });
-    other.join();
+    winsim::test::RunUntilIdle();
+    EXPECT_EQ(first, 0u);
+    EXPECT_EQ(after_failure, static_cast<DWORD>(ERROR_INVALID_HANDLE));
     EXPECT_EQ(GetLastError(), 77u);
     DWORD mode;
     EXPECT_FALSE(GetConsoleMode(nullptr, &mode));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
+
+// Starts `command_line` with `flags`; returns the new process's id, or 0 with the error.
+DWORD Start(const char* command_line, DWORD flags, DWORD* error = nullptr) {
+    std::string line = command_line;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION information{};
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, flags, nullptr, nullptr,
+                        &startup, &information)) {
+        if (error != nullptr) *error = GetLastError();
+        return 0;
+    }
+    CloseHandle(information.hProcess);
+    CloseHandle(information.hThread);
+    return information.dwProcessId;
+}
+
+DWORD IdOf(const std::string& command_line) {
+    for (const auto& created : winsim::test::CreatedProcesses()) {
+        if (created.command_line == command_line) return created.process_id;
+    }
+    return 0;
+}
+
+TEST_F(ProcessTest, ChildrenShareTheCreatorsConsoleOrGetANewOneOrNoneAndInheritCtrlC) {
+    winsim::test::RegisterProgram("hold", [](const std::string&) {
+        Sleep(1000);
+        return 0;
+    });
+    // Starts a child of its own, with no flags, and outlives it.
+    winsim::test::RegisterProgram("spawn", [](const std::string&) {
+        Start("hold grandchild", 0);
+        Sleep(2000);
+        return 0;
+    });
+    using winsim::test::ConsoleOf;
+    using winsim::test::IgnoresCtrlC;
+    DWORD group = Start("spawn", CREATE_NEW_CONSOLE | CREATE_NEW_PROCESS_GROUP);
+    DWORD other = Start("hold other", CREATE_NEW_CONSOLE);
+    DWORD detached = Start("hold detached", DETACHED_PROCESS);
+    DWORD plain = Start("hold plain", 0);  // the test runner has no console to share
+    DWORD error = 0;
+    EXPECT_EQ(Start("hold both", CREATE_NEW_CONSOLE | DETACHED_PROCESS, &error), 0u);
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    winsim::test::RunUntilIdle();
+    DWORD grandchild = IdOf("hold grandchild");
+    ASSERT_NE(grandchild, 0u);
+
+    EXPECT_NE(ConsoleOf(group), nullptr);
+    EXPECT_NE(ConsoleOf(other), nullptr);
+    EXPECT_NE(ConsoleOf(other), ConsoleOf(group));
+    EXPECT_EQ(ConsoleOf(grandchild), ConsoleOf(group));
+    EXPECT_EQ(ConsoleOf(detached), nullptr);
+    EXPECT_EQ(ConsoleOf(plain), nullptr);
+
+    EXPECT_TRUE(IgnoresCtrlC(group));
+    EXPECT_TRUE(IgnoresCtrlC(grandchild));
+    EXPECT_FALSE(IgnoresCtrlC(other));
+    EXPECT_FALSE(IgnoresCtrlC(plain));
+
+    winsim::test::WaitForCreatedProcesses();
+    EXPECT_EQ(winsim::test::Now(), 2000u);
 }
 
 }  // namespace

@@ -28,12 +28,12 @@ struct DomainController {
     DWORD error;
 };
 
+// Guarded by the kernel lock.
 struct Accounts {
-    std::mutex mutex;
     std::string computer;
     std::vector<Account> accounts;
     std::vector<BYTE> process_user;
-    std::map<std::string, DomainController> controllers;  // by upper-case domain name
+    std::map<std::string, DomainController, winsim::detail::NoCaseLess> controllers;
     std::map<std::string, int> calls;
     std::vector<std::string> requests;
     std::map<void*, std::unique_ptr<BYTE[]>> net_buffers;
@@ -51,14 +51,9 @@ Accounts& State() {
     return *accounts;
 }
 
-std::string Upper(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
-}
-
-bool SameName(const std::string& a, const std::string& b) {
-    return Upper(a) == Upper(b);
-}
+using Guard = std::lock_guard<std::mutex>;
+using winsim::detail::KernelLock;
+using winsim::detail::SameText;
 
 std::string DomainOf(const Accounts& state, const Account& account) {
     return account.domain == winsim::test::kLocalDomain ? state.computer : account.domain;
@@ -66,11 +61,9 @@ std::string DomainOf(const Accounts& state, const Account& account) {
 
 // Counts the call and takes a fault that is due for it.
 bool Enter(const char* api, DWORD* fault) {
-    {
-        std::lock_guard<std::mutex> guard(State().mutex);
-        ++State().calls[api];
-    }
-    return winsim::test::TakeFault(api, fault);
+    Guard guard(KernelLock());
+    ++State().calls[api];
+    return winsim::detail::TakeFaultLocked(api, fault);
 }
 
 BOOL Fail(DWORD error) {
@@ -138,7 +131,7 @@ namespace winsim {
 namespace detail {
 
 void ResetAccounts() {
-    std::lock_guard<std::mutex> guard(State().mutex);
+    Guard guard(KernelLock());
     ResetLocked(State());
 }
 
@@ -181,38 +174,38 @@ std::vector<BYTE> MakeSid(const std::string& text) {
 
 void AddAccount(const std::string& domain, const std::string& name, const std::string& sid_text,
                 const std::string& home_dir) {
-    std::lock_guard<std::mutex> guard(State().mutex);
+    Guard guard(KernelLock());
     State().accounts.push_back(Account{domain, name, MakeSid(sid_text), home_dir});
 }
 
 void SetProcessUser(const std::string& sid_text) {
-    std::lock_guard<std::mutex> guard(State().mutex);
+    Guard guard(KernelLock());
     State().process_user = MakeSid(sid_text);
 }
 
 void SetComputerName(const std::string& name) {
-    std::lock_guard<std::mutex> guard(State().mutex);
+    Guard guard(KernelLock());
     State().computer = name;
 }
 
 void SetDomainController(const std::string& domain, const std::string& dc_name, DWORD error) {
-    std::lock_guard<std::mutex> guard(State().mutex);
-    State().controllers[Upper(domain)] = DomainController{dc_name, error};
+    Guard guard(KernelLock());
+    State().controllers[domain] = DomainController{dc_name, error};
 }
 
 int CallCount(const std::string& api) {
-    std::lock_guard<std::mutex> guard(State().mutex);
+    Guard guard(KernelLock());
     auto found = State().calls.find(api);
     return found == State().calls.end() ? 0 : found->second;
 }
 
 std::vector<std::string> NetRequests() {
-    std::lock_guard<std::mutex> guard(State().mutex);
+    Guard guard(KernelLock());
     return State().requests;
 }
 
 int OpenNetBuffers() {
-    std::lock_guard<std::mutex> guard(State().mutex);
+    Guard guard(KernelLock());
     return static_cast<int>(State().net_buffers.size());
 }
 
@@ -229,11 +222,8 @@ BOOL OpenProcessToken(HANDLE process, DWORD desired_access, PHANDLE token) {
     if (process != GetCurrentProcess()) return Fail(ERROR_INVALID_HANDLE);
     auto object = std::make_shared<Token>();
     object->access = desired_access;
-    {
-        std::lock_guard<std::mutex> guard(State().mutex);
-        object->user = State().process_user;
-    }
-    std::lock_guard<std::mutex> guard(winsim::detail::KernelLock());
+    Guard guard(KernelLock());
+    object->user = State().process_user;
     *token = winsim::detail::AddHandle(winsim::detail::CurrentProcess(), object, false);
     return TRUE;
 }
@@ -245,7 +235,7 @@ BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS information_class
     if (return_length == nullptr) return Fail(ERROR_INVALID_PARAMETER);
     std::vector<BYTE> user;
     {
-        std::lock_guard<std::mutex> guard(winsim::detail::KernelLock());
+        Guard guard(KernelLock());
         auto object = winsim::detail::Lookup<Token>(token);
         if (!object) return Fail(ERROR_INVALID_HANDLE);
         if ((object->access & TOKEN_QUERY) == 0) return Fail(ERROR_ACCESS_DENIED);
@@ -312,7 +302,7 @@ BOOL LookupAccountSidA(LPCSTR, PSID sid, LPSTR name, LPDWORD name_length, LPSTR 
     std::string found_domain;
     {
         Accounts& state = State();
-        std::lock_guard<std::mutex> guard(state.mutex);
+        Guard guard(KernelLock());
         const Account* match = nullptr;
         for (const Account& account : state.accounts) {
             if (account.sid == wanted) {
@@ -356,16 +346,16 @@ BOOL LookupAccountNameA(LPCSTR, LPCSTR account_name, PSID sid, LPDWORD sid_lengt
     std::string found_domain;
     {
         Accounts& state = State();
-        std::lock_guard<std::mutex> guard(state.mutex);
+        Guard guard(KernelLock());
         // A bare name is looked for on the local machine first, then in every other domain.
         const Account* match = nullptr;
         for (int pass = 0; pass < 2 && match == nullptr; ++pass) {
             for (const Account& account : state.accounts) {
-                if (!SameName(account.name, wanted)) continue;
+                if (!SameText(account.name, wanted)) continue;
                 std::string account_domain = DomainOf(state, account);
                 bool domain_fits = backslash != std::string::npos
-                                       ? SameName(account_domain, wanted_domain)
-                                       : pass == 1 || SameName(account_domain, state.computer);
+                                       ? SameText(account_domain, wanted_domain)
+                                       : pass == 1 || SameText(account_domain, state.computer);
                 if (domain_fits) {
                     match = &account;
                     break;
@@ -396,7 +386,7 @@ BOOL GetComputerNameA(LPSTR buffer, LPDWORD size) {
     if (size == nullptr) return Fail(ERROR_INVALID_PARAMETER);
     std::string computer;
     {
-        std::lock_guard<std::mutex> guard(State().mutex);
+        Guard guard(KernelLock());
         computer = State().computer;
     }
     if (buffer == nullptr || *size <= computer.size()) {
@@ -417,9 +407,9 @@ NET_API_STATUS NetGetDCName(LPCWSTR, LPCWSTR domain_name, LPBYTE* buffer) {
     if (buffer == nullptr) return ERROR_INVALID_PARAMETER;
     std::string domain = Narrow(domain_name);
     Accounts& state = State();
-    std::lock_guard<std::mutex> guard(state.mutex);
+    Guard guard(KernelLock());
     state.requests.push_back("NetGetDCName(" + domain + ")");
-    auto found = state.controllers.find(Upper(domain));
+    auto found = state.controllers.find(domain);
     if (found == state.controllers.end()) return NERR_DCNotFound;
     if (found->second.error != 0) return found->second.error;
     std::wstring name = Wide(found->second.name);
@@ -435,7 +425,7 @@ NET_API_STATUS NetUserGetInfo(LPCWSTR server_name, LPCWSTR user_name, DWORD leve
     std::string server = Narrow(server_name);
     std::string user = Narrow(user_name);
     Accounts& state = State();
-    std::lock_guard<std::mutex> guard(state.mutex);
+    Guard guard(KernelLock());
     state.requests.push_back("NetUserGetInfo(" + server + ", " + user + ")");
     if (buffer == nullptr || user_name == nullptr || level != 3) return ERROR_INVALID_PARAMETER;
 
@@ -447,14 +437,14 @@ NET_API_STATUS NetUserGetInfo(LPCWSTR server_name, LPCWSTR user_name, DWORD leve
     } else if (server.compare(0, 2, "\\\\") == 0) {
         served = server.substr(2);
         for (const auto& [domain, controller] : state.controllers) {
-            if (controller.error == 0 && SameName(controller.name, server)) served = domain;
+            if (controller.error == 0 && SameText(controller.name, server)) served = domain;
         }
     } else {
         return ERROR_INVALID_PARAMETER;
     }
     const Account* match = nullptr;
     for (const Account& account : state.accounts) {
-        if (SameName(account.name, user) && SameName(DomainOf(state, account), served)) {
+        if (SameText(account.name, user) && SameText(DomainOf(state, account), served)) {
             match = &account;
             break;
         }
@@ -498,7 +488,7 @@ NET_API_STATUS NetApiBufferFree(LPVOID buffer) {
     if (Enter("NetApiBufferFree", &fault)) return fault;
     if (buffer == nullptr) return NERR_Success;
     Accounts& state = State();
-    std::lock_guard<std::mutex> guard(state.mutex);
+    Guard guard(KernelLock());
     auto found = state.net_buffers.find(buffer);
     if (found == state.net_buffers.end()) return ERROR_INVALID_PARAMETER;
     state.net_buffers.erase(found);

@@ -47,11 +47,8 @@ std::vector<std::string> RegisteredSources() {
 using namespace winsim;
 
 HANDLE RegisterEventSourceA(LPCSTR server, LPCSTR source) {
-    DWORD error;
-    if (test::TakeFault("RegisterEventSourceA", &error)) {
-        SetLastError(error);
-        return nullptr;
-    }
+    std::lock_guard<std::mutex> guard(detail::KernelLock());
+    if (detail::TakeFaultLocked("RegisterEventSourceA")) return nullptr;
     if (server != nullptr || source == nullptr) {
         SetLastError(
             server != nullptr ? 1722 /* RPC_S_SERVER_UNAVAILABLE */ : ERROR_INVALID_PARAMETER);
@@ -59,7 +56,6 @@ HANDLE RegisterEventSourceA(LPCSTR server, LPCSTR source) {
     }
     auto object = std::make_shared<EventSource>();
     object->name = source;
-    std::lock_guard<std::mutex> guard(detail::KernelLock());
     Sources().push_back(object.get());
     return detail::AddHandle(detail::CurrentProcess(), object, false);
 }

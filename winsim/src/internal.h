@@ -2,7 +2,7 @@
 // product code or tests.
 #pragma once
 
-#include <chrono>
+#include <cstdint>
 #include <condition_variable>
 #include <exception>
 #include <functional>
@@ -82,8 +82,8 @@ struct ProcessObject : Object {
 
 namespace detail {
 
-// The kernel lock guards every object, handle table and process; the condition is notified on
-// every change a blocked call may wait for.
+// The kernel lock guards all of the simulation's state; the condition is notified on every
+// change a blocked call may wait for.
 std::mutex& KernelLock();
 std::condition_variable& KernelChanged();
 
@@ -98,19 +98,49 @@ std::shared_ptr<T> Lookup(HANDLE handle) {
     return std::dynamic_pointer_cast<T>(LookupHandle(CurrentProcess(), handle));
 }
 
-// Waits on the kernel condition until ready() or the deadline; a thread of an ended process is
-// unwound instead.  Returns ready().  While such a thread is already being unwound (destructors
-// of its frames run, which on Windows never would), nothing waits: the call gives up at once.
+// Virtual time: milliseconds since the simulation's start (test::Now).  A deadline is such a
+// time, or none.
+using Deadline = uint64_t;
+constexpr Deadline kNoDeadline = UINT64_MAX;
+// With the kernel lock held: the time `milliseconds` from now; INFINITE gives no deadline.
+Deadline DeadlineAfter(DWORD milliseconds);
+
+// What a blocked thread waits for, without owning it.  Other threads evaluate it too (under the
+// kernel lock), to judge whether the simulation can go on without moving time.
+class ReadyCheck {
+  public:
+    template <class Ready>
+    explicit ReadyCheck(const Ready& ready)
+        : callable_(&ready),
+          call_([](const void* callable) { return (*static_cast<const Ready*>(callable))(); }) {}
+    bool operator()() const { return call_(callable_); }
+
+  private:
+    const void* callable_;
+    bool (*call_)(const void*);
+};
+
+// The one way a simulated call blocks: waits, kernel lock held, until ready() or the deadline
+// and returns ready().  ready() must read only what the kernel lock guards.  `what` names the
+// wait in the report of a deadlock.  While the thread waits, time may move on: it jumps to the
+// earliest deadline once every simulated thread (and the test runner) is blocked here and no
+// ready() holds.  A thread of an ended process is unwound instead (ThreadExit); while such a
+// thread is already being unwound (destructors of its frames run, which on Windows never would),
+// nothing waits: the call gives up at once.
+bool BlockUntil(std::unique_lock<std::mutex>& lock, ReadyCheck ready, Deadline deadline,
+                const char* what);
 template <class Ready>
-bool Block(
-    std::unique_lock<std::mutex>& lock, Ready ready,
-    std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max());
+bool Block(std::unique_lock<std::mutex>& lock, Ready ready, Deadline deadline = kNoDeadline,
+           const char* what = "a blocking call") {
+    return BlockUntil(lock, ReadyCheck(ready), deadline, what);
+}
 void ThrowIfEnded(Process& process);
-// Takes a fault that is due for api (see test::FailCall) with the kernel lock held.
-bool TakeFaultLocked(const std::string& api, DWORD* error);
+// With the kernel lock held: takes a fault that is due for api (see test::FailCall) and says
+// whether the call is to fail.  The fault's error goes to *error when given (calls that return
+// their status, or set errno), otherwise to the thread's last-error value.
+bool TakeFaultLocked(const std::string& api, DWORD* error = nullptr);
 // True for a thread of an ended process that is being unwound.
 bool Unwinding(Process& process);
-std::chrono::steady_clock::time_point DeadlineAfter(DWORD milliseconds);
 
 // Processes.  A new process gets an id and the program's static handles (see
 // test::EndStaticInitialisation); processes are found by id while they live.
@@ -127,28 +157,28 @@ ExitStatus WaitProcess(Process& process);
 // input queue; attaching a process to one (or to none) detaches it from its old one.
 std::shared_ptr<Console> NewConsoleLocked();
 void AttachConsoleLocked(Process& process, std::shared_ptr<Console> console);
+// A handle to the process's console input or screen buffer; null without a console.
+HANDLE OpenConsoleHandleLocked(Process& process, bool input, bool inherit);
+// The mode of a console handle's input or screen buffer; false for any other object.
+bool ConsoleModeLocked(Object& object, DWORD* mode);
+
+// Names (of files, programs, variables, registry keys and values, accounts) compare without
+// regard to ASCII case, as lstrcmpiA does: less than, equal to or greater than zero.
+int CompareNoCase(const char* a, const char* b);
+inline bool SameText(const std::string& a, const std::string& b) {
+    return CompareNoCase(a.c_str(), b.c_str()) == 0;
+}
+// Orders the keys of maps and sets of such names.
+struct NoCaseLess {
+    bool operator()(const std::string& a, const std::string& b) const {
+        return CompareNoCase(a.c_str(), b.c_str()) < 0;
+    }
+};
 
 void ResetRegistry();
 void ResetProcesses();
 void ResetEventLog();
 void ResetAccounts();
-
-template <class Ready>
-bool Block(std::unique_lock<std::mutex>& lock, Ready ready,
-           std::chrono::steady_clock::time_point deadline) {
-    Process& self = CurrentProcess();
-    while (!ready()) {
-        if (Unwinding(self)) return false;
-        ThrowIfEnded(self);
-        if (deadline == std::chrono::steady_clock::time_point::max()) {
-            KernelChanged().wait(lock);
-        } else if (KernelChanged().wait_until(lock, deadline) == std::cv_status::timeout) {
-            if (!Unwinding(self)) ThrowIfEnded(self);
-            return ready();
-        }
-    }
-    return true;
-}
 
 }  // namespace detail
 }  // namespace winsim

@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <string>
@@ -13,10 +14,14 @@
 namespace winsim {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using detail::Deadline;
+using detail::kNoDeadline;
 
 thread_local DWORD t_last_error = 0;
 thread_local Process* t_process = nullptr;
+// Whether the calling thread takes part in virtual time: every thread the simulation starts, and
+// the test runner's main thread.
+thread_local bool t_participant = false;
 
 struct Event : Object {
     bool manual_reset = true;
@@ -72,7 +77,8 @@ struct PipeEnd : Object {
         // A read waits for data; it ends with ERROR_BROKEN_PIPE when every writer has gone, and
         // also when the reading handle is closed under it by another thread.
         detail::Block(
-            lock, [&] { return !pipe->bytes.empty() || !pipe->writer_open || handle_count == 0; });
+            lock, [&] { return !pipe->bytes.empty() || !pipe->writer_open || handle_count == 0; },
+            kNoDeadline, "ReadFile on a pipe");
         if (pipe->bytes.empty()) {
             SetLastError(ERROR_BROKEN_PIPE);
             return FALSE;
@@ -94,7 +100,8 @@ struct PipeEnd : Object {
         const char* bytes = static_cast<const char*>(data);
         while (*done < length) {
             detail::Block(
-                lock, [&] { return !pipe->reader_open || pipe->bytes.size() < pipe->capacity; });
+                lock, [&] { return !pipe->reader_open || pipe->bytes.size() < pipe->capacity; },
+                kNoDeadline, "WriteFile on a full pipe");
             if (!pipe->reader_open) {
                 SetLastError(ERROR_NO_DATA);
                 return FALSE;
@@ -120,17 +127,32 @@ struct Fault {
     int times;  // 0: for good
 };
 
+// A thread blocked in the simulation (detail::BlockUntil), for as long as it is blocked.
+struct Waiter {
+    detail::ReadyCheck ready;
+    Deadline deadline;
+    Process* process;
+    bool participant;
+    const char* what;
+};
+
 struct KernelState {
     std::mutex lock;
     std::condition_variable changed;
     Process runner;  // the test runner's own process
     std::vector<Fault> faults;
-    std::vector<DWORD> sleeps;
-    double time_scale = 1.0;
+    std::vector<test::SleepRecord> sleeps;
     bool statics_done = false;
     DWORD next_process_id = 0x100;
     std::map<DWORD, std::weak_ptr<Process>> processes;
-    Clock::time_point boot = Clock::now();
+
+    // Virtual time.  It moves only in Settle, when no participating thread can go on.
+    Deadline now = 0;
+    int running = 0;                 // participating threads that are not blocked
+    bool runner_takes_part = false;  // from EndStaticInitialisation on
+    std::vector<Waiter*> waiters;
+    bool idle_wanted = false;   // the test runner waits in RunUntilIdle...
+    bool idle_reached = false;  // ...and may return
 };
 
 KernelState& State() {
@@ -143,44 +165,89 @@ KernelState& State() {
     return *state;
 }
 
-void SetError(DWORD error) {
-    t_last_error = error;
+// Whether a blocked thread can go on (or is due to be unwound).
+bool CanGoOn(const Waiter& waiter) {
+    return waiter.process->ended || waiter.deadline <= State().now || waiter.ready();
 }
 
-// Takes a due fault under the kernel lock.
-bool TakeFaultUnderLock(const std::string& api, DWORD* error) {
-    auto& faults = State().faults;
-    for (auto it = faults.begin(); it != faults.end(); ++it) {
-        if (it->api != api) continue;
-        if (it->skip > 0) {
-            --it->skip;
-            return false;
-        }
-        *error = it->error;
-        if (it->times > 0 && --it->times == 0) faults.erase(it);
-        return true;
+[[noreturn]] void ReportDeadlock() {
+    KernelState& state = State();
+    std::fprintf(stderr,
+                 "winsim: deadlock at %llu ms of simulated time: every simulated thread and the "
+                 "test runner are blocked, with no deadline and nothing that could wake them:\n",
+                 static_cast<unsigned long long>(state.now));
+    for (const Waiter* waiter : state.waiters) {
+        std::fprintf(stderr, "  %s %lu: %s%s\n",
+                     waiter->process == &state.runner ? "test runner, process" : "process",
+                     static_cast<unsigned long>(waiter->process->id), waiter->what,
+                     waiter->participant ? "" : " (a thread the simulation does not know)");
     }
-    return false;
+    std::fflush(stderr);
+    std::abort();
 }
 
-bool Faulted(const std::string& api) {
-    DWORD error;
-    if (!TakeFaultUnderLock(api, &error)) return false;
-    SetError(error);
+// Called with the kernel lock held whenever a participating thread blocks or ends, and by
+// blocked threads that wake to no avail.  When no participating thread runs and no blocked one
+// can go on, the simulation is idle: the test runner's RunUntilIdle returns, or else time jumps
+// to the earliest deadline; with none, nothing can ever change, and the simulation is stopped
+// with a report rather than left hanging.  Returns whether it woke anyone.
+bool Settle() {
+    KernelState& state = State();
+    if (state.running > 0) return false;
+    Deadline earliest = kNoDeadline;
+    for (const Waiter* waiter : state.waiters) {
+        if (CanGoOn(*waiter)) return false;
+        earliest = std::min(earliest, waiter->deadline);
+    }
+    if (state.idle_wanted) {
+        state.idle_reached = true;
+    } else if (earliest != kNoDeadline) {
+        state.now = earliest;
+    } else if (state.runner_takes_part) {
+        ReportDeadlock();
+    } else {
+        return false;
+    }
+    state.changed.notify_all();
     return true;
+}
+
+// A participating thread has started (kernel lock held): it runs from now on.
+void ThreadStartingLocked() {
+    ++State().running;
+}
+
+// A participating thread is about to end (kernel lock held).
+void ThreadEndingLocked() {
+    --State().running;
+    State().changed.notify_all();
+    Settle();
+}
+
+// Threads of the test runner's own process share its handles; nothing joins them.
+void StartRunnerThreadLocked(std::function<void()> body) {
+    ThreadStartingLocked();
+    std::thread([body = std::move(body)] {
+        t_participant = true;
+        body();
+        std::lock_guard<std::mutex> guard(State().lock);
+        ThreadEndingLocked();
+    }).detach();
 }
 
 void CloseEntry(HandleEntry& entry) {
     if (--entry.object->handle_count == 0) entry.object->LastHandleClosed();
 }
 
-// Ends a process: the first end counts; its handles are closed as on Windows.
+// Ends a process: the first end counts; its handles are closed and it leaves its console, as on
+// Windows.
 void EndLocked(Process& process, DWORD code, bool crashed) {
     if (process.ended) return;
     process.ended = true;
     process.status = {code, crashed};
     for (auto& [value, entry] : process.handles) CloseEntry(entry);
     process.handles.clear();
+    detail::AttachConsoleLocked(process, nullptr);
     State().changed.notify_all();
 }
 
@@ -202,6 +269,7 @@ void RaiseInCurrent(DWORD code) {
 // The process outlives its threads: SimProcess waits for all of them before it lets go.
 void RunThread(Process& process, const std::function<void()>& body) {
     t_process = &process;
+    t_participant = true;
     bool crashed = false;
     try {
         body();
@@ -213,7 +281,7 @@ void RunThread(Process& process, const std::function<void()>& body) {
     std::lock_guard<std::mutex> guard(State().lock);
     if (crashed) EndLocked(process, 0xE06D7363, true);
     --process.live_threads;
-    State().changed.notify_all();
+    ThreadEndingLocked();
 }
 
 }  // namespace
@@ -263,6 +331,7 @@ Process& RunnerProcess() {
 
 void StartThreadLocked(Process& process, std::function<void()> body) {
     ++process.live_threads;
+    ThreadStartingLocked();
     process.threads.emplace_back([&process, body = std::move(body)] { RunThread(process, body); });
 }
 
@@ -274,7 +343,9 @@ ExitStatus WaitProcess(Process& process) {
     std::vector<std::thread> threads;
     {
         std::unique_lock<std::mutex> lock(State().lock);
-        State().changed.wait(lock, [&] { return process.ended && process.live_threads == 0; });
+        Block(
+            lock, [&] { return process.ended && process.live_threads == 0; }, kNoDeadline,
+            "waiting for a simulated process to end");
         threads.swap(process.threads);
     }
     for (auto& thread : threads) thread.join();
@@ -282,7 +353,31 @@ ExitStatus WaitProcess(Process& process) {
 }
 
 bool TakeFaultLocked(const std::string& api, DWORD* error) {
-    return TakeFaultUnderLock(api, error);
+    auto& faults = State().faults;
+    for (auto it = faults.begin(); it != faults.end(); ++it) {
+        if (it->api != api) continue;
+        if (it->skip > 0) {
+            --it->skip;
+            return false;
+        }
+        if (error != nullptr) {
+            *error = it->error;
+        } else {
+            t_last_error = it->error;
+        }
+        if (it->times > 0 && --it->times == 0) faults.erase(it);
+        return true;
+    }
+    return false;
+}
+
+int CompareNoCase(const char* a, const char* b) {
+    for (;; ++a, ++b) {
+        int ca = std::tolower(static_cast<unsigned char>(*a));
+        int cb = std::tolower(static_cast<unsigned char>(*b));
+        if (ca != cb) return ca < cb ? -1 : 1;
+        if (ca == 0) return 0;
+    }
 }
 
 std::mutex& KernelLock() {
@@ -318,16 +413,49 @@ void ThrowIfEnded(Process& process) {
     if (process.ended) throw ThreadExit{};
 }
 
-Clock::time_point DeadlineAfter(DWORD milliseconds) {
-    if (milliseconds == INFINITE) return Clock::time_point::max();
-    auto real = std::chrono::duration<double, std::milli>(milliseconds / State().time_scale);
-    return Clock::now() + std::chrono::duration_cast<Clock::duration>(real);
+Deadline DeadlineAfter(DWORD milliseconds) {
+    return milliseconds == INFINITE ? kNoDeadline : State().now + milliseconds;
+}
+
+bool BlockUntil(std::unique_lock<std::mutex>& lock, ReadyCheck ready, Deadline deadline,
+                const char* what) {
+    KernelState& state = State();
+    Process& self = CurrentProcess();
+    if (ready()) return true;
+    if (Unwinding(self)) return false;
+    ThrowIfEnded(self);
+    if (deadline <= state.now) return false;
+
+    Waiter waiter{ready, deadline, &self, t_participant, what};
+    state.waiters.push_back(&waiter);
+    if (waiter.participant) --state.running;
+    // However the wait ends (ThreadExit included), the thread runs again.
+    struct Leave {
+        Waiter& waiter;
+        ~Leave() {
+            auto& waiters = State().waiters;
+            waiters.erase(std::find(waiters.begin(), waiters.end(), &waiter));
+            if (waiter.participant) {
+                ++State().running;
+            } else {
+                Settle();  // it may have been all that held time still
+            }
+        }
+    } leave{waiter};
+
+    for (;;) {
+        if (ready()) return true;
+        ThrowIfEnded(self);
+        if (deadline <= state.now) return false;
+        if (!Settle()) state.changed.wait(lock);
+    }
 }
 
 }  // namespace detail
 
 using detail::AddHandle;
 using detail::Block;
+using detail::BlockUntil;
 using detail::CurrentProcess;
 using detail::DeadlineAfter;
 using detail::Lookup;
@@ -365,11 +493,6 @@ ExitStatus SimProcess::Wait() {
     return detail::WaitProcess(*process_);
 }
 
-bool SimProcess::HasEnded() const {
-    std::lock_guard<std::mutex> guard(State().lock);
-    return process_->ended;
-}
-
 ExitStatus RunProcess(std::function<int()> entry) {
     SimProcess process;
     process.Start(std::move(entry));
@@ -384,13 +507,14 @@ void Reset() {
     {
         std::lock_guard<std::mutex> guard(State().lock);
         State().faults.clear();
-        State().sleeps.clear();
-        State().time_scale = 1.0;
     }
     detail::ResetProcesses();
     detail::ResetRegistry();
     detail::ResetEventLog();
     detail::ResetAccounts();
+    std::lock_guard<std::mutex> guard(State().lock);
+    State().now = 0;
+    State().sleeps.clear();
 }
 
 std::string Sink::Text() const {
@@ -422,16 +546,81 @@ HANDLE MakeConsole(SimProcess* in, DWORD mode, DWORD error, HANDLE screen) {
 void EndStaticInitialisation() {
     std::lock_guard<std::mutex> guard(State().lock);
     State().statics_done = true;
+    if (!t_participant) {
+        t_participant = true;
+        State().runner_takes_part = true;
+        ThreadStartingLocked();
+    }
 }
 
-void SetTimeScale(double scale) {
+DWORD Now() {
     std::lock_guard<std::mutex> guard(State().lock);
-    State().time_scale = scale > 0 ? scale : 1.0;
+    return static_cast<DWORD>(State().now);
+}
+
+namespace {
+
+void RunUntilIdleLocked(std::unique_lock<std::mutex>& lock) {
+    KernelState& state = State();
+    state.idle_wanted = true;
+    state.idle_reached = false;
+    BlockUntil(lock, detail::ReadyCheck([&] { return state.idle_reached; }), kNoDeadline,
+               "RunUntilIdle");
+    state.idle_wanted = false;
+    state.idle_reached = false;
+}
+
+// Lets time run up to `until`, the runner being blocked meanwhile.
+void RunUntilTimeLocked(std::unique_lock<std::mutex>& lock, Deadline until, const char* what) {
+    auto never = [] { return false; };
+    BlockUntil(lock, detail::ReadyCheck(never), until, what);
+}
+
+}  // namespace
+
+void RunUntilIdle() {
+    std::unique_lock<std::mutex> lock(State().lock);
+    RunUntilIdleLocked(lock);
+}
+
+void Advance(DWORD milliseconds) {
+    std::unique_lock<std::mutex> lock(State().lock);
+    RunUntilTimeLocked(lock, State().now + milliseconds, "Advance");
+    RunUntilIdleLocked(lock);
+}
+
+bool RunUntil(const std::function<bool()>& condition, DWORD limit) {
+    std::unique_lock<std::mutex> lock(State().lock);
+    Deadline end = State().now + limit;
+    for (;;) {
+        RunUntilIdleLocked(lock);
+        // The condition may call into the simulation; while it runs, nothing else does.
+        lock.unlock();
+        bool met = condition();
+        lock.lock();
+        if (met) return true;
+        if (State().now >= end) return false;
+        Deadline next = end;
+        for (const Waiter* waiter : State().waiters) next = std::min(next, waiter->deadline);
+        RunUntilTimeLocked(lock, next, "RunUntil");
+    }
+}
+
+void StartRunnerThread(std::function<void()> body) {
+    std::lock_guard<std::mutex> guard(State().lock);
+    StartRunnerThreadLocked(std::move(body));
+}
+
+std::vector<SleepRecord> SleepLog() {
+    std::lock_guard<std::mutex> guard(State().lock);
+    return State().sleeps;
 }
 
 std::vector<DWORD> Sleeps() {
     std::lock_guard<std::mutex> guard(State().lock);
-    return State().sleeps;
+    std::vector<DWORD> lengths;
+    for (const SleepRecord& record : State().sleeps) lengths.push_back(record.milliseconds);
+    return lengths;
 }
 
 void FailCall(const std::string& api, DWORD error, int skip, int times) {
@@ -441,7 +630,7 @@ void FailCall(const std::string& api, DWORD error, int skip, int times) {
 
 bool TakeFault(const std::string& api, DWORD* error) {
     std::lock_guard<std::mutex> guard(State().lock);
-    return TakeFaultUnderLock(api, error);
+    return detail::TakeFaultLocked(api, error);
 }
 
 }  // namespace test
@@ -464,11 +653,11 @@ HANDLE GetCurrentProcess() {
 
 BOOL CloseHandle(HANDLE handle) {
     std::lock_guard<std::mutex> guard(State().lock);
-    if (Faulted("CloseHandle")) return FALSE;
+    if (detail::TakeFaultLocked("CloseHandle")) return FALSE;
     auto& handles = CurrentProcess().handles;
     auto it = handles.find(reinterpret_cast<uintptr_t>(handle));
     if (it == handles.end()) {
-        SetError(ERROR_INVALID_HANDLE);
+        SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     CloseEntry(it->second);
@@ -479,7 +668,7 @@ BOOL CloseHandle(HANDLE handle) {
 
 HANDLE GetStdHandle(DWORD which) {
     if (which != STD_INPUT_HANDLE && which != STD_OUTPUT_HANDLE && which != STD_ERROR_HANDLE) {
-        SetError(ERROR_INVALID_HANDLE);
+        SetLastError(ERROR_INVALID_HANDLE);
         return INVALID_HANDLE_VALUE;
     }
     std::lock_guard<std::mutex> guard(State().lock);
@@ -488,11 +677,11 @@ HANDLE GetStdHandle(DWORD which) {
 
 BOOL SetStdHandle(DWORD which, HANDLE handle) {
     if (which != STD_INPUT_HANDLE && which != STD_OUTPUT_HANDLE && which != STD_ERROR_HANDLE) {
-        SetError(ERROR_INVALID_HANDLE);
+        SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     std::lock_guard<std::mutex> guard(State().lock);
-    if (Faulted("SetStdHandle")) return FALSE;
+    if (detail::TakeFaultLocked("SetStdHandle")) return FALSE;
     CurrentProcess().std_handles[STD_INPUT_HANDLE - which] = handle;
     return TRUE;
 }
@@ -503,10 +692,10 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD length, LPDWORD written, LPOVE
     std::unique_lock<std::mutex> lock(State().lock);
     DWORD done = 0;
     if (written != nullptr) *written = 0;
-    if (Faulted("WriteFile")) return FALSE;
+    if (detail::TakeFaultLocked("WriteFile")) return FALSE;
     auto object = detail::LookupHandle(CurrentProcess(), file);
     if (!object) {
-        SetError(ERROR_INVALID_HANDLE);
+        SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     BOOL ok = object->Write(lock, buffer, length, &done);
@@ -518,10 +707,10 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD length, LPDWORD read, LPOVERLAPP
     std::unique_lock<std::mutex> lock(State().lock);
     DWORD done = 0;
     if (read != nullptr) *read = 0;
-    if (Faulted("ReadFile")) return FALSE;
+    if (detail::TakeFaultLocked("ReadFile")) return FALSE;
     auto object = detail::LookupHandle(CurrentProcess(), file);
     if (!object) {
-        SetError(ERROR_INVALID_HANDLE);
+        SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     BOOL ok = object->Read(lock, buffer, length, &done);
@@ -531,7 +720,7 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD length, LPDWORD read, LPOVERLAPP
 
 BOOL CreatePipe(PHANDLE read_end, PHANDLE write_end, LPSECURITY_ATTRIBUTES attributes, DWORD size) {
     std::lock_guard<std::mutex> guard(State().lock);
-    if (Faulted("CreatePipe")) return FALSE;
+    if (detail::TakeFaultLocked("CreatePipe")) return FALSE;
     auto pipe = std::make_shared<Pipe>();
     if (size != 0) pipe->capacity = size;
     bool inherit = attributes != nullptr && attributes->bInheritHandle;
@@ -545,23 +734,18 @@ BOOL CreatePipe(PHANDLE read_end, PHANDLE write_end, LPSECURITY_ATTRIBUTES attri
     return TRUE;
 }
 
-// Handles that "CONIN$" and "CONOUT$" open answer in console.cpp.
-namespace winsim::detail {
-bool ConsoleModeLocked(Object& object, DWORD* mode);
-}
-
 BOOL GetConsoleMode(HANDLE console, LPDWORD mode) {
     std::lock_guard<std::mutex> guard(State().lock);
-    if (Faulted("GetConsoleMode")) return FALSE;
+    if (detail::TakeFaultLocked("GetConsoleMode")) return FALSE;
     auto object = Lookup<ConsoleObject>(console);
     if (!object) {
         auto other = detail::LookupHandle(CurrentProcess(), console);
         if (other && detail::ConsoleModeLocked(*other, mode)) return TRUE;
-        SetError(ERROR_INVALID_HANDLE);
+        SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     if (object->error != 0) {
-        SetError(object->error);
+        SetLastError(object->error);
         return FALSE;
     }
     *mode = object->mode;
@@ -573,7 +757,7 @@ BOOL GetConsoleMode(HANDLE console, LPDWORD mode) {
 HANDLE CreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL manual_reset, BOOL initial_state,
                     LPCSTR) {
     std::lock_guard<std::mutex> guard(State().lock);
-    if (Faulted("CreateEventA")) return nullptr;
+    if (detail::TakeFaultLocked("CreateEventA")) return nullptr;
     auto event = std::make_shared<Event>();
     event->manual_reset = manual_reset != FALSE;
     event->signalled = initial_state != FALSE;
@@ -582,10 +766,10 @@ HANDLE CreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL manual_reset, BOOL in
 
 static BOOL SetEventState(HANDLE handle, bool signalled, const char* api) {
     std::lock_guard<std::mutex> guard(State().lock);
-    if (Faulted(api)) return FALSE;
+    if (detail::TakeFaultLocked(api)) return FALSE;
     auto event = Lookup<Event>(handle);
     if (!event) {
-        SetError(ERROR_INVALID_HANDLE);
+        SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     event->signalled = signalled;
@@ -602,36 +786,38 @@ BOOL ResetEvent(HANDLE event) {
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     std::unique_lock<std::mutex> lock(State().lock);
-    DWORD error;
-    if (TakeFaultUnderLock("WaitForSingleObject", &error)) {
-        SetError(error);
-        return WAIT_FAILED;
-    }
+    if (detail::TakeFaultLocked("WaitForSingleObject")) return WAIT_FAILED;
     auto object = detail::LookupHandle(CurrentProcess(), handle);
     if (!object || !object->Waitable()) {
-        SetError(ERROR_INVALID_HANDLE);
+        SetLastError(ERROR_INVALID_HANDLE);
         return WAIT_FAILED;
     }
     if (!Block(
-            lock, [&] { return object->Signalled(); }, DeadlineAfter(milliseconds)))
+            lock, [&] { return object->Signalled(); }, DeadlineAfter(milliseconds),
+            "WaitForSingleObject"))
         return WAIT_TIMEOUT;
     object->Satisfy();
     return WAIT_OBJECT_0;
 }
 
 void InitializeCriticalSection(LPCRITICAL_SECTION section) {
+    std::lock_guard<std::mutex> guard(State().lock);
     section->owner = 0;
     section->depth = 0;
 }
 
 void DeleteCriticalSection(LPCRITICAL_SECTION section) {
+    std::lock_guard<std::mutex> guard(State().lock);
     section->depth = 0;
 }
 
 void EnterCriticalSection(LPCRITICAL_SECTION section) {
     uintptr_t self = ThreadTag();
     std::unique_lock<std::mutex> lock(State().lock);
-    if (!Block(lock, [&] { return section->depth == 0 || section->owner == self; })) return;
+    if (!Block(
+            lock, [&] { return section->depth == 0 || section->owner == self; }, kNoDeadline,
+            "EnterCriticalSection"))
+        return;
     section->owner = self;
     ++section->depth;
 }
@@ -646,29 +832,27 @@ void LeaveCriticalSection(LPCRITICAL_SECTION section) {
 
 void Sleep(DWORD milliseconds) {
     std::unique_lock<std::mutex> lock(State().lock);
-    State().sleeps.push_back(milliseconds);
-    auto deadline = DeadlineAfter(milliseconds);
+    State().sleeps.push_back(
+        test::SleepRecord{static_cast<DWORD>(State().now), milliseconds, CurrentProcess().id});
     Block(
-        lock, [] { return false; }, deadline);
+        lock, [] { return false; }, DeadlineAfter(milliseconds), "Sleep");
 }
 
 DWORD GetTickCount() {
     std::lock_guard<std::mutex> guard(State().lock);
-    auto elapsed = std::chrono::duration<double, std::milli>(Clock::now() - State().boot);
-    return static_cast<DWORD>(static_cast<uint64_t>(elapsed.count() * State().time_scale));
+    return static_cast<DWORD>(State().now);
 }
 
 uintptr_t _beginthread(void(__cdecl* start)(void*), unsigned, void* argument) {
     std::lock_guard<std::mutex> guard(State().lock);
     DWORD error;
-    if (TakeFaultUnderLock("_beginthread", &error)) {
+    if (detail::TakeFaultLocked("_beginthread", &error)) {
         errno = static_cast<int>(error);
         return static_cast<uintptr_t>(-1);
     }
     Process& current = CurrentProcess();
     if (&current == &State().runner) {
-        // Threads of the test runner's own process are plain threads that nothing joins.
-        std::thread([start, argument] { start(argument); }).detach();
+        StartRunnerThreadLocked([start, argument] { start(argument); });
         return 1;
     }
     detail::ThrowIfEnded(current);
@@ -693,12 +877,7 @@ void DebugBreak() {
 // ---- Strings -------------------------------------------------------------------------------
 
 int lstrcmpiA(LPCSTR a, LPCSTR b) {
-    for (;; ++a, ++b) {
-        int ca = std::tolower(static_cast<unsigned char>(*a));
-        int cb = std::tolower(static_cast<unsigned char>(*b));
-        if (ca != cb) return ca < cb ? -1 : 1;
-        if (ca == 0) return 0;
-    }
+    return detail::CompareNoCase(a, b);
 }
 
 int lstrlenA(LPCSTR text) {

@@ -1,7 +1,6 @@
 // Process creation, handle duplication, environment, directories, files and the service control
 // manager of the simulated Win32.
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <set>
 #include <string>
@@ -28,11 +27,6 @@ namespace {
 
 using detail::KernelLock;
 
-std::string Lower(std::string text) {
-    for (auto& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
 // An absolute path from a path that may be relative to the process's current directory, without
 // a trailing backslash except at a drive's root.
 std::string Absolute(const std::string& path, const std::string& current) {
@@ -52,9 +46,9 @@ std::string Absolute(const std::string& path, const std::string& current) {
 }
 
 struct Files {
-    std::set<std::string> directories;
-    std::set<std::string> files;
-    std::map<std::string, test::Program> programs;
+    std::set<std::string, detail::NoCaseLess> directories;
+    std::set<std::string, detail::NoCaseLess> files;
+    std::map<std::string, test::Program, detail::NoCaseLess> programs;
     std::vector<test::CreatedProcess> created;
     std::vector<std::shared_ptr<Process>> children;
     std::map<int, std::string> open_files;
@@ -67,36 +61,25 @@ Files& Fs() {
 }
 
 bool DirectoryExists(const std::string& absolute) {
-    std::string key = Lower(absolute);
-    return key == "c:\\" || key == "c:\\windows" || key == "c:\\windows\\system32" ||
-           Fs().directories.count(key) != 0;
+    using detail::SameText;
+    return SameText(absolute, "C:\\") || SameText(absolute, "C:\\windows") ||
+           SameText(absolute, "C:\\windows\\system32") || Fs().directories.count(absolute) != 0;
 }
 
 auto FindVariable(Process& process, const std::string& name) {
     return std::find_if(process.environment.begin(), process.environment.end(),
-                        [&](const auto& entry) { return Lower(entry.first) == Lower(name); });
-}
-
-// With the kernel lock held.
-bool Faulted(const char* api) {
-    DWORD error;
-    if (!detail::TakeFaultLocked(api, &error)) return false;
-    SetLastError(error);
-    return true;
+                        [&](const auto& entry) { return detail::SameText(entry.first, name); });
 }
 
 // The process a handle of the current process names; the pseudo handle names the caller.
 std::shared_ptr<Process> ProcessFromHandle(HANDLE handle) {
     Process& current = detail::CurrentProcess();
-    if (handle == GetCurrentProcess()) {
-        if (&current == &detail::RunnerProcess()) return detail::FindProcess(current.id);
-        return detail::FindProcess(current.id);
-    }
+    if (handle == GetCurrentProcess()) return detail::FindProcess(current.id);
     auto object = detail::Lookup<ProcessObject>(handle);
     return object ? object->process : nullptr;
 }
 
-// The first word of a command line, without quotes, directory and ".exe", in lower case.
+// The first word of a command line, without quotes, directory and ".exe".
 std::string ProgramName(const std::string& command_line) {
     std::string word;
     if (!command_line.empty() && command_line[0] == '"') {
@@ -106,8 +89,7 @@ std::string ProgramName(const std::string& command_line) {
     }
     size_t slash = word.find_last_of("\\/");
     if (slash != std::string::npos) word = word.substr(slash + 1);
-    word = Lower(word);
-    if (word.size() > 4 && word.compare(word.size() - 4, 4, ".exe") == 0)
+    if (word.size() > 4 && detail::SameText(word.substr(word.size() - 4), ".exe"))
         word.resize(word.size() - 4);
     return word;
 }
@@ -139,7 +121,7 @@ namespace test {
 
 void RegisterProgram(const std::string& name, Program program) {
     std::lock_guard<std::mutex> guard(KernelLock());
-    Fs().programs[Lower(name)] = std::move(program);
+    Fs().programs[name] = std::move(program);
 }
 
 std::vector<CreatedProcess> CreatedProcesses() {
@@ -158,12 +140,12 @@ void WaitForCreatedProcesses() {
 
 void AddDirectory(const std::string& path) {
     std::lock_guard<std::mutex> guard(KernelLock());
-    Fs().directories.insert(Lower(Absolute(path, "C:\\")));
+    Fs().directories.insert(Absolute(path, "C:\\"));
 }
 
 void AddFile(const std::string& path) {
     std::lock_guard<std::mutex> guard(KernelLock());
-    Fs().files.insert(Lower(Absolute(path, "C:\\")));
+    Fs().files.insert(Absolute(path, "C:\\"));
 }
 
 std::unique_ptr<std::string> EnvironmentOf(SimProcess& process, const std::string& name) {
@@ -180,18 +162,6 @@ std::string CurrentDirectoryOf(SimProcess& process) {
 
 DWORD ProcessIdOf(SimProcess& process) {
     return process.process()->id;
-}
-
-const void* ObjectOf(SimProcess& process, HANDLE handle) {
-    std::lock_guard<std::mutex> guard(KernelLock());
-    return detail::LookupHandle(*process.process(), handle).get();
-}
-
-bool HandleIsInheritable(SimProcess& process, HANDLE handle) {
-    std::lock_guard<std::mutex> guard(KernelLock());
-    auto& handles = process.process()->handles;
-    auto it = handles.find(reinterpret_cast<uintptr_t>(handle));
-    return it != handles.end() && it->second.inherit;
 }
 
 void StartAsService(SimProcess& process, const std::string& service_name,
@@ -225,9 +195,22 @@ bool SendControl(SimProcess& process, DWORD control) {
     int target = service->controls_handled + static_cast<int>(service->pending_controls.size()) + 1;
     service->pending_controls.push_back(control);
     detail::KernelChanged().notify_all();
-    detail::KernelChanged().wait(
-        lock, [&] { return service->controls_handled >= target || process.process()->ended; });
+    detail::Block(
+        lock, [&] { return service->controls_handled >= target || process.process()->ended; },
+        detail::kNoDeadline, "SendControl");
     return service->controls_handled >= target;
+}
+
+const void* ConsoleOf(DWORD process_id) {
+    std::lock_guard<std::mutex> guard(KernelLock());
+    auto process = detail::FindProcess(process_id);
+    return process ? process->console.get() : nullptr;
+}
+
+bool IgnoresCtrlC(DWORD process_id) {
+    std::lock_guard<std::mutex> guard(KernelLock());
+    auto process = detail::FindProcess(process_id);
+    return process && process->ignore_ctrl_c;
 }
 
 void OnServiceStatus(SimProcess& process, std::function<void(const SERVICE_STATUS&)> hook) {
@@ -251,7 +234,7 @@ DWORD GetCurrentProcessId() {
 
 HANDLE OpenProcess(DWORD, BOOL inherit, DWORD process_id) {
     std::lock_guard<std::mutex> guard(KernelLock());
-    if (Faulted("OpenProcess")) return nullptr;
+    if (detail::TakeFaultLocked("OpenProcess")) return nullptr;
     auto target = detail::FindProcess(process_id);
     if (!target) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -284,11 +267,7 @@ BOOL DuplicateHandle(HANDLE source_process, HANDLE source, HANDLE target_process
         from->handles.erase(it);
         detail::KernelChanged().notify_all();
     }
-    DWORD error;
-    if (detail::TakeFaultLocked("DuplicateHandle", &error)) {
-        SetLastError(error);
-        return FALSE;
-    }
+    if (detail::TakeFaultLocked("DuplicateHandle")) return FALSE;
     HANDLE made = detail::AddHandle(*to, object, inherit != FALSE);
     if (target != nullptr) *target = made;
     return TRUE;
@@ -302,7 +281,11 @@ BOOL CreateProcessA(LPCSTR application, LPSTR command_line, LPSECURITY_ATTRIBUTE
     test::Program program;
     {
         std::lock_guard<std::mutex> guard(KernelLock());
-        if (Faulted("CreateProcessA")) return FALSE;
+        if (detail::TakeFaultLocked("CreateProcessA")) return FALSE;
+        if ((flags & CREATE_NEW_CONSOLE) && (flags & DETACHED_PROCESS)) {
+            SetLastError(ERROR_INVALID_PARAMETER);  // a new console, or none: not both
+            return FALSE;
+        }
         auto found = Fs().programs.find(ProgramName(line));
         if (found == Fs().programs.end() || environment != nullptr) {
             SetLastError(found == Fs().programs.end() ? ERROR_FILE_NOT_FOUND
@@ -335,6 +318,20 @@ BOOL CreateProcessA(LPCSTR application, LPSTR command_line, LPSECURITY_ATTRIBUTE
                                    ? Absolute(current_directory, parent.current_directory)
                                    : parent.current_directory;
     child->error_mode = parent.error_mode;
+    // The creator's console, a new one, or none.  A program in a new console whose standard
+    // handles are not named gets handles to that console.
+    if (flags & CREATE_NEW_CONSOLE) {
+        detail::AttachConsoleLocked(*child, detail::NewConsoleLocked());
+        if (startup_info == nullptr || !(startup_info->dwFlags & STARTF_USESTDHANDLES)) {
+            child->std_handles[0] = detail::OpenConsoleHandleLocked(*child, true, false);
+            child->std_handles[1] = detail::OpenConsoleHandleLocked(*child, false, false);
+            child->std_handles[2] = detail::OpenConsoleHandleLocked(*child, false, false);
+        }
+    } else if (!(flags & DETACHED_PROCESS)) {
+        detail::AttachConsoleLocked(*child, parent.console);
+    }
+    // Ctrl-C is ignored as by the creator, and always in a new process group.
+    child->ignore_ctrl_c = parent.ignore_ctrl_c || (flags & CREATE_NEW_PROCESS_GROUP);
     child->started = true;
 
     test::CreatedProcess record{line,
@@ -416,7 +413,7 @@ UINT SetErrorMode(UINT mode) {
 
 BOOL SetEnvironmentVariableA(LPCSTR name, LPCSTR value) {
     std::lock_guard<std::mutex> guard(KernelLock());
-    if (Faulted("SetEnvironmentVariableA")) return FALSE;
+    if (detail::TakeFaultLocked("SetEnvironmentVariableA")) return FALSE;
     if (name == nullptr || *name == '\0' || std::strchr(name, '=') != nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -450,7 +447,7 @@ DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size) {
 
 BOOL SetCurrentDirectoryA(LPCSTR path) {
     std::lock_guard<std::mutex> guard(KernelLock());
-    if (Faulted("SetCurrentDirectoryA")) return FALSE;
+    if (detail::TakeFaultLocked("SetCurrentDirectoryA")) return FALSE;
     Process& process = detail::CurrentProcess();
     std::string absolute = Absolute(path, process.current_directory);
     if (!DirectoryExists(absolute)) {
@@ -473,7 +470,7 @@ DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
 UINT GetSystemDirectoryA(LPSTR buffer, UINT size) {
     {
         std::lock_guard<std::mutex> guard(KernelLock());
-        if (Faulted("GetSystemDirectoryA")) return 0;
+        if (detail::TakeFaultLocked("GetSystemDirectoryA")) return 0;
     }
     static const char kSystem[] = "C:\\windows\\system32";
     UINT length = sizeof kSystem - 1;
@@ -484,7 +481,7 @@ UINT GetSystemDirectoryA(LPSTR buffer, UINT size) {
 
 HFILE _lopen(LPCSTR path, int) {
     std::lock_guard<std::mutex> guard(KernelLock());
-    std::string key = Lower(Absolute(path, detail::CurrentProcess().current_directory));
+    std::string key = Absolute(path, detail::CurrentProcess().current_directory);
     if (Fs().files.count(key) == 0) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return HFILE_ERROR;
@@ -509,11 +506,7 @@ BOOL StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* table) {
     std::unique_lock<std::mutex> lock(KernelLock());
     Process& process = detail::CurrentProcess();
     std::shared_ptr<ServiceState> service = process.service;
-    DWORD error;
-    if (detail::TakeFaultLocked("StartServiceCtrlDispatcherA", &error)) {
-        SetLastError(error);
-        return FALSE;
-    }
+    if (detail::TakeFaultLocked("StartServiceCtrlDispatcherA")) return FALSE;
     if (!service) {
         SetLastError(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
         return FALSE;
@@ -539,7 +532,8 @@ BOOL StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* table) {
     // its entry has returned without saying so).
     for (;;) {
         detail::Block(
-            lock, [&] { return !service->pending_controls.empty() || service->service_returned; });
+            lock, [&] { return !service->pending_controls.empty() || service->service_returned; },
+            detail::kNoDeadline, "StartServiceCtrlDispatcherA");
         if (!service->pending_controls.empty()) {
             DWORD control = service->pending_controls.front();
             service->pending_controls.erase(service->pending_controls.begin());
@@ -557,7 +551,7 @@ BOOL StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* table) {
 
 SERVICE_STATUS_HANDLE RegisterServiceCtrlHandlerA(LPCSTR name, LPHANDLER_FUNCTION handler) {
     std::lock_guard<std::mutex> guard(KernelLock());
-    if (Faulted("RegisterServiceCtrlHandlerA")) return nullptr;
+    if (detail::TakeFaultLocked("RegisterServiceCtrlHandlerA")) return nullptr;
     auto& service = detail::CurrentProcess().service;
     if (!service || !service->connected) {
         SetLastError(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);

@@ -2,7 +2,6 @@
 // compared without regard to case, values kept in creation order with their bytes exactly as
 // written.  Like the real registry functions these return their error and leave the last-error
 // value alone.
-#include <cctype>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -31,8 +30,8 @@ struct Key {
     bool deleted = false;  // handles still open on a deleted key see ERROR_KEY_DELETED
 };
 
+// Guarded by the kernel lock.
 struct Registry {
-    std::mutex mutex;
     std::shared_ptr<Key> local_machine = std::make_shared<Key>();
     std::shared_ptr<Key> current_user = std::make_shared<Key>();
     std::map<HKEY, std::shared_ptr<Key>> handles;
@@ -45,16 +44,7 @@ Registry& State() {
     return *registry;
 }
 
-bool SameName(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
-    return true;
-}
+using winsim::detail::SameText;
 
 bool IsRoot(HKEY key) {
     return key == HKEY_LOCAL_MACHINE || key == HKEY_CURRENT_USER;
@@ -83,7 +73,7 @@ std::vector<std::string> SplitPath(const std::string& path) {
 
 std::shared_ptr<Key> Subkey(const Key& key, const std::string& name) {
     for (const auto& subkey : key.subkeys) {
-        if (SameName(subkey->name, name)) return subkey;
+        if (SameText(subkey->name, name)) return subkey;
     }
     return nullptr;
 }
@@ -113,12 +103,13 @@ void MarkDeleted(Key& key) {
 }  // namespace
 
 LSTATUS RegCreateKeyA(HKEY key, LPCSTR sub_key, PHKEY result) {
+    std::lock_guard<std::mutex> lock(winsim::detail::KernelLock());
     DWORD fault;
-    if (winsim::test::TakeFault("RegCreateKeyA", &fault)) return static_cast<LSTATUS>(fault);
+    if (winsim::detail::TakeFaultLocked("RegCreateKeyA", &fault))
+        return static_cast<LSTATUS>(fault);
     if (result == nullptr) return ERROR_INVALID_PARAMETER;
 
     Registry& registry = State();
-    std::lock_guard<std::mutex> lock(registry.mutex);
     std::shared_ptr<Key> parent = Resolve(registry, key);
     if (parent == nullptr) return ERROR_INVALID_HANDLE;
     if (parent->deleted) return ERROR_KEY_DELETED;
@@ -138,15 +129,16 @@ LSTATUS RegCreateKeyA(HKEY key, LPCSTR sub_key, PHKEY result) {
 
 LSTATUS RegEnumValueA(HKEY key, DWORD index, LPSTR value_name, LPDWORD value_name_length,
                       LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD data_length) {
+    std::lock_guard<std::mutex> lock(winsim::detail::KernelLock());
     DWORD fault;
-    if (winsim::test::TakeFault("RegEnumValueA", &fault)) return static_cast<LSTATUS>(fault);
+    if (winsim::detail::TakeFaultLocked("RegEnumValueA", &fault))
+        return static_cast<LSTATUS>(fault);
     if (value_name == nullptr || value_name_length == nullptr || reserved != nullptr ||
         (data != nullptr && data_length == nullptr)) {
         return ERROR_INVALID_PARAMETER;
     }
 
     Registry& registry = State();
-    std::lock_guard<std::mutex> lock(registry.mutex);
     std::shared_ptr<Key> found = Resolve(registry, key);
     if (found == nullptr) return ERROR_INVALID_HANDLE;
     if (found->deleted) return ERROR_KEY_DELETED;
@@ -169,19 +161,19 @@ LSTATUS RegEnumValueA(HKEY key, DWORD index, LPSTR value_name, LPDWORD value_nam
 }
 
 LSTATUS RegCloseKey(HKEY key) {
+    std::lock_guard<std::mutex> lock(winsim::detail::KernelLock());
     DWORD fault;
-    if (winsim::test::TakeFault("RegCloseKey", &fault)) return static_cast<LSTATUS>(fault);
+    if (winsim::detail::TakeFaultLocked("RegCloseKey", &fault)) return static_cast<LSTATUS>(fault);
     if (IsRoot(key)) return ERROR_SUCCESS;
     Registry& registry = State();
-    std::lock_guard<std::mutex> lock(registry.mutex);
     return registry.handles.erase(key) == 1 ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
 
 namespace winsim {
 
 void detail::ResetRegistry() {
+    std::lock_guard<std::mutex> guard(detail::KernelLock());
     Registry& registry = State();
-    std::lock_guard<std::mutex> lock(registry.mutex);
     MarkDeleted(*registry.local_machine);
     MarkDeleted(*registry.current_user);
     registry.local_machine = std::make_shared<Key>();
@@ -193,13 +185,13 @@ namespace test {
 
 void RegSetValue(HKEY root, const std::string& path, const std::string& name, DWORD type,
                  const std::string& data) {
+    std::lock_guard<std::mutex> guard(detail::KernelLock());
     Registry& registry = State();
-    std::lock_guard<std::mutex> lock(registry.mutex);
     std::shared_ptr<Key> start = Resolve(registry, root);
     if (start == nullptr) return;
     std::shared_ptr<Key> key = Walk(start, SplitPath(path), true);
     for (Value& value : key->values) {
-        if (SameName(value.name, name)) {
+        if (SameText(value.name, name)) {
             value.type = type;
             value.data = data;
             return;
@@ -209,8 +201,8 @@ void RegSetValue(HKEY root, const std::string& path, const std::string& name, DW
 }
 
 void RegDeleteTree(HKEY root, const std::string& path) {
+    std::lock_guard<std::mutex> guard(detail::KernelLock());
     Registry& registry = State();
-    std::lock_guard<std::mutex> lock(registry.mutex);
     std::shared_ptr<Key> start = Resolve(registry, root);
     std::vector<std::string> elements = SplitPath(path);
     if (start == nullptr) return;
@@ -225,7 +217,7 @@ void RegDeleteTree(HKEY root, const std::string& path) {
     std::shared_ptr<Key> parent = Walk(start, elements, false);
     if (parent == nullptr) return;
     for (auto it = parent->subkeys.begin(); it != parent->subkeys.end(); ++it) {
-        if (SameName((*it)->name, last)) {
+        if (SameText((*it)->name, last)) {
             MarkDeleted(**it);
             parent->subkeys.erase(it);
             return;
@@ -234,8 +226,8 @@ void RegDeleteTree(HKEY root, const std::string& path) {
 }
 
 bool RegKeyExists(HKEY root, const std::string& path) {
+    std::lock_guard<std::mutex> guard(detail::KernelLock());
     Registry& registry = State();
-    std::lock_guard<std::mutex> lock(registry.mutex);
     std::shared_ptr<Key> start = Resolve(registry, root);
     return start != nullptr && Walk(start, SplitPath(path), false) != nullptr;
 }

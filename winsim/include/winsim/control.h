@@ -35,7 +35,6 @@ class SimProcess {
     void Start(std::function<int()> entry);
     // Waits until the process has ended and all of its threads are gone.
     ExitStatus Wait();
-    bool HasEnded() const;
 
     Process* process() const { return process_.get(); }
 
@@ -48,7 +47,8 @@ ExitStatus RunProcess(std::function<int()> entry);
 
 namespace test {
 
-// Puts the simulation back to its starting state: registry, event log records, faults, clock.
+// Puts the simulation back to its starting state: registry, event log records, faults, processes
+// that CreateProcessA started (ended and waited for), the clock (back to 0) and its sleep log.
 // Handles and registered event sources stay as they are.
 void Reset();
 
@@ -77,15 +77,47 @@ Sink MakeSink(SimProcess* in = nullptr);
 HANDLE MakeConsole(SimProcess* in = nullptr, DWORD mode = 0x1f7, DWORD error = 0,
                    HANDLE screen = nullptr);
 
-// Clock.  Waits and sleeps take their nominal time divided by the scale (1 by default); every
-// Sleep is recorded with its nominal milliseconds.
-void SetTimeScale(double scale);
-std::vector<DWORD> Sleeps();
+// Virtual time.  The simulation's clock stands still while any of its threads can run, and
+// jumps to the earliest deadline (of a Sleep, a wait with a timeout, or one of the calls below)
+// once every one of them is blocked inside the simulation.  Its threads are those of simulated
+// processes (started by SimProcess, CreateProcessA, _beginthread or the service dispatcher),
+// threads that _beginthread starts in the test runner's own process, and the test runner's main
+// thread (the one that called EndStaticInitialisation), which counts as running whenever it is
+// not blocked in the simulation: time never moves while test code runs.  Threads that can run at
+// the same moment of virtual time run side by side, in no set order.  Other threads (a
+// std::thread of a test) count neither way; a wait that only such a thread could end looks like
+// a deadlock.  When every thread is blocked with no deadline and nothing can wake one, the
+// simulation prints who waits where on stderr and aborts the test program.
+//
+// Milliseconds of virtual time since the start or the last Reset; GetTickCount answers the same.
+DWORD Now();
+// Returns once every thread of the simulation is blocked and none can go on; time does not move.
+void RunUntilIdle();
+// Lets exactly `milliseconds` of virtual time pass, the threads running at each deadline on the
+// way, and returns at the end of it, idle.
+void Advance(DWORD milliseconds);
+// Runs until `condition` holds, checking it whenever the simulation is idle (first at once, then
+// after each step of time), but for no longer than `limit` milliseconds of virtual time.  The
+// condition runs on the test runner's thread and may call into the simulation.  Returns whether
+// it held; time stands at the moment it did, or at the limit.
+bool RunUntil(const std::function<bool()>& condition, DWORD limit);
+// Starts body on a new thread of the test runner's own process, as _beginthread there does: it
+// shares the runner's handles and takes part in virtual time.  Nothing joins it; a test lets it
+// end (RunUntilIdle, say) before anything it uses goes away.
+void StartRunnerThread(std::function<void()> body);
+// Every Sleep since Reset, in order: when it began, its nominal length, who slept.
+struct SleepRecord {
+    DWORD at;
+    DWORD milliseconds;
+    DWORD process_id;
+};
+std::vector<SleepRecord> SleepLog();
+std::vector<DWORD> Sleeps();  // the lengths alone
 
 // Fault injection.  The named API (for example "RegEnumValueA") fails with `error` on its
 // (skip+1)th call from now on, `times` calls in a row (0: every call from then on).
 void FailCall(const std::string& api, DWORD error, int skip = 0, int times = 1);
-// Takes a fault that is due for api; used by the simulation itself.
+// Takes a fault that is due for api (the kernel lock not held); used by the simulation itself.
 bool TakeFault(const std::string& api, DWORD* error);
 
 // Event log.
@@ -161,6 +193,10 @@ struct CreatedProcess {
 std::vector<CreatedProcess> CreatedProcesses();
 // Waits until every process started by CreateProcessA has ended.
 void WaitForCreatedProcesses();
+// A living process's console as it was given by CreateProcessA (the creator's, a new one or
+// none: null), to compare consoles of processes, and its Ctrl-C ignore flag.
+const void* ConsoleOf(DWORD process_id);
+bool IgnoresCtrlC(DWORD process_id);
 
 // The simulated file system: directories that exist and files that can be opened.  "C:\",
 // "C:\windows" and "C:\windows\system32" always exist.
@@ -171,9 +207,6 @@ void AddFile(const std::string& path);
 std::unique_ptr<std::string> EnvironmentOf(SimProcess& process, const std::string& name);
 std::string CurrentDirectoryOf(SimProcess& process);
 DWORD ProcessIdOf(SimProcess& process);
-// The object a handle of one process refers to, to compare handles of different processes.
-const void* ObjectOf(SimProcess& process, HANDLE handle);
-bool HandleIsInheritable(SimProcess& process, HANDLE handle);
 
 // Services.  Starts the process as the service control manager starts an own-process service:
 // StartServiceCtrlDispatcherA then connects and runs the table's service entry on a thread of
