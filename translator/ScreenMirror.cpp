@@ -55,7 +55,7 @@ void ReadRegion(HANDLE console, CHAR_INFO* into, SHORT left, SHORT top, SHORT co
 void SendRow(const CHAR_INFO* row, int y, const RowUpdate& update, AnsiWriter& writer) {
     writer.MoveCursor(static_cast<unsigned>(y), static_cast<unsigned>(update.first));
     for (int x = update.first; x <= update.last; ++x) {
-        writer.PutCell(static_cast<BYTE>(row[x].Char.AsciiChar), row[x].Attributes);
+        writer.PutCell(ShownCharacter(static_cast<BYTE>(row[x].Char.AsciiChar)), row[x].Attributes);
     }
     if (update.erase) writer.EraseToEndOfLine();
     writer.Flush();
@@ -68,6 +68,12 @@ void SendCursor(COORD cursor, AnsiWriter& writer) {
 }
 
 }  // namespace
+
+BYTE ShownCharacter(BYTE cell_character) {
+    if (cell_character == 0) return ' ';
+    if (cell_character < 0x20 || cell_character == 0x7F) return '?';
+    return cell_character;
+}
 
 bool CellsEqual(const CHAR_INFO& a, const CHAR_INFO& b) {
     return a.Attributes == b.Attributes && a.Char.AsciiChar == b.Char.AsciiChar;

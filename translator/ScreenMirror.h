@@ -7,6 +7,13 @@
 
 // Cells are equal when their attribute words and the low bytes of their characters are.
 bool CellsEqual(const CHAR_INFO& a, const CHAR_INFO& b);
+
+// The byte sent for a cell's character.  A console cell can hold a control character (written
+// without processed output, or straight into the buffer), which the console shows as a glyph; sent
+// as it is, it would move the client's cursor or start an escape sequence, and the terminal would
+// no longer show the screen.  An empty cell (0) goes out as a blank, other control characters
+// and DEL as "?".
+BYTE ShownCharacter(BYTE cell_character);
 // A blank cell is a space that is not shown in reverse video.
 bool IsBlankCell(const CHAR_INFO& cell, bool suppress_color_simulation);
 

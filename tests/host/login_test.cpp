@@ -1,1 +1,211 @@
+// Whole simple-mode logins: the translator, its console and a fake command processor in the
+// simulated Win32, in virtual time.
 #include <gtest/gtest.h>
+
+#include "login_harness.h"
+
+namespace {
+
+using winsim::test::InputLog;
+
+const char kQuestion[] = "Use advanced features (requires ANSI terminal emulation)? (y/n) [%s]? ";
+const char kTelnetKey[] = "Software\\Orvane Software, Inc.\\Orvane Telnetd Server\\CurrentVersion";
+
+std::string Question(const char* answer) {
+    std::string text = kQuestion;
+    return text.replace(text.find("%s"), 2, answer);
+}
+
+void SetSetting(const char* name, DWORD type, const std::string& data) {
+    winsim::test::RegSetValue(HKEY_LOCAL_MACHINE, kTelnetKey, name, type, data);
+}
+
+// The characters of the key-down events written into the console.
+std::string KeysTyped(winsim::SimProcess& process) {
+    std::string keys;
+    for (const INPUT_RECORD& record : InputLog(process)) {
+        if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown)
+            keys += record.Event.KeyEvent.uChar.AsciiChar;
+    }
+    return keys;
+}
+
+class LoginTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        winsim::test::Reset();
+        log_ = RegisterFakeCommandProcessor();
+    }
+    void TearDown() override { winsim::test::Reset(); }
+
+    std::vector<std::string> Lines() {
+        std::lock_guard<std::mutex> guard(log_->lock);
+        return log_->lines;
+    }
+
+    std::shared_ptr<FakeCommandProcessorLog> log_;
+};
+
+TEST_F(LoginTest, QuestionRepeatsUntilAnsweredAndLeavesTheNextByteToTheLoop) {
+    SimLogin login;
+    EXPECT_EQ(login.NewOutput(), Question("y"));
+    login.Send("x");
+    EXPECT_EQ(login.NewOutput(), "\r\n" + Question("y"));
+    login.Send("nA");  // "n" answers; "A" is the first byte the line editor sees
+    std::string output = login.NewOutput();
+    EXPECT_EQ(output.find("\r\n"), 0u);
+    EXPECT_NE(output.find("C:\\>"), std::string::npos);
+    EXPECT_NE(output.find('A', 2), std::string::npos);  // echoed, not yet passed on
+    EXPECT_EQ(KeysTyped(login.translator()), "");
+    EXPECT_EQ(*winsim::test::EnvironmentOf(login.translator(), "TERM"), "vt100");
+    EXPECT_TRUE(login.Control().empty());
+    login.CloseInput();
+    EXPECT_EQ(login.Wait().code, 0u);
+    EXPECT_TRUE(Reports().empty());
+}
+
+TEST_F(LoginTest, HangingUpWhileAskedEndsTheLoginWithAReport) {
+    SimLogin::Options options;
+    options.terminal = "dumb";
+    SimLogin login(options);
+    EXPECT_EQ(login.NewOutput(), Question("n"));
+    login.CloseInput();
+    EXPECT_NE(login.Wait().code, 0u);
+    EXPECT_EQ(Reports(),
+              std::vector<std::string>{"Error (RF) asking about ANSI escape sequences: 109"});
+    EXPECT_TRUE(winsim::test::CreatedProcesses().empty());
+}
+
+TEST_F(LoginTest, SettingsSelectTheModeAndTheExitPause) {
+    SetSetting("modeselection", REG_SZ, winsim::test::RegSz("SIMPLE"));
+    SetSetting("ExitDetectionTimeout", REG_DWORD, winsim::test::RegDword(250));
+    SimLogin login;
+    EXPECT_EQ(login.NewOutput(), "C:\\>");  // no question
+    DWORD before = winsim::test::Now();
+    login.Send("exit\r");
+    EXPECT_EQ(login.Wait().code, 0u);
+    EXPECT_TRUE(login.OutputEnded());
+    EXPECT_EQ(Lines(), std::vector<std::string>{"exit"});
+    // The pause after the line "exit" lets the watcher end the login before the next read.
+    auto sleeps = winsim::test::SleepLog();
+    ASSERT_EQ(sleeps.size(), 1u);
+    EXPECT_EQ(sleeps[0].milliseconds, 250u);
+    EXPECT_GE(sleeps[0].at, before);
+}
+
+TEST_F(LoginTest, LinesAreEchoedAndEditedHereAndPassedOnAtEnter) {
+    SetSetting("ModeSelection", REG_SZ, winsim::test::RegSz("simple"));
+    SimLogin login;
+    login.NewOutput();
+    login.Send("dor\b\bir");
+    EXPECT_EQ(login.NewOutput(), "dor\b \b\b \bir");
+    EXPECT_EQ(KeysTyped(login.translator()), "");  // nothing reaches the console before Enter
+    login.Send("\r");
+    EXPECT_EQ(login.NewOutput(), "\r\nunknown: dir\r\nC:\\>");
+    EXPECT_EQ(KeysTyped(login.translator()), "dir\r");
+    login.Send("echo one\ntwo\r");  // a line feed in line input is ignored
+    EXPECT_EQ(login.NewOutput(), "echo onetwo\r\nonetwo\r\nC:\\>");
+    login.Send("exit\r");
+    EXPECT_EQ(login.Wait().code, 0u);
+    EXPECT_EQ(Lines(), (std::vector<std::string>{"dir", "echo onetwo", "exit"}));
+    EXPECT_TRUE(Reports().empty());
+}
+
+TEST_F(LoginTest, CtrlCRaisesAConsoleEventAndDropsThePendingLine) {
+    SetSetting("ModeSelection", REG_SZ, winsim::test::RegSz("simple"));
+    SimLogin login;
+    login.NewOutput();
+    login.Send("abc\x03");
+    DWORD sent = winsim::test::Now();
+    EXPECT_EQ(login.NewOutput(), "abc");
+    winsim::test::Advance(199);
+    EXPECT_EQ(login.NewOutput(), "");
+    winsim::test::Advance(1);
+    EXPECT_EQ(login.NewOutput(), "\r\n\n>");
+    EXPECT_EQ(winsim::test::Now() - sent, 200u);
+    EXPECT_EQ(log_->ctrl_c_events.load(), 1);
+    EXPECT_EQ(winsim::test::CtrlEvents(login.translator()),
+              std::vector<DWORD>{static_cast<DWORD>(CTRL_C_EVENT)});
+    login.Send("echo after\r");
+    EXPECT_EQ(login.NewOutput(), "echo after\r\nafter\r\nC:\\>");
+    login.CloseInput();
+    EXPECT_EQ(login.Wait().code, 0u);
+    EXPECT_EQ(Lines(), std::vector<std::string>{"echo after"});
+}
+
+TEST_F(LoginTest, CharacterAndRawInputPassEveryByteAtOnce) {
+    SetSetting("ModeSelection", REG_SZ, winsim::test::RegSz("simple"));
+    SimLogin login;
+    login.Send("char\r");
+    login.NewOutput();
+    size_t typed = InputLog(login.translator()).size();
+    login.Send("\x01U");  // Ctrl-A U: the Up key
+    auto records = InputLog(login.translator());
+    ASSERT_EQ(records.size(), typed + 2);
+    EXPECT_EQ(records[typed].Event.KeyEvent.wVirtualKeyCode, VK_UP);
+    login.Send("raw\r");
+    login.Send("\x13x\r");  // raw input: Ctrl-S is a key like any other
+    EXPECT_EQ(KeysTyped(login.translator()).substr(KeysTyped(login.translator()).size() - 3),
+              "\x13x\r");
+    login.CloseInput();
+    EXPECT_EQ(login.Wait().code, 0u);
+}
+
+TEST_F(LoginTest, RloginSendsItsControlBytesAndFollowsTheWindowSize) {
+    SimLogin::Options options;
+    options.protocol = "rlogin";
+    SimLogin login(options);
+    EXPECT_EQ(login.Control(), "");  // only after the question
+    login.Send("n");
+    EXPECT_EQ(login.Control(), "\x10\x80");
+    login.Send(RloginSizeMessage(30, 100));
+    auto info = winsim::test::ScreenInfo(login.translator());
+    EXPECT_EQ(info.dwSize.X, 100);
+    EXPECT_EQ(info.dwSize.Y, 30);
+    EXPECT_EQ(info.srWindow.Right, 99);
+    EXPECT_EQ(info.srWindow.Bottom, 29);
+    login.CloseInput();
+    EXPECT_EQ(login.Wait().code, 0u);
+    EXPECT_NE(winsim::test::EnvironmentOf(login.translator(), "TERM"), nullptr);
+}
+
+TEST_F(LoginTest, ATelnetStateMessageWhileAskedResizesAndTheQuestionWaits) {
+    SimLogin login;
+    login.NewOutput();
+    login.Send(TelnetStateMessage(40, 120));
+    EXPECT_EQ(login.NewOutput(), "");
+    EXPECT_EQ(winsim::test::ScreenInfo(login.translator()).dwSize.X, 120);
+    login.Send("n");
+    EXPECT_NE(login.NewOutput().find("C:\\>"), std::string::npos);
+    login.CloseInput();
+    EXPECT_EQ(login.Wait().code, 0u);
+}
+
+TEST_F(LoginTest, TheServerClosingTheInputEndsTheCommandProcessorToo) {
+    SetSetting("ModeSelection", REG_SZ, winsim::test::RegSz("simple"));
+    SimLogin login;
+    login.Send("echo hi\r");
+    EXPECT_NE(login.Output().find("hi\r\n"), std::string::npos);
+    login.CloseInput();
+    EXPECT_EQ(login.Wait().code, 0u);
+    // The command processor never read "exit": it was ended with the login.
+    EXPECT_EQ(Lines(), std::vector<std::string>{"echo hi"});
+    EXPECT_TRUE(Reports().empty());
+}
+
+TEST_F(LoginTest, TwoLoginsInARowEachStartFresh) {
+    SetSetting("ModeSelection", REG_SZ, winsim::test::RegSz("simple"));
+    for (int i = 0; i < 2; ++i) {
+        SimLogin login;
+        login.Send("abc\x13");  // Ctrl-S leaves the output gate reset
+        login.CloseInput();
+        EXPECT_EQ(login.Wait().code, 0u);
+    }
+    SimLogin login;
+    login.Send("echo fresh\r");
+    EXPECT_NE(login.Output().find("fresh\r\nC:\\>"), std::string::npos);
+    login.Send("exit\r");
+    EXPECT_EQ(login.Wait().code, 0u);
+}
+
+}  // namespace

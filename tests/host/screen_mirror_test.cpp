@@ -323,3 +323,15 @@ TEST_F(MirrorStopTest, TheThreadEndsWhenWokenWithTheRequestSet) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ShownCharacterTest, ControlCharactersNeverReachTheTerminalAsSuch) {
+    EXPECT_EQ(ShownCharacter(0), ' ');
+    for (int c = 1; c < 0x20; ++c) EXPECT_EQ(ShownCharacter(static_cast<BYTE>(c)), '?') << c;
+    EXPECT_EQ(ShownCharacter(0x7F), '?');
+    for (int c = 0x20; c < 0x7F; ++c) EXPECT_EQ(ShownCharacter(static_cast<BYTE>(c)), c);
+    EXPECT_EQ(ShownCharacter(0xC4), 0xC4);  // converted by the writer, not here
+}
+
+}  // namespace

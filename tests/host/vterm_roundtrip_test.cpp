@@ -175,7 +175,7 @@ class Session {
             for (int x = 0; x < columns; ++x) {
                 const CHAR_INFO& cell = screen.cells[static_cast<size_t>(y) * columns + x];
                 auto byte = static_cast<BYTE>(cell.Char.AsciiChar);
-                uint32_t expected = byte >= 0x80 ? TestOemToAnsi(byte) : byte;
+                uint32_t expected = byte >= 0x80 ? TestOemToAnsi(byte) : ShownCharacter(byte);
                 bool reverse = IsReverseVideo(cell.Attributes, suppress_ != 0);
                 if (terminal_.CharAt(y, x) != expected || terminal_.ReverseAt(y, x) != reverse) {
                     out << "cell (" << y << "," << x << "): shows U+" << std::hex
@@ -217,6 +217,7 @@ class RandomScreens {
     BYTE Character() {
         int kind = Below(10);
         if (kind < 4) return ' ';
+        if (kind == 4 && OneIn(4)) return OneIn(2) ? 0x7F : static_cast<BYTE>(Below(0x20));
         if (kind < 9) return static_cast<BYTE>(0x21 + Below(0x7F - 0x21));  // printable ASCII
         return static_cast<BYTE>(0x80 + Below(0x80));                       // OEM
     }

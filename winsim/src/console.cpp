@@ -400,11 +400,14 @@ std::shared_ptr<Console> NewConsoleLocked() {
     return BuildConsole(test::ConsoleSettings{});
 }
 
+void LeaveConsoleLocked(Process& process) {
+    if (!process.console) return;
+    auto& ids = process.console->attached;
+    ids.erase(std::remove(ids.begin(), ids.end(), process.id), ids.end());
+}
+
 void AttachConsoleLocked(Process& process, std::shared_ptr<Console> console) {
-    if (process.console) {
-        auto& ids = process.console->attached;
-        ids.erase(std::remove(ids.begin(), ids.end(), process.id), ids.end());
-    }
+    LeaveConsoleLocked(process);
     process.console = std::move(console);
     if (process.console) process.console->attached.push_back(process.id);
 }

@@ -157,6 +157,8 @@ ExitStatus WaitProcess(Process& process);
 // input queue; attaching a process to one (or to none) detaches it from its old one.
 std::shared_ptr<Console> NewConsoleLocked();
 void AttachConsoleLocked(Process& process, std::shared_ptr<Console> console);
+// An ended process leaves its console's list of processes but keeps its reference to it.
+void LeaveConsoleLocked(Process& process);
 // A handle to the process's console input or screen buffer; null without a console.
 HANDLE OpenConsoleHandleLocked(Process& process, bool input, bool inherit);
 // The mode of a console handle's input or screen buffer; false for any other object.

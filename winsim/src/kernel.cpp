@@ -240,14 +240,14 @@ void CloseEntry(HandleEntry& entry) {
 }
 
 // Ends a process: the first end counts; its handles are closed and it leaves its console, as on
-// Windows.
+// Windows (a test can still look at the console it had).
 void EndLocked(Process& process, DWORD code, bool crashed) {
     if (process.ended) return;
     process.ended = true;
     process.status = {code, crashed};
     for (auto& [value, entry] : process.handles) CloseEntry(entry);
     process.handles.clear();
-    detail::AttachConsoleLocked(process, nullptr);
+    detail::LeaveConsoleLocked(process);
     State().changed.notify_all();
 }
 

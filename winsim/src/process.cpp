@@ -164,6 +164,13 @@ DWORD ProcessIdOf(SimProcess& process) {
     return process.process()->id;
 }
 
+bool HandleIsInheritable(SimProcess& process, HANDLE handle) {
+    std::lock_guard<std::mutex> guard(KernelLock());
+    auto& handles = process.process()->handles;
+    auto it = handles.find(reinterpret_cast<uintptr_t>(handle));
+    return it != handles.end() && it->second.inherit;
+}
+
 void StartAsService(SimProcess& process, const std::string& service_name,
                     const std::vector<std::string>& arguments, std::function<int()> entry) {
     {
@@ -261,14 +268,16 @@ BOOL DuplicateHandle(HANDLE source_process, HANDLE source, HANDLE target_process
         return FALSE;
     }
     std::shared_ptr<Object> object = it->second.object;
-    // The source is closed whatever happens to the duplicate.
+    bool failed = detail::TakeFaultLocked("DuplicateHandle");
+    // The duplicate exists before the source goes, so moving the last handle to an object does
+    // not close it; the source is closed whatever happens to the duplicate.
+    HANDLE made = failed ? nullptr : detail::AddHandle(*to, object, inherit != FALSE);
     if (options & DUPLICATE_CLOSE_SOURCE) {
         if (--it->second.object->handle_count == 0) it->second.object->LastHandleClosed();
         from->handles.erase(it);
         detail::KernelChanged().notify_all();
     }
-    if (detail::TakeFaultLocked("DuplicateHandle")) return FALSE;
-    HANDLE made = detail::AddHandle(*to, object, inherit != FALSE);
+    if (failed) return FALSE;
     if (target != nullptr) *target = made;
     return TRUE;
 }

@@ -207,6 +207,7 @@ void AddFile(const std::string& path);
 std::unique_ptr<std::string> EnvironmentOf(SimProcess& process, const std::string& name);
 std::string CurrentDirectoryOf(SimProcess& process);
 DWORD ProcessIdOf(SimProcess& process);
+bool HandleIsInheritable(SimProcess& process, HANDLE handle);
 
 // Services.  Starts the process as the service control manager starts an own-process service:
 // StartServiceCtrlDispatcherA then connects and runs the table's service entry on a thread of
