@@ -1,0 +1,62 @@
+/* Renders a byte stream the way an ANSI terminal shows it: feeds the bytes to libvterm and prints
+ * the screen, one line per row with trailing blanks removed, then the cursor and the cells shown
+ * in reverse video.  Used by the Windows tests to compare what the client sees with the console.
+ *
+ *   vterm_render ROWS COLUMNS FILE
+ */
+#include <stdio.h>
+#include <stdlib.h>
+#include <vterm.h>
+
+int main(int argc, char** argv) {
+    if (argc != 4) {
+        fprintf(stderr, "usage: vterm_render ROWS COLUMNS FILE\n");
+        return 2;
+    }
+    int rows = atoi(argv[1]);
+    int columns = atoi(argv[2]);
+    FILE* file = fopen(argv[3], "rb");
+    if (rows <= 0 || columns <= 0 || file == NULL) {
+        fprintf(stderr, "vterm_render: bad size or unreadable file\n");
+        return 2;
+    }
+    VTerm* terminal = vterm_new(rows, columns);
+    vterm_set_utf8(terminal, 0);
+    VTermScreen* screen = vterm_obtain_screen(terminal);
+    vterm_screen_reset(screen, 1);
+    char buffer[4096];
+    size_t count;
+    while ((count = fread(buffer, 1, sizeof buffer, file)) > 0) {
+        vterm_input_write(terminal, buffer, count);
+    }
+    fclose(file);
+
+    char* line = malloc((size_t)columns + 1);
+    for (int row = 0; row < rows; ++row) {
+        int length = 0;
+        for (int column = 0; column < columns; ++column) {
+            VTermScreenCell cell;
+            VTermPos position = {row, column};
+            vterm_screen_get_cell(screen, position, &cell);
+            uint32_t c = cell.chars[0];
+            line[column] = (char)(c == 0 ? ' ' : (c < 0x100 ? c : '?'));
+            if (line[column] != ' ') length = column + 1;
+        }
+        line[length] = '\0';
+        printf("%s\n", line);
+    }
+    VTermPos cursor;
+    vterm_state_get_cursorpos(vterm_obtain_state(terminal), &cursor);
+    printf("cursor %d %d\n", cursor.row, cursor.col);
+    for (int row = 0; row < rows; ++row) {
+        for (int column = 0; column < columns; ++column) {
+            VTermScreenCell cell;
+            VTermPos position = {row, column};
+            vterm_screen_get_cell(screen, position, &cell);
+            if (cell.attrs.reverse) printf("reverse %d %d\n", row, column);
+        }
+    }
+    free(line);
+    vterm_free(terminal);
+    return 0;
+}
