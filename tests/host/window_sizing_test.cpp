@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "WindowSizing.h"
+#include "login_harness.h"
 
 namespace {
 
@@ -63,6 +64,154 @@ TEST(WindowSizingTest, NoticesGiveRowsBeforeColumns) {
               "\r\nWARNING: This system defaults console apps to Full Screen mode.\r\nThis limits "
               "automatic resize capabilities.\r\nYou need to reset your telnet client's window "
               "size to: 30x80.\r\n");
+}
+
+// ResizeConsole on a simulated console, in a process of its own, in virtual time.
+class ResizeTest : public testing::Test {
+  protected:
+    struct Result {
+        winsim::ExitStatus status;
+        std::string client;  // what the client was told
+        CONSOLE_SCREEN_BUFFER_INFO console;
+        WindowSize requested;
+        std::vector<winsim::test::SleepRecord> sleeps;
+    };
+
+    void SetUp() override { winsim::test::Reset(); }
+    void TearDown() override {
+        FreshTranslatorProcess();  // a failed check leaves the screen lock to an ended thread
+        winsim::test::Reset();
+    }
+
+    Result Resize(const winsim::test::ConsoleSettings& settings, WindowSize request) {
+        winsim::SimProcess process;
+        winsim::test::NewConsole(process, settings);
+        winsim::test::Sink client = winsim::test::MakeSink(&process);
+        static WindowSize requested;
+        requested = request;
+        process.Start([&client] {
+            FreshTranslatorProcess();
+            g_translator.console_output =
+                CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+            g_translator.socket_output = client.handle();
+            g_translator.requested_size = requested;
+            ResizeConsole();
+            requested = g_translator.requested_size;
+            return 0;
+        });
+        Result result;
+        result.status = process.Wait();
+        result.client = client.Text();
+        result.console = winsim::test::ScreenInfo(process);
+        result.requested = requested;
+        result.sleeps = winsim::test::SleepLog();
+        return result;
+    }
+
+    static std::string Retry(const char* step, DWORD error, COORD buffer, int rows, int columns) {
+        char text[1024];
+        int length =
+            FormatRetryNotice(text, step, error, buffer,
+                              WindowSize{static_cast<SHORT>(columns), static_cast<SHORT>(rows)});
+        return std::string(text, length);
+    }
+};
+
+TEST_F(ResizeTest, AnAcceptedSizeMakesBufferAndWindowExactlyThatAndSaysNothing) {
+    Result result = Resize({}, WindowSize{100, 30});
+    EXPECT_EQ(result.status.code, 0u);
+    EXPECT_EQ(Text(WindowSize{result.console.dwSize.X, result.console.dwSize.Y}), "100x30");
+    EXPECT_EQ(result.console.srWindow.Left, 0);
+    EXPECT_EQ(result.console.srWindow.Top, 0);
+    EXPECT_EQ(result.console.srWindow.Right, 99);
+    EXPECT_EQ(result.console.srWindow.Bottom, 29);
+    EXPECT_EQ(result.client, "");
+    EXPECT_TRUE(result.sleeps.empty());
+
+    result = Resize({}, WindowSize{129, 30});  // out of range: the usual terminal instead
+    EXPECT_EQ(Text(WindowSize{result.console.dwSize.X, result.console.dwSize.Y}), "80x24");
+}
+
+TEST_F(ResizeTest, ARefusedSizeFallsRowByRowToWhatTheDisplayShowsOneSecondApart) {
+    winsim::test::ConsoleSettings settings;
+    settings.largest_window = COORD{128, 60};
+    Result result = Resize(settings, WindowSize{128, 100});
+    EXPECT_EQ(result.status.code, 0u);
+    EXPECT_EQ(Text(result.requested), "128x60");
+    EXPECT_EQ(Text(WindowSize{result.console.dwSize.X, result.console.dwSize.Y}), "128x60");
+    std::string told;
+    for (int rows = 99; rows >= 60; --rows) {
+        told +=
+            Retry("SetConsoleWindowInfo[#1]", ERROR_INVALID_PARAMETER, COORD{80, 150}, rows, 128);
+    }
+    EXPECT_EQ(result.client, told);
+    ASSERT_EQ(result.sleeps.size(), 40u);
+    for (size_t i = 0; i < result.sleeps.size(); ++i) {
+        EXPECT_EQ(result.sleeps[i].milliseconds, 1000u);
+        EXPECT_EQ(result.sleeps[i].at, 1000u * i);
+    }
+}
+
+TEST_F(ResizeTest, BelowTwentyFiveRowsOnlyTheColumnsFall) {
+    winsim::test::ConsoleSettings settings;
+    settings.largest_window = COORD{125, 62};
+    Result result = Resize(settings, WindowSize{128, 20});
+    EXPECT_EQ(Text(result.requested), "125x20");
+    // The first attempt gets as far as the buffer; then the shrinking window is too wide.
+    EXPECT_EQ(
+        result.client,
+        Retry("SetConsoleWindowInfo[#2]", ERROR_INVALID_PARAMETER, COORD{80, 150}, 20, 127) +
+            Retry("SetConsoleWindowInfo[#1]", ERROR_INVALID_PARAMETER, COORD{128, 20}, 20, 126) +
+            Retry("SetConsoleWindowInfo[#1]", ERROR_INVALID_PARAMETER, COORD{128, 20}, 20, 125));
+    EXPECT_EQ(Text(WindowSize{result.console.dwSize.X, result.console.dwSize.Y}), "125x20");
+}
+
+TEST_F(ResizeTest, FullScreenWarnsOnceWaitsFourSecondsAndKeepsTheConsole) {
+    winsim::test::ConsoleSettings settings;
+    settings.full_screen = true;
+    Result result = Resize(settings, WindowSize{100, 30});
+    EXPECT_EQ(result.status.code, 0u);
+    char warning[1024];
+    int length = FormatFullScreenNotice(warning, WindowSize{80, 30});
+    EXPECT_EQ(result.client, std::string(warning, length));
+    EXPECT_NE(result.client.find("window size to: 30x80."), std::string::npos);
+    EXPECT_EQ(Text(result.requested), "80x30");
+    EXPECT_EQ(Text(WindowSize{result.console.dwSize.X, result.console.dwSize.Y}), "80x150");
+    ASSERT_EQ(result.sleeps.size(), 1u);
+    EXPECT_EQ(result.sleeps[0].milliseconds, 4000u);
+}
+
+TEST_F(ResizeTest, FullScreenWithTheBufferAlreadyRightRetriesOnceThenWarns) {
+    winsim::test::ConsoleSettings settings;
+    settings.full_screen = true;
+    settings.buffer = COORD{80, 25};
+    Result result = Resize(settings, WindowSize{80, 25});
+    char warning[1024];
+    int length = FormatFullScreenNotice(warning, WindowSize{80, 24});
+    EXPECT_EQ(result.client,
+              Retry("SetConsoleWindowInfo[#1]", ERROR_FULLSCREEN_MODE, COORD{80, 25}, 24, 80) +
+                  std::string(warning, length));
+    EXPECT_EQ(winsim::test::Sleeps(), (std::vector<DWORD>{1000, 4000}));
+}
+
+TEST_F(ResizeTest, InternalFailuresAreAssertionsOfTheMainModule) {
+    winsim::test::FailCall("GetConsoleScreenBufferInfo", ERROR_INVALID_HANDLE);
+    Result result = Resize({}, WindowSize{100, 30});
+    EXPECT_TRUE(result.status.crashed);
+    EXPECT_EQ(result.status.code, EXCEPTION_ACCESS_VIOLATION);
+    EXPECT_EQ(Reports(),
+              std::vector<std::string>{
+                  "Assertion failed in file: transcmd.cpp at line 1299, Last error= 6\n"});
+
+    // Every size refused, down to no columns at all.
+    SetUp();
+    winsim::test::FailCall("SetConsoleWindowInfo", ERROR_ACCESS_DENIED, 0, 0);
+    result = Resize({}, WindowSize{3, 10});
+    EXPECT_TRUE(result.status.crashed);
+    EXPECT_EQ(winsim::test::Sleeps().size(), 3u);
+    ASSERT_EQ(Reports().size(), 1u);
+    EXPECT_EQ(Reports()[0].rfind("Assertion failed in file: transcmd.cpp at line 1284, ", 0), 0u);
 }
 
 }  // namespace
