@@ -55,6 +55,26 @@ TEST_F(EventTest, SetReleasesAWaiterOnAnotherThread) {
     EXPECT_TRUE(passed);
 }
 
+TEST_F(EventTest, AResetEventHoldsWaitersUntilTheNextSet) {
+    // The platform's event is reset, not only the flag: the output gate's pause depends on it.
+    EventObject event;
+    event.Set();
+    event.Reset();
+    event.WaitTimeout(300);
+    EXPECT_EQ(winsim::test::Now(), 300u);
+    bool passed = false;
+    winsim::test::StartRunnerThread([&] {
+        event.Wait();
+        passed = true;
+    });
+    winsim::test::Advance(1000);
+    EXPECT_FALSE(passed);
+    event.Set();
+    winsim::test::RunUntilIdle();
+    EXPECT_TRUE(passed);
+    EXPECT_EQ(winsim::test::Now(), 1300u);
+}
+
 TEST_F(EventTest, ConcurrentSetResetAndIsSetKeepFlagAndEventInStep) {
     EventObject event;
     EventObject setter_done;
