@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "login_harness.h"
 #include "Launch.h"
 #include "Text.h"
 #include "translator.h"
@@ -24,12 +25,6 @@ TEST(CommandProcessorLine, SettingScriptOrPlainCmd) {
     EXPECT_EQ(ComposeCommandProcessorLine(nullptr, "C:\\WINNT\\system32", "ignored", false),
               "C:\\WINNT\\system32\\cmd.exe");
     EXPECT_EQ(StartupScriptPath(""), "\\remote.cmd");
-}
-
-std::vector<std::string> Reports() {
-    std::vector<std::string> texts;
-    for (auto& record : winsim::test::EventLog()) texts.push_back(record.strings.at(0));
-    return texts;
 }
 
 class LaunchTest : public testing::Test {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "login_harness.h"
 #include "LineEditor.h"
 #include "ZEVENT.h"
 #include "winsim/control.h"
@@ -258,12 +259,6 @@ class SimpleInputGlueTest : public testing::Test {
         g_translator.socket_input = read_end;
         g_translator.console_input = console;
         RunSimpleInput();
-    }
-
-    static std::vector<std::string> Reports() {
-        std::vector<std::string> messages;
-        for (const auto& record : winsim::test::EventLog()) messages.push_back(record.strings[0]);
-        return messages;
     }
 
     winsim::test::Sink client_ = winsim::test::MakeSink();
