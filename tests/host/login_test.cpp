@@ -20,12 +20,14 @@ void SetSetting(const char* name, DWORD type, const std::string& data) {
     winsim::test::RegSetValue(HKEY_LOCAL_MACHINE, kTelnetKey, name, type, data);
 }
 
-// The characters of the key-down events written into the console.
+// The characters of the key-down events written into the console (modifier and special keys,
+// which carry none, left out).
 std::string KeysTyped(winsim::SimProcess& process) {
     std::string keys;
     for (const INPUT_RECORD& record : InputLog(process)) {
-        if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown)
-            keys += record.Event.KeyEvent.uChar.AsciiChar;
+        const KEY_EVENT_RECORD& key = record.Event.KeyEvent;
+        if (record.EventType == KEY_EVENT && key.bKeyDown && key.uChar.AsciiChar != 0)
+            keys += key.uChar.AsciiChar;
     }
     return keys;
 }
@@ -93,6 +95,20 @@ TEST_F(LoginTest, SettingsSelectTheModeAndTheExitPause) {
     EXPECT_GE(sleeps[0].at, before);
 }
 
+TEST_F(LoginTest, SettingsOfAnotherTypeCountAsAbsent) {
+    SetSetting("ModeSelection", REG_EXPAND_SZ, winsim::test::RegSz("simple"));
+    SetSetting("ExitDetectionTimeout", REG_SZ, winsim::test::RegSz("250"));
+    SetSetting("CommandProcessor", REG_DWORD, winsim::test::RegDword(1));
+    SimLogin login;
+    EXPECT_EQ(login.NewOutput(), Question("y"));  // no mode: the question is asked
+    login.Send("n");
+    login.Send("exit\r");
+    EXPECT_EQ(login.Wait().code, 0u);
+    EXPECT_EQ(winsim::test::CreatedProcesses().at(0).command_line,
+              "C:\\windows\\system32\\cmd.exe");
+    EXPECT_EQ(winsim::test::Sleeps(), std::vector<DWORD>{400});  // the default pause
+}
+
 TEST_F(LoginTest, LinesAreEchoedAndEditedHereAndPassedOnAtEnter) {
     SetSetting("ModeSelection", REG_SZ, winsim::test::RegSz("simple"));
     SimLogin login;
@@ -135,18 +151,23 @@ TEST_F(LoginTest, CtrlCRaisesAConsoleEventAndDropsThePendingLine) {
 
 TEST_F(LoginTest, CharacterAndRawInputPassEveryByteAtOnce) {
     SetSetting("ModeSelection", REG_SZ, winsim::test::RegSz("simple"));
+    {
+        SimLogin login;
+        login.Send("char\r");
+        size_t typed = InputLog(login.translator()).size();
+        login.Send("\x01U");  // Ctrl-A U: the Up key
+        auto records = InputLog(login.translator());
+        ASSERT_EQ(records.size(), typed + 2);
+        EXPECT_EQ(records[typed].Event.KeyEvent.wVirtualKeyCode, VK_UP);
+        login.CloseInput();
+        EXPECT_EQ(login.Wait().code, 0u);
+    }
     SimLogin login;
-    login.Send("char\r");
-    login.NewOutput();
-    size_t typed = InputLog(login.translator()).size();
-    login.Send("\x01U");  // Ctrl-A U: the Up key
-    auto records = InputLog(login.translator());
-    ASSERT_EQ(records.size(), typed + 2);
-    EXPECT_EQ(records[typed].Event.KeyEvent.wVirtualKeyCode, VK_UP);
     login.Send("raw\r");
-    login.Send("\x13x\r");  // raw input: Ctrl-S is a key like any other
-    EXPECT_EQ(KeysTyped(login.translator()).substr(KeysTyped(login.translator()).size() - 3),
-              "\x13x\r");
+    std::string before = KeysTyped(login.translator());
+    login.Send("\x13x\x03");  // raw input: Ctrl-S and Ctrl-C are keys like any other
+    EXPECT_EQ(KeysTyped(login.translator()), before + "\x13x\x03");
+    EXPECT_EQ(log_->ctrl_c_events.load(), 0);
     login.CloseInput();
     EXPECT_EQ(login.Wait().code, 0u);
 }
