@@ -45,19 +45,21 @@ login() {
 
 # The first steps of a telnet login: the terminal is 24x80.  The console is made that size from
 # the start (login-host --console), so that the message changes nothing and the first pass is
-# the only full paint; advanced-first alone starts from Wine's 150-row console.  The mirror never
-# sends a row's trailing blanks, so the prompt arrives as "testcmd>"; a command has ended when
-# the prompt's row arrives, "\e[ROW;1ftestcmd>" (rows counted from 1).
+# the only full paint; advanced-first alone starts from Wine's 150-row console.  The mirror leaves
+# out a row's trailing blanks where nothing else changed there, so the prompt is awaited as
+# "testcmd>"; a command has ended when the prompt's row arrives, "\e[ROW;1ftestcmd>" (rows
+# counted from 1), which no earlier pass can have sent.
 size24='telnet-size 24 80'
 start24='expect-size 80x24'
 
-# screen_step NAME: the step that reads the console into NAME.screen (and .attr, .raw) once the
-# mirror has had time to send everything.
+# screen_step NAME: the step that reads the console into NAME.screen (.attr, and .raw with the
+# socket output so far); a "quiet" step before it lets the mirror's last pass arrive.
 screen_step() { printf "screen %s" "$(winpath "$bin/$1.screen")"; }
 
-# expect_terminal NAME ROWS COLUMNS: the socket output received up to the screen step, rendered
-# by a terminal of ROWS x COLUMNS, shows the console's rows and cursor, and reverse video in
-# exactly the cells whose background (attribute AND 0x70) is 0x20, 0x60 or 0x70.
+# expect_terminal NAME ROWS COLUMNS [off]: the socket output received up to the screen step,
+# rendered by a terminal of ROWS x COLUMNS, shows the console's rows and cursor, and reverse
+# video in exactly the cells whose background (attribute AND 0x70) is 0x20, 0x60 or 0x70 (in no
+# cell with "off", colour simulation suppressed).
 expect_terminal() {
     screen="$bin/$1.screen"
     rows=$2
