@@ -54,11 +54,14 @@ const char kUsage[] =
     "                         socket output and control channel have ended\n"
     "  expect-size CxR [MS]   wait until the console buffer and window are C by R\n"
     "  mark                   move both match points to the end of what has arrived\n"
+    "  quiet MS [LIMIT]       wait until nothing has arrived on the socket output for MS\n"
+    "                         (fails after LIMIT, default 10000)\n"
     "  wait MS                pause\n"
     "  key TEXT               write key events for TEXT into the console input\n"
     "  ctrl-c                 raise a Ctrl-C event in the console (this program ignores it)\n"
     "  screen FILE            write the console screen to FILE (size, window, cursor, rows)\n"
-    "                         and its attributes in hex to FILE.attr\n"
+    "                         and its attributes in hex to FILE.attr, and the socket\n"
+    "                         output received so far, byte for byte, to FILE.raw\n"
     "  size                   print the console buffer and window size\n"
     "  note TEXT              print TEXT\n"
     "\n"
@@ -632,6 +635,32 @@ class Login {
         }
     }
 
+    // Waits until the socket output has taken in nothing for the quiet time, or has ended.
+    bool Quiet(DWORD quiet, DWORD limit, std::string* problem) {
+        DWORD began = GetTickCount();
+        size_t size = Snapshot(&output_).size();
+        DWORD since = began;
+        for (;;) {
+            DWORD now = GetTickCount();
+            if (now - since >= quiet) return true;
+            if (now - began >= limit) {
+                *problem = "the socket output was never quiet for " + std::to_string(quiet) +
+                           " ms within " + std::to_string(limit) + " ms";
+                return false;
+            }
+            WaitForSingleObject(g_arrived, std::min(quiet - (now - since), limit - (now - began)));
+            EnterCriticalSection(&output_.lock);
+            size_t grown = output_.data.size();
+            bool ended = output_.ended;
+            LeaveCriticalSection(&output_.lock);
+            if (ended) return true;
+            if (grown != size) {
+                size = grown;
+                since = GetTickCount();
+            }
+        }
+    }
+
     bool ExpectExit(unsigned long code, DWORD limit, std::string* problem) {
         DWORD began = GetTickCount();
         if (WaitForSingleObject(process_.hProcess, limit) != WAIT_OBJECT_0) {
@@ -738,7 +767,8 @@ class Login {
             text += line + "\n";
             attributes += "\n";
         }
-        if (!WriteWholeFile(path, text) || !WriteWholeFile(path + ".attr", attributes)) {
+        if (!WriteWholeFile(path, text) || !WriteWholeFile(path + ".attr", attributes) ||
+            !WriteWholeFile(path + ".raw", Snapshot(&output_))) {
             *problem = "cannot write " + path;
             return false;
         }
@@ -867,6 +897,14 @@ class Login {
             output_point_ = Snapshot(&output_).size();
             control_point_ = Snapshot(&control_).size();
             return true;
+        } else if (verb == "quiet") {
+            if (words.empty() || words.size() > 2 || !ParseNumber(words[0], 3600000, &first) ||
+                (words.size() == 2 && !ParseNumber(words[1], 3600000, &second))) {
+                *problem = "wanted: quiet MS [LIMIT]";
+                return false;
+            }
+            if (words.size() == 2) limit = second;
+            return Quiet(first, limit, problem);
         } else if (verb == "wait") {
             if (!ParseNumber(rest, 3600000, &first)) {
                 *problem = "wanted: wait MS";

@@ -1,44 +1,148 @@
 #!/bin/sh
 # The translator in advanced mode under Wine, login-host playing the server and testcmd the
-# command processor: the first pass painting the console, typed keys reaching the console as key
-# events, the Ctrl-A key commands, Ctrl-C as an event, Ctrl-R repainting, a window-size message
-# repainting at the new size, colours shown as reverse video, and exit ending the login.  Each
-# screen step leaves the console's rows (NAME.screen, attributes in NAME.screen.attr) beside the
-# socket output received so far (NAME.raw), for comparison through a terminal emulator.
+# command processor.  Each login first sends a window-size message, so that the console and the
+# terminal agree (a new Wine console has 150 rows).  Checked: what the client's terminal shows
+# (the socket output rendered by a terminal emulator) is the console screen, row for row, with
+# the cursor in its place and reverse video exactly where the background colour calls for it;
+# typed keys reach the command processor as key events; the Ctrl-A key commands give function
+# and cursor keys, sticky modifiers and the Alt key; Ctrl-C is an event at the prompt and a key
+# in raw input; Ctrl-R repaints at the prompt and is a key in raw input; a window-size message
+# repaints at the new size; exit ends the login; rlogin sends its control bytes, and
+# SuppressColorSimulation turns reverse video off.
 # $1: the folder of the Windows test programs.
 . "$TESTS_DIR/lib.sh"
 . "$TESTS_DIR/login_lib.sh"
 for program in "$login_host" "$testcmd" "$translator"; do
     [ -f "$program" ] || { echo "missing $program: build the windows preset first"; exit 1; }
 done
+render="$bin/vterm_render"
+# shellcheck disable=SC2046
+cc -o "$render" "$TESTS_DIR/vterm_render.c" $(pkg-config --cflags --libs vterm) || {
+    echo "cannot build vterm_render: tools/install-deps.sh installs libvterm-dev and pkg-config"
+    exit 1
+}
 wtranslator=$(winpath "$translator")
-log="$bin/advanced-testcmd.log"
 cleanup() { clear_settings telnet; clear_settings rlogin; }
 cleanup
 trap cleanup EXIT
 set_setting telnet ModeSelection advanced
 set_setting rlogin ModeSelection advanced
-# testcmd echoes what it reads onto the console, as a command processor at a prompt does.
-use_testcmd telnet "$log" --prompt --echo
+wine reg add "$(settings_key rlogin)" /v SuppressColorSimulation /t REG_DWORD /d 1 /f \
+    >/dev/null 2>&1
+# testcmd echoes what it reads onto the console, as a command processor at a prompt does.  Each
+# login gets its own log through TESTCMD_LOG, which the translator passes on.
+set_setting telnet CommandProcessor "$(winpath "$testcmd") --prompt --echo"
+set_setting rlogin CommandProcessor "$(winpath "$testcmd") --prompt --echo"
 
-# The first pass clears the terminal and paints every row; typed keys arrive as key events and
-# their echo on the console reaches the client.
-expect_login advanced-first --console 80x25 "$wtranslator telnet vt100" 'expect \e[2J' \
-    'expect "testcmd> "' 'wait 700' "screen $(winpath "$bin/advanced-first.screen")" \
-    'send echo hi\r' 'expect "hi"' 'expect "testcmd> "' 'send exit\r' 'expect-exit 0'
+# login NAME STEP...: a login whose testcmd logs to NAME.testcmd ($log).
+login() {
+    log="$bin/$1.testcmd"
+    rm -f "$log"
+    TESTCMD_LOG=$(winpath "$log")
+    export TESTCMD_LOG
+    expect_login "$@"
+}
+
+# The first steps of a telnet login: the terminal is 24x80.  The console is made that size from
+# the start (login-host --console), so that the message changes nothing and the first pass is
+# the only full paint; advanced-first alone starts from Wine's 150-row console.  The mirror leaves
+# out a row's trailing blanks where nothing else changed there, so the prompt is awaited as
+# "testcmd>"; a command has ended when the prompt's row arrives, "\e[ROW;1ftestcmd>" (rows
+# counted from 1), which no earlier pass can have sent.
+size24='telnet-size 24 80'
+start24='expect-size 80x24'
+
+# screen_step NAME: the step that reads the console into NAME.screen (.attr, and .raw with the
+# socket output so far); a "quiet" step before it lets the mirror's last pass arrive.
+screen_step() { printf "screen %s" "$(winpath "$bin/$1.screen")"; }
+
+# expect_terminal NAME ROWS COLUMNS [off]: the socket output received up to the screen step,
+# rendered by a terminal of ROWS x COLUMNS, shows the console's rows and cursor, and reverse
+# video in exactly the cells whose background (attribute AND 0x70) is 0x20, 0x60 or 0x70 (in no
+# cell with "off", colour simulation suppressed).
+expect_terminal() {
+    screen="$bin/$1.screen"
+    rows=$2
+    if [ ! -f "$screen" ] || ! "$render" "$rows" "$3" "$screen.raw" >"$screen.term"; then
+        fail "$1: no screen or no rendering"
+        return
+    fi
+    if [ "$(sed -n 1p "$screen")" = "size $3 $rows" ]; then pass; else
+        fail "$1: console $(sed -n 1p "$screen"), terminal $3 $rows"
+    fi
+    sed -n "4,$((rows + 3))p" "$screen" >"$screen.rows"
+    head -n "$rows" "$screen.term" >"$screen.term.rows"
+    if cmp -s "$screen.rows" "$screen.term.rows"; then pass; else
+        fail "$1: the terminal shows other rows than the console (< console, > terminal)"
+        diff "$screen.rows" "$screen.term.rows" | head -20 | sed 's/^/  | /'
+    fi
+    # The console says "cursor COLUMN ROW", the renderer "cursor ROW COLUMN".
+    console_cursor=$(sed -n 3p "$screen" | awk '{ print $3, $2 }')
+    terminal_cursor=$(sed -n "$((rows + 1))p" "$screen.term" | awk '{ print $2, $3 }')
+    if [ "$console_cursor" = "$terminal_cursor" ]; then pass; else
+        fail "$1: cursor at $terminal_cursor on the terminal, $console_cursor in the console"
+    fi
+    # The background's high hex digit without the intensity bit: 2, 6 or 7 (a, e, f with it).
+    awk -v colour="${4:-on}" 'NR > 3 {
+        for (i = 0; 2 * i < length($0); ++i)
+            if (colour == "on" && index("267aef", substr($0, 2 * i + 1, 1)) > 0)
+                print "reverse", NR - 4, i
+    }' "$screen.attr" >"$screen.reverse"
+    grep '^reverse' "$screen.term" >"$screen.term.reverse"
+    if cmp -s "$screen.reverse" "$screen.term.reverse"; then pass; else
+        fail "$1: reverse video differs from the colours (< console, > terminal)"
+        diff "$screen.reverse" "$screen.term.reverse" | head -10 | sed 's/^/  | /'
+    fi
+}
+
+# expect_row NAME ROW TEXT: row ROW (0-based) of the rendered terminal is TEXT.
+expect_row() {
+    got=$(sed -n "$(($2 + 1))p" "$bin/$1.screen.term")
+    if [ "$got" = "$3" ]; then pass; else fail "$1: terminal row $2 is '$got', wanted '$3'"; fi
+}
+
+# The first pass after the size message clears the terminal and paints the console; typed keys
+# arrive as key events (shifted letters with Shift pressed around them) and their echo on the
+# console reaches the terminal; drawn colours show as reverse video where the colour rule says.
+login advanced-first "$wtranslator telnet vt100" "$size24" "$start24" 'expect \e[2J' \
+    'expect testcmd>' 'send echo Hi\r' 'expect \e[3;1ftestcmd>' \
+    'send draw 12 2 e0 brown bright\r' 'expect \e[4;1ftestcmd>' \
+    'send draw 13 2 c7 red bright\r' 'expect \e[5;1ftestcmd>' 'send draw\r' \
+    'expect \e[6;1ftestcmd>' 'quiet 500' "$(screen_step advanced-first)" 'send exit\r' \
+    'expect-exit 0'
 expect_no_grep "$bin/advanced-first.out" "Use advanced" "ModeSelection advanced: no question"
-expect_grep "$bin/advanced-first.screen" "testcmd> " "first screen"
+if [ "$(head -c 4 "$bin/advanced-first.raw")" = "$(printf '\033[2J')" ]; then pass; else
+    fail "the first bytes to the terminal are not the clear: $(head -2 "$bin/advanced-first.out")"
+fi
+expect_terminal advanced-first 24 80
+expect_row advanced-first 0 'testcmd> echo Hi'
+expect_row advanced-first 12 '  brown bright'
+expect_row advanced-first 13 '  red bright'
+if grep -q '^reverse 6 63$' "$bin/advanced-first.screen.term" &&
+    grep -q '^reverse 12 2$' "$bin/advanced-first.screen.term" &&
+    ! grep -q '^reverse 13 2$' "$bin/advanced-first.screen.term"; then
+    pass
+else
+    fail "reverse video: grey blanks and brown with intensity, not red with intensity"
+fi
 expect_log_line "$log" '^key down vk=0x45 scan=0x12 char=0x65 state=0x0000 repeat=1$' "key e"
-expect_log_line "$log" '^key down vk=0x0d scan=0x1c char=0x0d ' "Enter"
-expect_log_line "$log" '^line: echo hi$' "typed line"
+expect_log_line "$log" '^key down vk=0x10 scan=0x[0-9a-f]* char=0x00 state=0x0010 repeat=1$' \
+    "Shift pressed for H"
+expect_log_line "$log" '^key down vk=0x48 scan=0x23 char=0x48 state=0x0010 repeat=1$' "key H"
+expect_log_line "$log" '^key up vk=0x0d scan=0x1c char=0x0d state=0x0000 repeat=1$' "Enter"
+expect_log_line "$log" '^line: echo Hi$' "typed line"
+expect_log_line "$log" '^exit 0$' "exit"
 
-# Ctrl-A commands: F1, Up, sticky Shift with Up, a literal Ctrl-A; Escape at the prompt comes
-# with its virtual key; Ctrl-C is an event, not a key.
-expect_login advanced-keys "$wtranslator telnet vt100" 'expect "testcmd> "' 'send \x011' \
-    'send \x01U' 'send \x01S\x01U' 'send \x01\x01' 'send \e' 'send \x03' 'expect "^C caught"' \
-    'send \x01Z' 'wait 500' 'send \r' 'send exit\r' 'expect-exit 0'
-expect_log_line "$log" '^key down vk=0x70 ' "Ctrl-A 1 gives F1"
-expect_log_line "$log" '^key down vk=0x26 scan=0x[0-9a-f]* char=0x00 state=0x0000' "Ctrl-A U"
+# Ctrl-A commands: F1, Up, sticky Shift with Up, a literal Ctrl-A, the Alt key by itself;
+# Escape at the prompt comes with its virtual key; Ctrl-C is an event, not a key.
+login advanced-keys --console 80x24 "$wtranslator telnet vt100" "$size24" "$start24" \
+    'expect testcmd>' \
+    'send \x011' 'send \x01U' 'send \x01S\x01U' 'send \x01\x01' 'send \e' 'send \x01Z' \
+    'send \x03' 'expect "^C caught"' 'send \r' 'send exit\r' 'expect-exit 0'
+expect_log_line "$log" '^key down vk=0x70 scan=0x[0-9a-f]* char=0x00 state=0x0000' \
+    "Ctrl-A 1 gives F1"
+expect_log_line "$log" '^key down vk=0x26 scan=0x[0-9a-f]* char=0x00 state=0x0000' \
+    "Ctrl-A U gives Up"
 expect_log_line "$log" '^key down vk=0x10 scan=0x[0-9a-f]* char=0x00 state=0x0010' \
     "sticky Shift pressed"
 expect_log_line "$log" '^key down vk=0x26 scan=0x[0-9a-f]* char=0x00 state=0x0010' "Shift+Up"
@@ -46,38 +150,42 @@ expect_log_line "$log" '^key down vk=0x41 scan=0x1e char=0x01 state=0x0008' "lit
 expect_log_line "$log" '^key down vk=0x1b scan=0x01 char=0x1b state=0x0000' "Escape"
 expect_log_line "$log" '^key down vk=0x12 scan=0x[0-9a-f]* char=0x00 state=0x0002' "Alt alone"
 expect_log_line "$log" '^CTRL_C$' "Ctrl-C event"
-if grep -q '^key down vk=0x43 scan=0x[0-9a-f]* char=0x03' "$log" 2>/dev/null; then
+expect_log_line "$log" "^line: $(printf '\001\033')\$" "the line: literal Ctrl-A and Escape"
+if grep -q '^key down vk=0x43 ' "$log" 2>/dev/null; then
     fail "Ctrl-C at the prompt arrived as a key"
 else
     pass
 fi
 
-# Ctrl-R at the prompt repaints the whole terminal; with raw input it is a key.
-expect_login advanced-redraw "$wtranslator telnet vt100" 'expect "testcmd> "' 'wait 700' \
-    'mark' 'send \x12' 'expect \e[2J 2000' 'expect "testcmd> "' 'send mode raw\r' \
-    'expect "now 0x1f0"' 'wait 700' 'mark' 'send \x12\x03' 'expect-no \e[2J 1000' \
-    'send \r' 'send exit\r' 'expect-exit 0'
-expect_log_line "$log" '^key down vk=0x52 scan=0x[0-9a-f]* char=0x12 state=0x0008' "raw Ctrl-R"
-expect_log_line "$log" '^key down vk=0x43 scan=0x[0-9a-f]* char=0x03 state=0x0008' "raw Ctrl-C"
+# Ctrl-R and Ctrl-A Ctrl-R at the prompt repaint the whole terminal, which then still shows the
+# console; with raw input Ctrl-R and Ctrl-C are keys and nothing is repainted.
+login advanced-redraw --console 80x24 "$wtranslator telnet vt100" "$size24" "$start24" \
+    'expect testcmd>' 'quiet 500' 'mark' 'send \x12' 'expect \e[2J 2000' 'expect \e[24;1f' 'mark' \
+    'send \x01\x12' 'expect \e[2J 2000' 'expect \e[24;1f' 'quiet 500' \
+    "$(screen_step advanced-redraw)" 'send mode raw\r' 'expect "now 0x1f0"' 'quiet 500' \
+    'mark' 'send \x12\x03' 'expect-no \e[2J 600' 'send \r' 'send exit\r' 'expect-exit 0'
+expect_terminal advanced-redraw 24 80
+expect_row advanced-redraw 0 'testcmd>'
+expect_log_line "$log" '^key down vk=0x52 scan=0x13 char=0x12 state=0x0008' "raw Ctrl-R"
+expect_log_line "$log" '^key down vk=0x43 scan=0x2e char=0x03 state=0x0008' "raw Ctrl-C"
+if grep -q '^CTRL_C$' "$log" 2>/dev/null; then fail "raw Ctrl-C raised an event"; else pass; fi
 
-# Colours: grey and green backgrounds in reverse video, blue not; the screen and the output are
-# kept for comparison.
-expect_login advanced-draw "$wtranslator telnet vt100" 'expect "testcmd> "' 'send cls\r' \
-    'expect "testcmd> "' 'send draw\r' 'expect "\e[7mb\e[0m"' 'expect "testcmd> "' \
-    'wait 700' "screen $(winpath "$bin/advanced-draw.screen")" 'send exit\r' 'expect-exit 0'
-expect_grep "$bin/advanced-draw.screen" "  black on grey" "drawn screen"
+# A window-size message resizes the console and repaints at the new size, down to the last row.
+login advanced-size --console 80x24 "$wtranslator telnet vt100" "$size24" "$start24" \
+    'expect testcmd>' 'quiet 500' 'mark' 'telnet-size 30 100' 'expect-size 100x30' \
+    'expect \e[2J' 'expect \e[30;1f' 'send size\r' 'expect \e[3;1ftestcmd>' 'quiet 500' \
+    "$(screen_step advanced-size)" 'send exit\r' 'expect-exit 0'
+expect_terminal advanced-size 30 100
+expect_row advanced-size 1 'size 100x30 window 100x30'
 
-# A window-size message resizes the console and repaints at the new size.
-expect_login advanced-size "$wtranslator telnet vt100" 'expect "testcmd> "' 'wait 700' \
-    'mark' 'telnet-size 30 100' 'expect-size 100x30' 'expect \e[2J' 'expect \e[30;1f' \
-    'send size\r' 'expect "size 100x30 window 100x30"' 'wait 700' \
-    "screen $(winpath "$bin/advanced-size.screen")" 'send exit\r' 'expect-exit 0'
-expect_grep "$bin/advanced-size.screen" "size 100 30" "resized screen"
-
-# Rlogin in advanced mode: control bytes, a window-size message, the end when the server closes
-# the input.
-use_testcmd rlogin "$log" --prompt --echo
-expect_login advanced-rlogin "$wtranslator rlogin xterm" 'expect-control 10 80' \
-    'expect "testcmd> "' 'rlogin-size 24 80' 'expect-size 80x24' 'close-input' 'expect-exit 0'
+# Rlogin: the control bytes, a window-size message, no reverse video with SuppressColorSimulation
+# set, and the end when the server closes the input (the command processor is ended with it).
+login advanced-rlogin --console 80x24 "$wtranslator rlogin xterm" 'expect-control 10 80 5000' \
+    'rlogin-size 24 80' 'expect-size 80x24' 'expect testcmd>' 'send draw\r' \
+    'expect \e[2;1ftestcmd>' 'quiet 500' "$(screen_step advanced-rlogin)" 'close-input' \
+    'expect-exit 0'
+expect_terminal advanced-rlogin 24 80 off
+expect_row advanced-rlogin 2 '  black on grey'
+expect_no_grep "$bin/advanced-rlogin.out" '\x1b[7m' "SuppressColorSimulation: reverse video"
 expect_no_grep "$bin/advanced-rlogin.log" "left in the console" "the command processor ended"
 finish
