@@ -1,6 +1,7 @@
 // Whole logins in the simulated Win32.
 #include "login_harness.h"
 
+#include <cstdio>
 #include <new>
 
 #include "ZEVENT.h"
@@ -51,6 +52,12 @@ int FakeCommandProcessor(const std::string&) {
             SetConsoleMode(input, 0);
         } else if (line == "char") {
             SetConsoleMode(input, ENABLE_PROCESSED_INPUT);
+        } else if (int columns, rows;
+                   std::sscanf(line.c_str(), "size %d %d", &columns, &rows) == 2) {
+            SetConsoleScreenBufferSize(
+                output, COORD{static_cast<SHORT>(columns), static_cast<SHORT>(rows)});
+        } else if (int row; std::sscanf(line.c_str(), "row %d", &row) == 1) {
+            SetConsoleCursorPosition(output, COORD{0, static_cast<SHORT>(row)});
         } else if (!line.empty()) {
             Write(output, "unknown: " + line + "\n");
         }
@@ -83,7 +90,8 @@ SimLogin::SimLogin(const Options& options) {
     SECURITY_ATTRIBUTES plain{sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
     HANDLE input_read, output_read, output_write, control_read, control_write;
     CreatePipe(&input_read, &input_write_, &plain, static_cast<DWORD>(options.input_capacity));
-    CreatePipe(&output_read, &output_write, &plain, 0);
+    CreatePipe(&output_read, &output_write, &plain, static_cast<DWORD>(options.output_capacity));
+    output_release_ = CreateEventA(nullptr, TRUE, options.hold_output ? FALSE : TRUE, nullptr);
     CreatePipe(&control_read, &control_write, &plain, 0);
 
     // The server hands the translator its ends as inheritable standard handles, and keeps the
@@ -101,7 +109,16 @@ SimLogin::SimLogin(const Options& options) {
     translator_.SetStdHandle(STD_ERROR_HANDLE, move(control_write, translator_, TRUE));
     HANDLE output = move(output_read, output_reader_, FALSE);
     HANDLE control = move(control_read, control_reader_, FALSE);
-    output_reader_.Start([this, output] {
+    HANDLE release = nullptr;
+    {
+        HANDLE process =
+            OpenProcess(PROCESS_DUP_HANDLE, FALSE, winsim::test::ProcessIdOf(output_reader_));
+        DuplicateHandle(GetCurrentProcess(), output_release_, process, &release, 0, FALSE,
+                        DUPLICATE_SAME_ACCESS);
+        CloseHandle(process);
+    }
+    output_reader_.Start([this, output, release] {
+        WaitForSingleObject(release, INFINITE);
         Collect(output, &output_);
         return 0;
     });
@@ -123,9 +140,15 @@ SimLogin::SimLogin(const Options& options) {
 SimLogin::~SimLogin() {
     CloseInput();
     if (!waited_) Wait();
+    CloseHandle(output_release_);
     // The static objects now hold handles of the ended process: give the test program its own
     // again, for later tests and for their destruction at exit.
     FreshTranslatorProcess();
+}
+
+void SimLogin::ReleaseOutput() {
+    SetEvent(output_release_);
+    winsim::test::RunUntilIdle();
 }
 
 void SimLogin::Send(const std::string& bytes) {
@@ -168,6 +191,7 @@ bool SimLogin::OutputEnded() {
 winsim::ExitStatus SimLogin::Wait() {
     waited_ = true;
     winsim::ExitStatus status = translator_.Wait();
+    SetEvent(output_release_);
     output_reader_.Wait();
     control_reader_.Wait();
     winsim::test::WaitForCreatedProcesses();
