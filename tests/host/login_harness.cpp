@@ -30,6 +30,34 @@ BOOL WINAPI CountCtrlC(DWORD event) {
     return TRUE;
 }
 
+// Runs one command line of the fake command processor; false for "exit".
+bool RunFakeCommand(FakeCommandProcessorLog& log, const std::string& line, HANDLE input,
+                    HANDLE output) {
+    {
+        std::lock_guard<std::mutex> guard(log.lock);
+        log.lines.push_back(line);
+    }
+    if (line == "exit") return false;
+    if (line.rfind("echo ", 0) == 0) {
+        Write(output, line.substr(5) + "\n");
+    } else if (line == "raw") {
+        SetConsoleMode(input, 0);
+    } else if (line == "char") {
+        SetConsoleMode(input, ENABLE_PROCESSED_INPUT);
+    } else if (int columns, rows; std::sscanf(line.c_str(), "size %d %d", &columns, &rows) == 2) {
+        SetConsoleScreenBufferSize(output,
+                                   COORD{static_cast<SHORT>(columns), static_cast<SHORT>(rows)});
+    } else if (int row; std::sscanf(line.c_str(), "row %d", &row) == 1) {
+        SetConsoleCursorPosition(output, COORD{0, static_cast<SHORT>(row)});
+    } else if (!line.empty()) {
+        Write(output, "unknown: " + line + "\n");
+    }
+    Write(output, "C:\\>");
+    return true;
+}
+
+// Lines end at a carriage return, a line feed or both.  Without line input the console hands
+// over characters in pieces of any size, so a line is collected across reads.
 int FakeCommandProcessor(const std::string&) {
     auto log = g_fake_log;
     HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
@@ -38,30 +66,21 @@ int FakeCommandProcessor(const std::string&) {
     Write(output, "C:\\>");
     char buffer[512];
     DWORD count = 0;
+    std::string line;
+    char previous = 0;
     while (ReadFile(input, buffer, sizeof buffer, &count, nullptr) && count > 0) {
-        std::string line(buffer, count);
-        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-        {
-            std::lock_guard<std::mutex> guard(log->lock);
-            log->lines.push_back(line);
+        for (DWORD i = 0; i < count; ++i) {
+            char c = buffer[i];
+            bool line_feed_after_return = c == '\n' && previous == '\r';
+            previous = c;
+            if (line_feed_after_return) continue;
+            if (c != '\r' && c != '\n') {
+                line += c;
+                continue;
+            }
+            if (!RunFakeCommand(*log, line, input, output)) return 0;
+            line.clear();
         }
-        if (line == "exit") return 0;
-        if (line.rfind("echo ", 0) == 0) {
-            Write(output, line.substr(5) + "\n");
-        } else if (line == "raw") {
-            SetConsoleMode(input, 0);
-        } else if (line == "char") {
-            SetConsoleMode(input, ENABLE_PROCESSED_INPUT);
-        } else if (int columns, rows;
-                   std::sscanf(line.c_str(), "size %d %d", &columns, &rows) == 2) {
-            SetConsoleScreenBufferSize(
-                output, COORD{static_cast<SHORT>(columns), static_cast<SHORT>(rows)});
-        } else if (int row; std::sscanf(line.c_str(), "row %d", &row) == 1) {
-            SetConsoleCursorPosition(output, COORD{0, static_cast<SHORT>(row)});
-        } else if (!line.empty()) {
-            Write(output, "unknown: " + line + "\n");
-        }
-        Write(output, "C:\\>");
     }
     return 0;
 }
