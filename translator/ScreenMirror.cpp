@@ -213,6 +213,9 @@ bool RunMirrorPass() {
     }
 
     g_mirror_wake_up.Reset();
+    // A stop request is made without the screen lock, so its wake-up may have come during this
+    // pass: keep it for the next one.
+    if (t.mirror_stop.load() != 0) g_mirror_wake_up.Set();
     g_screen_lock.Leave();
     return true;
 }

@@ -121,13 +121,13 @@ bool SetIgnoreCtrlC(BOOL ignore) {
 }
 
 // Stops the screen mirror between two passes, so that nothing it uses is torn down under it.
-// False when it did not stop in time (a write to the client that never returns, say).
+// False when it did not stop in time (a write to the client that never returns, say).  The
+// screen lock is not taken here: such a mirror holds it for good.  A wake-up that a pass under
+// way resets is not missed for long: the mirror sees the request at its next timed pass.
 bool StopScreenMirror() {
     if (g_translator.mirror_stopped == nullptr) return false;
-    g_screen_lock.Enter();
-    g_translator.mirror_stop = 1;
+    g_translator.mirror_stop.store(1);
     g_mirror_wake_up.Set();
-    g_screen_lock.Leave();
     return WaitForSingleObject(g_translator.mirror_stopped, kMirrorStopTimeout) == WAIT_OBJECT_0;
 }
 

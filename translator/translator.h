@@ -60,9 +60,11 @@ struct TranslatorState {
     ScreenSnapshot snapshots[2];
     int shown_snapshot = 0;  // index of the shown snapshot; the other one is the current
     // The end of a login stops the mirror before the objects it uses are torn down: start-up sets
-    // the stop request under the screen lock and wakes the mirror, which sets the stopped event
-    // (made by start-up before the mirror starts) and ends its thread.
-    LONG mirror_stop = 0;
+    // the stop request and wakes the mirror, which sees the request when it next takes the screen
+    // lock, sets the stopped event (made by start-up before the mirror starts) and ends its
+    // thread.  The request is set without the lock, which a mirror blocked in a write to the
+    // client holds for as long as the write lasts.
+    std::atomic<LONG> mirror_stop{0};
     HANDLE mirror_stopped = nullptr;
     // Set once a pass found no memory for a screen copy and said so; cleared by the next pass
     // that has its memory, so that a shortage is reported once and not at every pass.

@@ -1,6 +1,7 @@
 // Whole logins in the simulated Win32.
 #include "login_harness.h"
 
+#include <cstdio>
 #include <new>
 
 #include "ZEVENT.h"
@@ -29,6 +30,34 @@ BOOL WINAPI CountCtrlC(DWORD event) {
     return TRUE;
 }
 
+// Runs one command line of the fake command processor; false for "exit".
+bool RunFakeCommand(FakeCommandProcessorLog& log, const std::string& line, HANDLE input,
+                    HANDLE output) {
+    {
+        std::lock_guard<std::mutex> guard(log.lock);
+        log.lines.push_back(line);
+    }
+    if (line == "exit") return false;
+    if (line.rfind("echo ", 0) == 0) {
+        Write(output, line.substr(5) + "\n");
+    } else if (line == "raw") {
+        SetConsoleMode(input, 0);
+    } else if (line == "char") {
+        SetConsoleMode(input, ENABLE_PROCESSED_INPUT);
+    } else if (int columns, rows; std::sscanf(line.c_str(), "size %d %d", &columns, &rows) == 2) {
+        SetConsoleScreenBufferSize(output,
+                                   COORD{static_cast<SHORT>(columns), static_cast<SHORT>(rows)});
+    } else if (int row; std::sscanf(line.c_str(), "row %d", &row) == 1) {
+        SetConsoleCursorPosition(output, COORD{0, static_cast<SHORT>(row)});
+    } else if (!line.empty()) {
+        Write(output, "unknown: " + line + "\n");
+    }
+    Write(output, "C:\\>");
+    return true;
+}
+
+// Lines end at a carriage return, a line feed or both.  Without line input the console hands
+// over characters in pieces of any size, so a line is collected across reads.
 int FakeCommandProcessor(const std::string&) {
     auto log = g_fake_log;
     HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
@@ -37,24 +66,21 @@ int FakeCommandProcessor(const std::string&) {
     Write(output, "C:\\>");
     char buffer[512];
     DWORD count = 0;
+    std::string line;
+    char previous = 0;
     while (ReadFile(input, buffer, sizeof buffer, &count, nullptr) && count > 0) {
-        std::string line(buffer, count);
-        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-        {
-            std::lock_guard<std::mutex> guard(log->lock);
-            log->lines.push_back(line);
+        for (DWORD i = 0; i < count; ++i) {
+            char c = buffer[i];
+            bool line_feed_after_return = c == '\n' && previous == '\r';
+            previous = c;
+            if (line_feed_after_return) continue;
+            if (c != '\r' && c != '\n') {
+                line += c;
+                continue;
+            }
+            if (!RunFakeCommand(*log, line, input, output)) return 0;
+            line.clear();
         }
-        if (line == "exit") return 0;
-        if (line.rfind("echo ", 0) == 0) {
-            Write(output, line.substr(5) + "\n");
-        } else if (line == "raw") {
-            SetConsoleMode(input, 0);
-        } else if (line == "char") {
-            SetConsoleMode(input, ENABLE_PROCESSED_INPUT);
-        } else if (!line.empty()) {
-            Write(output, "unknown: " + line + "\n");
-        }
-        Write(output, "C:\\>");
     }
     return 0;
 }
@@ -83,7 +109,8 @@ SimLogin::SimLogin(const Options& options) {
     SECURITY_ATTRIBUTES plain{sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
     HANDLE input_read, output_read, output_write, control_read, control_write;
     CreatePipe(&input_read, &input_write_, &plain, static_cast<DWORD>(options.input_capacity));
-    CreatePipe(&output_read, &output_write, &plain, 0);
+    CreatePipe(&output_read, &output_write, &plain, static_cast<DWORD>(options.output_capacity));
+    output_release_ = CreateEventA(nullptr, TRUE, options.hold_output ? FALSE : TRUE, nullptr);
     CreatePipe(&control_read, &control_write, &plain, 0);
 
     // The server hands the translator its ends as inheritable standard handles, and keeps the
@@ -101,7 +128,16 @@ SimLogin::SimLogin(const Options& options) {
     translator_.SetStdHandle(STD_ERROR_HANDLE, move(control_write, translator_, TRUE));
     HANDLE output = move(output_read, output_reader_, FALSE);
     HANDLE control = move(control_read, control_reader_, FALSE);
-    output_reader_.Start([this, output] {
+    HANDLE release = nullptr;
+    {
+        HANDLE process =
+            OpenProcess(PROCESS_DUP_HANDLE, FALSE, winsim::test::ProcessIdOf(output_reader_));
+        DuplicateHandle(GetCurrentProcess(), output_release_, process, &release, 0, FALSE,
+                        DUPLICATE_SAME_ACCESS);
+        CloseHandle(process);
+    }
+    output_reader_.Start([this, output, release] {
+        WaitForSingleObject(release, INFINITE);
         Collect(output, &output_);
         return 0;
     });
@@ -123,9 +159,15 @@ SimLogin::SimLogin(const Options& options) {
 SimLogin::~SimLogin() {
     CloseInput();
     if (!waited_) Wait();
+    CloseHandle(output_release_);
     // The static objects now hold handles of the ended process: give the test program its own
     // again, for later tests and for their destruction at exit.
     FreshTranslatorProcess();
+}
+
+void SimLogin::ReleaseOutput() {
+    SetEvent(output_release_);
+    winsim::test::RunUntilIdle();
 }
 
 void SimLogin::Send(const std::string& bytes) {
@@ -168,6 +210,7 @@ bool SimLogin::OutputEnded() {
 winsim::ExitStatus SimLogin::Wait() {
     waited_ = true;
     winsim::ExitStatus status = translator_.Wait();
+    SetEvent(output_release_);
     output_reader_.Wait();
     control_reader_.Wait();
     winsim::test::WaitForCreatedProcesses();

@@ -28,8 +28,10 @@ struct FakeCommandProcessorLog {
 
 // Registers "cmd" as a small command processor: it reads lines from its standard input (the
 // console), answers "echo TEXT" with TEXT and a line feed, "raw" and "char" by switching the
-// console input mode, "exit" by ending, anything else with "unknown: LINE"; it prints "C:\>"
-// before each line and counts Ctrl-C events, which it survives.
+// console input mode, "size COLUMNS ROWS" by setting the size of the screen buffer of its
+// standard output, "row N" by moving the cursor to the start of row N, "exit" by ending,
+// anything else with "unknown: LINE"; it prints "C:\>" before each line and counts Ctrl-C
+// events, which it survives.
 std::shared_ptr<FakeCommandProcessorLog> RegisterFakeCommandProcessor();
 
 class SimLogin {
@@ -38,7 +40,10 @@ class SimLogin {
         std::string protocol = "telnet";
         std::string terminal = "vt100";
         winsim::test::ConsoleSettings console;
-        size_t input_capacity = 0;  // of the socket input pipe; 0: the default
+        size_t input_capacity = 0;   // of the socket input pipe; 0: the default
+        size_t output_capacity = 0;  // of the socket output pipe; 0: the default
+        // The server reads nothing of the socket output until ReleaseOutput (or Wait).
+        bool hold_output = false;
     };
     explicit SimLogin(const Options& options);
     SimLogin() : SimLogin(Options()) {}
@@ -56,6 +61,8 @@ class SimLogin {
     std::string Control();
     // Output written since the last call.
     std::string NewOutput();
+    // The server starts (or goes on) reading the socket output.
+    void ReleaseOutput();
     // Waits for the end of the login; the socket output and the control channel have ended then.
     winsim::ExitStatus Wait();
     bool OutputEnded();
@@ -77,6 +84,7 @@ class SimLogin {
     Collected control_;
     size_t seen_ = 0;
     HANDLE input_write_ = nullptr;
+    HANDLE output_release_ = nullptr;  // set while the server reads the socket output
     std::vector<std::string> arguments_;
     bool waited_ = false;
 };

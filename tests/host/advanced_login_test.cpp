@@ -1,0 +1,594 @@
+// Whole advanced-mode logins: the translator mirrors the simulated console, with a fake command
+// processor in it, to the client, and turns the client's bytes into console input, in virtual
+// time.  What the client receives is also rendered by a small ANSI terminal and compared with the
+// console's screen.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "login_harness.h"
+
+namespace {
+
+using winsim::test::Advance;
+using winsim::test::InputLog;
+using winsim::test::Now;
+using winsim::test::ScreenInfo;
+using winsim::test::ScreenRow;
+
+const char kTelnetKey[] = "Software\\Orvane Software, Inc.\\Orvane Telnetd Server\\CurrentVersion";
+
+void SetSetting(const char* name, DWORD type, const std::string& data) {
+    winsim::test::RegSetValue(HKEY_LOCAL_MACHINE, kTelnetKey, name, type, data);
+}
+
+// The client's terminal, as far as the mirror uses one: cursor positioning, erase of the display
+// and of the line's end, reverse video on and off, and printable characters with the usual
+// deferred wrap at the last column.  Sequences may arrive split between writes.  Anything else
+// (a control character, an unknown sequence) is counted as a stray.
+class ClientScreen {
+  public:
+    ClientScreen(int columns, int rows) { Resize(columns, rows); }
+
+    void Resize(int columns, int rows) {
+        columns_ = columns;
+        rows_ = rows;
+        cells_.assign(static_cast<size_t>(rows), std::string(static_cast<size_t>(columns), ' '));
+        row_ = column_ = 0;
+        wrap_pending_ = false;
+    }
+
+    void Feed(const std::string& bytes) {
+        for (char c : bytes) Take(static_cast<unsigned char>(c));
+    }
+
+    std::string Row(int row) const {
+        std::string text = cells_.at(static_cast<size_t>(row));
+        text.erase(text.find_last_not_of(' ') + 1);
+        return text;
+    }
+    int row() const { return row_; }
+    int column() const { return column_; }
+    int strays() const { return strays_; }
+
+  private:
+    void Take(unsigned char c) {
+        if (state_ == kEscape) {
+            state_ = c == '[' ? kSequence : kText;
+            if (c != '[') ++strays_;
+            parameters_.clear();
+            return;
+        }
+        if (state_ == kSequence) {
+            if ((c >= '0' && c <= '9') || c == ';') {
+                parameters_ += static_cast<char>(c);
+            } else {
+                state_ = kText;
+                Perform(c);
+            }
+            return;
+        }
+        if (c == 0x1B) {
+            state_ = kEscape;
+        } else if (c < 0x20 || c == 0x7F) {
+            ++strays_;
+        } else {
+            Print(static_cast<char>(c));
+        }
+    }
+
+    void Perform(unsigned char final_byte) {
+        int first = 0, second = 0;
+        size_t separator = parameters_.find(';');
+        if (!parameters_.empty()) first = std::atoi(parameters_.c_str());
+        if (separator != std::string::npos) second = std::atoi(parameters_.c_str() + separator + 1);
+        wrap_pending_ = false;
+        if (final_byte == 'f' || final_byte == 'H') {
+            row_ = Clamp(first - 1, rows_);
+            column_ = Clamp(second - 1, columns_);
+        } else if (final_byte == 'J' && parameters_ == "2") {
+            for (auto& line : cells_) line.assign(static_cast<size_t>(columns_), ' ');
+        } else if (final_byte == 'K' && (parameters_.empty() || parameters_ == "0")) {
+            for (int x = column_; x < columns_; ++x) cells_[row_][x] = ' ';
+        } else if (final_byte == 'm' && (parameters_ == "7" || parameters_ == "0")) {
+            // Rendition: the fake command processor writes in one colour only.
+        } else {
+            ++strays_;
+        }
+    }
+
+    void Print(char c) {
+        if (wrap_pending_) {
+            wrap_pending_ = false;
+            column_ = 0;
+            if (row_ + 1 < rows_) {
+                ++row_;
+            } else {
+                cells_.erase(cells_.begin());
+                cells_.emplace_back(static_cast<size_t>(columns_), ' ');
+            }
+        }
+        cells_[row_][column_] = c;
+        if (column_ + 1 < columns_) {
+            ++column_;
+        } else {
+            wrap_pending_ = true;
+        }
+    }
+
+    static int Clamp(int value, int limit) {
+        return value < 0 ? 0 : value >= limit ? limit - 1 : value;
+    }
+
+    enum State { kText, kEscape, kSequence };
+    State state_ = kText;
+    std::string parameters_;
+    int columns_ = 0;
+    int rows_ = 0;
+    std::vector<std::string> cells_;
+    int row_ = 0;
+    int column_ = 0;
+    bool wrap_pending_ = false;
+    int strays_ = 0;
+};
+
+// A console of `columns` x `rows` whose window is the whole buffer, as window sizing leaves it.
+SimLogin::Options Console(SHORT columns, SHORT rows) {
+    SimLogin::Options options;
+    options.console.buffer = COORD{columns, rows};
+    options.console.window =
+        SMALL_RECT{0, 0, static_cast<SHORT>(columns - 1), static_cast<SHORT>(rows - 1)};
+    return options;
+}
+
+// Another console program writes `text` at the console's cursor, at this moment of virtual time.
+void WriteOnScreen(SimLogin& login, const std::string& text) {
+    winsim::SimProcess program;
+    winsim::test::ShareConsole(program, login.translator());
+    program.Start([text] {
+        HANDLE screen =
+            CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        nullptr, OPEN_EXISTING, 0, nullptr);
+        DWORD written;
+        WriteFile(screen, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+        CloseHandle(screen);
+        return 0;
+    });
+    program.Wait();
+}
+
+// The translator's sleeps since the start of the login, as {when, how long}, in order of time.
+// Sleeps that begin at one moment on two threads (the mirror's and the input loop's after a
+// carriage return) are in no set order, so they are put shortest first.
+std::vector<std::pair<DWORD, DWORD>> TranslatorSleeps(SimLogin& login) {
+    std::vector<std::pair<DWORD, DWORD>> sleeps;
+    DWORD id = winsim::test::ProcessIdOf(login.translator());
+    for (const auto& record : winsim::test::SleepLog()) {
+        if (record.process_id == id) sleeps.emplace_back(record.at, record.milliseconds);
+    }
+    std::sort(sleeps.begin(), sleeps.end());
+    return sleeps;
+}
+
+// The key-down records written into the console since record `from`, without the modifier keys
+// pressed around them.
+std::vector<KEY_EVENT_RECORD> KeysDown(SimLogin& login, size_t from = 0) {
+    std::vector<KEY_EVENT_RECORD> keys;
+    auto records = InputLog(login.translator());
+    for (size_t i = from; i < records.size(); ++i) {
+        const KEY_EVENT_RECORD& key = records[i].Event.KeyEvent;
+        if (records[i].EventType != KEY_EVENT || !key.bKeyDown) continue;
+        if (key.wVirtualKeyCode == VK_SHIFT || key.wVirtualKeyCode == VK_CONTROL ||
+            key.wVirtualKeyCode == VK_MENU)
+            continue;
+        keys.push_back(key);
+    }
+    return keys;
+}
+
+// The client types `text` one byte every 50 ms, so that each byte has a pass of its own.  (Bytes
+// that arrive together are handled while the mirror may or may not have begun the pass for the
+// first, as threads at one moment of virtual time run in no set order.)
+void TypeSlowly(SimLogin& login, const std::string& text) {
+    for (char c : text) {
+        login.Send(std::string(1, c));
+        Advance(50);
+    }
+}
+
+// The first pass on a console of `rows` rows showing the prompt in its first row: the terminal
+// cleared, the prompt row, every blank row as one space and an erase, the cursor after the
+// prompt.
+std::string FirstPass(int rows) {
+    std::string pass = "\033[2J\033[1;1fC:\\>\033[0K";
+    for (int row = 2; row <= rows; ++row) pass += "\033[" + std::to_string(row) + ";1f \033[0K";
+    return pass + "\033[1;5f";
+}
+
+class AdvancedLoginTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        winsim::test::Reset();
+        log_ = RegisterFakeCommandProcessor();
+        SetSetting("ModeSelection", REG_SZ, winsim::test::RegSz("advanced"));
+    }
+    void TearDown() override { winsim::test::Reset(); }
+
+    std::vector<std::string> Lines() {
+        std::lock_guard<std::mutex> guard(log_->lock);
+        return log_->lines;
+    }
+
+    // Feeds the new output to the client's screen and checks that it shows what the console
+    // holds, row by row, and the cursor where the console has it.
+    void ExpectClientShowsConsole(SimLogin& login, ClientScreen& client) {
+        client.Feed(login.NewOutput());
+        CONSOLE_SCREEN_BUFFER_INFO info = ScreenInfo(login.translator());
+        for (int row = 0; row < info.dwSize.Y; ++row)
+            EXPECT_EQ(client.Row(row), ScreenRow(login.translator(), row)) << "row " << row;
+        EXPECT_EQ(client.row(), info.dwCursorPosition.Y);
+        EXPECT_EQ(client.column(), info.dwCursorPosition.X);
+        EXPECT_EQ(client.strays(), 0);
+    }
+
+    std::shared_ptr<FakeCommandProcessorLog> log_;
+};
+
+// ---- Passes over the console --------------------------------------------------------------
+
+TEST_F(AdvancedLoginTest, FirstPassClearsAndSendsEveryRowThenOnlyWhatChanges) {
+    SimLogin login(Console(20, 4));
+    ClientScreen client(20, 4);
+    Advance(300);
+    EXPECT_EQ(login.NewOutput(), FirstPass(4));  // no question: the setting chose the mode
+
+    // An unchanged screen writes nothing.
+    Advance(1000);
+    EXPECT_EQ(login.NewOutput(), "");
+
+    // A typed key: its position, the character, the cursor.
+    login.Send("d");
+    Advance(30);
+    EXPECT_EQ(login.NewOutput(), "\033[1;5fd\033[1;6f");
+    EXPECT_EQ(ScreenRow(login.translator(), 0), "C:\\>d");
+
+    // Only the cursor moves (another program puts it elsewhere): only its position is sent.
+    WriteOnScreen(login, "\r");
+    Advance(300);
+    EXPECT_EQ(login.NewOutput(), "\033[1;1f");
+
+    // A command's output, the new prompt; the client shows what the console shows.
+    login.Send("\b\becho hi\r");
+    Advance(1000);
+    EXPECT_EQ(Lines(), std::vector<std::string>{"echo hi"});
+    client.Feed(FirstPass(4));
+    ExpectClientShowsConsole(login, client);
+    EXPECT_EQ(client.Row(1), "hi");
+    EXPECT_EQ(client.Row(2), "C:\\>");
+    EXPECT_TRUE(Reports().empty());
+}
+
+TEST_F(AdvancedLoginTest, RedrawAtThePromptAndByKeyCommandResendsEveryRow) {
+    SimLogin login(Console(20, 4));
+    ClientScreen client(20, 4);
+    login.Send("echo one\r");
+    Advance(1000);
+    ExpectClientShowsConsole(login, client);
+    const std::string repaint =
+        "\033[2J\033[1;1fC:\\>echo one\033[0K\033[2;1fone\033[0K"
+        "\033[3;1fC:\\>\033[0K\033[4;1f \033[0K\033[3;5f";
+
+    size_t typed = InputLog(login.translator()).size();
+    login.Send("\x12");  // Ctrl-R at the prompt
+    Advance(30);
+    EXPECT_EQ(login.NewOutput(), repaint);
+    login.Send("\x01\x12");  // Ctrl-A Ctrl-R
+    Advance(30);
+    EXPECT_EQ(login.NewOutput(), repaint);
+    EXPECT_EQ(InputLog(login.translator()).size(), typed);  // neither injected anything
+
+    // A client whose screen was garbled gets it back.
+    ClientScreen garbled(20, 4);
+    garbled.Feed("\033[2;3fnoise");
+    login.Send("\x12");
+    Advance(30);
+    ExpectClientShowsConsole(login, garbled);
+}
+
+TEST_F(AdvancedLoginTest, ATelnetWindowSizeRepaintsAtTheNewSize) {
+    SimLogin login(Console(20, 4));
+    ClientScreen client(20, 4);
+    Advance(300);
+    ExpectClientShowsConsole(login, client);
+
+    // The size message wakes nothing: the next timed pass finds the new size.
+    login.Send(TelnetStateMessage(6, 30));
+    EXPECT_EQ(ScreenInfo(login.translator()).dwSize.X, 30);
+    EXPECT_EQ(ScreenInfo(login.translator()).dwSize.Y, 6);
+    EXPECT_EQ(login.NewOutput(), "");
+    Advance(300);
+    std::string pass = login.NewOutput();
+    EXPECT_EQ(pass, FirstPass(6));
+    client.Resize(30, 6);
+    client.Feed(pass);
+    ExpectClientShowsConsole(login, client);
+}
+
+TEST_F(AdvancedLoginTest, ScrollingResendsTheRowsThatMoved) {
+    SimLogin login(Console(20, 4));
+    ClientScreen client(20, 4);
+    login.Send("echo a\r");
+    Advance(1000);
+    ExpectClientShowsConsole(login, client);
+
+    // The second command's output reaches the last row and the new prompt scrolls the buffer.
+    login.Send("echo b\r");
+    Advance(1000);
+    EXPECT_EQ(ScreenRow(login.translator(), 0), "a");
+    EXPECT_EQ(ScreenRow(login.translator(), 3), "C:\\>");
+    std::string output = login.NewOutput();
+    for (const char* row : {"\033[1;1f", "\033[2;1f", "\033[3;1f", "\033[4;1f"})
+        EXPECT_NE(output.rfind(row), std::string::npos) << row + 1;
+    client.Feed(output);
+    ExpectClientShowsConsole(login, client);
+}
+
+TEST_F(AdvancedLoginTest, AVeryLargeBufferIsReadInPiecesAndSentWhole) {
+    SimLogin::Options options = Console(80, 25);
+    options.console.read_limit = 16384;  // a console that reads at most 64 KB at a time
+    SimLogin login(options);
+    login.Send("size 300 9999\r");
+    Advance(500);
+    login.Send("row 9990\r");
+    Advance(1000);
+    EXPECT_EQ(ScreenInfo(login.translator()).dwSize.X, 300);
+    EXPECT_EQ(ScreenInfo(login.translator()).dwSize.Y, 9999);
+    EXPECT_EQ(ScreenRow(login.translator(), 9990), "C:\\>");
+    std::string output = login.Output();
+    EXPECT_NE(output.find("\033[9991;1fC:\\>"), std::string::npos);
+    EXPECT_NE(output.find("\033[9999;1f \033[0K"), std::string::npos);
+    EXPECT_NE(output.find("\033[9991;5f"), std::string::npos);  // the cursor
+    login.Send("exit\r");
+    EXPECT_EQ(login.Wait().code, 0u);
+    EXPECT_TRUE(Reports().empty());
+}
+
+// ---- Cadence -------------------------------------------------------------------------------
+
+TEST_F(AdvancedLoginTest, PassesComeEvery300MsIdle100MsAfterSending30MsAfterInput) {
+    SimLogin login(Console(20, 4));
+    EXPECT_EQ(login.NewOutput(), "");
+    Advance(299);
+    EXPECT_EQ(login.NewOutput(), "");
+    Advance(1);
+    EXPECT_EQ(login.NewOutput(), FirstPass(4));  // at 300
+
+    // The pass at 300 sent rows: the next one is at 400.
+    Advance(50);
+    WriteOnScreen(login, "x");
+    Advance(49);
+    EXPECT_EQ(login.NewOutput(), "");
+    Advance(1);
+    EXPECT_EQ(login.NewOutput(), "\033[1;5fx\033[1;6f");
+    EXPECT_EQ(Now(), 400u);
+
+    // That one sent too; the pass at 500 finds nothing, so the next is at 800.
+    Advance(150);
+    WriteOnScreen(login, "y");
+    Advance(249);
+    EXPECT_EQ(login.NewOutput(), "");
+    Advance(1);
+    EXPECT_EQ(login.NewOutput(), "\033[1;6fy\033[1;7f");
+    EXPECT_EQ(Now(), 800u);
+
+    // A key wakes the mirror at once, which gives it 30 ms to show before reading the screen.
+    Advance(10);
+    login.Send("d");
+    Advance(29);
+    EXPECT_EQ(login.NewOutput(), "");
+    Advance(1);
+    EXPECT_EQ(login.NewOutput(), "\033[1;7fd\033[1;8f");
+    EXPECT_EQ(TranslatorSleeps(login), (std::vector<std::pair<DWORD, DWORD>>{{810, 30}}));
+}
+
+TEST_F(AdvancedLoginTest, AKeyHandledDuringAPassIsFollowedByAPassAtOnce) {
+    SimLogin login(Console(20, 4));
+    Advance(1000);
+    login.NewOutput();
+    login.Send("a");  // at 1000: the pass holds the screen lock for its 30 ms
+    Advance(10);
+    login.Send("b");  // reaches the console now; its wake-up waits for the lock
+    EXPECT_EQ(ScreenRow(login.translator(), 0), "C:\\>ab");
+    Advance(20);
+    EXPECT_EQ(login.NewOutput(), "\033[1;5fab\033[1;7f");
+    // The wake-up for "b" was not lost: the next pass starts at once, with poll delay 0.
+    Advance(10);
+    WriteOnScreen(login, "c");
+    Advance(19);
+    EXPECT_EQ(login.NewOutput(), "");
+    Advance(1);
+    EXPECT_EQ(login.NewOutput(), "\033[1;7fc\033[1;8f");
+    EXPECT_EQ(TranslatorSleeps(login),
+              (std::vector<std::pair<DWORD, DWORD>>{{1000, 30}, {1030, 30}}));
+}
+
+// ---- Input by console mode -----------------------------------------------------------------
+
+// Each special byte at the prompt (processed and line input), with processed input only, and
+// with processed input off; what reaches the console, what is raised, what the mirror does.
+TEST_F(AdvancedLoginTest, SpecialBytesFollowTheConsoleInputMode) {
+    SetSetting("ExitDetectionTimeout", REG_DWORD, winsim::test::RegDword(250));
+    SimLogin login(Console(40, 6));
+    Advance(1000);
+    login.NewOutput();
+    const DWORD kPrompt = 0x1f7;
+    const DWORD kProcessedOnly = ENABLE_PROCESSED_INPUT;
+    const DWORD kRaw = 0;
+
+    struct Outcome {
+        std::vector<KEY_EVENT_RECORD> keys;
+        size_t ctrl_events;
+        std::vector<std::pair<DWORD, DWORD>> sleeps;  // relative to the byte's arrival
+        bool cleared;
+    };
+    auto type = [&](DWORD mode, const std::string& bytes) {
+        winsim::test::SetInputMode(login.translator(), mode);
+        size_t records = InputLog(login.translator()).size();
+        size_t events = winsim::test::CtrlEvents(login.translator()).size();
+        size_t sleeps = TranslatorSleeps(login).size();
+        DWORD at = Now();
+        login.Send(bytes);
+        Advance(1000);
+        Outcome outcome{KeysDown(login, records),
+                        winsim::test::CtrlEvents(login.translator()).size() - events,
+                        {},
+                        login.NewOutput().find("\033[2J") != std::string::npos};
+        auto all = TranslatorSleeps(login);
+        for (size_t i = sleeps; i < all.size(); ++i)
+            outcome.sleeps.emplace_back(all[i].first - at, all[i].second);
+        return outcome;
+    };
+    using Sleeps = std::vector<std::pair<DWORD, DWORD>>;
+    const Sleeps woken{{0, 30}};
+
+    // Ctrl-C: an event while input is processed (the command processor counts it), else a key.
+    for (DWORD mode : {kPrompt, kProcessedOnly}) {
+        int before = log_->ctrl_c_events.load();
+        Outcome ctrl_c = type(mode, "\x03");
+        EXPECT_TRUE(ctrl_c.keys.empty()) << mode;
+        EXPECT_EQ(ctrl_c.ctrl_events, 1u) << mode;
+        EXPECT_EQ(log_->ctrl_c_events.load(), before + 1) << mode;
+        EXPECT_EQ(ctrl_c.sleeps, woken) << mode;
+    }
+    Outcome ctrl_c = type(kRaw, "\x03");
+    ASSERT_EQ(ctrl_c.keys.size(), 1u);
+    EXPECT_EQ(ctrl_c.keys[0].uChar.AsciiChar, 0x03);
+    EXPECT_EQ(ctrl_c.ctrl_events, 0u);
+
+    // Escape: VK_ESCAPE at a line prompt; otherwise the key the keyboard has for the character
+    // (on this US layout the same key).
+    const WORD derived_escape = static_cast<WORD>(VkKeyScanA(0x1B) & 0xFF);
+    for (DWORD mode : {kPrompt, kProcessedOnly, kRaw}) {
+        Outcome escape = type(mode, "\x1b");
+        ASSERT_EQ(escape.keys.size(), 1u) << mode;
+        EXPECT_EQ(escape.keys[0].uChar.AsciiChar, 0x1B);
+        EXPECT_EQ(escape.keys[0].wVirtualKeyCode, mode == kPrompt ? VK_ESCAPE : derived_escape)
+            << mode;
+        EXPECT_EQ(escape.sleeps, woken) << mode;
+    }
+    type(kPrompt, "\b");  // the Escape left in the prompt's line
+
+    // Ctrl-R: a redraw at a line prompt, nothing injected; otherwise the key Ctrl+R.
+    Outcome redraw = type(kPrompt, "\x12");
+    EXPECT_TRUE(redraw.keys.empty());
+    EXPECT_TRUE(redraw.cleared);
+    EXPECT_EQ(redraw.sleeps, woken);
+    for (DWORD mode : {kProcessedOnly, kRaw}) {
+        Outcome key = type(mode, "\x12");
+        ASSERT_EQ(key.keys.size(), 1u) << mode;
+        EXPECT_EQ(key.keys[0].uChar.AsciiChar, 0x12);
+        EXPECT_FALSE(key.cleared) << mode;
+    }
+
+    // Carriage return: the exit detection pause follows it only at a line prompt, after the
+    // mirror has been woken.
+    Outcome line_end = type(kPrompt, "\r");
+    EXPECT_EQ(line_end.keys.size(), 1u);
+    EXPECT_EQ(line_end.sleeps, (Sleeps{{0, 30}, {0, 250}}));
+    for (DWORD mode : {kProcessedOnly, kRaw}) {
+        Outcome key = type(mode, "\r");
+        EXPECT_EQ(key.keys.size(), 1u) << mode;
+        EXPECT_EQ(key.sleeps, woken) << mode;
+    }
+
+    // Ctrl-A is a key command in every mode, and wakes the mirror like a key.
+    for (DWORD mode : {kPrompt, kProcessedOnly, kRaw}) {
+        Outcome up = type(mode, "\x01U");
+        ASSERT_EQ(up.keys.size(), 1u) << mode;
+        EXPECT_EQ(up.keys[0].wVirtualKeyCode, VK_UP) << mode;
+        EXPECT_EQ(up.sleeps, woken) << mode;
+    }
+    EXPECT_TRUE(Reports().empty());
+}
+
+TEST_F(AdvancedLoginTest, TypingACommandPausesOnlyAfterItsCarriageReturn) {
+    SimLogin login(Console(40, 6));
+    Advance(1000);
+    TypeSlowly(login, "dir\r");
+    Advance(1000);
+    EXPECT_EQ(TranslatorSleeps(login),
+              (std::vector<std::pair<DWORD, DWORD>>{
+                  {1000, 30}, {1050, 30}, {1100, 30}, {1150, 30}, {1150, 400}}));
+    EXPECT_EQ(Lines(), std::vector<std::string>{"dir"});
+}
+
+// ---- The end of a login --------------------------------------------------------------------
+
+TEST_F(AdvancedLoginTest, ExitEndsTheLoginAndStopsTheMirror) {
+    SimLogin login(Console(20, 4));
+    Advance(1000);
+    TypeSlowly(login, "exit");
+    login.Send("\r");  // at 1200
+    winsim::ExitStatus status = login.Wait();
+    EXPECT_EQ(status.code, 0u);
+    EXPECT_FALSE(status.crashed);
+    // The end comes after the exit detection pause, not after the 5 s the mirror is given.
+    EXPECT_EQ(Now(), 1200u + 400);
+    EXPECT_EQ(g_translator.mirror_stop.load(), 1);
+    EXPECT_TRUE(login.OutputEnded());
+    EXPECT_EQ(Lines(), std::vector<std::string>{"exit"});
+    EXPECT_TRUE(Reports().empty());
+}
+
+TEST_F(AdvancedLoginTest, TheServerClosingTheInputEndsTheLoginAtOnce) {
+    SimLogin login(Console(20, 4));
+    Advance(1000);
+    login.CloseInput();
+    EXPECT_EQ(login.Wait().code, 0u);
+    EXPECT_EQ(Now(), 1000u);
+    EXPECT_EQ(g_translator.mirror_stop.load(), 1);
+    EXPECT_TRUE(Lines().empty());
+    EXPECT_TRUE(Reports().empty());
+}
+
+// The stop request comes while a pass holds the screen lock; the pass's own reset of the wake-up
+// event must not make the mirror sleep through it until its next timed pass.
+TEST_F(AdvancedLoginTest, AnEndDuringAPassStopsTheMirrorWhenThePassEnds) {
+    SimLogin login(Console(20, 4));
+    Advance(1000);
+    login.Send("d");  // the pass for it holds the screen lock until 1030
+    Advance(10);
+    login.CloseInput();
+    EXPECT_EQ(login.Wait().code, 0u);
+    EXPECT_EQ(Now(), 1030u);
+    EXPECT_EQ(g_translator.mirror_stop.load(), 1);
+}
+
+TEST_F(AdvancedLoginTest, CtrlAAsTheLastByteEndsTheLoopWithoutInjecting) {
+    SimLogin login(Console(20, 4));
+    Advance(1000);
+    login.Send("\x01");
+    login.CloseInput();
+    EXPECT_EQ(login.Wait().code, 0u);
+    EXPECT_TRUE(InputLog(login.translator()).empty());
+    EXPECT_TRUE(Reports().empty());
+}
+
+TEST_F(AdvancedLoginTest, AMirrorBlockedOnTheClientIsGivenFiveSecondsThenTheProcessEnds) {
+    SimLogin::Options options = Console(20, 4);
+    options.output_capacity = 16;
+    options.hold_output = true;  // the client reads nothing
+    SimLogin login(options);
+    Advance(300);  // the first pass fills the socket output and waits in its write
+    login.CloseInput();
+    winsim::ExitStatus status = login.Wait();
+    EXPECT_EQ(status.code, 0u);
+    EXPECT_FALSE(status.crashed);
+    EXPECT_EQ(Now(), 300u + 5000);
+    EXPECT_EQ(login.Output(), FirstPass(4).substr(0, 16));
+    EXPECT_TRUE(Reports().empty());
+}
+
+}  // namespace
