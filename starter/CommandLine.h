@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
-// The command line buffer handed to process creation; a command line must fit it with its
-// terminating zero, or nothing is started.
+// The command line buffer of a command run through the command processor: the composed line
+// must fit it with its terminating zero, or nothing is started.
 constexpr size_t kCommandLineSize = 8192;
 
 // First byte of a command argument that asks for the command processor.

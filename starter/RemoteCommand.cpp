@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "CommandLine.h"
 #include "Reporter.h"
@@ -125,16 +126,17 @@ void StartRemoteCommand(const RemoteCommandArguments& arguments) {
             }
         }
     }
-    // The command line is started whole or not at all: a cut command could do something else
-    // than the user asked for.
+    // A composed command line is started whole or not at all: a cut command could do something
+    // else than the user asked for.  An unflagged command is the user's own complete command
+    // line: process creation itself says when that is too long.
     std::string composed = ComposeCommandLine(arguments.command, choice);
-    if (composed.size() >= kCommandLineSize) {
+    bool flagged = arguments.command[0] == kCommandProcessorFlag;
+    if (flagged && composed.size() >= kCommandLineSize) {
         Fail("Command line too long: %lu characters, at most %lu can be started",
              static_cast<DWORD>(composed.size()), static_cast<DWORD>(kCommandLineSize - 1));
         return;
     }
-    char command_line[kCommandLineSize];
-    std::memcpy(command_line, composed.c_str(), composed.size() + 1);
+    std::vector<char> command_line(composed.c_str(), composed.c_str() + composed.size() + 1);
 
     if (!SetVariable("HOMESHARE", "", "Could set HOMESHARE: %lu")) return;
     HomeLocation location = SplitHomeDirectory(home);
@@ -152,7 +154,7 @@ void StartRemoteCommand(const RemoteCommandArguments& arguments) {
 
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     PROCESS_INFORMATION created{};
-    if (!CreateProcessA(nullptr, command_line, nullptr, nullptr, TRUE,
+    if (!CreateProcessA(nullptr, command_line.data(), nullptr, nullptr, TRUE,
                         CREATE_NEW_CONSOLE | CREATE_NEW_PROCESS_GROUP, nullptr, nullptr, &startup,
                         &created)) {
         Fail("CreateProcess = %lu", GetLastError());

@@ -250,21 +250,75 @@ TEST_F(StarterTest, FlaggedCommandUsesTheCommandProcessorSetting) {
     EXPECT_EQ(CreatedProcesses().at(0).command_line, "sh.exe -c ls");
 }
 
-TEST_F(StarterTest, CommandLineThatDoesNotFitIsNeverStartedCut) {
-    Run(WithPipes("\x01" + std::string(8200, 'x')));
+// A program that says nothing: a long command line would not fit the output pipe, which is
+// read only after the start.
+int Quiet(const std::string&) {
+    return 0;
+}
+
+TEST_F(StarterTest, ComposedLineThatDoesNotFitIsNeverStartedCut) {
+    // With neither setting nor script the flagged command runs through "<system>\cmd.exe /c ".
+    const std::string prefix = "C:\\windows\\system32\\cmd.exe /c ";
+    std::string fits = "prog " + std::string(8191 - prefix.size() - 5, 'x');
+    Run(WithPipes("\x01" + fits + "y"));  // 8192 characters
     EXPECT_EQ(States(), kFailed);
     EXPECT_TRUE(CreatedProcesses().empty());
-    ASSERT_EQ(Reports().size(), 1u);
-    EXPECT_EQ(Reports()[0].rfind("Command line too long: ", 0), 0u);
+    EXPECT_EQ(Reports(),
+              std::vector<std::string>{
+                  "Command line too long: 8192 characters, at most 8191 can be started"});
 
     SetUp();
-    winsim::SimProcess starter;  // a long line that fits is started whole
-    std::string command = "prog " + std::string(4000, 'y');
-    winsim::test::StartAsService(starter, "rexec", WithPipes(command),
+    winsim::test::RegisterProgram("cmd", Quiet);
+    winsim::SimProcess starter;  // 8191 characters are started whole
+    winsim::test::StartAsService(starter, "rexec", WithPipes("\x01" + fits),
                                  [] { return StarterMain(); });
     starter.Wait();
     winsim::test::WaitForCreatedProcesses();
+    EXPECT_EQ(CreatedProcesses().at(0).command_line, prefix + fits);
+}
+
+TEST_F(StarterTest, UnflaggedCommandIsHandedOnWhateverItsLength) {
+    winsim::test::RegisterProgram("prog", Quiet);
+    std::string command = "prog " + std::string(9000, 'y');
+    Run(WithPipes(command));
+    EXPECT_EQ(States(), kStartedAndStopped);
     EXPECT_EQ(CreatedProcesses().at(0).command_line, command);
+
+    SetUp();  // process creation itself refuses what it cannot take
+    winsim::SimProcess starter;
+    winsim::test::StartAsService(starter, "rexec", WithPipes("prog " + std::string(40000, 'z')),
+                                 [] { return StarterMain(); });
+    starter.Wait();
+    EXPECT_EQ(Reports(), std::vector<std::string>{"CreateProcess = 87"});
+    EXPECT_TRUE(CreatedProcesses().empty());
+}
+
+TEST_F(StarterTest, ShowWindowValueTakesItsLow16Bits) {
+    auto arguments = WithPipes("prog");
+    arguments[1] = "65541";  // 0x10005
+    Run(arguments);
+    EXPECT_EQ(CreatedProcesses().at(0).startup.wShowWindow, 5);
+
+    SetUp();
+    arguments = WithPipes("prog");
+    arguments[1] = "259";  // 0x0103
+    winsim::SimProcess starter;
+    winsim::test::StartAsService(starter, "rexec", arguments, [] { return StarterMain(); });
+    starter.Wait();
+    winsim::test::WaitForCreatedProcesses();
+    EXPECT_EQ(CreatedProcesses().at(0).startup.wShowWindow, 0x0103);
+}
+
+TEST_F(StarterTest, NamesTheAccountLookupCouldNotGiveAreAbsentNotEmpty) {
+    winsim::test::FailCall("LookupAccountSidA", ERROR_NONE_MAPPED, 0, 0);
+    Run(WithPipes("prog"));
+    EXPECT_EQ(States(), kStartedAndStopped);
+    auto environment = CreatedProcesses().at(0).environment;
+    for (const char* name : {"USERDOMAIN", "USERNAME"}) {
+        bool present = false;
+        for (auto& [variable, value] : environment) present = present || variable == name;
+        EXPECT_FALSE(present) << name;
+    }
 }
 
 TEST_F(StarterTest, EveryFailureIsReportedAndEndsInACleanStop) {
@@ -307,13 +361,22 @@ TEST_F(StarterTest, UnknownCommandFailsCreation) {
 }
 
 TEST_F(StarterTest, WrongArgumentCountStartsNothingAndSendsNoStatus) {
-    auto arguments = WithPipes("prog");
-    arguments.pop_back();
-    auto status = Run(arguments);
-    EXPECT_FALSE(status.crashed);
-    EXPECT_TRUE(States().empty());
-    EXPECT_EQ(Reports(), std::vector<std::string>{"Argc = 6"});
-    EXPECT_TRUE(CreatedProcesses().empty());
+    for (int given : {5, 7}) {
+        SCOPED_TRACE(given);
+        SetUp();
+        auto arguments = WithPipes("prog");
+        if (given == 5) {
+            arguments.pop_back();
+        } else {
+            arguments.push_back("0");
+        }
+        winsim::SimProcess starter;
+        winsim::test::StartAsService(starter, "rexec", arguments, [] { return StarterMain(); });
+        EXPECT_FALSE(starter.Wait().crashed);
+        EXPECT_TRUE(winsim::test::ServiceStatuses(starter).empty());
+        EXPECT_EQ(Reports(), std::vector<std::string>{"Argc = " + std::to_string(given + 1)});
+        EXPECT_TRUE(CreatedProcesses().empty());
+    }
 }
 
 TEST_F(StarterTest, MalformedNumberEndsThroughTheAssertionBeforeAnyStatus) {

@@ -291,6 +291,11 @@ BOOL CreateProcessA(LPCSTR application, LPSTR command_line, LPSECURITY_ATTRIBUTE
     {
         std::lock_guard<std::mutex> guard(KernelLock());
         if (detail::TakeFaultLocked("CreateProcessA")) return FALSE;
+        // A command line has at most 32766 characters before its terminating zero.
+        if (line.size() >= 32767) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
         if ((flags & CREATE_NEW_CONSOLE) && (flags & DETACHED_PROCESS)) {
             SetLastError(ERROR_INVALID_PARAMETER);  // a new console, or none: not both
             return FALSE;
