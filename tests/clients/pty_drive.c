@@ -13,6 +13,8 @@
  *   resize:RxC       set the terminal to R rows and C columns (the program gets SIGWINCH)
  *   screen:FILE      write the screen (rows with trailing blanks cut) to FILE
  *   wait:MS          pause
+ *   run:COMMAND      run a shell command (to look at the other side, say); fail unless it
+ *                    exits with status 0
  *   kill             end the program with SIGKILL, as a client that simply goes away
  *   exit             wait until the program has ended and closed the terminal
  * Every wait ends with a failure after --limit MS (default 20000).  On a failure the screen is
@@ -250,6 +252,13 @@ static int run_step(const char* step) {
         free(text);
         fclose(file);
         return 1;
+    }
+    if (VERB("run")) {
+        pump(0);
+        int status = system(argument);
+        if (status == 0) return 1;
+        say("FAILED: %s: status %d", step, status);
+        return 0;
     }
     if (VERB("kill")) {
         kill(child, SIGKILL);

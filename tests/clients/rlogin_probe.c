@@ -2,7 +2,7 @@
  * sends the start-up strings and "n" (the answer to the start-up question, should the translator
  * ask it), and reports every urgent byte that arrives (seen through select's
  * exception set and read with MSG_OOB), answering 0x80 with a window-size message of 33 rows by
- * 99 columns as a client does.  Then it types "exit\r" and reads to the end.
+ * 99 columns as a client does.  Then it types "\rexit\r" and reads to the end.
  *
  *   rlogin_probe PORT       prints "urgent XX" per urgent byte, "ended" at the end
  */
@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
         }
         /* Once both control bytes came and the size had time to arrive, leave. */
         if (urgent >= 2 && !typed && rounds > 40) {
-            send(s, "exit\r", 5, 0);
+            send(s, "\rexit\r", 6, 0);
             typed = 1;
         }
     }
