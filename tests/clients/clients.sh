@@ -150,6 +150,15 @@ expect_clean() {
 }
 telnet="telnet 127.0.0.1 $telnet_port"
 
+# No other address than the loopback one: there is no authentication.
+wine "$hosts/telnet-host.exe" --bind 0.0.0.0 --port $((base + 99)) >"$out/bind.log" 2>&1
+status=$?
+if [ $status -eq 2 ] && grep -q 'refusing to listen on 0.0.0.0' "$out/bind.log"; then
+    pass "another bind address is refused"
+else
+    fail "bind 0.0.0.0: status $status: $(cat "$out/bind.log")"
+fi
+
 # telnet, simple mode: the question, a command whose marker only its output shows (the caret
 # goes), and exit ending the connection.
 clear_mode telnet
