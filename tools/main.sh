@@ -1,12 +1,37 @@
 #!/bin/sh
-# The main job: builds the Windows programs with MinGW-w64, then runs one harmless command
-# through the command starter service under Wine, with rexec-local in the rexec server's place,
-# and shows what the command printed.
+# The main job: installs what is missing, builds the Windows programs with MinGW-w64, starts the
+# loopback telnet and rlogin hosts under Wine (tools/hosts.sh) and logs in through Debian's telnet
+# client on this terminal: you land in a Windows command processor, as the Wine user, with the
+# command translator between you and its console.  Typing "exit" (or leaving the client with
+# Ctrl-] and "quit") ends the login, and then everything this script started stops.
+#   sh tools/main.sh          (TELNET_PORT and RLOGIN_PORT choose other ports than 2323, 2513)
 set -eu
 cd "$(dirname "$0")/.."
 sh tools/install-deps.sh
 cmake --preset windows >/dev/null
 cmake --build --preset windows
-echo "Windows build ready in build/windows"
-echo "Running 'cmd.exe /c dir' through the command starter service under Wine:"
-sh tools/rexec.sh -- cmd.exe /c dir
+telnet_port=${TELNET_PORT:-2323}
+rlogin_port=${RLOGIN_PORT:-2513}
+log="$PWD/build/windows/hosts-main.log"
+sh tools/hosts.sh --telnet "$telnet_port" --rlogin "$rlogin_port" >"$log" 2>&1 &
+hosts=$!
+stop() {
+    kill -TERM $hosts 2>/dev/null || true
+    wait $hosts 2>/dev/null || true
+}
+trap stop EXIT
+trap 'exit 130' INT TERM
+echo "Starting the loopback hosts under Wine (log: $log)"
+tries=0
+until grep -q '^listening' "$log" 2>/dev/null; do
+    tries=$((tries + 1))
+    if [ $tries -gt 1800 ] || ! kill -0 $hosts 2>/dev/null; then
+        cat "$log" >&2
+        echo "the hosts did not start" >&2
+        exit 1
+    fi
+    sleep 0.1
+done
+grep '^listening' "$log"
+echo "Logging in with: telnet 127.0.0.1 $telnet_port  (type dir, then exit)"
+telnet 127.0.0.1 "$telnet_port" || true

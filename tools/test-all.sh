@@ -1,7 +1,8 @@
 #!/bin/sh
 # Builds every preset and runs every test: host (plain, AddressSanitizer with
-# UndefinedBehaviorSanitizer, ThreadSanitizer for the threaded tests) and the Windows programs
-# under Wine inside one X display.  Fails when any build or test fails.
+# UndefinedBehaviorSanitizer, ThreadSanitizer for the threaded tests), the Windows programs
+# under Wine inside one X display, then Debian's telnet and rlogin clients against the loopback
+# hosts in a Wine session of their own.  Fails when any build or test fails.
 set -u
 cd "$(dirname "$0")/.."
 sh tools/install-deps.sh || exit 1
@@ -13,6 +14,8 @@ for preset in host-debug host-asan host-tsan windows; do
     if [ "$preset" = windows ]; then
         # One display for the whole run: the first wine process must see it.
         xvfb-run -a ctest --preset "$preset" || status=1
+        echo "=== clients"
+        sh tests/clients/clients.sh || status=1
     else
         ctest --preset "$preset" -j2 || status=1
     fi

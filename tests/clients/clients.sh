@@ -1,0 +1,231 @@
+#!/bin/sh
+# Debian's own telnet and rlogin clients against the loopback hosts under Wine, driven through a
+# pseudo-terminal, with what they print rendered by libvterm: the checks are on what a user at
+# the client sees, and on the login's real console read back on the Windows side.  Runs
+# tools/hosts.sh on random ports in a Wine session and prefix of its own
+# (build/windows/clients-prefix), so it can run beside the other Windows tests.
+#   sh tests/clients/clients.sh
+# Needs the windows preset built; the files of each run are kept in build/clients.
+set -u
+cd "$(dirname "$0")/../.."
+root=$PWD
+out="$root/build/clients"
+export WINEPREFIX="$root/build/windows/clients-prefix"
+export WINEDEBUG=-all
+hosts="$root/build/windows/tools/hosts"
+
+# The console of the newest login into build/clients/NAME.console (size, window, cursor, rows).
+console() {
+    helper=$(sed -n 's/^login [0-9]*: helper process \([0-9]*\)$/\1/p' "$out/hosts.log" | tail -1)
+    wine "$hosts/console-screen.exe" "$helper" >"$out/$1.console" 2>&1
+}
+# The processes of logins still running in this prefix, one a line.
+leftovers() {
+    for dir in /proc/[0-9]*; do
+        { tr '\0' '\n' <"$dir/environ"; } 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" ||
+            continue
+        { tr '\0' ' ' <"$dir/cmdline"; } 2>/dev/null |
+            grep -iE 'command-translator|login-console|cmd\.exe|conhost|ping' |
+            sed "s|^|  ${dir#/proc/}: |"
+    done
+}
+# Called by the pty driver's run steps:
+#   --compare NAME ROWS   the newest login's console rows equal the client screen NAME.screen
+#   --size NAME COLS ROWS the newest login's console buffer has that size
+#   --running PATTERN     a process of a login matching PATTERN runs
+case "${1:-}" in
+--compare)
+    console "$2" || exit 1
+    tail -n +4 "$out/$2.console" | head -n "$3" >"$out/$2.console-rows"
+    head -n "$3" "$out/$2.screen" >"$out/$2.client-rows"
+    if ! cmp -s "$out/$2.console-rows" "$out/$2.client-rows"; then
+        echo "the client screen differs from the console (< console, > client):"
+        diff "$out/$2.console-rows" "$out/$2.client-rows" | head -30
+        exit 1
+    fi
+    exit 0
+    ;;
+--size)
+    tries=0
+    until console "$2" && grep -qx "size $3 $4" "$out/$2.console"; do
+        tries=$((tries + 1))
+        [ $tries -lt 50 ] || { echo "console: $(head -2 "$out/$2.console")"; exit 1; }
+        sleep 0.1
+    done
+    exit 0
+    ;;
+--running)
+    tries=0
+    until leftovers | grep -qi "$2"; do
+        tries=$((tries + 1))
+        [ $tries -lt 100 ] || { echo "no process $2 running"; exit 1; }
+        sleep 0.1
+    done
+    exit 0
+    ;;
+esac
+
+mkdir -p "$out"
+rm -f "$out"/*.log "$out"/*.raw "$out"/*.screen "$out"/*.console "$out"/*-rows
+vterm_flags=$(pkg-config --cflags --libs vterm)
+cc -O1 -Wall -Wextra -Werror -o "$out/pty_drive" tests/clients/pty_drive.c $vterm_flags -lutil &&
+    cc -O1 -Wall -Wextra -Werror -o "$out/rlogin_probe" tests/clients/rlogin_probe.c ||
+    { echo "cannot build the client test programs"; exit 1; }
+
+failures=0
+passes=0
+pass() { passes=$((passes + 1)); echo "ok: $*"; }
+fail() { failures=$((failures + 1)); echo "FAILED: $*"; }
+
+# Ports from 20000-29999, different for each run.
+base=$((20000 + ($$ * 7 + $(date +%s)) % 9900))
+telnet_port=$base
+rlogin_port=$((base + 50))
+started=$(date +%s)
+HOSTS_WINEPREFIX="$WINEPREFIX" sh tools/hosts.sh --telnet $telnet_port --rlogin $rlogin_port \
+    >"$out/hosts.log" 2>&1 &
+hosts_pid=$!
+stop_hosts() {
+    kill -TERM $hosts_pid 2>/dev/null
+    wait $hosts_pid 2>/dev/null
+}
+trap stop_hosts EXIT
+tries=0
+until grep -q '^listening' "$out/hosts.log"; do
+    tries=$((tries + 1))
+    if [ $tries -gt 1800 ] || ! kill -0 $hosts_pid 2>/dev/null; then
+        echo "the hosts did not start:"
+        cat "$out/hosts.log"
+        exit 1
+    fi
+    sleep 0.1
+done
+echo "$(grep '^listening' "$out/hosts.log") after $(($(date +%s) - started)) s"
+
+settings_key() {
+    case "$1" in
+    rlogin) echo 'HKLM\Software\Orvane Software, Inc.\Orvane Rlogind Server\CurrentVersion' ;;
+    *) echo 'HKLM\Software\Orvane Software, Inc.\Orvane Telnetd Server\CurrentVersion' ;;
+    esac
+}
+set_mode() {
+    wine reg add "$(settings_key "$1")" /v ModeSelection /t REG_SZ /d "$2" /f >/dev/null 2>&1
+}
+clear_mode() { wine reg delete "$(settings_key "$1")" /f >/dev/null 2>&1; true; }
+
+# drive NAME [pty_drive arguments...]: runs the driver; NAME.log keeps what it said.
+drive() {
+    name=$1
+    shift
+    if "$out/pty_drive" --raw "$out/$name.raw" "$@" >"$out/$name.log" 2>&1; then
+        pass "$name"
+    else
+        fail "$name"
+        sed 's/^/  | /' "$out/$name.log" | tail -40
+    fi
+}
+self="sh $root/tests/clients/clients.sh"
+
+# expect_clean WHAT ENDED: once the hosts' log shows ENDED ended logins (at most 30 s), no
+# process of any login is left (at most 10 s more).
+expect_clean() {
+    tries=0
+    while [ "$(grep -c '^login [0-9]* ended' "$out/hosts.log")" -lt "$2" ] && [ $tries -lt 300 ]; do
+        sleep 0.1
+        tries=$((tries + 1))
+    done
+    tries=0
+    while [ -n "$(leftovers)" ] && [ $tries -lt 100 ]; do
+        sleep 0.1
+        tries=$((tries + 1))
+    done
+    left=$(leftovers)
+    ended=$(grep -c '^login [0-9]* ended' "$out/hosts.log")
+    if [ -z "$left" ] && [ "$ended" -ge "$2" ]; then
+        pass "$1: nothing left running"
+    else
+        fail "$1: $ended of $2 logins ended; left running:"
+        echo "$left"
+    fi
+}
+telnet="telnet 127.0.0.1 $telnet_port"
+
+# No other address than the loopback one: there is no authentication.
+wine "$hosts/telnet-host.exe" --bind 0.0.0.0 --port $((base + 99)) >"$out/bind.log" 2>&1
+status=$?
+if [ $status -eq 2 ] && grep -q 'refusing to listen on 0.0.0.0' "$out/bind.log"; then
+    pass "another bind address is refused"
+else
+    fail "bind 0.0.0.0: status $status: $(cat "$out/bind.log")"
+fi
+
+# telnet, simple mode: the question, a command whose marker only its output shows (the caret
+# goes), and exit ending the connection.
+clear_mode telnet
+drive telnet-simple --size 24x80 'expect:(y/n) [y]?' 'send:n' 'expect:>' \
+    'send:echo mark^er-simple\r' 'expect:\nmarker-simple\n' 'send:exit\r' \
+    'expect:Connection closed by foreign host.' exit -- $telnet
+if grep -q 'telnet, terminal type "XTERM"' "$out/hosts.log"; then
+    pass "the terminal type reaches the translator"
+else
+    fail "the terminal type: $(grep 'terminal type' "$out/hosts.log" | tail -1)"
+fi
+expect_clean telnet-simple 1
+
+# telnet, advanced mode: after a command that fills the screen the client shows the console's
+# screen; a resized client window resizes the console, and both agree again.
+set_mode telnet advanced
+drive telnet-advanced --size 24x80 'expect:>' 'send:for /l %i in (1,1,40) do @echo row %i\r' \
+    'expect:row 40' 'quiet:1500' "screen:$out/advanced.screen" \
+    "run:$self --compare advanced 24" 'resize:30x100' "run:$self --size advanced-resized 100 30" \
+    'send:echo resized\r' 'expect:\nresized\n' 'quiet:1500' "screen:$out/advanced-resized.screen" \
+    "run:$self --compare advanced-resized 30" 'send:exit\r' \
+    'expect:Connection closed by foreign host.' exit -- $telnet
+expect_clean telnet-advanced 2
+
+# rlogin with ModeSelection set: no question; the control bytes come as urgent data (the probe
+# sees them; the real client answers 0x80 with its window size, which resizes the console), and
+# a window change of the client reaches the console.
+set_mode rlogin simple
+if "$out/rlogin_probe" $rlogin_port >"$out/rlogin-probe.log" 2>&1 &&
+    [ "$(cat "$out/rlogin-probe.log")" = "$(printf 'urgent 10\nurgent 80\nended')" ]; then
+    pass "rlogin control bytes arrive as urgent data, in order"
+else
+    fail "rlogin probe: $(cat "$out/rlogin-probe.log")"
+fi
+drive rlogin --size 30x100 'expect:>' "run:$self --size rlogin 100 30" \
+    'send:echo mark^er-rlogin\r' 'expect:\nmarker-rlogin\n' 'resize:40x90' \
+    "run:$self --size rlogin-resized 90 40" 'send:exit\r' exit -- rlogin -p $rlogin_port 127.0.0.1
+if grep -q 'Use advanced' "$out/rlogin.raw"; then fail "rlogin: the question was asked"; else pass "rlogin: no question"; fi
+expect_clean rlogin 4
+
+# Ten telnet logins at once, each running a command and exiting.
+set_mode telnet simple
+pids=""
+for n in 1 2 3 4 5 6 7 8 9 10; do
+    "$out/pty_drive" --limit 60000 --raw "$out/many-$n.raw" 'expect:>' \
+        "send:echo mark^er-$n-of-ten\\r" "expect:\\nmarker-$n-of-ten\\n" 'send:exit\r' \
+        'expect:Connection closed by foreign host.' exit -- $telnet >"$out/many-$n.log" 2>&1 &
+    pids="$pids $!"
+done
+good=0
+for pid in $pids; do wait $pid && good=$((good + 1)); done
+if [ $good -eq 10 ]; then
+    pass "ten logins at once"
+else
+    fail "ten logins at once: $good passed"
+    for n in 1 2 3 4 5 6 7 8 9 10; do grep -q FAILED "$out/many-$n.log" && tail -30 "$out/many-$n.log"; done
+fi
+expect_clean "ten logins" 14
+
+# A client that goes away in the middle of a command leaves nothing behind.
+drive disconnect --size 24x80 'expect:>' 'send:ping -n 120 127.0.0.1\r' \
+    "run:$self --running ping.exe" 'wait:1000' kill -- $telnet
+expect_clean disconnect 15
+if grep -q 'the client left' "$out/hosts.log"; then pass "the host saw the client leave"; else fail "no client left in the log"; fi
+
+clear_mode telnet
+clear_mode rlogin
+echo "client tests took $(($(date +%s) - started)) s"
+echo "$passes passed, $failures failed"
+[ $failures -eq 0 ]

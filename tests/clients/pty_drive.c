@@ -1,0 +1,336 @@
+/* Drives a terminal program (a telnet or rlogin client) through a pseudo-terminal the way a user
+ * at a terminal would, and renders everything it prints with libvterm, so that the checks are
+ * on what the user sees.
+ *
+ *   pty_drive [--size ROWSxCOLUMNS] [--limit MS] [--raw FILE] STEP... -- PROGRAM [ARG...]
+ *
+ * Steps, each one argument:
+ *   send:TEXT        type TEXT (escapes \r \n \t \e \\ \xNN)
+ *   expect:TEXT      wait until the rendered screen shows TEXT (rows joined by newlines)
+ *   expect-no:TEXT   fail if the screen shows TEXT now
+ *   stream:TEXT      wait until the bytes printed since the last stream match hold TEXT
+ *   quiet:MS         wait until the program has printed nothing for MS
+ *   resize:RxC       set the terminal to R rows and C columns (the program gets SIGWINCH)
+ *   screen:FILE      write the screen (rows with trailing blanks cut) to FILE
+ *   wait:MS          pause
+ *   run:COMMAND      run a shell command (to look at the other side, say); fail unless it
+ *                    exits with status 0
+ *   kill             end the program with SIGKILL, as a client that simply goes away
+ *   exit             wait until the program has ended and closed the terminal
+ * Every wait ends with a failure after --limit MS (default 20000).  On a failure the screen is
+ * printed and the program ended.  Exit status 0 when every step held.
+ */
+#define _GNU_SOURCE
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+#include <vterm.h>
+
+static VTerm* terminal;
+static VTermScreen* screen;
+static int master = -1;
+static pid_t child;
+static int rows = 24, columns = 80;
+static int ended; /* the terminal reported the end of the program's output */
+static long limit_ms = 20000;
+static char* stream;
+static size_t stream_size, stream_point;
+static FILE* raw;
+static long last_output;
+
+static long now_ms(void) {
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return t.tv_sec * 1000L + t.tv_nsec / 1000000L;
+}
+
+static void say(const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    vfprintf(stdout, format, arguments);
+    va_end(arguments);
+    fputc('\n', stdout);
+    fflush(stdout);
+}
+
+/* Answers the terminal gives (to a status request, say) go back to the program. */
+static void terminal_output(const char* bytes, size_t size, void* user) {
+    (void)user;
+    while (size > 0) {
+        ssize_t written = write(master, bytes, size);
+        if (written <= 0) return;
+        bytes += written;
+        size -= (size_t)written;
+    }
+}
+
+/* Takes in what the program printed for at most wait_ms; returns at once after some arrived. */
+static void pump(long wait_ms) {
+    if (ended) {
+        if (wait_ms > 0) usleep((useconds_t)wait_ms * 1000);
+        return;
+    }
+    struct pollfd p = {master, POLLIN, 0};
+    if (poll(&p, 1, (int)wait_ms) <= 0) return;
+    char buffer[4096];
+    ssize_t got = read(master, buffer, sizeof buffer);
+    if (got <= 0) {
+        if (got < 0 && errno == EAGAIN) return;
+        ended = 1;
+        return;
+    }
+    vterm_input_write(terminal, buffer, (size_t)got);
+    stream = realloc(stream, stream_size + (size_t)got + 1);
+    memcpy(stream + stream_size, buffer, (size_t)got);
+    stream_size += (size_t)got;
+    stream[stream_size] = '\0';
+    if (raw != NULL) fwrite(buffer, 1, (size_t)got, raw);
+    last_output = now_ms();
+}
+
+/* The screen as text: rows with trailing blanks cut, joined by newlines. */
+static char* screen_text(void) {
+    char* text = malloc((size_t)rows * ((size_t)columns + 1) + 1);
+    size_t length = 0;
+    for (int row = 0; row < rows; ++row) {
+        size_t start = length;
+        size_t last = start;
+        for (int column = 0; column < columns; ++column) {
+            VTermScreenCell cell;
+            VTermPos position = {row, column};
+            vterm_screen_get_cell(screen, position, &cell);
+            uint32_t c = cell.chars[0];
+            char shown = c == 0 ? ' ' : (c < 0x80 ? (char)c : '?');
+            text[length++] = shown;
+            if (shown != ' ') last = length;
+        }
+        length = last;
+        text[length++] = '\n';
+    }
+    text[length] = '\0';
+    return text;
+}
+
+static void show_screen(void) {
+    char* text = screen_text();
+    printf("---- screen %dx%d ----\n%s----\n", columns, rows, text);
+    free(text);
+}
+
+static int unescape(const char* text, char* bytes) {
+    int length = 0;
+    for (; *text; ++text) {
+        if (*text != '\\') {
+            bytes[length++] = *text;
+            continue;
+        }
+        ++text;
+        switch (*text) {
+            case 'r':
+                bytes[length++] = '\r';
+                break;
+            case 'n':
+                bytes[length++] = '\n';
+                break;
+            case 't':
+                bytes[length++] = '\t';
+                break;
+            case 'e':
+                bytes[length++] = '\x1b';
+                break;
+            case '\\':
+                bytes[length++] = '\\';
+                break;
+            case 'x': {
+                unsigned value = 0;
+                if (sscanf(text + 1, "%2x", &value) != 1) return -1;
+                bytes[length++] = (char)value;
+                text += 2;
+                break;
+            }
+            default:
+                return -1;
+        }
+    }
+    return length;
+}
+
+static int screen_has(const char* text) {
+    char* shown = screen_text();
+    int found = strstr(shown, text) != NULL;
+    free(shown);
+    return found;
+}
+
+static int stream_has(const char* text, size_t size) {
+    if (stream_size < stream_point + size) return 0;
+    void* found = memmem(stream + stream_point, stream_size - stream_point, text, size);
+    if (found == NULL) return 0;
+    stream_point = (size_t)((char*)found - stream) + size;
+    return 1;
+}
+
+static int child_gone(void) {
+    int status;
+    return waitpid(child, &status, WNOHANG) == child;
+}
+
+static int run_step(const char* step) {
+    const char* colon = strchr(step, ':');
+    size_t verb_length = colon ? (size_t)(colon - step) : strlen(step);
+    const char* argument = colon ? colon + 1 : "";
+    char bytes[4096];
+    long began = now_ms();
+#define VERB(name) (verb_length == strlen(name) && strncmp(step, name, verb_length) == 0)
+    if (VERB("send")) {
+        int length = unescape(argument, bytes);
+        if (length < 0) return say("bad escape in %s", step), 0;
+        terminal_output(bytes, (size_t)length, NULL);
+        return 1;
+    }
+    if (VERB("expect") || VERB("stream")) {
+        int length = unescape(argument, bytes);
+        if (length <= 0) return say("bad text in %s", step), 0;
+        bytes[length] = '\0';
+        for (;;) {
+            if (VERB("expect") ? screen_has(bytes) : stream_has(bytes, (size_t)length)) return 1;
+            if (now_ms() - began >= limit_ms || ended) {
+                say("FAILED: %s: not %s", step, ended ? "before the program ended" : "in time");
+                return 0;
+            }
+            pump(50);
+        }
+    }
+    if (VERB("expect-no")) {
+        pump(0);
+        if (!screen_has(argument)) return 1;
+        say("FAILED: %s: it is on the screen", step);
+        return 0;
+    }
+    if (VERB("quiet")) {
+        long quiet = atol(argument);
+        last_output = now_ms();
+        while (now_ms() - last_output < quiet) {
+            if (now_ms() - began >= limit_ms) return say("FAILED: %s: never quiet", step), 0;
+            pump(20);
+        }
+        return 1;
+    }
+    if (VERB("wait")) {
+        long wait = atol(argument);
+        while (now_ms() - began < wait) pump(wait - (now_ms() - began));
+        return 1;
+    }
+    if (VERB("resize")) {
+        int r, c;
+        if (sscanf(argument, "%dx%d", &r, &c) != 2 || r <= 0 || c <= 0) {
+            return say("bad size in %s", step), 0;
+        }
+        rows = r;
+        columns = c;
+        vterm_set_size(terminal, rows, columns);
+        struct winsize size = {(unsigned short)rows, (unsigned short)columns, 0, 0};
+        ioctl(master, TIOCSWINSZ, &size);
+        return 1;
+    }
+    if (VERB("screen")) {
+        pump(0);
+        FILE* file = fopen(argument, "w");
+        if (file == NULL) return say("cannot write %s", argument), 0;
+        char* text = screen_text();
+        fputs(text, file);
+        free(text);
+        fclose(file);
+        return 1;
+    }
+    if (VERB("run")) {
+        pump(0);
+        int status = system(argument);
+        if (status == 0) return 1;
+        say("FAILED: %s: status %d", step, status);
+        return 0;
+    }
+    if (VERB("kill")) {
+        kill(child, SIGKILL);
+        return 1;
+    }
+    if (VERB("exit")) {
+        while (!ended || !child_gone()) {
+            if (now_ms() - began >= limit_ms) {
+                say("FAILED: exit: the program still runs");
+                return 0;
+            }
+            pump(50);
+        }
+        return 1;
+    }
+    say("unknown step %s", step);
+    return 0;
+#undef VERB
+}
+
+int main(int argc, char** argv) {
+    int i = 1;
+    for (; i + 1 < argc && strncmp(argv[i], "--", 2) == 0 && argv[i][2] != '\0'; i += 2) {
+        if (strcmp(argv[i], "--size") == 0) {
+            if (sscanf(argv[i + 1], "%dx%d", &rows, &columns) != 2) return 2;
+        } else if (strcmp(argv[i], "--limit") == 0) {
+            limit_ms = atol(argv[i + 1]);
+        } else if (strcmp(argv[i], "--raw") == 0) {
+            raw = fopen(argv[i + 1], "wb");
+        } else {
+            fprintf(stderr, "pty_drive: unknown option %s\n", argv[i]);
+            return 2;
+        }
+    }
+    int first_step = i;
+    while (i < argc && strcmp(argv[i], "--") != 0) ++i;
+    if (i + 1 >= argc) {
+        fprintf(stderr,
+                "usage: pty_drive [--size RxC] [--limit MS] [--raw FILE] STEP... -- "
+                "PROGRAM [ARG...]\n");
+        return 2;
+    }
+    int last_step = i;
+    terminal = vterm_new(rows, columns);
+    vterm_set_utf8(terminal, 0);
+    vterm_output_set_callback(terminal, terminal_output, NULL);
+    screen = vterm_obtain_screen(terminal);
+    vterm_screen_reset(screen, 1);
+    struct winsize size = {(unsigned short)rows, (unsigned short)columns, 0, 0};
+    child = forkpty(&master, NULL, NULL, &size);
+    if (child < 0) {
+        perror("forkpty");
+        return 1;
+    }
+    if (child == 0) {
+        setenv("TERM", "xterm", 1);
+        execvp(argv[i + 1], argv + i + 1);
+        perror("exec");
+        _exit(127);
+    }
+    fcntl(master, F_SETFL, O_NONBLOCK);
+    int failed = 0;
+    for (int s = first_step; s < last_step && !failed; ++s) {
+        say("step: %s", argv[s]);
+        failed = !run_step(argv[s]);
+    }
+    if (failed) {
+        show_screen();
+        kill(child, SIGKILL);
+    }
+    waitpid(child, NULL, failed ? 0 : WNOHANG);
+    if (raw != NULL) fclose(raw);
+    vterm_free(terminal);
+    return failed;
+}

@@ -1,0 +1,108 @@
+#!/bin/sh
+# Runs the loopback telnet and rlogin hosts under Wine, so that Debian's telnet and rlogin clients
+# can log in to the command translator on this machine:
+#   sh tools/hosts.sh [--telnet PORT] [--rlogin PORT]        (--help for more)
+# Installs what it needs, builds the windows preset when needed, starts both hosts in a Wine
+# session of its own (a virtual X display and the private prefix build/windows/hosts-prefix, or
+# $HOSTS_WINEPREFIX), prints one line with "listening" and the ports once both accept
+# connections, then the hosts' lines about each login, and runs until SIGINT or SIGTERM, when it
+# ends its Wine session and nothing else.
+set -eu
+cd "$(dirname "$0")/.."
+usage() {
+    cat <<'TEXT'
+usage: sh tools/hosts.sh [--telnet PORT] [--rlogin PORT]
+
+Starts the loopback telnet host (default port 2323) and rlogin host (default port 2513) under
+Wine.  They accept connections on 127.0.0.1 only.  There is NO authentication: whoever can
+connect to these ports on this machine gets a Windows command processor running as the Wine
+user (the user who runs this script).  Each login gets a console of its own with the command
+translator in it; it ends when the command processor exits or the client disconnects.
+
+    telnet 127.0.0.1 2323
+    rlogin -p 2513 127.0.0.1
+
+Runs in the foreground until interrupted (Ctrl-C, SIGINT or SIGTERM), then stops its Wine
+session.  The translator's settings live in the prefix's registry, for example:
+    WINEPREFIX=$PWD/build/windows/hosts-prefix wine reg add \
+      'HKLM\Software\Orvane Software, Inc.\Orvane Telnetd Server\CurrentVersion' \
+      /v ModeSelection /t REG_SZ /d simple /f
+TEXT
+}
+telnet_port=2323
+rlogin_port=2513
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --telnet | --rlogin)
+        [ $# -ge 2 ] || { usage >&2; exit 2; }
+        case "$2" in '' | *[!0-9]*) echo "$1 needs a port number" >&2; exit 2 ;; esac
+        if [ "$1" = --telnet ]; then telnet_port=$2; else rlogin_port=$2; fi
+        shift 2
+        ;;
+    -h | --help) usage; exit 0 ;;
+    *) usage >&2; exit 2 ;;
+    esac
+done
+sh tools/install-deps.sh
+build="$PWD/build/windows"
+[ -f "$build/CMakeCache.txt" ] || cmake --preset windows >/dev/null
+if ! cmake --build --preset windows >"$build/hosts-build.log" 2>&1; then
+    cat "$build/hosts-build.log" >&2
+    exit 1
+fi
+export WINEPREFIX="${HOSTS_WINEPREFIX:-$build/hosts-prefix}"
+export WINEDEBUG=-all
+state=$(mktemp -d)
+# The session runs in the background so that a signal to this script can end it in order.
+xvfb-run -a sh -c '
+    state=$1
+    hosts=$2
+    echo $$ >"$state/session"
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        echo "preparing the Wine prefix $WINEPREFIX" >&2
+        sh tests/windows/prepare-prefix.sh >/dev/null
+    fi
+    wineserver -k 2>/dev/null
+    wine "$hosts/telnet-host.exe" --port "$3" >"$state/telnet.log" 2>&1 &
+    telnet=$!
+    wine "$hosts/rlogin-host.exe" --port "$4" >"$state/rlogin.log" 2>&1 &
+    rlogin=$!
+    stop() {
+        kill $telnet $rlogin 2>/dev/null
+        wineserver -k 2>/dev/null
+        [ -n "${tail:-}" ] && kill $tail 2>/dev/null
+        exit "$1"
+    }
+    trap "stop 0" INT TERM
+    tries=0
+    until grep -qs listening "$state/telnet.log" && grep -qs listening "$state/rlogin.log"; do
+        if ! kill -0 $telnet 2>/dev/null || ! kill -0 $rlogin 2>/dev/null ||
+            [ $tries -ge 600 ]; then
+            cat "$state/telnet.log" "$state/rlogin.log" >&2
+            echo "the hosts did not start" >&2
+            stop 1
+        fi
+        tries=$((tries + 1))
+        sleep 0.1
+    done
+    echo "listening: telnet on 127.0.0.1:$3, rlogin on 127.0.0.1:$4" \
+        "(no authentication: logins run as the Wine user $(id -un))"
+    tail -q -n +2 -f "$state/telnet.log" "$state/rlogin.log" &
+    tail=$!
+    wait $telnet $rlogin
+    echo "a host ended" >&2
+    stop 1
+' sh "$state" "$build/tools/hosts" "$telnet_port" "$rlogin_port" &
+session=$!
+finish() {
+    trap - INT TERM
+    [ -f "$state/session" ] && kill -TERM "$(cat "$state/session")" 2>/dev/null
+    wait $session 2>/dev/null
+    rm -rf "$state"
+    exit 0
+}
+trap finish INT TERM
+status=0
+wait $session || status=$?
+rm -rf "$state"
+exit $status
