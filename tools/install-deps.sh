@@ -2,7 +2,8 @@
 # Installs the Debian packages the builds and tests need; does nothing when all are present.
 set -eu
 packages="cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev clang-format
-          g++-mingw-w64-x86-64 wine wine64 xvfb xauth libvterm-dev pkg-config"
+          g++-mingw-w64-x86-64 wine wine64 xvfb xauth libvterm-dev pkg-config
+          clang-14 libclang-rt-14-dev libfuzzer-14-dev"
 missing=""
 for package in $packages; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||

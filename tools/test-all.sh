@@ -1,7 +1,8 @@
 #!/bin/sh
 # Builds every preset and runs every test: host (plain, AddressSanitizer with
 # UndefinedBehaviorSanitizer, ThreadSanitizer for the threaded tests) and the Windows programs
-# under Wine inside one X display.  Fails when any build or test fails.
+# under Wine inside one X display, then a short run of every fuzz target.  Fails when any build
+# or test fails or a fuzz target finds something.
 set -u
 cd "$(dirname "$0")/.."
 sh tools/install-deps.sh || exit 1
@@ -17,5 +18,7 @@ for preset in host-debug host-asan host-tsan windows; do
         ctest --preset "$preset" -j2 || status=1
     fi
 done
+echo "=== fuzz (a few seconds per target)"
+sh tools/fuzz.sh 3 || status=1
 [ $status -eq 0 ] && echo "=== all tests passed" || echo "=== some tests FAILED"
 exit $status
