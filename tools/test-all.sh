@@ -2,7 +2,8 @@
 # Builds every preset and runs every test: host (plain, AddressSanitizer with
 # UndefinedBehaviorSanitizer, ThreadSanitizer for the threaded tests), the Windows programs
 # under Wine inside one X display, then Debian's telnet and rlogin clients against the loopback
-# hosts in a Wine session of their own.  Fails when any build or test fails.
+# hosts in a Wine session of their own, then a short run of every fuzz target.  Fails when any
+# build or test fails or a fuzz target finds something.
 set -u
 cd "$(dirname "$0")/.."
 sh tools/install-deps.sh || exit 1
@@ -20,5 +21,7 @@ for preset in host-debug host-asan host-tsan windows; do
         ctest --preset "$preset" -j2 || status=1
     fi
 done
+echo "=== fuzz (a few seconds per target)"
+sh tools/fuzz.sh 3 || status=1
 [ $status -eq 0 ] && echo "=== all tests passed" || echo "=== some tests FAILED"
 exit $status

@@ -142,6 +142,9 @@ PassResult UpdateTerminal(ScreenSnapshot& shown, ScreenSnapshot& current, bool r
 
     COORD cursor = current.info.dwCursorPosition;
     if (rows_sent || !SameCoord(cursor, shown.info.dwCursorPosition)) SendCursor(cursor, writer);
+    // A clear with no row after it (a screen of empty cells) still goes out in this pass: left in
+    // the buffer, it would reach the terminal with a later pass and wipe the rows already shown.
+    writer.Flush();
     return resized || rows_sent ? PassResult::kSent : PassResult::kQuiet;
 }
 

@@ -217,6 +217,21 @@ TEST_F(MirrorPassTest, RedrawRepaintsAnUnchangedScreen) {
     EXPECT_EQ(Output(), "\033[2J\033[1;1fab    \033[2;1fcd    \033[2;3f");
 }
 
+TEST_F(MirrorPassTest, AClearWithNoRowAfterItIsSentInItsOwnPass) {
+    // Empty cells (character 0, attributes 0) equal the cleared copy, so no row follows.
+    ScreenSnapshot shown = Screen(4, {"a"});
+    ScreenSnapshot current = Screen(4, {""});
+    for (int x = 0; x < 4; ++x) Cell(current, 0, x) = CHAR_INFO{};
+    EXPECT_EQ(Pass(shown, current, true), PassResult::kQuiet);
+    EXPECT_EQ(flushes_, std::vector<std::string>{"\033[2J"});
+    EXPECT_EQ(writer_.buffered_count(), 0u);
+
+    ScreenSnapshot resized = Screen(2, {""});
+    for (int x = 0; x < 2; ++x) Cell(resized, 0, x) = CHAR_INFO{};
+    EXPECT_EQ(Pass(current, resized), PassResult::kSent);
+    EXPECT_EQ(flushes_, std::vector<std::string>{"\033[2J"});
+}
+
 TEST_F(MirrorPassTest, NewSizeClearsAndRepaintsAtThatSize) {
     ScreenSnapshot shown = Screen(6, {"ab", "cd"});
     ScreenSnapshot current = Screen(8, {"ab", "cd", "ef"}, COORD{0, 2});

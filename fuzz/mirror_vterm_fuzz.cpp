@@ -1,0 +1,163 @@
+// Differential: two screens from the input, the first sent whole and the second as the mirror's
+// update, fed to a real terminal emulator (libvterm).  The terminal must then show the second
+// screen: its characters as the client's code page gives them, reverse video where the colour
+// rule puts it, the cursor in its place.
+#include <fuzzer/FuzzedDataProvider.h>
+#include <vterm.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "ScreenMirror.h"
+
+namespace {
+
+// The client's code page: each OEM byte becomes an ANSI byte of 0xA0 to 0xFF, which the
+// terminal shows as the Latin-1 character of that value.
+BYTE TestOemToAnsi(BYTE oem) {
+    return static_cast<BYTE>(0xA0 + (oem - 0x80) % 0x60);
+}
+
+class Terminal {
+  public:
+    Terminal(int rows, int columns) : vt_(vterm_new(rows, columns)) {
+        vterm_set_utf8(vt_, 1);
+        screen_ = vterm_obtain_screen(vt_);
+        vterm_screen_reset(screen_, 1);
+    }
+    ~Terminal() { vterm_free(vt_); }
+    Terminal(const Terminal&) = delete;
+    Terminal& operator=(const Terminal&) = delete;
+
+    void Resize(int rows, int columns) { vterm_set_size(vt_, rows, columns); }
+    // ANSI bytes above 0x7F go in as the UTF-8 of the Latin-1 character they stand for.
+    void Feed(const char* bytes, DWORD count) {
+        if (count == 0 || count > AnsiWriter::kBufferSize) abort();
+        std::string decoded;
+        for (DWORD i = 0; i < count; ++i) {
+            auto byte = static_cast<unsigned char>(bytes[i]);
+            if (byte < 0x80) {
+                decoded += static_cast<char>(byte);
+            } else {
+                decoded += static_cast<char>(0xC0 | (byte >> 6));
+                decoded += static_cast<char>(0x80 | (byte & 0x3F));
+            }
+        }
+        vterm_input_write(vt_, decoded.data(), decoded.size());
+        stream_.append(bytes, count);
+    }
+    const std::string& stream() const { return stream_; }
+    uint32_t CharAt(int row, int column) const {
+        VTermScreenCell cell;
+        vterm_screen_get_cell(screen_, VTermPos{row, column}, &cell);
+        return cell.chars[0] == 0 ? ' ' : cell.chars[0];
+    }
+    bool ReverseAt(int row, int column) const {
+        VTermScreenCell cell;
+        vterm_screen_get_cell(screen_, VTermPos{row, column}, &cell);
+        return cell.attrs.reverse != 0;
+    }
+    VTermPos Cursor() const {
+        VTermPos position;
+        vterm_state_get_cursorpos(vterm_obtain_state(vt_), &position);
+        return position;
+    }
+
+  private:
+    VTerm* vt_;
+    VTermScreen* screen_;
+    std::string stream_;
+};
+
+void FeedTerminal(void* terminal, const char* bytes, DWORD count) {
+    static_cast<Terminal*>(terminal)->Feed(bytes, count);
+}
+
+CHAR_INFO Cell(FuzzedDataProvider& input) {
+    CHAR_INFO cell{};
+    static const char kCharacters[] = {' ', ' ', ' ', 'x', 'y', 0, 0x1B, '\x9B'};
+    cell.Char.AsciiChar = input.ConsumeBool() ? kCharacters[input.ConsumeIntegralInRange(0, 7)]
+                                              : input.ConsumeIntegral<char>();
+    static const WORD kAttributes[] = {0x07, 0x07, 0x70, 0x2F, 0x1F, 0x00};
+    cell.Attributes = input.ConsumeBool() ? kAttributes[input.ConsumeIntegralInRange(0, 5)]
+                                          : input.ConsumeIntegral<WORD>();
+    return cell;
+}
+
+void Size(ScreenSnapshot& screen, int rows, int columns) {
+    screen.allocated = COORD{static_cast<SHORT>(columns), static_cast<SHORT>(rows)};
+    screen.info.dwSize = screen.allocated;
+    screen.cells.reset(new CHAR_INFO[static_cast<size_t>(rows) * columns]());
+}
+
+void PlaceCursor(FuzzedDataProvider& input, ScreenSnapshot& screen) {
+    screen.info.dwCursorPosition =
+        COORD{static_cast<SHORT>(input.ConsumeIntegralInRange(0, screen.allocated.X - 1)),
+              static_cast<SHORT>(input.ConsumeIntegralInRange(0, screen.allocated.Y - 1))};
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    FuzzedDataProvider input(data, size);
+    DWORD suppress = input.ConsumeBool() ? 1 : 0;
+    const bool redraw = input.ConsumeBool();
+    int rows = input.ConsumeIntegralInRange(1, 30);
+    int columns = input.ConsumeIntegralInRange(1, 100);
+
+    ScreenSnapshot empty, first, second;
+    Size(first, rows, columns);
+    const size_t cells = static_cast<size_t>(rows) * columns;
+    // A screen of one colour with a few cells of the input on it.
+    CHAR_INFO background = Cell(input);
+    for (size_t i = 0; i < cells; ++i) first.cells[i] = background;
+    for (int n = input.ConsumeIntegralInRange(0, 64); n > 0; --n)
+        first.cells[input.ConsumeIntegralInRange<size_t>(0, cells - 1)] = Cell(input);
+    PlaceCursor(input, first);
+
+    if (input.ConsumeIntegralInRange(0, 7) == 0) {
+        rows = input.ConsumeIntegralInRange(1, 30);
+        columns = input.ConsumeIntegralInRange(1, 100);
+    }
+    Size(second, rows, columns);
+    const size_t second_cells = static_cast<size_t>(rows) * columns;
+    const bool same_size = second_cells == cells && first.allocated.X == columns;
+    for (size_t i = 0; i < second_cells; ++i)
+        second.cells[i] = same_size ? first.cells[i] : background;
+    while (input.remaining_bytes() > 0)
+        second.cells[input.ConsumeIntegralInRange<size_t>(0, second_cells - 1)] = Cell(input);
+    PlaceCursor(input, second);
+
+    Terminal terminal(first.allocated.Y, first.allocated.X);
+    AnsiWriter writer(&FeedTerminal, &terminal, &TestOemToAnsi, &suppress);
+    UpdateTerminal(empty, first, false, writer);
+    terminal.Resize(rows, columns);
+    UpdateTerminal(first, second, redraw, writer);
+
+    for (int y = 0; y < rows; ++y) {
+        for (int x = 0; x < columns; ++x) {
+            const CHAR_INFO& cell = second.cells[static_cast<size_t>(y) * columns + x];
+            auto byte = static_cast<BYTE>(cell.Char.AsciiChar);
+            uint32_t expected = byte >= 0x80 ? TestOemToAnsi(byte) : ShownCharacter(byte);
+            const bool reverse = IsReverseVideo(cell.Attributes, suppress != 0);
+            if (terminal.CharAt(y, x) != expected || terminal.ReverseAt(y, x) != reverse) {
+                std::fprintf(stderr, "cell (%d,%d) of %dx%d: shows U+%X%s, expected U+%X%s\n", y, x,
+                             rows, columns, terminal.CharAt(y, x),
+                             terminal.ReverseAt(y, x) ? " reverse" : "", expected,
+                             reverse ? " reverse" : "");
+                if (getenv("MIRROR_FUZZ_DEBUG")) {
+                    for (char c : terminal.stream())
+                        std::fprintf(stderr, "%02X ", static_cast<BYTE>(c));
+                    std::fprintf(stderr, "\n");
+                }
+                abort();
+            }
+        }
+    }
+    VTermPos cursor = terminal.Cursor();
+    if (cursor.row != second.info.dwCursorPosition.Y ||
+        cursor.col != second.info.dwCursorPosition.X)
+        abort();
+    return 0;
+}

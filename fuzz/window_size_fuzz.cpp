@@ -1,0 +1,56 @@
+// Window-size validation and lowering, the windows made for a size, and the notices' texts for
+// any size, error and step name.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "WindowSizing.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    FuzzedDataProvider input(data, size);
+    WindowSize requested{input.ConsumeIntegral<SHORT>(), input.ConsumeIntegral<SHORT>()};
+    WindowSize valid = ValidWindowSize(requested);
+    if (valid.columns < 1 || valid.columns > kMaxWindowColumns || valid.rows < 1 ||
+        valid.rows > kMaxWindowRows)
+        abort();
+
+    // Lowering from a valid size takes rows down to the floor first, then columns, one at a
+    // time, and reaches one column within a bounded number of steps.
+    WindowSize lowered = valid;
+    for (int steps = 0; lowered.columns > 1; ++steps) {
+        if (steps > kMaxWindowColumns + kMaxWindowRows) abort();
+        WindowSize next = LowerWindowSize(lowered);
+        int fell = (lowered.columns - next.columns) + (lowered.rows - next.rows);
+        if (fell != 1 || next.rows < 1) abort();
+        if (next.columns != lowered.columns && lowered.rows > kLoweredRowsFloor) abort();
+        lowered = next;
+    }
+
+    // The windows fit both the buffer they are set on and the requested size.
+    COORD buffer{static_cast<SHORT>(input.ConsumeIntegralInRange(1, 9999)),
+                 static_cast<SHORT>(input.ConsumeIntegralInRange(1, 9999))};
+    SMALL_RECT shrunk = ShrunkWindow(buffer, valid);
+    if (shrunk.Left != 0 || shrunk.Top != 0 || shrunk.Right < 0 || shrunk.Bottom < 0 ||
+        shrunk.Right >= buffer.X || shrunk.Bottom >= buffer.Y || shrunk.Right >= valid.columns ||
+        shrunk.Bottom >= valid.rows)
+        abort();
+    SMALL_RECT full = FullWindow(valid);
+    if (full.Right != valid.columns - 1 || full.Bottom != valid.rows - 1) abort();
+    DWORD error = input.ConsumeIntegral<DWORD>();
+    if (IsFullScreenRefusal(error, COORD{valid.columns, valid.rows}, valid)) abort();
+
+    // The notices stay within their 1024-byte buffer whatever they are given.
+    std::string step = input.ConsumeRandomLengthString(1200);
+    std::unique_ptr<char[]> notice(new char[1024]);
+    int length = FormatRetryNotice(
+        notice.get(), step.c_str(), error,
+        COORD{input.ConsumeIntegral<SHORT>(), input.ConsumeIntegral<SHORT>()}, requested);
+    if (length < 0 || length > 1024 || notice[length < 1024 ? length : 1023] != '\0') abort();
+    length = FormatFullScreenNotice(notice.get(), requested);
+    if (length <= 0 || length >= 1024 || std::strlen(notice.get()) != static_cast<size_t>(length))
+        abort();
+    return 0;
+}

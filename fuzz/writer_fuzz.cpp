@@ -1,0 +1,123 @@
+// The ANSI terminal writer and the row rule.  The writer's flushes, put together, must be exactly
+// the bytes of the calls made, each flush between 1 and the buffer's size; a row update must
+// cover every changed cell and leave out only equal cells or, behind an erase, blank ones.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "ScreenMirror.h"
+
+namespace {
+
+struct Received {
+    std::string bytes;
+};
+
+void Collect(void* context, const char* bytes, DWORD count) {
+    if (count == 0 || count > AnsiWriter::kBufferSize) abort();
+    static_cast<Received*>(context)->bytes.append(bytes, count);
+}
+
+BYTE Convert(BYTE oem) {
+    return static_cast<BYTE>(oem ^ 0x20);
+}
+
+CHAR_INFO Cell(FuzzedDataProvider& input) {
+    CHAR_INFO cell{};
+    // Mostly blanks and a few characters and colours, so that rows often agree.
+    static const char kCharacters[] = {' ', ' ', ' ', 'a', 'b', 0, 0x1B, '\x80'};
+    cell.Char.AsciiChar = input.ConsumeBool() ? kCharacters[input.ConsumeIntegralInRange(0, 7)]
+                                              : input.ConsumeIntegral<char>();
+    static const WORD kAttributes[] = {0x07, 0x07, 0x70, 0x20, 0x0F};
+    cell.Attributes = input.ConsumeBool() ? kAttributes[input.ConsumeIntegralInRange(0, 4)]
+                                          : input.ConsumeIntegral<WORD>();
+    return cell;
+}
+
+void CheckRowRule(FuzzedDataProvider& input, bool suppress) {
+    const int columns = input.ConsumeIntegralInRange(1, 160);
+    std::vector<CHAR_INFO> shown(columns), current(columns);
+    for (int x = 0; x < columns; ++x) {
+        shown[x] = Cell(input);
+        current[x] = input.ConsumeIntegralInRange(0, 3) == 0 ? Cell(input) : shown[x];
+    }
+    RowUpdate update = DecideRowUpdate(current.data(), shown.data(), columns, suppress);
+    int first_difference = -1, last_difference = -1;
+    for (int x = 0; x < columns; ++x) {
+        if (CellsEqual(current[x], shown[x])) continue;
+        if (first_difference < 0) first_difference = x;
+        last_difference = x;
+    }
+    if (update.changed != (first_difference >= 0)) abort();
+    if (!update.changed) return;
+    if (update.first != first_difference || update.last < update.first || update.last >= columns)
+        abort();
+    for (int x = update.last + 1; x < columns; ++x) {
+        if (update.erase ? !IsBlankCell(current[x], suppress) : x <= last_difference) abort();
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    FuzzedDataProvider input(data, size);
+    DWORD suppress = input.ConsumeBool() ? 1 : 0;
+    CheckRowRule(input, suppress != 0);
+
+    Received received;
+    AnsiWriter writer(&Collect, &received, &Convert, &suppress);
+    std::string expected;
+    while (input.remaining_bytes() > 0) {
+        switch (input.ConsumeIntegralInRange(0, 6)) {
+            case 0:
+            case 1: {
+                BYTE character = input.ConsumeIntegral<BYTE>();
+                WORD attributes = input.ConsumeIntegral<WORD>();
+                writer.PutCell(character, attributes);
+                bool reverse = IsReverseVideo(attributes, suppress != 0);
+                if (reverse) expected += "\033[7m";
+                expected += static_cast<char>(character >= 0x80 ? Convert(character) : character);
+                if (reverse) expected += "\033[0m";
+                break;
+            }
+            case 2: {
+                std::string text = input.ConsumeRandomLengthString(200);
+                writer.PutString(text.c_str());
+                // Up to its first zero, each byte as a cell without attributes.
+                for (const char* p = text.c_str(); *p != '\0'; ++p) {
+                    auto byte = static_cast<BYTE>(*p);
+                    expected += static_cast<char>(byte >= 0x80 ? Convert(byte) : byte);
+                }
+                break;
+            }
+            case 3: {
+                unsigned row = input.ConsumeIntegral<unsigned>();
+                unsigned column = input.ConsumeIntegral<unsigned>();
+                writer.MoveCursor(row, column);
+                char sequence[32];
+                std::snprintf(sequence, sizeof sequence, "\033[%u;%uf", row + 1, column + 1);
+                expected += sequence;
+                break;
+            }
+            case 4:
+                writer.ClearScreen();
+                expected += "\033[2J";
+                break;
+            case 5:
+                writer.EraseToEndOfLine();
+                expected += "\033[0K";
+                break;
+            case 6:
+                writer.Flush();
+                if (writer.buffered_count() != 0) abort();
+                break;
+        }
+        if (writer.buffered_count() > AnsiWriter::kBufferSize) abort();
+    }
+    writer.Flush();
+    if (received.bytes != expected) abort();
+    return 0;
+}
