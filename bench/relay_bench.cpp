@@ -1,7 +1,7 @@
-// relay-bench: the simple-mode output relay against a plain pipe copy, under the same conditions.
-// A writer thread pushes a stream of command output into a pipe made as the translator makes its
-// output translation pipe; the relay (the translator's own thread function) or a plain loop of
-// 32-byte reads and writes moves it into a second pipe made as the server makes the socket
+// relay-bench [RUNS [MB]]: the simple-mode output relay against a plain pipe copy, under the same
+// conditions. A writer thread pushes a stream of command output into a pipe made as the translator
+// makes its output translation pipe; the relay (the translator's own thread function) or a plain
+// loop of 32-byte reads and writes moves it into a second pipe made as the server makes the socket
 // output; a reader thread drains that.  Prints one line per figure: "NAME VALUE".
 //
 // The relay reads the console modes for every chunk, so the program makes a console of its own.
@@ -20,7 +20,7 @@ extern const char* const kReporterName = "Relay Benchmark";
 
 namespace {
 
-constexpr DWORD kStreamBytes = 10 * 1000 * 1000;
+DWORD g_stream_bytes = 10 * 1000 * 1000;  // the second argument, in MB, changes it
 
 struct Pipes {
     HANDLE in_read = nullptr;  // output translation pipe
@@ -35,15 +35,15 @@ std::string g_stream;
 void MakeStream() {
     static const char kLine[] =
         " 12/08/2026  10:15 PM    <DIR>          remote \x84\x94\x81 files\n";
-    g_stream.reserve(kStreamBytes);
-    while (g_stream.size() < kStreamBytes) g_stream += kLine;
-    g_stream.resize(kStreamBytes);
+    g_stream.reserve(g_stream_bytes);
+    while (g_stream.size() < g_stream_bytes) g_stream += kLine;
+    g_stream.resize(g_stream_bytes);
 }
 
 DWORD WINAPI WriterThread(void* parameter) {
     Pipes* pipes = static_cast<Pipes*>(parameter);
     const char* data = g_stream.data();
-    DWORD left = kStreamBytes;
+    DWORD left = g_stream_bytes;
     while (left > 0) {
         // The command processor writes a line or a block at a time.
         DWORD chunk = left < 512 ? left : 512;
@@ -129,7 +129,7 @@ double Run(bool relay, unsigned long long* delivered) {
     CloseHandle(pipes.in_read);
     CloseHandle(pipes.out_read);
     *delivered = drain.bytes;
-    return kStreamBytes / 1e6 / Seconds(start, end);
+    return g_stream_bytes / 1e6 / Seconds(start, end);
 }
 
 // What each call of one relay chunk costs on its own, in microseconds, for the breakdown: the
@@ -178,6 +178,9 @@ int main(int argc, char** argv) {
     // 0 runs: the breakdown only.
     int runs = argc > 1 ? std::atoi(argv[1]) : 3;
     if (runs < 0) runs = 0;
+    if (argc > 2 && std::atoi(argv[2]) > 0) {
+        g_stream_bytes = static_cast<DWORD>(std::atoi(argv[2])) * 1000 * 1000;
+    }
     FreeConsole();
     if (!AllocConsole()) {
         std::fprintf(stderr, "AllocConsole failed: %lu\n", GetLastError());
@@ -213,5 +216,5 @@ int main(int argc, char** argv) {
     std::printf("relay_bytes_out %llu\n", relay_bytes);
     std::printf("raw_bytes_out %llu\n", raw_bytes);
     std::fflush(stdout);
-    return relay_bytes > kStreamBytes && raw_bytes == kStreamBytes ? 0 : 1;
+    return relay_bytes > g_stream_bytes && raw_bytes == g_stream_bytes ? 0 : 1;
 }
