@@ -22,12 +22,21 @@ wineserver -p 2>/dev/null || true
 
 figure() { echo "$1 $2" >>"$results"; }
 
-# Processes of this prefix whose program (the first word of the command line) ends in $1.
+# Processes whose program (the first word of the command line) is $1 exactly: the programs of
+# this build, wherever other Wine sessions run theirs.
+program_pids() {
+    for dir in /proc/[0-9]*; do
+        program=$( { tr '\0' '\n' <"$dir/cmdline"; } 2>/dev/null | head -n 1)
+        [ "$program" = "$1" ] && echo "${dir#/proc/}"
+    done
+}
+
+# Processes of this prefix whose program ends in $1 (Wine's own, shared by all sessions).
 prefix_pids() {
     for dir in /proc/[0-9]*; do
-        program=$(tr '\0' '\n' <"$dir/cmdline" 2>/dev/null | head -n 1)
+        program=$( { tr '\0' '\n' <"$dir/cmdline"; } 2>/dev/null | head -n 1)
         case "$program" in *"$1") ;; *) continue ;; esac
-        tr '\0' '\n' <"$dir/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" &&
+        { tr '\0' '\n' <"$dir/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" &&
             echo "${dir#/proc/}"
     done
 }
@@ -37,7 +46,7 @@ cpu_ns() {
     total=0
     for pid in "$@"; do
         for stat in /proc/"$pid"/task/*/schedstat; do
-            read -r ns _ _ <"$stat" 2>/dev/null || continue
+            { read -r ns _ _ <"$stat"; } 2>/dev/null || continue
             total=$((total + ns))
         done
     done
@@ -71,24 +80,32 @@ for mode in simple advanced; do
     wine "$login_bench" idle "$translator" "$mode" 20 >"$log" 2>&1 &
     job=$!
     if wait_line "$log" idle_start 120; then
-        translator_pids=$(prefix_pids command-translator.exe)
+        translator_pids=$(program_pids "$translator")
         support_pids="$(prefix_pids wineserver) $(prefix_pids conhost.exe)"
+        # The bench program blocks in its own waits meanwhile: what an idle Wine process costs.
+        control_pids=$(program_pids "$login_bench")
         # shellcheck disable=SC2086
         own_before=$(cpu_ns $translator_pids)
         # shellcheck disable=SC2086
         support_before=$(cpu_ns $support_pids)
+        # shellcheck disable=SC2086
+        control_before=$(cpu_ns $control_pids)
         began=$(date +%s%N)
         wait_line "$log" idle_end 60
         # shellcheck disable=SC2086
         own_after=$(cpu_ns $translator_pids)
         # shellcheck disable=SC2086
         support_after=$(cpu_ns $support_pids)
+        # shellcheck disable=SC2086
+        control_after=$(cpu_ns $control_pids)
         ended=$(date +%s%N)
         span=$((ended - began))
         figure "idle_cpu_percent_$mode" \
             "$(awk "BEGIN { printf \"%.4f\", 100 * ($own_after - $own_before) / $span }")"
         figure "idle_cpu_percent_${mode}_wine_support" \
             "$(awk "BEGIN { printf \"%.4f\", 100 * ($support_after - $support_before) / $span }")"
+        figure "idle_cpu_percent_${mode}_idle_wine_process" \
+            "$(awk "BEGIN { printf \"%.4f\", 100 * ($control_after - $control_before) / $span }")"
         figure "idle_translator_processes_$mode" "$(echo $translator_pids | wc -w)"
     fi
     wait "$job"
