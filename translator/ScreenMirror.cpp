@@ -87,6 +87,13 @@ bool IsBlankCell(const CHAR_INFO& cell, bool suppress_color_simulation) {
 RowUpdate DecideRowUpdate(const CHAR_INFO* current, const CHAR_INFO* shown, int columns,
                           bool suppress_color_simulation) {
     RowUpdate update;
+    // Most rows of a pass are unchanged, and a plain comparison of the bytes settles those many
+    // times faster than the cell by cell scan.  Equal bytes are equal cells; a row whose bytes
+    // differ only where cells are not compared (the high byte of a character) goes on below.
+    if (columns > 0 &&
+        std::memcmp(current, shown, static_cast<size_t>(columns) * sizeof(CHAR_INFO)) == 0) {
+        return update;
+    }
     int first = 0;
     while (first < columns && CellsEqual(current[first], shown[first])) ++first;
     if (first == columns) return update;

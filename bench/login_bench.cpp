@@ -1,0 +1,347 @@
+// login-bench: times whole logins of the real translator.  Like the test host it plays the
+// server: it makes a console of its own, starts the translator in it (sharing the console, so
+// that nothing else holds the pipes) with three pipes as its standard handles, answers the
+// start-up question and then measures.  Prints one line per figure: "NAME VALUE".
+//
+//   login-bench echo TRANSLATOR simple|advanced SAMPLES
+//       keystrokes at the command processor's prompt, each timed from the write into the socket
+//       input to the arrival of the bytes that show it on the socket output
+//   login-bench idle TRANSLATOR simple|advanced SECONDS
+//       the translator's CPU time over an idle stretch, as a share of one core; prints
+//       "idle_start PID" and "idle_end PID" around the stretch for an outside observer
+//   login-bench command TRANSLATOR ID
+//       a simple-mode login that runs one command and ends; exit status 0 when all went well
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "win32.h"
+
+namespace {
+
+LARGE_INTEGER g_frequency;
+
+double NowMs() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return 1000.0 * static_cast<double>(now.QuadPart) / static_cast<double>(g_frequency.QuadPart);
+}
+
+void Say(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void Say(const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    std::vprintf(format, arguments);
+    va_end(arguments);
+    std::printf("\n");
+    std::fflush(stdout);
+}
+
+BOOL WINAPI IgnoreCtrl(DWORD) {
+    return TRUE;
+}
+
+// The socket output as it arrives, with the time each read completed.
+struct Stream {
+    HANDLE pipe = nullptr;
+    CRITICAL_SECTION lock;
+    std::string data;
+    std::vector<std::pair<size_t, double>> arrivals;  // end offset of each read, its time
+    double last_arrival = 0;
+    bool ended = false;
+    HANDLE arrived = nullptr;  // auto-reset: set after each read and at the end
+};
+
+DWORD WINAPI ReaderThread(void* parameter) {
+    Stream* stream = static_cast<Stream*>(parameter);
+    char buffer[4096];
+    for (;;) {
+        DWORD got = 0;
+        BOOL ok = ReadFile(stream->pipe, buffer, sizeof buffer, &got, nullptr);
+        double now = NowMs();
+        EnterCriticalSection(&stream->lock);
+        if (ok && got > 0) {
+            stream->data.append(buffer, got);
+            stream->arrivals.emplace_back(stream->data.size(), now);
+            stream->last_arrival = now;
+        }
+        if (!ok) stream->ended = true;
+        LeaveCriticalSection(&stream->lock);
+        SetEvent(stream->arrived);
+        if (!ok) return 0;
+    }
+}
+
+class Login {
+  public:
+    bool Start(const std::string& translator) {
+        FreeConsole();
+        if (!AllocConsole()) return Problem("AllocConsole failed", GetLastError());
+        SetConsoleCtrlHandler(IgnoreCtrl, TRUE);
+        SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+        HANDLE child_input = nullptr;
+        HANDLE child_output = nullptr;
+        HANDLE child_control = nullptr;
+        if (!CreatePipe(&child_input, &input_, &inheritable, 0) ||
+            !CreatePipe(&output_.pipe, &child_output, &inheritable, 0) ||
+            !CreatePipe(&control_.pipe, &child_control, &inheritable, 0)) {
+            return Problem("CreatePipe failed", GetLastError());
+        }
+        SetHandleInformation(input_, HANDLE_FLAG_INHERIT, 0);
+        SetHandleInformation(output_.pipe, HANDLE_FLAG_INHERIT, 0);
+        SetHandleInformation(control_.pipe, HANDLE_FLAG_INHERIT, 0);
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = child_input;
+        startup.hStdOutput = child_output;
+        startup.hStdError = child_control;
+        std::string command_line = "\"" + translator + "\" telnet vt100";
+        BOOL created = CreateProcessA(nullptr, &command_line[0], nullptr, nullptr, TRUE, 0, nullptr,
+                                      nullptr, &startup, &process_);
+        DWORD error = GetLastError();
+        CloseHandle(child_input);
+        CloseHandle(child_output);
+        CloseHandle(child_control);
+        if (!created) return Problem("CreateProcess of the translator failed", error);
+        CloseHandle(process_.hThread);
+        return StartReader(&output_) && StartReader(&control_);
+    }
+
+    // Answers the start-up question and waits for the command processor's prompt and for the
+    // output to settle.
+    bool ReachPrompt(bool advanced) {
+        if (!Await("(y/n)", 0, 30000, nullptr)) return Problem("no start-up question", 0);
+        if (!Send(advanced ? "y" : "n")) return false;
+        if (!Await(">", size(), 30000, nullptr)) return Problem("no prompt", 0);
+        return Quiet(advanced ? 800 : 300, 30000);
+    }
+
+    bool Send(const std::string& bytes) {
+        DWORD written = 0;
+        if (!WriteFile(input_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+            written != bytes.size()) {
+            return Problem("writing the socket input failed", GetLastError());
+        }
+        return true;
+    }
+
+    size_t size() {
+        EnterCriticalSection(&output_.lock);
+        size_t result = output_.data.size();
+        LeaveCriticalSection(&output_.lock);
+        return result;
+    }
+
+    // Waits until `text` arrives at or after `from`; `when` gets the time of the read that
+    // completed it.
+    bool Await(const std::string& text, size_t from, DWORD limit, double* when) {
+        const double give_up = NowMs() + limit;
+        for (;;) {
+            EnterCriticalSection(&output_.lock);
+            size_t at = output_.data.find(text, from);
+            bool ended = output_.ended;
+            if (at != std::string::npos && when != nullptr) {
+                size_t end = at + text.size();
+                for (const auto& arrival : output_.arrivals) {
+                    if (arrival.first >= end) {
+                        *when = arrival.second;
+                        break;
+                    }
+                }
+            }
+            LeaveCriticalSection(&output_.lock);
+            if (at != std::string::npos) return true;
+            double left = give_up - NowMs();
+            if (ended || left <= 0) return false;
+            WaitForSingleObject(output_.arrived, static_cast<DWORD>(left) + 1);
+        }
+    }
+
+    // Waits until nothing has arrived for `ms`.
+    bool Quiet(DWORD ms, DWORD limit) {
+        const double give_up = NowMs() + limit;
+        for (;;) {
+            EnterCriticalSection(&output_.lock);
+            double last = output_.last_arrival;
+            LeaveCriticalSection(&output_.lock);
+            double now = NowMs();
+            if (now - last >= ms) return true;
+            if (now >= give_up) return Problem("the output did not settle", 0);
+            Sleep(static_cast<DWORD>(last + ms - now) + 1);
+        }
+    }
+
+    // Ends the login by the command processor's "exit"; true when the translator ended with
+    // status 0 and its socket output ended too.
+    bool Exit(DWORD limit) {
+        if (!Send("exit\r")) return false;
+        if (WaitForSingleObject(process_.hProcess, limit) != WAIT_OBJECT_0) {
+            TerminateProcess(process_.hProcess, 1);
+            return Problem("the translator did not end", 0);
+        }
+        DWORD code = 1;
+        GetExitCodeProcess(process_.hProcess, &code);
+        if (code != 0) return Problem("the translator's exit status", code);
+        const double give_up = NowMs() + 5000;
+        for (;;) {
+            EnterCriticalSection(&output_.lock);
+            bool ended = output_.ended;
+            LeaveCriticalSection(&output_.lock);
+            if (ended) return true;
+            if (NowMs() >= give_up) return Problem("the socket output did not end", 0);
+            WaitForSingleObject(output_.arrived, 100);
+        }
+    }
+
+    void Abandon() {
+        if (process_.hProcess != nullptr) TerminateProcess(process_.hProcess, 1);
+    }
+
+    HANDLE process() const { return process_.hProcess; }
+    DWORD process_id() const { return process_.dwProcessId; }
+
+    bool Problem(const char* what, DWORD value) {
+        Say("problem %s (%lu)", what, value);
+        return false;
+    }
+
+  private:
+    bool StartReader(Stream* stream) {
+        InitializeCriticalSection(&stream->lock);
+        stream->arrived = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        stream->last_arrival = NowMs();
+        HANDLE thread = CreateThread(nullptr, 0, ReaderThread, stream, 0, nullptr);
+        if (thread == nullptr) return Problem("CreateThread failed", GetLastError());
+        CloseHandle(thread);
+        return true;
+    }
+
+    PROCESS_INFORMATION process_ = {};
+    HANDLE input_ = nullptr;
+    Stream output_;
+    Stream control_;
+};
+
+double Percentile(std::vector<double> values, double share) {
+    std::sort(values.begin(), values.end());
+    // Nearest rank.
+    size_t rank = static_cast<size_t>(share * values.size() + 0.999999);
+    if (rank < 1) rank = 1;
+    if (rank > values.size()) rank = values.size();
+    return values[rank - 1];
+}
+
+int Echo(Login& login, bool advanced, int samples) {
+    const char* mode = advanced ? "advanced" : "simple";
+    if (!login.ReachPrompt(advanced)) return 1;
+    // Letters that no escape sequence of the stream contains.
+    static const char kLetters[] = "qwrtyuiopasdfgzxcvb";
+    std::vector<double> times;
+    for (int i = 0; i < samples; ++i) {
+        const char letter = kLetters[i % (sizeof kLetters - 1)];
+        size_t mark = login.size();
+        double sent = NowMs();
+        double shown = 0;
+        if (!login.Send(std::string(1, letter))) return 1;
+        if (!login.Await(std::string(1, letter), mark, 5000, &shown)) {
+            return login.Problem("a keystroke was not shown", i);
+        }
+        times.push_back(shown - sent);
+        // Rub it out again and let everything settle before the next one.
+        mark = login.size();
+        if (!login.Send(advanced ? "\b" : "\x7f")) return 1;
+        if (!login.Await(advanced ? "\033[" : "\b \b", mark, 5000, nullptr)) {
+            return login.Problem("the erase was not shown", i);
+        }
+        // Keystrokes come at no fixed phase of the mirror's polling.
+        if (!login.Quiet(advanced ? 150 + (i * 97) % 400 : 20 + (i * 7) % 50, 10000)) return 1;
+    }
+    Say("echo_ms_%s_median %.3f", mode, Percentile(times, 0.5));
+    Say("echo_ms_%s_p95 %.3f", mode, Percentile(times, 0.95));
+    Say("echo_ms_%s_min %.3f", mode, Percentile(times, 0));
+    Say("echo_ms_%s_max %.3f", mode, Percentile(times, 1));
+    Say("echo_ms_%s_samples %d", mode, samples);
+    return login.Exit(20000) ? 0 : 1;
+}
+
+unsigned long long CpuTime100ns(HANDLE process) {
+    FILETIME created;
+    FILETIME exited;
+    FILETIME kernel;
+    FILETIME user;
+    if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return 0;
+    auto value = [](const FILETIME& time) {
+        return (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+    };
+    return value(kernel) + value(user);
+}
+
+int Idle(Login& login, bool advanced, int seconds) {
+    const char* mode = advanced ? "advanced" : "simple";
+    if (!login.ReachPrompt(advanced)) return 1;
+    // The login is idle once its start-up has settled: under Wine a new process goes on working
+    // for a moment after its first output.
+    Sleep(3000);
+    size_t mark = login.size();
+    Say("idle_start %lu", login.process_id());
+    double began = NowMs();
+    unsigned long long cpu_before = CpuTime100ns(login.process());
+    Sleep(static_cast<DWORD>(seconds) * 1000);
+    unsigned long long cpu_after = CpuTime100ns(login.process());
+    double ended = NowMs();
+    Say("idle_end %lu", login.process_id());
+    // The outside observer takes its reading after seeing that line: the end of the login must
+    // not fall into its stretch.
+    Sleep(5000);
+    double cpu_ms = static_cast<double>(cpu_after - cpu_before) / 1e4;
+    Say("idle_cpu_percent_%s_getprocesstimes %.4f", mode, 100.0 * cpu_ms / (ended - began));
+    Say("idle_bytes_%s %lu", mode, static_cast<unsigned long>(login.size() - mark));
+    return login.Exit(20000) ? 0 : 1;
+}
+
+int Command(Login& login, int id) {
+    if (!login.ReachPrompt(false)) return 1;
+    char command[64];
+    char result[64];
+    // The caret is the command processor's escape: the echoed line has it, the output not.
+    std::snprintf(command, sizeof command, "echo login^-%d^-ran\r", id);
+    std::snprintf(result, sizeof result, "login-%d-ran", id);
+    size_t mark = login.size();
+    if (!login.Send(command)) return 1;
+    if (!login.Await(result, mark, 60000, nullptr)) return login.Problem("no command output", 0);
+    if (!login.Quiet(200, 30000)) return 1;
+    if (!login.Exit(60000)) return 1;
+    Say("command_ok %d", id);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QueryPerformanceFrequency(&g_frequency);
+    if (argc < 4) {
+        Say("usage: login-bench echo|idle TRANSLATOR simple|advanced N, or command TRANSLATOR ID");
+        return 2;
+    }
+    const std::string verb = argv[1];
+    Login login;
+    if (!login.Start(argv[2])) return 1;
+    int status = 2;
+    if (verb == "command") {
+        status = Command(login, std::atoi(argv[3]));
+    } else if ((verb == "echo" || verb == "idle") && argc == 5) {
+        const bool advanced = std::strcmp(argv[3], "advanced") == 0;
+        const int count = std::atoi(argv[4]);
+        status = verb == "echo" ? Echo(login, advanced, count) : Idle(login, advanced, count);
+    } else {
+        Say("unknown verb %s", verb.c_str());
+    }
+    if (status != 0) login.Abandon();
+    // Reader threads may still block on pipes: end everything.
+    ExitProcess(status);
+}

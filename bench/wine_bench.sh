@@ -1,0 +1,128 @@
+#!/bin/sh
+# The Wine figures, in one Wine session of the bench run's own prefix and display (run inside
+# xvfb-run with WINEPREFIX set).  $1: the Windows build folder; $2: the folder for the results.
+# Writes NAME VALUE lines to $2/wine.txt and each program's output beside it.
+set -u
+[ -n "${DISPLAY:-}" ] && [ -n "${WINEPREFIX:-}" ] || { echo "needs DISPLAY and WINEPREFIX" >&2; exit 1; }
+bin=$1
+out=$2
+results="$out/wine.txt"
+: >"$results"
+login_bench="$bin/bench/login_bench.exe"
+relay_bench="$bin/bench/relay_bench.exe"
+translator=$(winepath -w "$bin/translator/command-translator.exe" 2>/dev/null)
+
+# Only this prefix's wineserver is stopped: WINEPREFIX is set.
+wineserver -k 2>/dev/null || true
+mkdir -p "$WINEPREFIX"
+wineboot -i >/dev/null 2>&1 || true
+wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+# A lingering wineserver keeps process start-up short and out of the figures.
+wineserver -p 2>/dev/null || true
+
+figure() { echo "$1 $2" >>"$results"; }
+
+# Processes whose program (the first word of the command line) is $1 exactly: the programs of
+# this build, wherever other Wine sessions run theirs.
+program_pids() {
+    for dir in /proc/[0-9]*; do
+        program=$( { tr '\0' '\n' <"$dir/cmdline"; } 2>/dev/null | head -n 1)
+        [ "$program" = "$1" ] && echo "${dir#/proc/}"
+    done
+}
+
+# Processes of this prefix whose program ends in $1 (Wine's own, shared by all sessions).
+prefix_pids() {
+    for dir in /proc/[0-9]*; do
+        program=$( { tr '\0' '\n' <"$dir/cmdline"; } 2>/dev/null | head -n 1)
+        case "$program" in *"$1") ;; *) continue ;; esac
+        { tr '\0' '\n' <"$dir/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" &&
+            echo "${dir#/proc/}"
+    done
+}
+
+# Nanoseconds on a CPU of every thread of the given processes.
+cpu_ns() {
+    total=0
+    for pid in "$@"; do
+        for stat in /proc/"$pid"/task/*/schedstat; do
+            { read -r ns _ _ <"$stat"; } 2>/dev/null || continue
+            total=$((total + ns))
+        done
+    done
+    echo "$total"
+}
+
+# wait_line FILE TEXT SECONDS
+wait_line() {
+    tries=$(($3 * 10))
+    while [ "$tries" -gt 0 ]; do
+        grep -q "$2" "$1" 2>/dev/null && return 0
+        sleep 0.1
+        tries=$((tries - 1))
+    done
+    return 1
+}
+
+echo "echo latency, simple mode"
+wine "$login_bench" echo "$translator" simple 50 >"$out/echo_simple.txt" 2>&1
+grep '^echo_' "$out/echo_simple.txt" >>"$results"
+
+echo "echo latency, advanced mode"
+wine "$login_bench" echo "$translator" advanced 50 >"$out/echo_advanced.txt" 2>&1
+grep '^echo_' "$out/echo_advanced.txt" >>"$results"
+
+# Idle CPU: the translator's Linux process (all its threads) over the bench program's idle
+# stretch; Wine's own share (wineserver and the console hosts of the prefix) beside it.
+for mode in simple advanced; do
+    echo "idle CPU, $mode mode (20 s)"
+    log="$out/idle_$mode.txt"
+    wine "$login_bench" idle "$translator" "$mode" 20 >"$log" 2>&1 &
+    job=$!
+    if wait_line "$log" idle_start 120; then
+        translator_pids=$(program_pids "$translator")
+        support_pids="$(prefix_pids wineserver) $(prefix_pids conhost.exe)"
+        # The bench program blocks in its own waits meanwhile: what an idle Wine process costs.
+        control_pids=$(program_pids "$login_bench")
+        # shellcheck disable=SC2086
+        own_before=$(cpu_ns $translator_pids)
+        # shellcheck disable=SC2086
+        support_before=$(cpu_ns $support_pids)
+        # shellcheck disable=SC2086
+        control_before=$(cpu_ns $control_pids)
+        began=$(date +%s%N)
+        wait_line "$log" idle_end 60
+        # shellcheck disable=SC2086
+        own_after=$(cpu_ns $translator_pids)
+        # shellcheck disable=SC2086
+        support_after=$(cpu_ns $support_pids)
+        # shellcheck disable=SC2086
+        control_after=$(cpu_ns $control_pids)
+        ended=$(date +%s%N)
+        span=$((ended - began))
+        figure "idle_cpu_percent_$mode" \
+            "$(awk "BEGIN { printf \"%.4f\", 100 * ($own_after - $own_before) / $span }")"
+        figure "idle_cpu_percent_${mode}_wine_support" \
+            "$(awk "BEGIN { printf \"%.4f\", 100 * ($support_after - $support_before) / $span }")"
+        figure "idle_cpu_percent_${mode}_idle_wine_process" \
+            "$(awk "BEGIN { printf \"%.4f\", 100 * ($control_after - $control_before) / $span }")"
+        figure "idle_translator_processes_$mode" "$(echo $translator_pids | wc -w)"
+    fi
+    wait "$job"
+    grep '^idle_' "$log" >>"$results"
+done
+
+echo "20 simultaneous simple-mode logins"
+jobs=""
+for id in $(seq 1 20); do
+    wine "$login_bench" command "$translator" "$id" >"$out/command_$id.txt" 2>&1 &
+    jobs="$jobs $!"
+done
+for job in $jobs; do wait "$job"; done
+figure logins_concurrent_ok "$(cat "$out"/command_*.txt | grep -c '^command_ok')"
+
+echo "simple-mode relay against a raw pipe copy (10 MB each; a few minutes)"
+wine "$relay_bench" 1 >"$out/relay.txt" 2>&1
+grep -E '^(relay|raw|breakdown)_' "$out/relay.txt" >>"$results"
+
+wineserver -k 2>/dev/null || true
