@@ -146,11 +146,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                              rows, columns, terminal.CharAt(y, x),
                              terminal.ReverseAt(y, x) ? " reverse" : "", expected,
                              reverse ? " reverse" : "");
-                if (getenv("MIRROR_FUZZ_DEBUG")) {
-                    for (char c : terminal.stream())
-                        std::fprintf(stderr, "%02X ", static_cast<BYTE>(c));
-                    std::fprintf(stderr, "\n");
-                }
+                std::fprintf(stderr, "the bytes sent:");
+                for (char c : terminal.stream())
+                    std::fprintf(stderr, " %02X", static_cast<BYTE>(c));
+                std::fprintf(stderr, "\n");
                 abort();
             }
         }

@@ -1,11 +1,14 @@
 // Fault runs: a scripted login, simple (rlogin) and advanced (telnet), run once for every call of
-// one system function, that call made to fail.  Whatever fails, the login takes the road its
-// first report names (goes on to a normal end, stops with status 1, exits with status 1, or fails
-// its assertion check), ends within a bound of virtual time, and what the client was sent before
-// the report is exactly what a login without the failure sends.
+// one system function, that call made to fail.  Whatever fails, every report is one the
+// translator makes, the login takes the road of the gravest of them (goes on to a normal end,
+// stops with status 1, exits with status 1, or fails its assertion check), it ends within a bound
+// of virtual time, and what the client was sent before the report is what a login without the
+// failure sends (the same bytes in simple mode, the same screen in advanced mode, whose passes
+// may fall differently).
 //
 // Call counts are shared by every simulated process, so a run may hit the test's own pipe readers
 // or the fake command processor instead of the translator; such runs only have to end cleanly.
+// Each sweep prints how many calls it made fail and the first report of each run.
 #include <gtest/gtest.h>
 #include <vterm.h>
 
