@@ -3,13 +3,13 @@
 // screen: its characters as the client's code page gives them, reverse video where the colour
 // rule puts it, the cursor in its place.
 #include <fuzzer/FuzzedDataProvider.h>
-#include <vterm.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "ScreenMirror.h"
+#include "vterm_terminal.h"
 
 namespace {
 
@@ -19,54 +19,18 @@ BYTE TestOemToAnsi(BYTE oem) {
     return static_cast<BYTE>(0xA0 + (oem - 0x80) % 0x60);
 }
 
-class Terminal {
+// The client's terminal; a flush is never empty nor larger than the writer's buffer.
+class Terminal : public VtermTerminal {
   public:
-    Terminal(int rows, int columns) : vt_(vterm_new(rows, columns)) {
-        vterm_set_utf8(vt_, 1);
-        screen_ = vterm_obtain_screen(vt_);
-        vterm_screen_reset(screen_, 1);
-    }
-    ~Terminal() { vterm_free(vt_); }
-    Terminal(const Terminal&) = delete;
-    Terminal& operator=(const Terminal&) = delete;
-
-    void Resize(int rows, int columns) { vterm_set_size(vt_, rows, columns); }
-    // ANSI bytes above 0x7F go in as the UTF-8 of the Latin-1 character they stand for.
+    Terminal(int rows, int columns) : VtermTerminal(rows, columns, true) {}
     void Feed(const char* bytes, DWORD count) {
         if (count == 0 || count > AnsiWriter::kBufferSize) abort();
-        std::string decoded;
-        for (DWORD i = 0; i < count; ++i) {
-            auto byte = static_cast<unsigned char>(bytes[i]);
-            if (byte < 0x80) {
-                decoded += static_cast<char>(byte);
-            } else {
-                decoded += static_cast<char>(0xC0 | (byte >> 6));
-                decoded += static_cast<char>(0x80 | (byte & 0x3F));
-            }
-        }
-        vterm_input_write(vt_, decoded.data(), decoded.size());
+        VtermTerminal::Feed(bytes, count);
         stream_.append(bytes, count);
     }
     const std::string& stream() const { return stream_; }
-    uint32_t CharAt(int row, int column) const {
-        VTermScreenCell cell;
-        vterm_screen_get_cell(screen_, VTermPos{row, column}, &cell);
-        return cell.chars[0] == 0 ? ' ' : cell.chars[0];
-    }
-    bool ReverseAt(int row, int column) const {
-        VTermScreenCell cell;
-        vterm_screen_get_cell(screen_, VTermPos{row, column}, &cell);
-        return cell.attrs.reverse != 0;
-    }
-    VTermPos Cursor() const {
-        VTermPos position;
-        vterm_state_get_cursorpos(vterm_obtain_state(vt_), &position);
-        return position;
-    }
 
   private:
-    VTerm* vt_;
-    VTermScreen* screen_;
     std::string stream_;
 };
 

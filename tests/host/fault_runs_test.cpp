@@ -10,7 +10,6 @@
 // or the fake command processor instead of the translator; such runs only have to end cleanly.
 // Each sweep prints how many calls it made fail and the first report of each run.
 #include <gtest/gtest.h>
-#include <vterm.h>
 
 #include <cctype>
 #include <cstdio>
@@ -20,6 +19,7 @@
 #include <vector>
 
 #include "login_harness.h"
+#include "vterm_terminal.h"
 
 namespace {
 
@@ -106,25 +106,12 @@ bool ShowsInjectedError(const std::string& report) {
 // Large enough for every size the script sets, so that nothing wraps or scrolls.
 std::string Shown(const std::string& bytes) {
     const int rows = 60, columns = 160;
-    VTerm* vt = vterm_new(rows, columns);
-    VTermScreen* screen = vterm_obtain_screen(vt);
-    vterm_screen_reset(screen, 1);
-    vterm_input_write(vt, bytes.data(), bytes.size());
+    VtermTerminal terminal(rows, columns);
+    terminal.Feed(bytes);
     std::string shown;
-    for (int y = 0; y < rows; ++y) {
-        std::string row;
-        for (int x = 0; x < columns; ++x) {
-            VTermScreenCell cell;
-            vterm_screen_get_cell(screen, VTermPos{y, x}, &cell);
-            row += cell.chars[0] == 0 ? ' ' : static_cast<char>(cell.chars[0]);
-        }
-        row.erase(row.find_last_not_of(' ') + 1);
-        shown += row + "\n";
-    }
-    VTermPos cursor;
-    vterm_state_get_cursorpos(vterm_obtain_state(vt), &cursor);
+    for (int y = 0; y < rows; ++y) shown += terminal.Row(y) + "\n";
+    VTermPos cursor = terminal.Cursor();
     shown += "cursor " + std::to_string(cursor.row) + "," + std::to_string(cursor.col);
-    vterm_free(vt);
     return shown;
 }
 

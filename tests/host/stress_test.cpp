@@ -2,13 +2,13 @@
 // the child watcher and the command processor all busy at once, with fast typing, resizes,
 // redraws, and the command processor ending while a pass or a relay is under way.
 #include <gtest/gtest.h>
-#include <vterm.h>
 
 #include <random>
 #include <string>
 #include <vector>
 
 #include "login_harness.h"
+#include "vterm_terminal.h"
 
 namespace {
 
@@ -17,33 +17,9 @@ namespace test = winsim::test;
 const char kTelnetKey[] = "Software\\Orvane Software, Inc.\\Orvane Telnetd Server\\CurrentVersion";
 
 // A client terminal large enough for every size used here.
-class Terminal {
+class Terminal : public VtermTerminal {
   public:
-    Terminal() : vt_(vterm_new(kRows, kColumns)) {
-        screen_ = vterm_obtain_screen(vt_);
-        vterm_screen_reset(screen_, 1);
-    }
-    ~Terminal() { vterm_free(vt_); }
-    Terminal(const Terminal&) = delete;
-    Terminal& operator=(const Terminal&) = delete;
-
-    void Feed(const std::string& bytes) { vterm_input_write(vt_, bytes.data(), bytes.size()); }
-    std::string Row(int row) const {
-        std::string text;
-        for (int x = 0; x < kColumns; ++x) {
-            VTermScreenCell cell;
-            vterm_screen_get_cell(screen_, VTermPos{row, x}, &cell);
-            text += cell.chars[0] == 0 ? ' ' : static_cast<char>(cell.chars[0]);
-        }
-        text.erase(text.find_last_not_of(' ') + 1);
-        return text;
-    }
-
-  private:
-    static constexpr int kRows = 60;
-    static constexpr int kColumns = 160;
-    VTerm* vt_;
-    VTermScreen* screen_;
+    Terminal() : VtermTerminal(60, 160) {}
 };
 
 // Whether the bytes of `part` appear in `whole` in their order, others possibly among them.

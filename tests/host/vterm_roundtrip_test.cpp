@@ -2,7 +2,6 @@
 // libvterm, and what it then shows must be the console screen the pass was made from: the same
 // characters, reverse video exactly where the colour rule puts it, the cursor in the same place.
 #include <gtest/gtest.h>
-#include <vterm.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -13,6 +12,7 @@
 #include <vector>
 
 #include "ScreenMirror.h"
+#include "vterm_terminal.h"
 
 namespace {
 
@@ -24,53 +24,15 @@ BYTE TestOemToAnsi(BYTE oem) {
     return static_cast<BYTE>(0xA0 + (oem - 0x80) % 0x60);
 }
 
-// libvterm as the client's ANSI terminal.  It decodes UTF-8, so the ANSI bytes above 0x7F are
-// handed to it as the characters they stand for; escape sequences are plain ASCII and pass as
-// they are, split between flushes or not.
-class Terminal {
+// The client's terminal, which also keeps what it was fed since the last look.
+class Terminal : public VtermTerminal {
   public:
-    Terminal(int rows, int columns) : vt_(vterm_new(rows, columns)) {
-        vterm_set_utf8(vt_, 1);
-        screen_ = vterm_obtain_screen(vt_);
-        vterm_screen_reset(screen_, 1);
-    }
-    ~Terminal() { vterm_free(vt_); }
-    Terminal(const Terminal&) = delete;
-    Terminal& operator=(const Terminal&) = delete;
-
-    void Resize(int rows, int columns) { vterm_set_size(vt_, rows, columns); }
+    Terminal(int rows, int columns) : VtermTerminal(rows, columns, true) {}
 
     void Feed(const char* bytes, DWORD count) {
-        std::string decoded;
-        for (DWORD i = 0; i < count; ++i) {
-            auto byte = static_cast<unsigned char>(bytes[i]);
-            if (byte < 0x80) {
-                decoded += static_cast<char>(byte);
-            } else {
-                decoded += static_cast<char>(0xC0 | (byte >> 6));
-                decoded += static_cast<char>(0x80 | (byte & 0x3F));
-            }
-        }
-        vterm_input_write(vt_, decoded.data(), decoded.size());
+        VtermTerminal::Feed(bytes, count);
         stream_.append(bytes, count);
         if (count > AnsiWriter::kBufferSize) oversized_flushes_++;
-    }
-
-    // The character shown at a cell; an erased cell shows a space.
-    uint32_t CharAt(int row, int column) const {
-        VTermScreenCell cell;
-        vterm_screen_get_cell(screen_, VTermPos{row, column}, &cell);
-        return cell.chars[0] == 0 ? ' ' : cell.chars[0];
-    }
-    bool ReverseAt(int row, int column) const {
-        VTermScreenCell cell;
-        vterm_screen_get_cell(screen_, VTermPos{row, column}, &cell);
-        return cell.attrs.reverse != 0;
-    }
-    VTermPos Cursor() const {
-        VTermPos position;
-        vterm_state_get_cursorpos(vterm_obtain_state(vt_), &position);
-        return position;
     }
 
     // Everything fed since the last call.
@@ -82,8 +44,6 @@ class Terminal {
     int oversized_flushes() const { return oversized_flushes_; }
 
   private:
-    VTerm* vt_;
-    VTermScreen* screen_;
     std::string stream_;
     int oversized_flushes_ = 0;
 };
