@@ -14,10 +14,27 @@ namespace {
 
 constexpr UINT kSystemDirectorySize = 4096;
 
+// How long the child watcher gives the simple mode relay to pass on the command processor's last
+// output.  It is done within milliseconds unless the output is paused (Ctrl-S) or a program the
+// command processor left running still holds the pipe.
+constexpr DWORD kRelayDrainTimeout = 1000;
+
+// Simple mode: lets the relay pass on what the command processor wrote last.  Once the
+// translator's own write ends are closed, the pipe ends when the command processor's copies are
+// gone, and the relay ends after the last byte.
+void DrainOutputRelay() {
+    CloseHandle(g_translator.translation_write);
+    CloseHandle(g_translator.error_duplicate);
+    if (g_translator.relay_ended != nullptr) {
+        WaitForSingleObject(g_translator.relay_ended, kRelayDrainTimeout);
+    }
+}
+
 // Waits for the command processor to end, then closes the socket pipes: the server sees its
 // pipes close, and the main thread's next read of the socket input ends the login.
 void __cdecl ChildWatcher(void* process) {
     WaitForSingleObject(static_cast<HANDLE>(process), INFINITE);
+    if (g_translator.mode == TranslatorMode::kSimple) DrainOutputRelay();
     CloseHandle(g_translator.socket_input);
     CloseHandle(g_translator.socket_output);
     CloseHandle(g_translator.control_channel);

@@ -76,4 +76,5 @@ bool RelayOneChunk() {
 void __cdecl OutputRelayThread(void*) {
     while (RelayOneChunk()) {
     }
+    if (g_translator.relay_ended != nullptr) SetEvent(g_translator.relay_ended);
 }

@@ -223,6 +223,9 @@ int TranslatorMain(int argc, char** argv) {
     if (!SetIgnoreCtrlC(FALSE)) return 1;
     if (g_translator.protocol == LoginProtocol::kRlogin) SendRloginControlBytes();
 
+    // Without the event the child watcher does not wait for the relay: a failure here costs at
+    // most the command processor's last output.
+    if (simple) g_translator.relay_ended = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     HANDLE command_processor = LaunchCommandProcessor();
     if (simple) {
         StartThread(OutputRelayThread, nullptr, 0);

@@ -43,6 +43,11 @@ struct TranslatorState {
     HANDLE translation_read = nullptr;  // the output translation pipe (simple mode)
     HANDLE translation_write = nullptr;
     HANDLE error_duplicate = nullptr;  // the command processor's standard error
+    // Simple mode: set by the output relay when it ends (made by start-up before the command
+    // processor starts).  When the command processor has ended, the child watcher closes the
+    // translator's own ends of the output translation pipe, so that the relay passes on what is
+    // left in it and then finds its end, and waits for this before it closes the socket output.
+    HANDLE relay_ended = nullptr;
 
     // Socket input and window sizing (main thread only).
     WindowSize requested_size{80, 24};

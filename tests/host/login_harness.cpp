@@ -38,6 +38,10 @@ bool RunFakeCommand(FakeCommandProcessorLog& log, const std::string& line, HANDL
         log.lines.push_back(line);
     }
     if (line == "exit") return false;
+    if (line.rfind("exit ", 0) == 0) {  // last words, then the end
+        Write(output, line.substr(5) + "\n");
+        return false;
+    }
     if (line.rfind("echo ", 0) == 0) {
         Write(output, line.substr(5) + "\n");
     } else if (line == "raw") {

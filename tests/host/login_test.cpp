@@ -95,6 +95,34 @@ TEST_F(LoginTest, SettingsSelectTheModeAndTheExitPause) {
     EXPECT_GE(sleeps[0].at, before);
 }
 
+TEST_F(LoginTest, TheCommandProcessorsLastWordsReachTheClientBeforeTheLoginEnds) {
+    SetSetting("ModeSelection", REG_SZ, winsim::test::RegSz("simple"));
+    SimLogin login;
+    login.NewOutput();
+    // More than the output pipe holds and more than one chunk: the command processor has
+    // written all of it, and ended, before the relay has passed it on.
+    const std::string words = "exit " + std::string(70, 'w') + " bye";
+    login.Send(words + "\r");
+    EXPECT_EQ(login.Wait().code, 0u);
+    const std::string expected_end = words + "\r\n" + words.substr(5) + "\r\n";
+    const std::string output = login.Output();
+    ASSERT_GE(output.size(), expected_end.size());
+    EXPECT_EQ(output.substr(output.size() - expected_end.size()), expected_end);
+    EXPECT_TRUE(Reports().empty()) << Reports()[0];
+}
+
+TEST_F(LoginTest, ARelayThatCannotFinishHoldsTheEndOfTheLoginForOneSecond) {
+    SetSetting("ModeSelection", REG_SZ, winsim::test::RegSz("simple"));
+    SimLogin::Options options;
+    options.output_capacity = 100;
+    options.hold_output = true;  // the client reads nothing: the relay waits in a write
+    SimLogin login(options);
+    const DWORD before = winsim::test::Now();
+    login.Send("exit " + std::string(60, 'w') + "\r");
+    EXPECT_EQ(login.Wait().code, 0u);
+    EXPECT_EQ(winsim::test::Now() - before, 1000u);
+}
+
 TEST_F(LoginTest, SettingsOfAnotherTypeCountAsAbsent) {
     SetSetting("ModeSelection", REG_EXPAND_SZ, winsim::test::RegSz("simple"));
     SetSetting("ExitDetectionTimeout", REG_SZ, winsim::test::RegSz("250"));

@@ -36,6 +36,7 @@ const char kUsage[] =
     "                      the start and the bytes in hex\n"
     "  --console CxR       make the console buffer and window C columns by R rows first\n"
     "  --limit SECONDS     end everything after this long (default 120)\n"
+    "  --output-buffer N   make the socket output pipe with a buffer of N bytes\n"
     "\n"
     "Steps (TEXT takes the escapes \\r \\n \\t \\e \\a \\b \\0 \\\\ \\\" \\xNN; it is the rest\n"
     "of the step, or a \"quoted\" text; in the expect steps a last word of digits after it is\n"
@@ -45,6 +46,8 @@ const char kUsage[] =
     "  telnet-size ROWS COLS  send a telnet state message (0xFF and a 92-byte block)\n"
     "  rlogin-size ROWS COLS  send an rlogin window-size message (12 bytes)\n"
     "  close-input            close the socket input\n"
+    "  hold-output            stop reading the socket output (a read under way completes)\n"
+    "  release-output         read the socket output again\n"
     "  expect TEXT [MS]       wait until the socket output holds TEXT after the last match\n"
     "                         (default limit 10000 ms); the match point moves behind it\n"
     "  expect-no TEXT [MS]    wait MS (default 500), then fail if TEXT came after the match\n"
@@ -328,12 +331,14 @@ struct Stream {
     std::string timeline;  // per read: "MS HEX\n"
     bool ended = false;
     DWORD end_error = 0;
+    HANDLE reading = nullptr;  // the reader reads while this is set
 };
 
 DWORD WINAPI ReaderThread(void* parameter) {
     Stream* stream = static_cast<Stream*>(parameter);
     char buffer[4096];
     for (;;) {
+        WaitForSingleObject(stream->reading, INFINITE);
         DWORD got = 0;
         BOOL ok = ReadFile(stream->pipe, buffer, sizeof buffer, &got, nullptr);
         DWORD error = ok ? 0 : GetLastError();
@@ -369,6 +374,7 @@ struct Options {
     SHORT columns = 0;
     SHORT rows = 0;
     unsigned long limit_seconds = 120;
+    unsigned long output_buffer = 0;
 };
 
 std::string ParseOptions(int argc, char** argv, Options* options) {
@@ -390,6 +396,10 @@ std::string ParseOptions(int argc, char** argv, Options* options) {
         } else if (word == "--console") {
             if (!ParseSize(next, &options->columns, &options->rows)) {
                 return "--console needs COLUMNSxROWS";
+            }
+        } else if (word == "--output-buffer") {
+            if (!ParseNumber(next, 1 << 20, &options->output_buffer)) {
+                return "--output-buffer needs a number of bytes";
             }
         } else if (word == "--limit") {
             if (!ParseNumber(next, 3600, &options->limit_seconds) || options->limit_seconds == 0) {
@@ -434,7 +444,7 @@ class Login {
         HANDLE child_output = nullptr;
         HANDLE child_control = nullptr;
         if (!CreatePipe(&child_input, &input_, &inheritable, 0) ||
-            !CreatePipe(&output_.pipe, &child_output, &inheritable, 0) ||
+            !CreatePipe(&output_.pipe, &child_output, &inheritable, options.output_buffer) ||
             !CreatePipe(&control_.pipe, &child_control, &inheritable, 0)) {
             return Problem("CreatePipe failed: %lu", GetLastError());
         }
@@ -539,6 +549,8 @@ class Login {
 
     bool StartReader(Stream* stream) {
         InitializeCriticalSection(&stream->lock);
+        stream->reading = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+        if (stream->reading == nullptr) return Problem("CreateEvent failed: %lu", GetLastError());
         stream->thread = CreateThread(nullptr, 0, ReaderThread, stream, 0, nullptr);
         if (stream->thread == nullptr) return Problem("CreateThread failed: %lu", GetLastError());
         return true;
@@ -829,6 +841,9 @@ class Login {
             if (input_ != nullptr) CloseHandle(input_);
             input_ = nullptr;
             return true;
+        } else if (verb == "hold-output" || verb == "release-output") {
+            if (verb[0] == 'h') return ResetEvent(output_.reading) != 0;
+            return SetEvent(output_.reading) != 0;
         } else if (verb == "expect" || verb == "expect-no") {
             if (verb == "expect-no") limit = 500;
             if (!ParseTextAndLimit(rest, &bytes, &limit, problem)) return false;

@@ -24,7 +24,8 @@ const char kUsage[] =
     "Reads key events from the console, logs each (log file from --log or the environment\n"
     "variable TESTCMD_LOG), collects a line until Enter and runs it:\n"
     "  echo TEXT          print TEXT and a line feed\n"
-    "  exit [N]           end with status N (default 0)\n"
+    "  exit [N [TEXT]]    print TEXT and a line feed, if given, and end with status N\n"
+    "                     (default 0)\n"
     "  mode raw|char|line set the console input mode and print it as read back\n"
     "  localecho on|off   print typed characters (off by default; --echo turns it on)\n"
     "  prompt [on|off]    print \"testcmd> \" before each line (--prompt turns it on)\n"
@@ -150,7 +151,11 @@ bool RunLine(HANDLE input, const std::string& line, int* status) {
     } else if (command == "echo") {
         Out(rest + "\n");
     } else if (command == "exit") {
-        *status = rest.empty() ? 0 : std::atoi(rest.c_str());
+        size_t words = 0;
+        std::string number = Word(rest, &words);
+        *status = number.empty() ? 0 : std::atoi(number.c_str());
+        // Last words: written, and the program ends at once.
+        if (words < rest.size()) Out(rest.substr(words) + "\n");
         Log("exit %d", *status);
         return false;
     } else if (command == "mode") {

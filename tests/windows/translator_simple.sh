@@ -60,6 +60,20 @@ set_setting telnet ModeSelection simple
 expect_login simple-cmd "$wtranslator telnet vt100" 'send echo %TERM%-seen\r' \
     'expect "vt100-seen\r\n" 20000' 'send exit\r' 'expect-exit 0'
 
+# The command processor's last words, written just before it ends, reach the client in full
+# before the login ends, and nothing is reported, even when the client is slow to take them (the
+# relay is still writing when the command processor has ended).
+use_testcmd telnet "$log" --prompt
+words="last words $(printf '%070d' 7) bye"
+debug=${WINEDEBUG:-}
+WINEDEBUG=-all,err+eventlog,warn+eventlog
+export WINEDEBUG
+expect_login simple-last-words --output-buffer 64 "$wtranslator telnet vt100" \
+    'expect "testcmd> "' "send exit 0 $words" "expect \"$words\"" 'hold-output' 'send \r' \
+    'wait 300' 'release-output' "expect \"\\r\\n$words\\r\\n\"" 'expect-exit 0'
+WINEDEBUG=$debug
+expect_no_grep "$bin/simple-last-words.log" "Writing translated output" "no report at the end"
+
 # Ctrl-C reaches the command processor as an event; the translator answers with "\r\n\n>".
 use_testcmd telnet "$log" --prompt
 expect_login simple-ctrlc "$wtranslator telnet vt100" 'expect "testcmd> "' 'send ab\x03' \
