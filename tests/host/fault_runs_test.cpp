@@ -29,6 +29,7 @@ namespace test = winsim::test;
 constexpr DWORD kInjected = ERROR_GEN_FAILURE;
 constexpr DWORD kEndLimitMs = 120000;
 constexpr int kMaxRunsPerFunction = 400;
+constexpr char kDomainUserSid[] = "S-1-5-21-2127521184-1604012920-1887927527-1105";
 
 enum class Road { kGoesOn, kStops, kExits1, kAssertion };
 
@@ -85,6 +86,9 @@ const KnownReport kKnownReports[] = {
     {"Could not create Event, err=", Road::kExits1},
     {"Couldn't create/open key: ", Road::kExits1},
     {"Error enumerating registry values: ", Road::kExits1},
+    {"Could not create thread: ", Road::kExits1},
+    // The login goes on without a command processor until the client leaves.
+    {"Can't find the Sid for the current process.", Road::kGoesOn},
     {"Assertion failed in file", Road::kAssertion},
 };
 
@@ -123,6 +127,7 @@ struct LoginRun {
     winsim::ExitStatus status;
     bool ended = false;
     bool fault_taken = true;
+    std::vector<std::string> net_requests;
 };
 
 struct Script {
@@ -136,21 +141,25 @@ Script SimpleScript() {
     return Script{false,
                   "Software\\Orvane Software, Inc.\\Orvane Rlogind Server\\CurrentVersion",
                   "rlogin",
-                  {"n", RloginSizeMessage(20, 50), "echo hi\r", "ab\bc\r", "\x03", "\x01U", "raw\r",
-                   "x", "\x13", "y", "\r", "exit\r"}};
+                  {"n", RloginSizeMessage(20, 50), "echo h\xe9\r", "ab\bc\r", "\x03", "\x01U",
+                   "raw\r", "x", "\x13", "y", "\r", "exit\r"}};
 }
 
 Script AdvancedScript() {
     return Script{true,
                   "Software\\Orvane Software, Inc.\\Orvane Telnetd Server\\CurrentVersion",
                   "telnet",
-                  {"y", TelnetStateMessage(12, 40), "echo hi\r", "\x12", "\x03", "\x01U",
+                  {"y", TelnetStateMessage(12, 40), "echo h\xe9\r", "\x12", "\x03", "\x01U",
                    "\x01\x12", "size 30 14\r", "exit\r"}};
 }
 
 LoginRun RunScript(const Script& script, const std::string& api, int skip) {
     test::Reset();
     RegisterFakeCommandProcessor();
+    // A domain user, so that finding the home directory asks the domain controller too.
+    test::AddAccount("CORP", "user", kDomainUserSid, "\\\\files\\home\\user");
+    test::SetDomainController("CORP", "\\\\DC1");
+    test::SetProcessUser(kDomainUserSid);
     test::RegSetValue(HKEY_LOCAL_MACHINE, script.key, "ExitDetectionTimeout", REG_DWORD,
                       test::RegDword(200));
     if (!api.empty()) test::FailCall(api, kInjected, skip, 1);
@@ -193,6 +202,7 @@ LoginRun RunScript(const Script& script, const std::string& api, int skip) {
         }
     }
     if (run.ended) run.status = login.translator().Wait();
+    run.net_requests = test::NetRequests();
     if (process != nullptr) CloseHandle(process);
     // Ends the command processor, if the translator left it behind, before the login is torn
     // down.
@@ -222,6 +232,9 @@ TEST_P(FaultRunTest, EveryCallFailingOnceTakesItsRoad) {
     ASSERT_TRUE(baseline.ended);
     ASSERT_EQ(baseline.status.code, 0u);
     ASSERT_TRUE(baseline.reports.empty()) << baseline.reports[0];
+    // The home directory is looked up where the script means it to be, so those calls are swept.
+    ASSERT_EQ(baseline.net_requests,
+              (std::vector<std::string>{"NetGetDCName(CORP)", "NetUserGetInfo(\\\\DC1, user)"}));
 
     Sweep sweep;
     for (int skip = 0; skip < kMaxRunsPerFunction; ++skip) {
@@ -295,8 +308,11 @@ TEST_P(FaultRunTest, EveryCallFailingOnceTakesItsRoad) {
         std::printf("    %3d x %s\n", entry.second, entry.first.c_str());
 }
 
-// The console, pipe, process and settings functions the translator calls and the simulation can
-// make fail.
+// The console, pipe, process, settings, code page, thread and identity functions the translator
+// calls and the simulation can make fail.  Not here: Sleep, critical sections, GetLastError and
+// the SID accessors (GetLengthSid, IsValidSid, GetSidSubAuthority...), which cannot fail;
+// LookupAccountNameA, which a login only calls after LookupAccountSidA has failed; and the event
+// log calls, which are what a failure would be reported through (a clean login makes no report).
 const char* const kFunctions[] = {
     "CreateFileA",
     "GetConsoleMode",
@@ -323,6 +339,22 @@ const char* const kFunctions[] = {
     "RegCreateKeyA",
     "RegEnumValueA",
     "RegCloseKey",
+    "GetStdHandle",
+    "TerminateProcess",
+    "_beginthread",
+    "SetEvent",
+    "ResetEvent",
+    "OemToCharBuffA",
+    "CharToOemBuffA",
+    "OpenProcessToken",
+    "GetTokenInformation",
+    "CopySid",
+    "LookupAccountSidA",
+    "GetComputerNameA",
+    "NetGetDCName",
+    "NetUserGetInfo",
+    "NetApiBufferFree",
+    "_lopen",
 };
 
 std::vector<std::pair<bool, const char*>> AllRuns() {

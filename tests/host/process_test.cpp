@@ -118,6 +118,47 @@ TEST_F(ProcessTest, LastErrorIsPerThreadAndBadHandlesFail) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 }
 
+// An injected failure looks like the platform's own: the failure value, the error for
+// GetLastError, nothing done; the next call works again.
+TEST_F(ProcessTest, StandardHandleTerminationAndFileOpenCanBeMadeToFail) {
+    winsim::SimProcess process;
+    HANDLE output = winsim::test::MakeSink(&process).handle();
+    process.SetStdHandle(STD_OUTPUT_HANDLE, output);
+    HANDLE seen[2] = {nullptr, nullptr};
+    DWORD error = 0;
+    process.Start([&] {
+        winsim::test::FailCall("GetStdHandle", ERROR_GEN_FAILURE);
+        seen[0] = GetStdHandle(STD_OUTPUT_HANDLE);
+        error = GetLastError();
+        seen[1] = GetStdHandle(STD_OUTPUT_HANDLE);
+        Sleep(INFINITE);
+        return 0;
+    });
+    winsim::test::RunUntilIdle();
+    EXPECT_EQ(seen[0], INVALID_HANDLE_VALUE);
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_GEN_FAILURE));
+    EXPECT_EQ(seen[1], output);
+
+    HANDLE handle = OpenProcess(PROCESS_TERMINATE, FALSE, winsim::test::ProcessIdOf(process));
+    winsim::test::FailCall("TerminateProcess", ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(TerminateProcess(handle, 5));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    DWORD code = 0;
+    EXPECT_TRUE(GetExitCodeProcess(handle, &code));
+    EXPECT_EQ(code, 259u);  // still active
+    EXPECT_TRUE(TerminateProcess(handle, 5));
+    EXPECT_EQ(process.Wait().code, 5u);
+    CloseHandle(handle);
+
+    winsim::test::AddFile("C:\\data\\here.txt");
+    winsim::test::FailCall("_lopen", 32 /* sharing violation */);
+    EXPECT_EQ(_lopen("C:\\data\\here.txt", OF_READ), HFILE_ERROR);
+    EXPECT_EQ(GetLastError(), 32u);
+    HFILE file = _lopen("C:\\data\\here.txt", OF_READ);
+    EXPECT_NE(file, HFILE_ERROR);
+    _lclose(file);
+}
+
 // Starts `command_line` with `flags`; returns the new process's id, or 0 with the error.
 DWORD Start(const char* command_line, DWORD flags, DWORD* error = nullptr) {
     std::string line = command_line;

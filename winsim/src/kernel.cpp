@@ -672,6 +672,7 @@ HANDLE GetStdHandle(DWORD which) {
         return INVALID_HANDLE_VALUE;
     }
     std::lock_guard<std::mutex> guard(State().lock);
+    if (detail::TakeFaultLocked("GetStdHandle")) return INVALID_HANDLE_VALUE;
     return CurrentProcess().std_handles[STD_INPUT_HANDLE - which];
 }
 

@@ -378,6 +378,10 @@ BOOL CreateProcessA(LPCSTR application, LPSTR command_line, LPSECURITY_ATTRIBUTE
 }
 
 BOOL TerminateProcess(HANDLE process, UINT exit_code) {
+    {
+        std::lock_guard<std::mutex> guard(KernelLock());
+        if (detail::TakeFaultLocked("TerminateProcess")) return FALSE;
+    }
     if (process == GetCurrentProcess()) {
         // Ends the caller's own process at once, unless its thread is already being unwound.
         {
@@ -495,6 +499,7 @@ UINT GetSystemDirectoryA(LPSTR buffer, UINT size) {
 
 HFILE _lopen(LPCSTR path, int) {
     std::lock_guard<std::mutex> guard(KernelLock());
+    if (detail::TakeFaultLocked("_lopen")) return HFILE_ERROR;
     std::string key = Absolute(path, detail::CurrentProcess().current_directory);
     if (Fs().files.count(key) == 0) {
         SetLastError(ERROR_FILE_NOT_FOUND);
