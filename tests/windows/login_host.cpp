@@ -295,7 +295,13 @@ bool WriteWholeFile(const std::string& path, const std::string& data) {
 HANDLE g_arrived;
 
 // What one of the program's output pipes delivered, collected by its own reader thread.
+// Its lock is ready from the start: the end of a login reads both streams also when the program
+// never started.
 struct Stream {
+    Stream() { InitializeCriticalSection(&lock); }
+    Stream(const Stream&) = delete;
+    Stream& operator=(const Stream&) = delete;
+
     HANDLE pipe = nullptr;
     HANDLE thread = nullptr;
     CRITICAL_SECTION lock;
@@ -484,7 +490,6 @@ class Login {
     }
 
     bool StartReader(Stream* stream) {
-        InitializeCriticalSection(&stream->lock);
         stream->thread = CreateThread(nullptr, 0, ReaderThread, stream, 0, nullptr);
         if (stream->thread == nullptr) return Problem("CreateThread failed: %lu", GetLastError());
         return true;
