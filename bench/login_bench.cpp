@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "tool_helpers.h"
 #include "win32.h"
 
 namespace {
@@ -39,10 +40,6 @@ void Say(const char* format, ...) {
     va_end(arguments);
     std::printf("\n");
     std::fflush(stdout);
-}
-
-BOOL WINAPI IgnoreCtrl(DWORD) {
-    return TRUE;
 }
 
 // The socket output as it arrives, with the time each read completed.
@@ -79,35 +76,19 @@ DWORD WINAPI ReaderThread(void* parameter) {
 class Login {
   public:
     bool Start(const std::string& translator) {
-        FreeConsole();
-        if (!AllocConsole()) return Problem("AllocConsole failed", GetLastError());
-        SetConsoleCtrlHandler(IgnoreCtrl, TRUE);
-        SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
-        HANDLE child_input = nullptr;
-        HANDLE child_output = nullptr;
-        HANDLE child_control = nullptr;
-        if (!CreatePipe(&child_input, &input_, &inheritable, 0) ||
-            !CreatePipe(&output_.pipe, &child_output, &inheritable, 0) ||
-            !CreatePipe(&control_.pipe, &child_control, &inheritable, 0)) {
-            return Problem("CreatePipe failed", GetLastError());
+        if (!tools::MakeOwnConsole(true)) return Problem("AllocConsole failed", GetLastError());
+        tools::HostedPipes pipes;
+        switch (tools::StartOnPipes("\"" + translator + "\" telnet vt100", &pipes, &process_)) {
+            case tools::StartStep::kPipes:
+                return Problem("CreatePipe failed", GetLastError());
+            case tools::StartStep::kProcess:
+                return Problem("CreateProcess of the translator failed", GetLastError());
+            case tools::StartStep::kStarted:
+                break;
         }
-        SetHandleInformation(input_, HANDLE_FLAG_INHERIT, 0);
-        SetHandleInformation(output_.pipe, HANDLE_FLAG_INHERIT, 0);
-        SetHandleInformation(control_.pipe, HANDLE_FLAG_INHERIT, 0);
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdInput = child_input;
-        startup.hStdOutput = child_output;
-        startup.hStdError = child_control;
-        std::string command_line = "\"" + translator + "\" telnet vt100";
-        BOOL created = CreateProcessA(nullptr, &command_line[0], nullptr, nullptr, TRUE, 0, nullptr,
-                                      nullptr, &startup, &process_);
-        DWORD error = GetLastError();
-        CloseHandle(child_input);
-        CloseHandle(child_output);
-        CloseHandle(child_control);
-        if (!created) return Problem("CreateProcess of the translator failed", error);
+        input_ = pipes.input;
+        output_.pipe = pipes.output;
+        control_.pipe = pipes.control;
         CloseHandle(process_.hThread);
         return StartReader(&output_) && StartReader(&control_);
     }
@@ -122,12 +103,8 @@ class Login {
     }
 
     bool Send(const std::string& bytes) {
-        DWORD written = 0;
-        if (!WriteFile(input_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
-            written != bytes.size()) {
-            return Problem("writing the socket input failed", GetLastError());
-        }
-        return true;
+        if (tools::WriteAll(input_, bytes)) return true;
+        return Problem("writing the socket input failed", GetLastError());
     }
 
     size_t size() {

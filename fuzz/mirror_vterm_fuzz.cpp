@@ -13,29 +13,10 @@
 
 namespace {
 
-// The client's code page: each OEM byte becomes an ANSI byte of 0xA0 to 0xFF, which the
-// terminal shows as the Latin-1 character of that value.
-BYTE TestOemToAnsi(BYTE oem) {
-    return static_cast<BYTE>(0xA0 + (oem - 0x80) % 0x60);
-}
-
 // The client's terminal; a flush is never empty nor larger than the writer's buffer.
-class Terminal : public VtermTerminal {
-  public:
-    Terminal(int rows, int columns) : VtermTerminal(rows, columns, true) {}
-    void Feed(const char* bytes, DWORD count) {
-        if (count == 0 || count > AnsiWriter::kBufferSize) abort();
-        VtermTerminal::Feed(bytes, count);
-        stream_.append(bytes, count);
-    }
-    const std::string& stream() const { return stream_; }
-
-  private:
-    std::string stream_;
-};
-
 void FeedTerminal(void* terminal, const char* bytes, DWORD count) {
-    static_cast<Terminal*>(terminal)->Feed(bytes, count);
+    if (count == 0 || count > AnsiWriter::kBufferSize) abort();
+    static_cast<RecordingTerminal*>(terminal)->Feed(bytes, count);
 }
 
 CHAR_INFO Cell(FuzzedDataProvider& input) {
@@ -93,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         second.cells[input.ConsumeIntegralInRange<size_t>(0, second_cells - 1)] = Cell(input);
     PlaceCursor(input, second);
 
-    Terminal terminal(first.allocated.Y, first.allocated.X);
+    RecordingTerminal terminal(first.allocated.Y, first.allocated.X);
     AnsiWriter writer(&FeedTerminal, &terminal, &TestOemToAnsi, &suppress);
     UpdateTerminal(empty, first, false, writer);
     terminal.Resize(rows, columns);

@@ -43,13 +43,8 @@ while [ $# -gt 0 ]; do
     *) usage >&2; exit 2 ;;
     esac
 done
-sh tools/install-deps.sh
-build="$PWD/build/windows"
-[ -f "$build/CMakeCache.txt" ] || cmake --preset windows >/dev/null
-if ! cmake --build --preset windows >"$build/hosts-build.log" 2>&1; then
-    cat "$build/hosts-build.log" >&2
-    exit 1
-fi
+. tools/common/wine-session.sh
+build_windows hosts
 export WINEPREFIX="${HOSTS_WINEPREFIX:-$build/hosts-prefix}"
 export WINEDEBUG=-all
 state=$(mktemp -d)
@@ -58,10 +53,8 @@ xvfb-run -a sh -c '
     state=$1
     hosts=$2
     echo $$ >"$state/session"
-    if [ ! -f "$WINEPREFIX/system.reg" ]; then
-        echo "preparing the Wine prefix $WINEPREFIX" >&2
-        sh tests/windows/prepare-prefix.sh >/dev/null
-    fi
+    . tools/common/wine-session.sh
+    prepare_prefix
     wineserver -k 2>/dev/null
     wine "$hosts/telnet-host.exe" --port "$3" >"$state/telnet.log" 2>&1 &
     telnet=$!

@@ -10,23 +10,16 @@
 # error; the exit status is rexec-local's.
 set -eu
 cd "$(dirname "$0")/.."
-sh tools/install-deps.sh
-build="$PWD/build/windows"
-[ -f "$build/CMakeCache.txt" ] || cmake --preset windows >/dev/null
-if ! cmake --build --preset windows >"$build/rexec-build.log" 2>&1; then
-    cat "$build/rexec-build.log" >&2
-    exit 1
-fi
+. tools/common/wine-session.sh
+build_windows rexec
 export WINEPREFIX="$build/wineprefix"
 # The first wine process of the session hands its standard error and WINEDEBUG on to the
 # service manager and so to the service: the starter's reports show with rexec-local's.
 exec xvfb-run -a sh -c '
     tool=$1
     shift
-    if [ ! -f "$WINEPREFIX/system.reg" ]; then
-        echo "preparing the Wine prefix $WINEPREFIX" >&2
-        WINEDEBUG=-all sh tests/windows/prepare-prefix.sh >/dev/null
-    fi
+    . tools/common/wine-session.sh
+    prepare_prefix
     wineserver -k 2>/dev/null
     WINEDEBUG=-all,err+eventlog,warn+eventlog wine "$tool" "$@"
     status=$?

@@ -16,35 +16,19 @@
 
 namespace {
 
-// The client's code page is the ANSI one.  A stand-in for the OEM to ANSI conversion that maps
-// every OEM byte to an ANSI byte of 0xA0 to 0xFF, which the terminal below shows as the Latin-1
-// character of the same value.  (A real conversion also yields bytes 0x80 to 0x9F, which have no
-// Latin-1 character; they are left out here.)
-BYTE TestOemToAnsi(BYTE oem) {
-    return static_cast<BYTE>(0xA0 + (oem - 0x80) % 0x60);
-}
-
-// The client's terminal, which also keeps what it was fed since the last look.
-class Terminal : public VtermTerminal {
+// The client's terminal (its code page the ANSI one), which also counts the flushes larger than
+// the writer's buffer.
+class Terminal : public RecordingTerminal {
   public:
-    Terminal(int rows, int columns) : VtermTerminal(rows, columns, true) {}
+    Terminal(int rows, int columns) : RecordingTerminal(rows, columns) {}
 
     void Feed(const char* bytes, DWORD count) {
-        VtermTerminal::Feed(bytes, count);
-        stream_.append(bytes, count);
+        RecordingTerminal::Feed(bytes, count);
         if (count > AnsiWriter::kBufferSize) oversized_flushes_++;
-    }
-
-    // Everything fed since the last call.
-    std::string TakeStream() {
-        std::string stream;
-        stream.swap(stream_);
-        return stream;
     }
     int oversized_flushes() const { return oversized_flushes_; }
 
   private:
-    std::string stream_;
     int oversized_flushes_ = 0;
 };
 

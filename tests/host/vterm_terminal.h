@@ -74,3 +74,34 @@ class VtermTerminal {
     VTermScreen* screen_;
     bool latin1_;
 };
+
+// The client's code page in the screen mirror checks: a stand-in for the OEM to ANSI conversion
+// that maps every OEM byte to an ANSI byte of 0xA0 to 0xFF, which a latin1 terminal shows as the
+// Latin-1 character of the same value.  (A real conversion also yields bytes 0x80 to 0x9F, which
+// have no Latin-1 character; they are left out here.)
+inline unsigned char TestOemToAnsi(unsigned char oem) {
+    return static_cast<unsigned char>(0xA0 + (oem - 0x80) % 0x60);
+}
+
+// A latin1 terminal that also keeps the bytes it was fed, to show what was sent when its screen
+// is not the one expected.
+class RecordingTerminal : public VtermTerminal {
+  public:
+    RecordingTerminal(int rows, int columns) : VtermTerminal(rows, columns, true) {}
+
+    void Feed(const char* bytes, size_t count) {
+        VtermTerminal::Feed(bytes, count);
+        stream_.append(bytes, count);
+    }
+    const std::string& stream() const { return stream_; }
+
+    // Everything fed since the last call.
+    std::string TakeStream() {
+        std::string stream;
+        stream.swap(stream_);
+        return stream;
+    }
+
+  private:
+    std::string stream_;
+};

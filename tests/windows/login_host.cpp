@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "tool_helpers.h"
 #include "win32.h"
 
 namespace {
@@ -80,29 +81,12 @@ DWORD Now() {
     return GetTickCount() - g_start;
 }
 
-void WriteAll(HANDLE handle, const char* data, size_t size) {
-    while (size > 0) {
-        DWORD written = 0;
-        DWORD chunk = size > 65536 ? 65536 : static_cast<DWORD>(size);
-        if (!WriteFile(handle, data, chunk, &written, nullptr) || written == 0) return;
-        data += written;
-        size -= written;
-    }
-}
-
 // One line to this program's saved standard output, with the time since the start.
 void Say(const char* format, ...) {
-    char text[4096];
-    int length = std::snprintf(text, sizeof text, "[%6lu ms] ", Now());
     va_list arguments;
     va_start(arguments, format);
-    int more = std::vsnprintf(text + length, sizeof text - length - 1, format, arguments);
+    tools::WriteLineV(g_stdout, tools::Format("[%6lu ms] ", Now()), format, arguments);
     va_end(arguments);
-    if (more < 0) more = 0;
-    length += more;
-    if (length > static_cast<int>(sizeof text) - 2) length = static_cast<int>(sizeof text) - 2;
-    text[length++] = '\n';
-    WriteAll(g_stdout, text, length);
 }
 
 int HexDigit(char c) {
@@ -221,16 +205,7 @@ bool ParseHex(const std::string& text, std::string* bytes) {
     return !bytes->empty();
 }
 
-bool ParseNumber(const std::string& text, unsigned long limit, unsigned long* value) {
-    if (text.empty() || text.size() > 10) return false;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-    }
-    unsigned long long parsed = std::strtoull(text.c_str(), nullptr, 10);
-    if (parsed > limit) return false;
-    *value = static_cast<unsigned long>(parsed);
-    return true;
-}
+using tools::ParseNumber;
 
 // "CxR", both 1 to 9999.
 bool ParseSize(const std::string& text, SHORT* columns, SHORT* rows) {
@@ -323,7 +298,13 @@ bool WriteWholeFile(const std::string& path, const std::string& data) {
 HANDLE g_arrived;
 
 // What one of the program's output pipes delivered, collected by its own reader thread.
+// Its lock is ready from the start: the end of a login reads both streams also when the program
+// never started.
 struct Stream {
+    Stream() { InitializeCriticalSection(&lock); }
+    Stream(const Stream&) = delete;
+    Stream& operator=(const Stream&) = delete;
+
     HANDLE pipe = nullptr;
     HANDLE thread = nullptr;
     CRITICAL_SECTION lock;
@@ -357,11 +338,6 @@ DWORD WINAPI ReaderThread(void* parameter) {
         SetEvent(g_arrived);
         if (!ok) return 0;
     }
-}
-
-// Ctrl-C events that the program raises in the shared console reach this process too.
-BOOL WINAPI IgnoreCtrl(DWORD) {
-    return TRUE;
 }
 
 struct Options {
@@ -424,53 +400,29 @@ class Login {
     bool Start(const Options& options) {
         // AllocConsole replaces the standard handles; what this program says goes to the saved
         // ones.
-        FreeConsole();
-        if (!AllocConsole()) return Problem("AllocConsole failed: %lu", GetLastError());
-        SetConsoleCtrlHandler(IgnoreCtrl, TRUE);
-        console_out_ =
-            CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                        nullptr, OPEN_EXISTING, 0, nullptr);
-        console_in_ =
-            CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                        nullptr, OPEN_EXISTING, 0, nullptr);
+        if (!tools::MakeOwnConsole(true)) {
+            return Problem("AllocConsole failed: %lu", GetLastError());
+        }
+        console_out_ = tools::OpenConsole("CONOUT$");
+        console_in_ = tools::OpenConsole("CONIN$");
         if (console_out_ == INVALID_HANDLE_VALUE || console_in_ == INVALID_HANDLE_VALUE) {
             return Problem("opening the console failed: %lu", GetLastError());
         }
         if (options.columns > 0 && !SetConsoleSize(options.columns, options.rows)) return false;
 
-        // Inheritable pipes; this program's ends are then made private.
-        SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
-        HANDLE child_input = nullptr;
-        HANDLE child_output = nullptr;
-        HANDLE child_control = nullptr;
-        if (!CreatePipe(&child_input, &input_, &inheritable, 0) ||
-            !CreatePipe(&output_.pipe, &child_output, &inheritable, options.output_buffer) ||
-            !CreatePipe(&control_.pipe, &child_control, &inheritable, 0)) {
+        tools::HostedPipes pipes;
+        tools::StartStep step = tools::StartOnPipes(options.command_line, &pipes, &process_,
+                                                    static_cast<DWORD>(options.output_buffer));
+        if (step == tools::StartStep::kPipes) {
             return Problem("CreatePipe failed: %lu", GetLastError());
         }
-        SetHandleInformation(input_, HANDLE_FLAG_INHERIT, 0);
-        SetHandleInformation(output_.pipe, HANDLE_FLAG_INHERIT, 0);
-        SetHandleInformation(control_.pipe, HANDLE_FLAG_INHERIT, 0);
-
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdInput = child_input;
-        startup.hStdOutput = child_output;
-        startup.hStdError = child_control;
-        std::string command_line = options.command_line;
-        BOOL created = CreateProcessA(nullptr, &command_line[0], nullptr, nullptr, TRUE, 0, nullptr,
-                                      nullptr, &startup, &process_);
-        DWORD error = GetLastError();
-        // Only the program holds its ends now, so its pipes end when it closes them.
-        CloseHandle(child_input);
-        CloseHandle(child_output);
-        CloseHandle(child_control);
-        if (!created) {
-            process_.hProcess = nullptr;
+        if (step == tools::StartStep::kProcess) {
             return Problem("CreateProcess of \"%s\" failed: %lu", options.command_line.c_str(),
-                           error);
+                           GetLastError());
         }
+        input_ = pipes.input;
+        output_.pipe = pipes.output;
+        control_.pipe = pipes.control;
         CloseHandle(process_.hThread);
         Say("started \"%s\", process %lu", options.command_line.c_str(), process_.dwProcessId);
         return StartReader(&output_) && StartReader(&control_);
@@ -493,7 +445,8 @@ class Login {
             TerminateProcess(process_.hProcess, 1);
             WaitForSingleObject(process_.hProcess, 5000);
         }
-        EndLeftovers();
+        tools::EndConsoleLeftovers(
+            [](DWORD id) { Say("ending process %lu left in the console", id); });
         if (input_ != nullptr) CloseHandle(input_);
         input_ = nullptr;
         // What the pipes still deliver after the end has a moment to arrive.
@@ -548,7 +501,6 @@ class Login {
     }
 
     bool StartReader(Stream* stream) {
-        InitializeCriticalSection(&stream->lock);
         stream->reading = CreateEventA(nullptr, TRUE, TRUE, nullptr);
         if (stream->reading == nullptr) return Problem("CreateEvent failed: %lu", GetLastError());
         stream->thread = CreateThread(nullptr, 0, ReaderThread, stream, 0, nullptr);
@@ -585,39 +537,14 @@ class Login {
         return true;
     }
 
-    // Programs left in the console (a command processor whose translator was ended) would
-    // outlive this program.
-    void EndLeftovers() {
-        DWORD ids[64];
-        DWORD count = GetConsoleProcessList(ids, 64);
-        if (count > 64) count = 64;
-        for (DWORD i = 0; i < count; ++i) {
-            if (ids[i] == GetCurrentProcessId()) continue;
-            HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, ids[i]);
-            if (process == nullptr) continue;
-            Say("ending process %lu left in the console", ids[i]);
-            TerminateProcess(process, 1);
-            WaitForSingleObject(process, 2000);
-            CloseHandle(process);
-        }
-    }
-
     bool Write(const std::string& bytes, std::string* problem) {
         if (input_ == nullptr) {
             *problem = "the socket input is closed";
             return false;
         }
-        DWORD done = 0;
-        while (done < bytes.size()) {
-            DWORD written = 0;
-            if (!WriteFile(input_, bytes.data() + done, static_cast<DWORD>(bytes.size() - done),
-                           &written, nullptr)) {
-                *problem = "writing the socket input failed: " + std::to_string(GetLastError());
-                return false;
-            }
-            done += written;
-        }
-        return true;
+        if (tools::WriteAll(input_, bytes)) return true;
+        *problem = "writing the socket input failed: " + std::to_string(GetLastError());
+        return false;
     }
 
     // Waits until the stream holds the bytes after its match point.  On success the match point
@@ -753,31 +680,12 @@ class Login {
     bool Screen(const std::string& path, std::string* problem) {
         CONSOLE_SCREEN_BUFFER_INFO info;
         if (!ConsoleSize(&info, problem)) return false;
-        char head[160];
-        std::snprintf(head, sizeof head, "size %d %d\nwindow %d %d %d %d\ncursor %d %d\n",
-                      info.dwSize.X, info.dwSize.Y, info.srWindow.Left, info.srWindow.Top,
-                      info.srWindow.Right, info.srWindow.Bottom, info.dwCursorPosition.X,
-                      info.dwCursorPosition.Y);
-        std::string text = head;
-        std::string attributes = head;
-        std::vector<CHAR_INFO> row(info.dwSize.X);
-        for (SHORT y = 0; y < info.dwSize.Y; ++y) {
-            SMALL_RECT from = {0, y, static_cast<SHORT>(info.dwSize.X - 1), y};
-            if (!ReadConsoleOutputA(console_out_, row.data(), {info.dwSize.X, 1}, {0, 0}, &from)) {
-                *problem = "ReadConsoleOutputA failed: " + std::to_string(GetLastError());
-                return false;
-            }
-            std::string line;
-            for (const CHAR_INFO& cell : row) {
-                char c = cell.Char.AsciiChar;
-                line += c == '\0' ? ' ' : c;
-                char hex[4];
-                std::snprintf(hex, sizeof hex, "%02x", cell.Attributes & 0xFF);
-                attributes += hex;
-            }
-            line.erase(line.find_last_not_of(' ') + 1);
-            text += line + "\n";
-            attributes += "\n";
+        std::string text = tools::ScreenHead(info);
+        std::string attributes = text;
+        if (!tools::ReadScreenRows(console_out_, info.dwSize.X, info.dwSize.Y, &text,
+                                   &attributes)) {
+            *problem = "ReadConsoleOutputA failed: " + std::to_string(GetLastError());
+            return false;
         }
         if (!WriteWholeFile(path, text) || !WriteWholeFile(path + ".attr", attributes) ||
             !WriteWholeFile(path + ".raw", Snapshot(&output_))) {
@@ -1023,15 +931,15 @@ std::vector<std::string> ScriptSteps(const std::string& path, bool* ok) {
 int main(int argc, char** argv) {
     g_stdout = GetStdHandle(STD_OUTPUT_HANDLE);
     g_start = GetTickCount();
-    if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        WriteAll(g_stdout, kUsage, sizeof kUsage - 1);
+    if (argc > 1 && tools::AsksForHelp(argv[1])) {
+        tools::WriteAll(g_stdout, kUsage);
         return 0;
     }
     Options options;
     std::string problem = ParseOptions(argc, argv, &options);
     if (!problem.empty()) {
         Say("login-host: %s", problem.c_str());
-        WriteAll(g_stdout, kUsage, sizeof kUsage - 1);
+        tools::WriteAll(g_stdout, kUsage);
         return 2;
     }
     std::vector<std::string> steps;
@@ -1058,10 +966,8 @@ int main(int argc, char** argv) {
         for (const std::string& step : steps) login.Step(++number, step);
     }
     login.Finish(options);
-    char summary[64];
-    std::snprintf(summary, sizeof summary, "%d passed, %d failed\n", login.passed(),
-                  login.failed());
-    WriteAll(g_stdout, summary, std::strlen(summary));
+    tools::WriteAll(g_stdout,
+                    tools::Format("%d passed, %d failed\n", login.passed(), login.failed()));
     // Reader threads may still block on pipes that a leftover process holds: end them all.
     ExitProcess(login.failed() == 0 ? 0 : 1);
 }

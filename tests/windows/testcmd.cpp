@@ -13,6 +13,7 @@
 #include <cstring>
 #include <string>
 
+#include "tool_helpers.h"
 #include "win32.h"
 
 namespace {
@@ -48,32 +49,17 @@ bool g_echo = false;
 bool g_prompt = false;
 
 void Out(const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        DWORD written = 0;
-        if (!WriteFile(g_out, text.data() + done, static_cast<DWORD>(text.size() - done), &written,
-                       nullptr) ||
-            written == 0) {
-            return;
-        }
-        done += written;
-    }
+    tools::WriteAll(g_out, text);
 }
 
 // One line to the log, written at once so that a script sees it while this program runs.
 void Log(const char* format, ...) {
     if (g_log == INVALID_HANDLE_VALUE) return;
-    char text[1024];
+    SetFilePointer(g_log, 0, nullptr, FILE_END);
     va_list arguments;
     va_start(arguments, format);
-    int length = std::vsnprintf(text, sizeof text - 1, format, arguments);
+    tools::WriteLineV(g_log, "", format, arguments);
     va_end(arguments);
-    if (length < 0) length = 0;
-    if (length > static_cast<int>(sizeof text) - 2) length = static_cast<int>(sizeof text) - 2;
-    text[length++] = '\n';
-    SetFilePointer(g_log, 0, nullptr, FILE_END);
-    DWORD written = 0;
-    WriteFile(g_log, text, length, &written, nullptr);
 }
 
 BOOL WINAPI OnCtrl(DWORD type) {
@@ -242,8 +228,7 @@ int Run() {
     HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     DWORD mode = 0;
     if (!GetConsoleMode(input, &mode)) {
-        input = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+        input = tools::OpenConsole("CONIN$");
         if (input == INVALID_HANDLE_VALUE || !GetConsoleMode(input, &mode)) {
             Log("no console input: %lu", GetLastError());
             return 3;
@@ -325,9 +310,7 @@ int main(int argc, char** argv) {
         g_log = CreateFileA(log_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                             nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     }
-    g_console_out =
-        CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                    nullptr, OPEN_EXISTING, 0, nullptr);
+    g_console_out = tools::OpenConsole("CONOUT$");
     // An ignore flag inherited from the starting process would keep Ctrl-C from the handler.
     SetConsoleCtrlHandler(nullptr, FALSE);
     SetConsoleCtrlHandler(OnCtrl, TRUE);

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "tool_helpers.h"
+
 int main(int argc, char** argv) {
     if (argc != 2) {
         std::fputs("usage: console-screen PROCESS-ID\n", stderr);
@@ -21,37 +23,17 @@ int main(int argc, char** argv) {
                      GetLastError());
         return 1;
     }
-    HANDLE console =
-        CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                    nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE console = tools::OpenConsole("CONOUT$");
     CONSOLE_SCREEN_BUFFER_INFO info;
     if (console == INVALID_HANDLE_VALUE || !GetConsoleScreenBufferInfo(console, &info)) {
         std::fprintf(stderr, "console-screen: reading the console failed: %lu\n", GetLastError());
         return 1;
     }
-    char head[160];
-    std::snprintf(head, sizeof head, "size %d %d\nwindow %d %d %d %d\ncursor %d %d\n",
-                  info.dwSize.X, info.dwSize.Y, info.srWindow.Left, info.srWindow.Top,
-                  info.srWindow.Right, info.srWindow.Bottom, info.dwCursorPosition.X,
-                  info.dwCursorPosition.Y);
-    std::string text = head;
-    std::vector<CHAR_INFO> row(info.dwSize.X);
-    for (SHORT y = 0; y < info.dwSize.Y; ++y) {
-        SMALL_RECT from = {0, y, static_cast<SHORT>(info.dwSize.X - 1), y};
-        if (!ReadConsoleOutputA(console, row.data(), {info.dwSize.X, 1}, {0, 0}, &from)) {
-            std::fprintf(stderr, "console-screen: ReadConsoleOutputA failed: %lu\n",
-                         GetLastError());
-            return 1;
-        }
-        std::string line;
-        for (const CHAR_INFO& cell : row) {
-            char c = cell.Char.AsciiChar;
-            line += c == '\0' ? ' ' : c;
-        }
-        line.erase(line.find_last_not_of(' ') + 1);
-        text += line + "\n";
+    std::string text = tools::ScreenHead(info);
+    if (!tools::ReadScreenRows(console, info.dwSize.X, info.dwSize.Y, &text, nullptr)) {
+        std::fprintf(stderr, "console-screen: ReadConsoleOutputA failed: %lu\n", GetLastError());
+        return 1;
     }
-    DWORD written = 0;
-    WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    tools::WriteAll(out, text);
     return 0;
 }

@@ -13,6 +13,8 @@
 #include <cstring>
 #include <string>
 
+#include "tool_helpers.h"
+
 namespace {
 
 const char kUsage[] =
@@ -25,32 +27,14 @@ const DWORD kConsoleFailed = 10;
 const DWORD kHandlesFailed = 11;
 const DWORD kStartFailed = 12;
 
-// Ctrl-C events that the translator raises in the shared console reach this process too.
-BOOL WINAPI IgnoreCtrl(DWORD) {
-    return TRUE;
-}
-
 bool ParseHandle(const char* text, HANDLE* handle) {
-    char* end = nullptr;
-    unsigned long long value = std::strtoull(text, &end, 10);
-    if (*text == '\0' || *end != '\0' || value == 0) return false;
+    unsigned long long value = 0;
+    if (!tools::ParseNumber(text, static_cast<unsigned long long>(UINTPTR_MAX), &value) ||
+        value == 0) {
+        return false;
+    }
     *handle = reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(value));
     return true;
-}
-
-// Ends every other process attached to this console.
-void EndLeftovers() {
-    DWORD ids[64];
-    DWORD count = GetConsoleProcessList(ids, 64);
-    if (count > 64) count = 64;
-    for (DWORD i = 0; i < count; ++i) {
-        if (ids[i] == GetCurrentProcessId()) continue;
-        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, ids[i]);
-        if (process == nullptr) continue;
-        TerminateProcess(process, 1);
-        WaitForSingleObject(process, 2000);
-        CloseHandle(process);
-    }
 }
 
 }  // namespace
@@ -64,17 +48,16 @@ int main(int argc, char** argv) {
     HANDLE host_input = nullptr;
     HANDLE host_output = nullptr;
     HANDLE host_control = nullptr;
-    char* end = nullptr;
-    DWORD host_pid = std::strtoul(argv[1], &end, 10);
-    if (*end != '\0' || !ParseHandle(argv[2], &host_input) || !ParseHandle(argv[3], &host_output) ||
+    unsigned long host_pid = 0;
+    if (!tools::ParseNumber(argv[1], 0xFFFFFFFFul, &host_pid) ||
+        !ParseHandle(argv[2], &host_input) || !ParseHandle(argv[3], &host_output) ||
         !ParseHandle(argv[4], &host_control)) {
         std::fputs(kUsage, stderr);
         return kUsageError;
     }
 
-    FreeConsole();
-    if (!AllocConsole()) return kConsoleFailed;
-    SetConsoleCtrlHandler(IgnoreCtrl, TRUE);
+    // Ctrl-C events that the translator raises in the shared console reach this process too.
+    if (!tools::MakeOwnConsole(true)) return kConsoleFailed;
 
     // Inheritable copies for the translator; the host closes its own once the event is set.
     HANDLE host = OpenProcess(PROCESS_DUP_HANDLE, FALSE, host_pid);
@@ -91,16 +74,10 @@ int main(int argc, char** argv) {
     }
     CloseHandle(host);
 
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = input;
-    startup.hStdOutput = output;
-    startup.hStdError = control;
     std::string command_line = std::string("\"") + argv[6] + "\" " + argv[7] + " " + argv[8];
     PROCESS_INFORMATION process = {};
-    BOOL started = CreateProcessA(nullptr, &command_line[0], nullptr, nullptr, TRUE, 0, nullptr,
-                                  nullptr, &startup, &process);
+    bool started =
+        tools::StartWithStdHandles(nullptr, command_line, input, output, control, &process);
     // From here on only the translator holds the pipes.
     CloseHandle(input);
     CloseHandle(output);
@@ -113,6 +90,6 @@ int main(int argc, char** argv) {
     DWORD status = 0;
     GetExitCodeProcess(process.hProcess, &status);
     CloseHandle(process.hProcess);
-    EndLeftovers();
+    tools::EndConsoleLeftovers();
     return static_cast<int>(status);
 }

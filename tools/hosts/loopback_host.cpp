@@ -19,6 +19,7 @@
 #include <string>
 
 #include "login_protocol.h"
+#include "tool_helpers.h"
 
 #ifndef HOST_PROTOCOL
 #error HOST_PROTOCOL must be "telnet" or "rlogin"
@@ -62,17 +63,12 @@ HANDLE g_stdout;
 CRITICAL_SECTION g_say_lock;
 
 void Say(const char* format, ...) {
-    char text[1024];
     va_list arguments;
     va_start(arguments, format);
-    int length = std::vsnprintf(text, sizeof text - 1, format, arguments);
+    std::string line = tools::FormatV(format, arguments) + "\n";
     va_end(arguments);
-    if (length < 0) length = 0;
-    if (length > static_cast<int>(sizeof text) - 2) length = static_cast<int>(sizeof text) - 2;
-    text[length++] = '\n';
     EnterCriticalSection(&g_say_lock);
-    DWORD written = 0;
-    WriteFile(g_stdout, text, length, &written, nullptr);
+    tools::WriteAll(g_stdout, line);
     LeaveCriticalSection(&g_say_lock);
 }
 
@@ -82,26 +78,13 @@ struct Options {
     std::string helper;
 };
 
-std::string Folder() {
-    char path[MAX_PATH];
-    DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-    std::string folder(path, length);
-    return folder.substr(0, folder.find_last_of("\\/") + 1);
-}
-
-bool Exists(const std::string& path) {
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 std::string ParseOptions(int argc, char** argv, Options* options) {
     for (int i = 1; i < argc; ++i) {
         std::string word = argv[i];
         if (i + 1 >= argc) return word + " needs a value";
         std::string value = argv[++i];
         if (word == "--port") {
-            char* end = nullptr;
-            options->port = std::strtoul(value.c_str(), &end, 10);
-            if (value.empty() || *end != '\0' || options->port == 0 || options->port > 65535) {
+            if (!tools::ParseNumber(value, 65535, &options->port) || options->port == 0) {
                 return "--port needs a number from 1 to 65535";
             }
         } else if (word == "--bind") {
@@ -118,16 +101,12 @@ std::string ParseOptions(int argc, char** argv, Options* options) {
             return "unknown option " + word;
         }
     }
-    std::string folder = Folder();
     if (options->translator.empty()) {
-        options->translator = folder + "command-translator.exe";
-        if (!Exists(options->translator)) {
-            options->translator = folder + "..\\..\\translator\\command-translator.exe";
-        }
+        options->translator = tools::SiblingProgram("command-translator.exe", "translator");
     }
-    if (options->helper.empty()) options->helper = folder + "login-console.exe";
-    if (!Exists(options->translator)) return "no translator at " + options->translator;
-    if (!Exists(options->helper)) return "no helper at " + options->helper;
+    if (options->helper.empty()) options->helper = tools::ProgramFolder() + "login-console.exe";
+    if (!tools::FileExists(options->translator)) return "no translator at " + options->translator;
+    if (!tools::FileExists(options->helper)) return "no helper at " + options->helper;
     return "";
 }
 
@@ -143,16 +122,6 @@ bool SendAll(SOCKET socket, const char* data, size_t size, int flags = 0) {
         if (sent <= 0) return false;
         data += sent;
         size -= sent;
-    }
-    return true;
-}
-
-bool WriteAll(HANDLE handle, const char* data, size_t size) {
-    while (size > 0) {
-        DWORD written = 0;
-        if (!WriteFile(handle, data, static_cast<DWORD>(size), &written, nullptr)) return false;
-        data += written;
-        size -= written;
     }
     return true;
 }
@@ -191,7 +160,7 @@ class Login {
             Say("login %lu: CreateThread failed: %lu", number_, GetLastError());
         }
         bool client_left = false;
-        if (WriteAll(input_, data.data(), data.size())) client_left = RelayInput();
+        if (tools::WriteAll(input_, data)) client_left = RelayInput();
         // Without its socket input the translator ends its command processor and itself.
         CloseHandle(input_);
         input_ = nullptr;
@@ -349,7 +318,7 @@ class Login {
             } else {
                 data.assign(buffer, got);
             }
-            if (!WriteAll(input_, data.data(), data.size())) return false;
+            if (!tools::WriteAll(input_, data)) return false;
         }
     }
 
@@ -420,7 +389,7 @@ int main(int argc, char** argv) {
     g_stdout = GetStdHandle(STD_OUTPUT_HANDLE);
     InitializeCriticalSection(&g_say_lock);
     InitializeCriticalSection(&g_count_lock);
-    if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    if (argc > 1 && tools::AsksForHelp(argv[1])) {
         Say("%s", kUsage);
         return 0;
     }

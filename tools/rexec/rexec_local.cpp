@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "tool_helpers.h"
 #include "win32.h"
 
 namespace {
@@ -48,27 +49,11 @@ const char kUsage[] =
 HANDLE g_stdout;
 HANDLE g_stderr;
 
-void WriteAll(HANDLE handle, const char* data, DWORD size) {
-    while (size > 0) {
-        DWORD written = 0;
-        if (!WriteFile(handle, data, size, &written, nullptr) || written == 0) return;
-        data += written;
-        size -= written;
-    }
-}
-
 void Say(const char* format, ...) {
-    char text[2048];
-    int length = std::snprintf(text, sizeof text, "rexec-local: ");
     va_list arguments;
     va_start(arguments, format);
-    int more = std::vsnprintf(text + length, sizeof text - length - 1, format, arguments);
+    tools::WriteLineV(g_stderr, "rexec-local: ", format, arguments);
     va_end(arguments);
-    if (more < 0) more = 0;
-    length += more;
-    if (length > static_cast<int>(sizeof text) - 2) length = static_cast<int>(sizeof text) - 2;
-    text[length++] = '\n';
-    WriteAll(g_stderr, text, static_cast<DWORD>(length));
 }
 
 struct Options {
@@ -85,14 +70,7 @@ struct Options {
     unsigned long timeout_seconds = 30;
 };
 
-bool ParseNumber(const char* text, unsigned long limit, unsigned long* value) {
-    if (text == nullptr || *text < '0' || *text > '9') return false;
-    char* end = nullptr;
-    unsigned long long parsed = std::strtoull(text, &end, 10);
-    if (*end != '\0' || parsed > limit) return false;
-    *value = static_cast<unsigned long>(parsed);
-    return true;
-}
+using tools::ParseNumber;
 
 // Returns an empty text on success, else what is wrong with the command line.
 std::string ParseOptions(int argc, char** argv, Options* options) {
@@ -144,33 +122,13 @@ std::string ParseOptions(int argc, char** argv, Options* options) {
     return "";
 }
 
-std::string ProgramFolder() {
-    char path[MAX_PATH];
-    DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-    if (length == 0 || length >= sizeof path) return "";
-    std::string folder(path, length);
-    size_t slash = folder.find_last_of("\\/");
-    return slash == std::string::npos ? "" : folder.substr(0, slash + 1);
-}
-
-bool FileExists(const std::string& path) {
-    DWORD attributes = GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 // The starter's full path: the service manager starts it from its own current directory.
 std::string FindStarter(const std::string& given) {
-    std::string path = given;
-    if (path.empty()) {
-        // Installed, the two programs sit side by side; in the build tree the starter has a
-        // folder of its own.
-        std::string folder = ProgramFolder();
-        path = folder + "command-starter.exe";
-        if (!FileExists(path)) path = folder + "..\\..\\starter\\command-starter.exe";
-    }
+    std::string path =
+        given.empty() ? tools::SiblingProgram("command-starter.exe", "starter") : given;
     char full[MAX_PATH];
     DWORD length = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
-    if (length == 0 || length >= sizeof full || !FileExists(full)) {
+    if (length == 0 || length >= sizeof full || !tools::FileExists(full)) {
         Say("no starter program at %s", path.c_str());
         return "";
     }
@@ -222,7 +180,7 @@ DWORD WINAPI RelayThread(void* parameter) {
     for (;;) {
         DWORD got = 0;
         if (!ReadFile(relay->from, buffer, sizeof buffer, &got, nullptr)) break;
-        WriteAll(relay->to, buffer, got);
+        tools::WriteAll(relay->to, buffer, got);
     }
     return 0;
 }
@@ -456,33 +414,20 @@ class ServiceRun {
 // console of its own, runs the starter in it as a plain program and prints the console's rows.
 int RunByHand(const Options& options, const std::string& starter) {
     // AllocConsole replaces the standard handles; this program still prints to the saved ones.
-    FreeConsole();
-    if (!AllocConsole()) {
+    if (!tools::MakeOwnConsole(false)) {
         Say("AllocConsole failed: %lu", GetLastError());
         return 1;
     }
-    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
-    HANDLE screen =
-        CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                    &inheritable, OPEN_EXISTING, 0, nullptr);
-    HANDLE keyboard =
-        CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                    &inheritable, OPEN_EXISTING, 0, nullptr);
+    HANDLE screen = tools::OpenConsole("CONOUT$", true);
+    HANDLE keyboard = tools::OpenConsole("CONIN$", true);
     if (screen == INVALID_HANDLE_VALUE || keyboard == INVALID_HANDLE_VALUE) {
         Say("opening the console failed: %lu", GetLastError());
         return 1;
     }
 
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = keyboard;
-    startup.hStdOutput = screen;
-    startup.hStdError = screen;
-    std::string command_line = "\"" + starter + "\"";
     PROCESS_INFORMATION process;
-    if (!CreateProcessA(starter.c_str(), &command_line[0], nullptr, nullptr, TRUE, 0, nullptr,
-                        nullptr, &startup, &process)) {
+    if (!tools::StartWithStdHandles(starter.c_str(), "\"" + starter + "\"", keyboard, screen,
+                                    screen, &process)) {
         Say("CreateProcess failed: %lu", GetLastError());
         return 1;
     }
@@ -505,17 +450,14 @@ int RunByHand(const Options& options, const std::string& starter) {
         return 1;
     }
     // The rows up to the cursor's, without trailing blanks.
-    const SHORT width = info.dwSize.X;
-    std::vector<char> row(width > 0 ? width : 1);
-    for (SHORT y = 0; y <= info.dwCursorPosition.Y; ++y) {
-        DWORD got = 0;
-        if (!ReadConsoleOutputCharacterA(screen, row.data(), width, {0, y}, &got)) {
-            Say("ReadConsoleOutputCharacter failed: %lu", GetLastError());
-            return 1;
-        }
-        while (got > 0 && row[got - 1] == ' ') --got;
-        WriteAll(g_stdout, row.data(), got);
-        WriteAll(g_stdout, "\n", 1);
+    std::string rows;
+    bool read = tools::ReadScreenRows(
+        screen, info.dwSize.X, static_cast<SHORT>(info.dwCursorPosition.Y + 1), &rows, nullptr);
+    DWORD error = GetLastError();
+    tools::WriteAll(g_stdout, rows);
+    if (!read) {
+        Say("ReadConsoleOutputA failed: %lu", error);
+        return 1;
     }
     return result;
 }
@@ -526,8 +468,8 @@ int main(int argc, char** argv) {
     g_stdout = GetStdHandle(STD_OUTPUT_HANDLE);
     g_stderr = GetStdHandle(STD_ERROR_HANDLE);
     for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            WriteAll(g_stdout, kUsage, sizeof kUsage - 1);
+        if (tools::AsksForHelp(argv[i])) {
+            tools::WriteAll(g_stdout, kUsage);
             return 0;
         }
     }
@@ -535,7 +477,7 @@ int main(int argc, char** argv) {
     std::string problem = ParseOptions(argc, argv, &options);
     if (!problem.empty()) {
         Say("%s", problem.c_str());
-        WriteAll(g_stderr, kUsage, sizeof kUsage - 1);
+        tools::WriteAll(g_stderr, kUsage);
         return 2;
     }
     std::string starter = FindStarter(options.starter);
