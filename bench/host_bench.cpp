@@ -37,12 +37,14 @@ void FillScreen(ScreenSnapshot& snapshot, SHORT columns, SHORT rows) {
     }
 }
 
-void CopyScreen(const ScreenSnapshot& from, ScreenSnapshot& to) {
-    const size_t count = static_cast<size_t>(from.allocated.X) * from.allocated.Y;
-    to.cells.reset(new CHAR_INFO[count]);
-    std::memcpy(to.cells.get(), from.cells.get(), count * sizeof(CHAR_INFO));
-    to.allocated = from.allocated;
-    to.info = from.info;
+// Two equal screens of mixed text: the one the terminal shows and the console's current one.
+void EqualScreens(SHORT columns, SHORT rows, ScreenSnapshot& shown, ScreenSnapshot& current) {
+    FillScreen(current, columns, rows);
+    const size_t count = static_cast<size_t>(columns) * rows;
+    shown.cells.reset(new CHAR_INFO[count]);
+    std::memcpy(shown.cells.get(), current.cells.get(), count * sizeof(CHAR_INFO));
+    shown.allocated = current.allocated;
+    shown.info = current.info;
 }
 
 struct MemorySink {
@@ -61,8 +63,7 @@ BYTE SameByte(BYTE oem) {
 void BM_MirrorUnchangedPass_128x100(benchmark::State& state) {
     ScreenSnapshot shown;
     ScreenSnapshot current;
-    FillScreen(current, 128, 100);
-    CopyScreen(current, shown);
+    EqualScreens(128, 100, shown, current);
     MemorySink sink;
     const DWORD suppress = 0;
     AnsiWriter writer(&MemorySink::Write, &sink, &SameByte, &suppress);
@@ -77,8 +78,7 @@ BENCHMARK(BM_MirrorUnchangedPass_128x100);
 void BM_Memcmp_128x100(benchmark::State& state) {
     ScreenSnapshot shown;
     ScreenSnapshot current;
-    FillScreen(current, 128, 100);
-    CopyScreen(current, shown);
+    EqualScreens(128, 100, shown, current);
     const size_t size = 128 * 100 * sizeof(CHAR_INFO);
     for (auto _ : state) {
         const CHAR_INFO* a = current.cells.get();
@@ -96,8 +96,7 @@ BENCHMARK(BM_Memcmp_128x100);
 void BM_WriterFullRepaint_80x25(benchmark::State& state) {
     ScreenSnapshot shown;
     ScreenSnapshot current;
-    FillScreen(current, 80, 25);
-    CopyScreen(current, shown);
+    EqualScreens(80, 25, shown, current);
     MemorySink sink;
     const DWORD suppress = 0;
     AnsiWriter writer(&MemorySink::Write, &sink, &OemToAnsi, &suppress);

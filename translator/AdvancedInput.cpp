@@ -16,12 +16,7 @@ void RunAdvancedInput() {
     DWORD mode = kAssumedFirstInputMode;
     BYTE byte;
     while (ReadSocketByte(&byte)) {
-        DWORD queried = 0;
-        if (GetConsoleMode(g_translator.console_input, &queried)) {
-            mode = queried;
-        } else {
-            ReportError("Could get input mode: %lu", GetLastError());
-        }
+        RefreshInputMode(&mode);
 
         bool exit_check = false;
         switch (DecideInputAction(byte, mode)) {

@@ -152,12 +152,7 @@ void RunSimpleInput() {
     DWORD input_mode = 0;
     BYTE byte = 0;
     while (ReadSocketByte(&byte)) {
-        DWORD queried = 0;
-        if (GetConsoleMode(g_translator.console_input, &queried)) {
-            input_mode = queried;
-        } else {
-            ReportError("Could get input mode: %lu", GetLastError());
-        }
+        RefreshInputMode(&input_mode);
         for (const EditorAction& action :
              editor.Take(byte, input_mode, g_output_gate.IsSet() != 0)) {
             switch (action.kind) {

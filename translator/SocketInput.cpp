@@ -129,3 +129,12 @@ void SendRloginControlBytes() {
     if (!WriteFile(g_translator.control_channel, &kWindowSizeRequest, 1, &written, nullptr))
         ReportError("Error asking for screen size: %lu", GetLastError());
 }
+
+void RefreshInputMode(DWORD* mode) {
+    DWORD queried = 0;
+    if (GetConsoleMode(g_translator.console_input, &queried)) {
+        *mode = queried;
+    } else {
+        ReportError("Could get input mode: %lu", GetLastError());
+    }
+}

@@ -95,6 +95,9 @@ void RunSimpleInput();
 
 // Socket input and the server control channel.
 bool ReadSocketByte(BYTE* byte);  // false at the end of input
+// The input loops read the console input mode before each byte; a failed query is reported and
+// leaves *mode as it was.
+void RefreshInputMode(DWORD* mode);
 void SendRloginControlBytes();
 
 // Console window sizing, from the requested window size.
