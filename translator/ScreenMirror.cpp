@@ -12,7 +12,7 @@ namespace {
 
 constexpr DWORD kIdlePollDelay = 300;    // ms between scans while nothing happens
 constexpr DWORD kActivePollDelay = 100;  // ms after a pass that sent something
-constexpr DWORD kInputSettleDelay = 30;  // ms given a keystroke to show before the scan
+constexpr DWORD kInputSettleDelay = 30;  // ms a keystroke is given to show its effect
 // The most cells one console read moves: 32 KB, well within what any console version accepts
 // in one ReadConsoleOutputA (older ones fail beyond about 64 KB).
 constexpr int kMaxCellsPerRead = 8192;
@@ -186,6 +186,20 @@ bool ReadScreen(HANDLE console, ScreenSnapshot& snapshot) {
     return true;
 }
 
+DWORD InputSettleStep(DWORD setting) {
+    if (setting == 0) return 1;
+    return setting < kInputSettleDelay ? setting : kInputSettleDelay;
+}
+
+NextPass DecideNextPass(bool sent, bool settling, DWORD step, DWORD since_input) {
+    if (sent) return NextPass{kActivePollDelay, false};
+    if (!settling || step >= kInputSettleDelay || since_input >= kInputSettleDelay) {
+        return NextPass{kIdlePollDelay, false};
+    }
+    const DWORD left = kInputSettleDelay - since_input;
+    return NextPass{left < step ? left : step, true};
+}
+
 bool RunMirrorPass() {
     TranslatorState& t = g_translator;
     g_screen_lock.Enter();
@@ -196,7 +210,12 @@ bool RunMirrorPass() {
         return false;
     }
     // A keystroke has just been delivered: give the console a moment to show its effect.
-    if (t.mirror_poll_delay.load() == 0) Sleep(kInputSettleDelay);
+    const DWORD step = InputSettleStep(t.input_settle_delay);
+    if (t.mirror_poll_delay.load() == 0) {
+        t.mirror_input_tick = GetTickCount();
+        t.mirror_settling = true;
+        Sleep(step);
+    }
 
     t.shown_snapshot = 1 - t.shown_snapshot;
     ScreenSnapshot& shown = t.snapshots[t.shown_snapshot];
@@ -219,8 +238,12 @@ bool RunMirrorPass() {
         }
     } else {
         t.mirror_memory_reported = false;
-        if (result == PassResult::kSent) t.mirror_poll_delay.store(kActivePollDelay);
     }
+    // The input side changes the poll delay only under the screen lock, so it is still ours.
+    NextPass next = DecideNextPass(result == PassResult::kSent, t.mirror_settling, step,
+                                   GetTickCount() - t.mirror_input_tick);
+    t.mirror_settling = next.settling;
+    t.mirror_poll_delay.store(next.delay);
 
     g_mirror_wake_up.Reset();
     // A stop request is made without the screen lock, so its wake-up may have come during this

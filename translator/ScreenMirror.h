@@ -49,6 +49,21 @@ PassResult UpdateTerminal(ScreenSnapshot& shown, ScreenSnapshot& current, bool r
 // cannot be read fails the assertion check.
 bool ReadScreen(HANDLE console, ScreenSnapshot& snapshot);
 
+// The cadence of the passes.  A pass that sent rows (or repainted) is followed by the next within
+// 100 ms, any other after 300 ms.  Input wakes the mirror at once, and its pass looks at the
+// screen `step` ms later: the InputSettleDelay setting, within 1 to 30 ms.  Most keys show within
+// a millisecond or two, so with a step below 30 a pass that finds nothing new is followed by
+// another one `step` ms later, and so on until 30 ms have passed since the input (the last of
+// them at 30 ms): what one pass 30 ms after the key would have seen is never missed.
+DWORD InputSettleStep(DWORD setting);
+struct NextPass {
+    DWORD delay;    // the poll delay before the next pass
+    bool settling;  // the next pass still looks for the effect of the input
+};
+// `settling`: this pass was woken by input or followed one that was; `since_input`: ms since
+// that input woke the mirror.
+NextPass DecideNextPass(bool sent, bool settling, DWORD step, DWORD since_input);
+
 // One pass of the mirror thread, from taking the screen lock to leaving it.  Returns false, with
 // the mirror_stopped event set, when the mirror has been asked to stop.
 bool RunMirrorPass();

@@ -40,6 +40,7 @@ struct TranslatorState {
     std::unique_ptr<char[]> command_processor;  // the CommandProcessor setting; null when none
     DWORD exit_detection_timeout = 400;
     DWORD suppress_color_simulation = 0;
+    DWORD input_settle_delay = 30;      // ms the mirror gives a keystroke before it looks
     HANDLE translation_read = nullptr;  // the output translation pipe (simple mode)
     HANDLE translation_write = nullptr;
     HANDLE error_duplicate = nullptr;  // the command processor's standard error
@@ -74,6 +75,10 @@ struct TranslatorState {
     // Set once a pass found no memory for a screen copy and said so; cleared by the next pass
     // that has its memory, so that a shortage is reported once and not at every pass.
     bool mirror_memory_reported = false;
+    // The mirror thread's own: the tick count when input last woke it, and whether the passes
+    // since then are still looking for that keystroke's effect.
+    DWORD mirror_input_tick = 0;
+    bool mirror_settling = false;
 
     // ANSI terminal writer (screen mirror thread only): writes to the socket output, follows
     // the colour simulation setting.

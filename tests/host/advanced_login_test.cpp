@@ -414,6 +414,90 @@ TEST_F(AdvancedLoginTest, AKeyHandledDuringAPassIsFollowedByAPassAtOnce) {
               (std::vector<std::pair<DWORD, DWORD>>{{1000, 30}, {1030, 30}}));
 }
 
+// ---- A shorter settle delay ---------------------------------------------------------------
+
+// The client types a key that nothing echoes (the console reads without echo); another program
+// shows something `shows_after` ms later.  Returns how long after the key the mirror sent it.
+DWORD KeyShownAfter(SimLogin& login, DWORD shows_after) {
+    winsim::test::SetInputMode(login.translator(), 0);
+    login.NewOutput();
+    const DWORD at = Now();
+    login.Send("k");
+    Advance(shows_after);
+    WriteOnScreen(login, "x");
+    while (login.NewOutput().empty() && Now() - at < 1000) Advance(1);
+    return Now() - at;
+}
+
+TEST_F(AdvancedLoginTest, ASettleDelayOf2SendsAKeyAtTheFirstPassAfterItShows) {
+    SetSetting("InputSettleDelay", REG_DWORD, winsim::test::RegDword(2));
+    SimLogin login(Console(40, 6));
+    Advance(1000);
+    std::vector<std::pair<DWORD, DWORD>> sleeps;
+    for (DWORD shows_after : {1u, 5u, 25u}) {
+        sleeps.emplace_back(Now(), 2);
+        EXPECT_EQ(KeyShownAfter(login, shows_after), shows_after + 1);
+        // The pass that sent it is followed by the next within the usual 100 ms.
+        Advance(50);
+        WriteOnScreen(login, "y");
+        Advance(49);
+        EXPECT_EQ(login.NewOutput(), "");
+        Advance(1);
+        EXPECT_NE(login.NewOutput(), "");
+        Advance(1000);
+    }
+    EXPECT_EQ(TranslatorSleeps(login), sleeps);
+    EXPECT_TRUE(Reports().empty());
+}
+
+TEST_F(AdvancedLoginTest, AShortSettleDelayLooksFor30MsAfterTheLatestKeyAndNoLonger) {
+    SetSetting("InputSettleDelay", REG_DWORD, winsim::test::RegDword(7));
+    SimLogin login(Console(40, 6));
+    Advance(1000);
+    // Passes at 7, 14, 21, 28 and a last one at 30.
+    EXPECT_EQ(KeyShownAfter(login, 29), 30u);
+    Advance(1000);
+    // Shown 31 ms after the key: the idle pass 300 ms after the one at 30 finds it.
+    EXPECT_EQ(KeyShownAfter(login, 31), 330u);
+    Advance(1000);
+
+    // A second key at 11 (between the passes at 7 and 14) starts the 30 ms again: passes at 18,
+    // 25, 32, 39, 41.
+    winsim::test::SetInputMode(login.translator(), 0);
+    login.NewOutput();
+    const DWORD at = Now();
+    login.Send("a");
+    Advance(11);
+    login.Send("b");
+    Advance(25);
+    WriteOnScreen(login, "x");  // at 36
+    Advance(2);
+    EXPECT_EQ(login.NewOutput(), "");
+    Advance(1);
+    EXPECT_NE(login.NewOutput(), "");
+    auto all = TranslatorSleeps(login);
+    ASSERT_GE(all.size(), 2u);
+    EXPECT_EQ(all[all.size() - 2], std::make_pair(at, 7u));
+    EXPECT_EQ(all.back(), std::make_pair(at + 11, 7u));
+}
+
+TEST_F(AdvancedLoginTest, ASettleDelayOf30OrMoreSleepsAsWithout) {
+    for (DWORD setting : {30u, 31u, 0xFFFFFFFFu}) {
+        TearDown();
+        SetUp();
+        SetSetting("InputSettleDelay", REG_DWORD, winsim::test::RegDword(setting));
+        SimLogin login(Console(40, 6));
+        Advance(1000);
+        TypeSlowly(login, "dir\r");
+        Advance(1000);
+        EXPECT_EQ(TranslatorSleeps(login),
+                  (std::vector<std::pair<DWORD, DWORD>>{
+                      {1000, 30}, {1050, 30}, {1100, 30}, {1150, 30}, {1150, 400}}))
+            << setting;
+        EXPECT_EQ(KeyShownAfter(login, 31), 330u) << setting;
+    }
+}
+
 // ---- Input by console mode -----------------------------------------------------------------
 
 // Each special byte at the prompt (processed and line input), with processed input only, and

@@ -1,5 +1,5 @@
-// The screen mirror: the row rule as a table, whole passes from one snapshot to the next, memory
-// in the steady state and when there is none, and the stop request.
+// The screen mirror: the row rule and the cadence as tables, whole passes from one snapshot to the
+// next, memory in the steady state and when there is none, and the stop request.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -158,6 +158,42 @@ TEST(RowRuleTest, ReverseVideoSpacesAreNotBlankUnlessColourSimulationIsOff) {
     update = Decide(current, shown, true);
     EXPECT_EQ(update.last, 2);
     EXPECT_TRUE(update.erase);
+}
+
+TEST(MirrorCadenceTest, TheSettleStepIsKeptWithinOneTo30Ms) {
+    EXPECT_EQ(InputSettleStep(0), 1u);
+    EXPECT_EQ(InputSettleStep(2), 2u);
+    EXPECT_EQ(InputSettleStep(29), 29u);
+    EXPECT_EQ(InputSettleStep(30), 30u);
+    EXPECT_EQ(InputSettleStep(0xFFFFFFFF), 30u);
+}
+
+TEST(MirrorCadenceTest, QuietPassesAfterInputFollowAtTheStepUntil30Ms) {
+    struct Case {
+        bool sent;
+        bool settling;
+        DWORD step;
+        DWORD since_input;
+        DWORD delay;
+        bool still_settling;
+    };
+    const std::vector<Case> cases = {
+        {false, false, 30, 0, 300, false},  // idle, whatever the step
+        {true, false, 30, 0, 100, false},
+        {false, true, 30, 30, 300, false},  // one pass 30 ms after the key, as ever
+        {false, true, 30, 15, 300, false},  // even when a coarse clock says less
+        {true, true, 2, 2, 100, false},     // the key showed: the usual cadence
+        {false, true, 2, 2, 2, true},
+        {false, true, 2, 28, 2, true},
+        {false, true, 7, 28, 2, true},  // the last pass falls at 30 ms
+        {false, true, 2, 30, 300, false},
+        {false, true, 2, 45, 300, false},  // a pass that took long ends the looking
+    };
+    for (const Case& c : cases) {
+        NextPass next = DecideNextPass(c.sent, c.settling, c.step, c.since_input);
+        EXPECT_EQ(next.delay, c.delay) << c.step << " " << c.since_input;
+        EXPECT_EQ(next.settling, c.still_settling) << c.step << " " << c.since_input;
+    }
 }
 
 // Whole passes, through a writer that records each flush.
