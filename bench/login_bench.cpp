@@ -3,14 +3,18 @@
 // that nothing else holds the pipes) with three pipes as its standard handles, answers the
 // start-up question and then measures.  Prints one line per figure: "NAME VALUE".
 //
-//   login-bench echo TRANSLATOR simple|advanced SAMPLES
+//   login-bench echo TRANSLATOR simple|advanced SAMPLES [LABEL]
 //       keystrokes at the command processor's prompt, each timed from the write into the socket
 //       input to the arrival of the bytes that show it on the socket output
-//   login-bench idle TRANSLATOR simple|advanced SECONDS
+//   login-bench idle TRANSLATOR simple|advanced SECONDS [LABEL]
 //       the translator's CPU time over an idle stretch, as a share of one core; prints
 //       "idle_start PID" and "idle_end PID" around the stretch for an outside observer
+//   login-bench typing TRANSLATOR simple|advanced SECONDS [LABEL]
+//       keystrokes at 10 a second (a letter, then its erase) over SECONDS, with "typing_start PID"
+//       and "typing_end PID" around the stretch for an outside observer that takes the CPU time
 //   login-bench command TRANSLATOR ID
 //       a simple-mode login that runs one command and ends; exit status 0 when all went well
+// The figures are named after the mode, or after LABEL when given (a run with other settings).
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
@@ -213,11 +217,11 @@ double Percentile(std::vector<double> values, double share) {
     return values[rank - 1];
 }
 
-int Echo(Login& login, bool advanced, int samples) {
-    const char* mode = advanced ? "advanced" : "simple";
+// Letters that no escape sequence of the stream contains.
+const char kLetters[] = "qwrtyuiopasdfgzxcvb";
+
+int Echo(Login& login, bool advanced, int samples, const char* mode) {
     if (!login.ReachPrompt(advanced)) return 1;
-    // Letters that no escape sequence of the stream contains.
-    static const char kLetters[] = "qwrtyuiopasdfgzxcvb";
     std::vector<double> times;
     for (int i = 0; i < samples; ++i) {
         const char letter = kLetters[i % (sizeof kLetters - 1)];
@@ -258,8 +262,7 @@ unsigned long long CpuTime100ns(HANDLE process) {
     return value(kernel) + value(user);
 }
 
-int Idle(Login& login, bool advanced, int seconds) {
-    const char* mode = advanced ? "advanced" : "simple";
+int Idle(Login& login, bool advanced, int seconds, const char* mode) {
     if (!login.ReachPrompt(advanced)) return 1;
     // The login is idle once its start-up has settled: under Wine a new process goes on working
     // for a moment after its first output.
@@ -278,6 +281,34 @@ int Idle(Login& login, bool advanced, int seconds) {
     double cpu_ms = static_cast<double>(cpu_after - cpu_before) / 1e4;
     Say("idle_cpu_percent_%s_getprocesstimes %.4f", mode, 100.0 * cpu_ms / (ended - began));
     Say("idle_bytes_%s %lu", mode, static_cast<unsigned long>(login.size() - mark));
+    return login.Exit(20000) ? 0 : 1;
+}
+
+int Typing(Login& login, bool advanced, int seconds, const char* mode) {
+    if (!login.ReachPrompt(advanced)) return 1;
+    Sleep(3000);  // as for the idle stretch
+    Say("typing_start %lu", login.process_id());
+    const double began = NowMs();
+    unsigned long long cpu_before = CpuTime100ns(login.process());
+    const char erase = advanced ? '\b' : '\x7f';
+    const int keys = seconds * 10;
+    for (int i = 0; i < keys; ++i) {
+        // On a fixed schedule, whatever each write took.
+        double due = began + 100.0 * i;
+        double now = NowMs();
+        if (due > now) Sleep(static_cast<DWORD>(due - now));
+        char key = i % 2 == 0 ? kLetters[(i / 2) % (sizeof kLetters - 1)] : erase;
+        if (!login.Send(std::string(1, key))) return 1;
+    }
+    double due = began + 100.0 * keys;
+    double now = NowMs();
+    if (due > now) Sleep(static_cast<DWORD>(due - now));
+    unsigned long long cpu_after = CpuTime100ns(login.process());
+    double ended = NowMs();
+    Say("typing_end %lu", login.process_id());
+    Sleep(5000);  // the observer's reading comes before the end of the login
+    double cpu_ms = static_cast<double>(cpu_after - cpu_before) / 1e4;
+    Say("typing_cpu_percent_%s_getprocesstimes %.4f", mode, 100.0 * cpu_ms / (ended - began));
     return login.Exit(20000) ? 0 : 1;
 }
 
@@ -302,7 +333,8 @@ int Command(Login& login, int id) {
 int main(int argc, char** argv) {
     QueryPerformanceFrequency(&g_frequency);
     if (argc < 4) {
-        Say("usage: login-bench echo|idle TRANSLATOR simple|advanced N, or command TRANSLATOR ID");
+        Say("usage: login-bench echo|idle|typing TRANSLATOR simple|advanced N [LABEL], or command "
+            "TRANSLATOR ID");
         return 2;
     }
     const std::string verb = argv[1];
@@ -311,10 +343,13 @@ int main(int argc, char** argv) {
     int status = 2;
     if (verb == "command") {
         status = Command(login, std::atoi(argv[3]));
-    } else if ((verb == "echo" || verb == "idle") && argc == 5) {
+    } else if ((verb == "echo" || verb == "idle" || verb == "typing") && (argc == 5 || argc == 6)) {
         const bool advanced = std::strcmp(argv[3], "advanced") == 0;
         const int count = std::atoi(argv[4]);
-        status = verb == "echo" ? Echo(login, advanced, count) : Idle(login, advanced, count);
+        const char* label = argc == 6 ? argv[5] : argv[3];
+        status = verb == "echo"   ? Echo(login, advanced, count, label)
+                 : verb == "idle" ? Idle(login, advanced, count, label)
+                                  : Typing(login, advanced, count, label);
     } else {
         Say("unknown verb %s", verb.c_str());
     }

@@ -35,6 +35,9 @@ def ratio(top, bottom):
 
 figures["mirror_vs_memcmp_ratio"] = ratio("mirror_unchanged_pass_ns_128x100", "memcmp_ns_128x100")
 figures["relay_vs_raw_ratio"] = ratio("raw_pipe_32_mb_per_s", "relay_mb_per_s")
+figures["typing_cpu_fast_vs_default_ratio"] = ratio(
+    "typing_cpu_percent_advanced_fast", "typing_cpu_percent_advanced"
+)
 figures.setdefault("logins_concurrent_ok", 0)
 
 rows = [
@@ -49,7 +52,13 @@ rows = [
     ("echo_ms_simple_p95", ""),
     ("echo_ms_advanced_median", "<= 45"),
     ("echo_ms_advanced_p95", ""),
+    ("echo_ms_advanced_fast_median", "<= 5"),
+    ("echo_ms_advanced_fast_p95", "<= 10"),
     ("idle_cpu_percent_advanced", "< 1"),
+    ("idle_cpu_percent_advanced_fast", "< 1"),
+    ("typing_cpu_percent_advanced", ""),
+    ("typing_cpu_percent_advanced_fast", ""),
+    ("typing_cpu_fast_vs_default_ratio", "<= 2"),
     ("idle_cpu_percent_simple", "< 0.2"),
     ("logins_concurrent_ok", "20"),
 ]

@@ -72,14 +72,16 @@ echo "echo latency, advanced mode"
 wine "$login_bench" echo "$translator" advanced 50 >"$out/echo_advanced.txt" 2>&1
 grep '^echo_' "$out/echo_advanced.txt" >>"$results"
 
-# Idle CPU: the translator's Linux process (all its threads) over the bench program's idle
-# stretch; Wine's own share (wineserver and the console hosts of the prefix) beside it.
-for mode in simple advanced; do
-    echo "idle CPU, $mode mode (20 s)"
-    log="$out/idle_$mode.txt"
-    wine "$login_bench" idle "$translator" "$mode" 20 >"$log" 2>&1 &
+# The translator's CPU time over a stretch of a login: its Linux process (all its threads) from
+# the bench program's "VERB_start" to its "VERB_end"; Wine's own share (wineserver and the console
+# hosts of the prefix) beside it.  cpu_stretch VERB MODE SECONDS LABEL
+cpu_stretch() {
+    verb=$1
+    label=$4
+    log="$out/${verb}_$label.txt"
+    wine "$login_bench" "$verb" "$translator" "$2" "$3" "$label" >"$log" 2>&1 &
     job=$!
-    if wait_line "$log" idle_start 120; then
+    if wait_line "$log" "${verb}_start" 120; then
         translator_pids=$(program_pids "$translator")
         support_pids="$(prefix_pids wineserver) $(prefix_pids conhost.exe)"
         # The bench program blocks in its own waits meanwhile: what an idle Wine process costs.
@@ -91,7 +93,7 @@ for mode in simple advanced; do
         # shellcheck disable=SC2086
         control_before=$(cpu_ns $control_pids)
         began=$(date +%s%N)
-        wait_line "$log" idle_end 60
+        wait_line "$log" "${verb}_end" 60
         # shellcheck disable=SC2086
         own_after=$(cpu_ns $translator_pids)
         # shellcheck disable=SC2086
@@ -100,17 +102,36 @@ for mode in simple advanced; do
         control_after=$(cpu_ns $control_pids)
         ended=$(date +%s%N)
         span=$((ended - began))
-        figure "idle_cpu_percent_$mode" \
+        figure "${verb}_cpu_percent_$label" \
             "$(awk "BEGIN { printf \"%.4f\", 100 * ($own_after - $own_before) / $span }")"
-        figure "idle_cpu_percent_${mode}_wine_support" \
+        figure "${verb}_cpu_percent_${label}_wine_support" \
             "$(awk "BEGIN { printf \"%.4f\", 100 * ($support_after - $support_before) / $span }")"
-        figure "idle_cpu_percent_${mode}_idle_wine_process" \
+        figure "${verb}_cpu_percent_${label}_idle_wine_process" \
             "$(awk "BEGIN { printf \"%.4f\", 100 * ($control_after - $control_before) / $span }")"
-        figure "idle_translator_processes_$mode" "$(echo $translator_pids | wc -w)"
+        figure "${verb}_translator_processes_$label" "$(echo $translator_pids | wc -w)"
     fi
     wait "$job"
-    grep '^idle_' "$log" >>"$results"
+    grep "^${verb}_" "$log" >>"$results"
+}
+
+for mode in simple advanced; do
+    echo "idle CPU, $mode mode (20 s)"
+    cpu_stretch idle "$mode" 20 "$mode"
 done
+echo "typing CPU, advanced mode (10 keys a second for 20 s)"
+cpu_stretch typing advanced 20 advanced
+
+# Advanced mode with the shorter settle delay after input.
+settings='HKLM\Software\Orvane Software, Inc.\Orvane Telnetd Server\CurrentVersion'
+wine reg add "$settings" /v InputSettleDelay /t REG_DWORD /d 2 /f >/dev/null 2>&1
+echo "echo latency, advanced mode, InputSettleDelay 2"
+wine "$login_bench" echo "$translator" advanced 50 advanced_fast >"$out/echo_advanced_fast.txt" 2>&1
+grep '^echo_' "$out/echo_advanced_fast.txt" >>"$results"
+echo "idle CPU, advanced mode, InputSettleDelay 2 (20 s)"
+cpu_stretch idle advanced 20 advanced_fast
+echo "typing CPU, advanced mode, InputSettleDelay 2 (10 keys a second for 20 s)"
+cpu_stretch typing advanced 20 advanced_fast
+wine reg delete "$settings" /v InputSettleDelay /f >/dev/null 2>&1
 
 echo "20 simultaneous simple-mode logins"
 jobs=""

@@ -7,8 +7,9 @@
 # typed keys reach the command processor as key events; the Ctrl-A key commands give function
 # and cursor keys, sticky modifiers and the Alt key; Ctrl-C is an event at the prompt and a key
 # in raw input; Ctrl-R repaints at the prompt and is a key in raw input; a window-size message
-# repaints at the new size; exit ends the login; rlogin sends its control bytes, and
-# SuppressColorSimulation turns reverse video off.
+# repaints at the new size; exit ends the login; rlogin sends its control bytes,
+# SuppressColorSimulation turns reverse video off, and with InputSettleDelay 2 keys typed one by
+# one are echoed as before.
 # $1: the folder of the Windows test programs.
 . "$TESTS_DIR/lib.sh"
 . "$TESTS_DIR/login_lib.sh"
@@ -188,4 +189,17 @@ expect_terminal advanced-rlogin 24 80 off
 expect_row advanced-rlogin 2 '  black on grey'
 expect_no_grep "$bin/advanced-rlogin.out" '\x1b[7m' "SuppressColorSimulation: reverse video"
 expect_no_grep "$bin/advanced-rlogin.log" "left in the console" "the command processor ended"
+
+# InputSettleDelay 2: a line typed key by key, each key's echo awaited before the next, is run,
+# and the terminal still shows the console.
+wine reg add "$(settings_key telnet)" /v InputSettleDelay /t REG_DWORD /d 2 /f >/dev/null 2>&1
+set -- 'expect testcmd>' 'quiet 500' 'mark'
+for key in e c h o '\x20' q u i c k; do set -- "$@" "send $key" "expect $key 2000"; done
+login advanced-fast --console 80x24 "$wtranslator telnet vt100" "$size24" "$start24" "$@" \
+    'send \r' 'expect \e[3;1ftestcmd>' 'quiet 500' "$(screen_step advanced-fast)" \
+    'send exit\r' 'expect-exit 0'
+expect_terminal advanced-fast 24 80
+expect_row advanced-fast 0 'testcmd> echo quick'
+expect_row advanced-fast 1 'quick'
+expect_log_line "$log" '^line: echo quick$' "the line typed key by key"
 finish
