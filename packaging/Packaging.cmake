@@ -1,5 +1,6 @@
 # The release package: the two programs, the event-log registration, the settings with their
-# defaults and the notes for administrators and server writers, in one ZIP file:
+# defaults and the notes for administrators and server writers, in one ZIP file, and the same
+# programs and settings as an MSI package beside it (Msi.cmake):
 #   cmake --build --preset windows --target package
 # The text files are written with CR LF line ends, as Windows tools expect them.
 
@@ -54,4 +55,6 @@ set(CPACK_PACKAGE_VENDOR "Orvane Software, Inc.")
 set(CPACK_PACKAGE_VERSION ${RELEASE_VERSION})
 set(CPACK_PACKAGE_FILE_NAME orvane-remote-login-${RELEASE_VERSION}-win64)
 set(CPACK_STRIP_FILES TRUE)
+# After the ZIP, the MSI package from the same staged files.
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/Msi.cmake)
 include(CPack)
