@@ -8,7 +8,7 @@
 # wixl knows only part of the WiX language.  What it cannot say is set afterwards in the built
 # tables with msibuild:
 #   - the Permanent bit of the settings components, so that removing the package keeps the
-#     settings, and NeverOverwrite on the defaults;
+#     settings, NeverOverwrite on the defaults and Transitive on the properties' components;
 #   - the components' conditions: a property's component is installed only when the property
 #     is given, a default's only when its value is not there yet (found by a registry search,
 #     since Wine's installer does not honour NeverOverwrite);
@@ -58,9 +58,12 @@ set(products Telnetd Rlogind Rexecd)
 set(translator_products Telnetd Rlogind)
 set(rexec_products Rexecd)
 
-# Permanent 16, NeverOverwrite 128, 64-bit 256, registry key path 4.
+# Registry key path 4, Permanent 16, Transitive 64, NeverOverwrite 128, 64-bit 256.  A property's
+# component is transitive: its condition is weighed again on a repair, which without the
+# property leaves the value alone instead of writing it empty.  A default's is not: once
+# written, a repair may write it again unless it is there (NeverOverwrite).
 set(attributes_keys 272)
-set(attributes_property 276)
+set(attributes_property 340)
 set(attributes_default 404)
 
 function(xml_text text out)

@@ -62,6 +62,24 @@ expect_key_gone() {
     if wine reg query "$1" >/dev/null 2>&1; then fail "$2: $1 is still there"; else pass; fi
 }
 
+# expect_properties WHAT: every value of $out/properties is in its keys with its type.
+expect_properties() {
+    values "$(settings_key telnet)" "$out/telnet"
+    values "$(settings_key rlogin)" "$out/rlogin"
+    values "$keys_rexec" "$out/rexec"
+    while read -r keys value type data; do
+        files="$out/rexec"
+        [ "$keys" = translator ] && files="$out/telnet $out/rlogin"
+        for file in $files; do
+            if [ "$type" = number ]; then
+                expect_value "$file" "$value" REG_DWORD "$(printf '0x%x' "$data")" "$1: property"
+            else
+                expect_value "$file" "$value" REG_SZ "$data" "$1: property"
+            fi
+        done
+    done <"$out/properties"
+}
+
 # Install: the programs in the system folder, the notes beside them in Program Files, the event
 # sources, one product entry, the three settings keys with the defaults.
 msiexec /i "$(winpath "$package")"
@@ -126,20 +144,7 @@ while read -r property keys value type default; do
 done <"$settings_table"
 msiexec /i "$(winpath "$upgrade")" "$@"
 expect_status 0 $? "upgrade"
-values "$(settings_key telnet)" "$out/telnet"
-values "$(settings_key rlogin)" "$out/rlogin"
-values "$keys_rexec" "$out/rexec"
-while read -r keys value type data; do
-    files="$out/rexec"
-    [ "$keys" = translator ] && files="$out/telnet $out/rlogin"
-    for file in $files; do
-        if [ "$type" = number ]; then
-            expect_value "$file" "$value" REG_DWORD "$(printf '0x%x' "$data")" "upgrade: property"
-        else
-            expect_value "$file" "$value" REG_SZ "$data" "upgrade: property"
-        fi
-    done
-done <"$out/properties"
+expect_properties "upgrade"
 expect_value "$out/telnet" SuppressColorSimulation REG_DWORD 0x7 "upgrade: the changed setting"
 expect_value "$out/rlogin" SuppressColorSimulation REG_DWORD 0x0 "upgrade: the default"
 expect_products "$upgrade_version" "upgrade"
@@ -149,6 +154,11 @@ for program in Translator Starter; do
     values "$sources\\Orvane Command $program" "$out/source"
     expect_value "$out/source" TypesSupported REG_DWORD 0x7 "upgrade: event source $program"
 done
+
+# A repair without the properties rewrites nothing that they wrote.
+msiexec /i "$(winpath "$upgrade")" REINSTALL=ALL REINSTALLMODE=amus
+expect_status 0 $? "repair"
+expect_properties "repair"
 
 # The older package does not go over the newer one.
 msiexec /i "$(winpath "$package")"
