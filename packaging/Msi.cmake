@@ -117,7 +117,8 @@ foreach(line IN LISTS lines)
            "Value=\"#[${property}]\"/>\n")
     math(EXPR next "${sequence} + 1")
     string(APPEND MSI_SETTINGS_SEQUENCE
-           "      <Custom Action=\"Text${property}\" Sequence=\"${sequence}\">${property}</Custom>\n"
+           "      <Custom Action=\"Text${property}\" Sequence=\"${sequence}\">"
+           "${property}</Custom>\n"
            "      <Custom Action=\"Hash${property}\" Sequence=\"${next}\">"
            "${property} &lt;&lt; \"#\"</Custom>\n")
   endif()

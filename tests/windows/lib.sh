@@ -15,24 +15,26 @@ finish() { echo "$passes passed, $failures failed"; [ "$failures" -eq 0 ]; }
 # through the message file that its event source names, as an event viewer shows it.  Wine's
 # event log stores nothing but prints each report; the translator makes one when started without
 # a console of its own, the starter when started by hand.  TESTS is the folder of the Windows
-# test programs (eventsource_win), LOG keeps what they printed.
+# test programs (eventsource_win), LOG keeps what they printed.  Its variables begin with source_.
 expect_event_sources() {
-    for program in Translator Starter; do
-        path="C:\\windows\\system32\\command-$(echo $program | tr A-Z a-z).exe"
-        case $program in
-        Translator) args="telnet vt100" ;;
-        *) args="" ;;
+    for source_program in Translator Starter; do
+        source_path="C:\\windows\\system32\\command-$(echo $source_program | tr A-Z a-z).exe"
+        case $source_program in
+        Translator) source_args="telnet vt100" ;;
+        *) source_args="" ;;
         esac
-        WINEDEBUG=-all,err+eventlog wine "$path" $args >"$2" 2>&1 </dev/null
-        [ -z "$args" ] && expect_grep "$2" "StartServiceCtrlDispatcher = 1063" "the starter's report"
-        text=$(sed -n 's/^.*err:eventlog:ReportEventW L"\(.*\)"$/\1/p' "$2" | head -n 1)
-        if [ -z "$text" ]; then
-            fail "no report from $path"
+        WINEDEBUG=-all,err+eventlog wine "$source_path" $source_args >"$2" 2>&1 </dev/null
+        [ -z "$source_args" ] &&
+            expect_grep "$2" "StartServiceCtrlDispatcher = 1063" "the starter's report"
+        source_text=$(sed -n 's/^.*err:eventlog:ReportEventW L"\(.*\)"$/\1/p' "$2" | head -n 1)
+        if [ -z "$source_text" ]; then
+            fail "no report from $source_path"
             continue
         fi
-        wine "$1/eventsource_win.exe" render "Orvane Command $program" "$text" "$path" >"$2" 2>&1
-        expect_status 0 $? "rendering through the message file of $path"
-        expect_grep "$2" "passed, 0 failed" "rendering through the message file of $path"
+        wine "$1/eventsource_win.exe" render "Orvane Command $source_program" "$source_text" \
+            "$source_path" >"$2" 2>&1
+        expect_status 0 $? "rendering through the message file of $source_path"
+        expect_grep "$2" "passed, 0 failed" "rendering through the message file of $source_path"
         cat "$2"
     done
 }

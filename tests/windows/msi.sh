@@ -35,6 +35,10 @@ old_code=$(property_of "$package" ProductCode)
 msiexec() { wine msiexec "$@" /qn >"$log" 2>&1; }
 # values KEY FILE: the values of KEY as reg query lists them ("    Name    TYPE    data").
 values() { wine reg query "$1" 2>&1 | tr -d '\r' >"$2"; }
+# set_number PROTOCOL NAME VALUE: a REG_DWORD setting, as an administrator changes it.
+set_number() {
+    wine reg add "$(settings_key "$1")" /v "$2" /t REG_DWORD /d "$3" /f >/dev/null 2>&1
+}
 # expect_value FILE NAME TYPE DATA WHAT
 expect_value() {
     if grep -qxF -- "    $2    $3    $4" "$1"; then
@@ -47,7 +51,7 @@ expect_value() {
 # expect_programs FOLDER WHAT: the system folder holds the programs of FOLDER byte for byte.
 expect_programs() {
     for exe in command-translator.exe command-starter.exe; do
-        if cmp -s "$1/$exe" "$system32/$exe"; then pass; else fail "$2: $exe in the system folder"; fi
+        cmp -s "$1/$exe" "$system32/$exe" && pass || fail "$2: $exe in the system folder"
     done
 }
 # expect_products VERSION WHAT: Programs and Features lists the package once, at VERSION.
@@ -101,7 +105,7 @@ wine reg query "$keys_rexec" >/dev/null 2>&1
 expect_status 0 $? "install: the rexec settings key"
 
 # Reinstall, everything rewritten: a changed setting stays; a missing default comes back.
-wine reg add "$(settings_key telnet)" /v ExitDetectionTimeout /t REG_DWORD /d 1000 /f >/dev/null 2>&1
+set_number telnet ExitDetectionTimeout 1000
 wine reg delete "$(settings_key rlogin)" /v SuppressColorSimulation /f >/dev/null 2>&1
 msiexec /i "$(winpath "$package")" REINSTALL=ALL REINSTALLMODE=amus
 expect_status 0 $? "reinstall"
@@ -128,7 +132,7 @@ expect_status 0 $? "building version $upgrade_version"
 # of a number unless it is doubled).  Each lands in its keys with its type and wins over a value
 # already there (ExitDetectionTimeout); the setting without its property keeps its changed
 # value (telnet) and its default (rlogin).
-wine reg add "$(settings_key telnet)" /v SuppressColorSimulation /t REG_DWORD /d 7 /f >/dev/null 2>&1
+set_number telnet SuppressColorSimulation 7
 set --
 number=0
 while read -r property keys value type default; do
