@@ -15,7 +15,8 @@
 #   - EventMessageFile as an expandable string (wixl writes a plain one);
 #   - registry rows without a value: the settings keys, created and kept, and the event sources'
 #     keys, removed with the programs;
-#   - the public properties as secure properties, so that they reach a per-machine install.
+#   - the public properties as secure properties, so that they reach a per-machine install;
+#   - the type of the actions that set a property (wixl adds a bit meant for deferred ones).
 if(DEFINED CPACK_TEMPORARY_DIRECTORY)
   set(MSI_FILES ${CPACK_TEMPORARY_DIRECTORY})
   set(MSI_VERSION ${CPACK_PACKAGE_VERSION})
@@ -170,6 +171,12 @@ ${attributes_default}\tNOT ${found} AND NOT ${property}\t")
     endforeach()
   endif()
 endforeach()
+
+# wixl marks its property-setting actions "no impersonation", a bit meant for deferred actions
+# only: these are immediate ones, type 51.
+if(text_count GREATER 0)
+  list(APPEND queries "UPDATE `CustomAction` SET `Type`=51")
+endif()
 
 # The settings keys: created, and kept when the package is removed.
 list(APPEND queries "UPDATE `Component` SET `Attributes`=${attributes_keys} \
