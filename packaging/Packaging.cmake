@@ -1,5 +1,6 @@
 # The release package: the two programs, the event-log registration, the settings with their
-# defaults and the notes for administrators and server writers, in one ZIP file:
+# defaults and the notes for administrators and server writers, in one ZIP file, and the same
+# programs and settings as an MSI package beside it (Msi.cmake):
 #   cmake --build --preset windows --target package
 # The text files are written with CR LF line ends, as Windows tools expect them.
 
@@ -37,6 +38,29 @@ set(STARTER_MESSAGE_FILE "${RELEASE_INSTALL_FOLDER}\\command-starter.exe")
 reg_expand_sz(EventMessageFile "${TRANSLATOR_MESSAGE_FILE}" TRANSLATOR_MESSAGE_FILE_VALUE)
 reg_expand_sz(EventMessageFile "${STARTER_MESSAGE_FILE}" STARTER_MESSAGE_FILE_VALUE)
 
+# INSTALL.TXT lists the MSI package's properties from its settings table (with CR LF line ends:
+# configure_file converts the line ends of the template only).
+set(CPACK_PACKAGE_FILE_NAME orvane-remote-login-${RELEASE_VERSION}-win64)
+set(MSI_PROPERTY_LINES "")
+file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/msi-settings.txt msi_settings REGEX "^[A-Z]")
+foreach(line IN LISTS msi_settings)
+  string(REGEX MATCHALL "[^ \t]+" fields "${line}")
+  list(GET fields 0 property)
+  list(GET fields 1 keys)
+  list(GET fields 2 value)
+  list(GET fields 3 type)
+  if(keys STREQUAL translator)
+    set(keys "telnet and rlogin")
+  endif()
+  string(LENGTH "${property}" length)
+  math(EXPR pad "27 - ${length}")
+  string(REPEAT " " ${pad} gap1)
+  string(LENGTH "${value}" length)
+  math(EXPR pad "25 - ${length}")
+  string(REPEAT " " ${pad} gap2)
+  string(APPEND MSI_PROPERTY_LINES "    ${property}${gap1}${value}${gap2}${keys} (${type})\r\n")
+endforeach()
+
 set(release_texts EVENTLOG.REG SETTINGS.REG INSTALL.TXT SERVERS.TXT LICENSE.TXT)
 set(release_files "")
 foreach(text IN LISTS release_texts)
@@ -52,6 +76,7 @@ set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME orvane-remote-login)
 set(CPACK_PACKAGE_VENDOR "Orvane Software, Inc.")
 set(CPACK_PACKAGE_VERSION ${RELEASE_VERSION})
-set(CPACK_PACKAGE_FILE_NAME orvane-remote-login-${RELEASE_VERSION}-win64)
 set(CPACK_STRIP_FILES TRUE)
+# After the ZIP, the MSI package from the same staged files.
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/Msi.cmake)
 include(CPack)

@@ -1,7 +1,8 @@
 #!/bin/sh
 # The release package.
 #   package.sh zip CPACK-CONFIG OUT
-#     builds the ZIP into OUT with CPack, checks its listing and unpacks it into OUT/unpacked.
+#     builds the ZIP and the MSI package into OUT with CPack, checks the ZIP's listing and
+#     unpacks it into OUT/unpacked.
 #   package.sh wine TESTS OUT
 #     installs the unpacked package into the test prefix as INSTALL.TXT tells, imports its
 #     registry files and shows that a report of each program is rendered through the message
@@ -37,6 +38,8 @@ if [ "$1" = zip ]; then
     for reg in EVENTLOG.REG SETTINGS.REG; do
         [ "$(head -n 1 "$dir/$reg")" = "$(printf 'REGEDIT4\r')" ] || fail "$reg header"
     done
+    # The MSI package is made from the same staged files, by the same CPack run.
+    [ -f "$out/$name.msi" ] || fail "no $name.msi beside the ZIP"
     echo "$failures failed"
     [ "$failures" -eq 0 ]
     exit
@@ -67,26 +70,7 @@ cp "$dir/command-translator.exe" "$dir/command-starter.exe" "$system32/"
 wine reg import "$(windows_path "$dir/EVENTLOG.REG")" >"$log" 2>&1
 expect_status 0 $? "import EVENTLOG.REG"
 
-# A real report of each program, as Wine's event log prints it (it stores nothing): the
-# translator started without a console of its own, the starter started by hand.
-report_of() {
-    WINEDEBUG=-all,err+eventlog wine "$@" >"$log" 2>&1 </dev/null
-    sed -n 's/^.*err:eventlog:ReportEventW L"\(.*\)"$/\1/p' "$log" | head -n 1
-}
-translator_report=$(report_of 'C:\windows\system32\command-translator.exe' telnet vt100)
-starter_report=$(report_of 'C:\windows\system32\command-starter.exe')
-[ -n "$translator_report" ] || fail "no report from command-translator"
-[ -n "$starter_report" ] || fail "no report from command-starter"
-expect_grep "$log" "StartServiceCtrlDispatcher = 1063" "the starter's report"
-
-render() {
-    wine "$tests/eventsource_win.exe" render "$1" "$2" "$3" >"$log" 2>&1
-    expect_status 0 $? "rendering through the message file of $1"
-    expect_grep "$log" "passed, 0 failed" "rendering through the message file of $1"
-    cat "$log"
-}
-render "Orvane Command Translator" "$translator_report" 'C:\windows\system32\command-translator.exe'
-render "Orvane Command Starter" "$starter_report" 'C:\windows\system32\command-starter.exe'
+expect_event_sources "$tests" "$log"
 
 wine reg import "$(windows_path "$dir/SETTINGS.REG")" >"$log" 2>&1
 expect_status 0 $? "import SETTINGS.REG"
