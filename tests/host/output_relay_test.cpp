@@ -15,17 +15,21 @@ namespace {
 constexpr DWORD kDefaultInputMode = 0x1f7;  // processed, line and echo input among others
 constexpr DWORD kDefaultOutputMode = 0x3;   // processed output, wrap at end of line
 
-// The relay's output for one chunk; `converted` stands for what the code page conversion gave.
-std::string Relay(const std::string& chunk, const std::string& converted, bool translate) {
+// The relay's output for one chunk; `converted` stands for what the code page conversion gave,
+// `carry` for what the chunks before left (none: the first chunk of a login).
+std::string Relay(const std::string& chunk, const std::string& converted, bool translate,
+                  RelayCarry* carry = nullptr) {
+    RelayCarry first;
     std::vector<BYTE> output(2 * chunk.size() + 1);
     DWORD length = BuildRelayOutput(reinterpret_cast<const BYTE*>(chunk.data()),
                                     reinterpret_cast<const BYTE*>(converted.data()),
-                                    static_cast<DWORD>(chunk.size()), translate, output.data());
+                                    static_cast<DWORD>(chunk.size()), translate,
+                                    carry != nullptr ? carry : &first, output.data());
     return std::string(reinterpret_cast<char*>(output.data()), length);
 }
 
-std::string Relay(const std::string& chunk, bool translate) {
-    return Relay(chunk, chunk, translate);
+std::string Relay(const std::string& chunk, bool translate, RelayCarry* carry = nullptr) {
+    return Relay(chunk, chunk, translate, carry);
 }
 
 TEST(OutputRelayTest, LineEndsInProcessedModes) {
@@ -35,7 +39,7 @@ TEST(OutputRelayTest, LineEndsInProcessedModes) {
     } cases[] = {
         {"a\nb\n", "a\r\nb\r\n"},
         {"a\r\nb", "a\r\nb"},
-        {"\n", "\r\n"},  // a chunk starts afresh, whatever the last one ended with
+        {"\n", "\r\n"},
         {"\r", "\r"},
         {"\n\n", "\r\n\r\n"},
         {"\r\r\n", "\r\r\n"},
@@ -50,9 +54,22 @@ TEST(OutputRelayTest, LineEndsInProcessedModes) {
     for (const Case& c : cases) EXPECT_EQ(Relay(c.chunk, true), c.sent);
 }
 
-TEST(OutputRelayTest, CarriageReturnAtAChunkEndAndLineFeedAtTheNextStart) {
+// The pipe cuts the stream wherever its reads fall: a carriage return that ends one chunk pairs
+// with the line feed that opens the next, whatever the modes were for the chunk that held it.
+TEST(OutputRelayTest, ALineEndSplitAcrossChunksStaysOneLineEnd) {
     std::string first = std::string(31, 'x') + "\r";
-    EXPECT_EQ(Relay(first, true) + Relay("\nmore", true), first + "\r\nmore");
+    for (bool translate_first : {true, false}) {
+        RelayCarry carry;
+        std::string sent = Relay(first, translate_first, &carry);
+        sent += Relay("\nmore\r", true, &carry);
+        sent += Relay("", true, &carry);  // an empty read leaves the memory as it was
+        sent += Relay("\n\n", true, &carry);
+        EXPECT_EQ(sent, first + "\nmore\r\n\r\n") << translate_first;
+    }
+    // A line feed after anything else, in the chunk before or not, gets its carriage return.
+    RelayCarry carry;
+    EXPECT_EQ(Relay("\r", true, &carry) + Relay("x", true, &carry) + Relay("\n", true, &carry),
+              "\rx\r\n");
 }
 
 TEST(OutputRelayTest, RawModesPassLineEndsUnchanged) {
@@ -110,13 +127,16 @@ class RelayGlueTest : public testing::Test {
         for (HANDLE handle : made_) CloseHandle(handle);
     }
 
-    // The command processor writes `bytes` and ends; the consoles are in the given modes.
-    void Run(const std::string& bytes, DWORD output_mode, DWORD input_mode) {
+    // The command processor writes `bytes` and ends; the consoles are in the given modes (the
+    // input mode cannot be read when `input_mode_error` is not 0).
+    void Run(const std::string& bytes, DWORD output_mode, DWORD input_mode,
+             DWORD input_mode_error = 0) {
         HANDLE read_end = nullptr, write_end = nullptr;
         ASSERT_TRUE(CreatePipe(&read_end, &write_end, nullptr, kRelayChunkSize));
         g_translator.translation_read = read_end;
         g_translator.console_output = Made(winsim::test::MakeConsole(nullptr, output_mode));
-        g_translator.console_input = Made(winsim::test::MakeConsole(nullptr, input_mode));
+        g_translator.console_input =
+            Made(winsim::test::MakeConsole(nullptr, input_mode, input_mode_error));
         made_.push_back(read_end);
         if (bytes.size() <= kRelayChunkSize) {
             DWORD written = 0;
@@ -172,18 +192,19 @@ TEST_F(RelayGlueTest, LongOutputArrivesWhole) {
     EXPECT_EQ(client_.Text(), text);
 }
 
-TEST_F(RelayGlueTest, AnUnreadableModeEndsTheRelayWithItsMessage) {
-    HANDLE read_end = nullptr, write_end = nullptr;
-    ASSERT_TRUE(CreatePipe(&read_end, &write_end, nullptr, kRelayChunkSize));
-    made_.push_back(read_end);
-    made_.push_back(write_end);
-    DWORD written = 0;
-    WriteFile(write_end, "x", 1, &written, nullptr);
-    g_translator.translation_read = read_end;
-    g_translator.console_output = Made(winsim::test::MakeConsole(nullptr, 3));
-    g_translator.console_input = Made(winsim::test::MakeConsole(nullptr, 0, ERROR_GEN_FAILURE));
-    OutputRelayThread(nullptr);
-    EXPECT_EQ(client_.Text(), "");
+// The pipe holds 32 bytes, so the relay reads the line end in two pieces.
+TEST_F(RelayGlueTest, ALineEndThatTheReadsSplitReachesTheClientOnce) {
+    std::string text = std::string(31, 'x') + "\r\n" + std::string(30, 'y') + "\r\nz\n";
+    Run(text, kDefaultOutputMode, kDefaultInputMode);
+    EXPECT_EQ(client_.Text(), std::string(31, 'x') + "\r\n" + std::string(30, 'y') + "\r\nz\r\n");
+}
+
+// The modes are read only for chunks that hold a line feed: those before pass, the first one
+// with a line feed is reported and dropped, and the relay ends.
+TEST_F(RelayGlueTest, AnUnreadableModeEndsTheRelayAtTheFirstLineFeed) {
+    Run(std::string(32, 'x') + "ab\ncd" + std::string(40, 'z'), kDefaultOutputMode, 0,
+        ERROR_GEN_FAILURE);
+    EXPECT_EQ(client_.Text(), std::string(32, 'x'));
     EXPECT_EQ(Reports(), std::vector<std::string>{"Error getting console input mode: 31"});
 }
 
