@@ -42,6 +42,9 @@ bool IsEndOfPipe(DWORD error) {
 // One chunk from the pipe to the client; false when the relay is to end.
 bool RelayOneChunk(RelayCarry* carry) {
     g_output_gate.Wait();
+    // The end of the login asked the relay to stop: it touches none of the process's objects
+    // again, so that they can be torn down.
+    if (g_translator.relay_stop.load() != 0) return false;
 
     BYTE chunk[kRelayChunkSize];
     DWORD count = 0;
