@@ -2,6 +2,7 @@
 // over a pipe.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -206,6 +207,54 @@ TEST_F(RelayGlueTest, AnUnreadableModeEndsTheRelayAtTheFirstLineFeed) {
         ERROR_GEN_FAILURE);
     EXPECT_EQ(client_.Text(), std::string(32, 'x'));
     EXPECT_EQ(Reports(), std::vector<std::string>{"Error getting console input mode: 31"});
+}
+
+// Ctrl-S while the relay waits in a write to the client: the chunk in hand still goes out, and
+// nothing more is read from the pipe until the gate is set again.
+TEST_F(RelayGlueTest, AResetGateHoldsTheRelayAfterTheChunkInHand) {
+    static HANDLE pipe_write, client_read, client_write;
+    static std::string received;
+    static std::atomic<bool> writer_done;
+    HANDLE pipe_read = nullptr;
+    ASSERT_TRUE(CreatePipe(&pipe_read, &pipe_write, nullptr, kRelayChunkSize));
+    ASSERT_TRUE(CreatePipe(&client_read, &client_write, nullptr, 8));
+    made_.push_back(pipe_read);
+    made_.push_back(client_read);
+    g_translator.translation_read = pipe_read;
+    g_translator.socket_output = client_write;
+    g_translator.console_output = Made(winsim::test::MakeConsole(nullptr, kDefaultOutputMode));
+    g_translator.console_input = Made(winsim::test::MakeConsole(nullptr, kDefaultInputMode));
+    received.clear();
+    writer_done = false;
+    StartThread(
+        [](void*) {
+            std::string text = std::string(32, 'a') + std::string(64, 'b');
+            DWORD count = 0;
+            WriteFile(pipe_write, text.data(), static_cast<DWORD>(text.size()), &count, nullptr);
+            writer_done = true;
+        },
+        nullptr, 0);
+    winsim::test::StartRunnerThread([] { OutputRelayThread(nullptr); });
+    winsim::test::RunUntilIdle();  // the relay holds the first chunk, 8 bytes of it sent
+    g_output_gate.Reset();
+    winsim::test::StartRunnerThread([] {
+        char buffer[64];
+        DWORD count = 0;
+        while (ReadFile(client_read, buffer, sizeof buffer, &count, nullptr))
+            received.append(buffer, count);
+    });
+    winsim::test::RunUntilIdle();
+    EXPECT_EQ(received, std::string(32, 'a'));
+    EXPECT_FALSE(writer_done);  // the pipe still holds what it held
+    g_output_gate.Set();
+    winsim::test::RunUntilIdle();
+    EXPECT_TRUE(writer_done);
+    EXPECT_EQ(received, std::string(32, 'a') + std::string(64, 'b'));
+    CloseHandle(pipe_write);  // the relay ends, then the reader
+    winsim::test::RunUntilIdle();
+    CloseHandle(client_write);
+    winsim::test::RunUntilIdle();
+    EXPECT_TRUE(Reports().empty());
 }
 
 TEST_F(RelayGlueTest, TheEndOfThePipeEndsTheRelayQuietly) {
