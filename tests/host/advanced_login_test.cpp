@@ -534,6 +534,8 @@ TEST_F(AdvancedLoginTest, KeyCommandsAndCharactersReachTheConsoleAsWritten) {
     using Records = std::vector<std::string>;
     SimLogin login(Console(40, 6));
     Advance(1000);
+    // The console programs see the terminal through the mirror, not through TERM.
+    EXPECT_EQ(winsim::test::EnvironmentOf(login.translator(), "TERM"), nullptr);
     // A sticky Shift goes with the next key alone.
     size_t from = InputLog(login.translator()).size();
     TypeSlowly(login, "\x01Sab");
