@@ -6,6 +6,7 @@
 // a line feed; its bytes are those of a relay that reads them for every chunk.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -36,7 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                        reinterpret_cast<char*>(converted.get()), got))
             abort();
         const bool holds_line_feed = HoldsLineFeed(chunk.data(), got);
-        if (holds_line_feed != (std::memchr(chunk.data(), '\n', got) != nullptr)) abort();
+        if (holds_line_feed != (std::find(chunk.begin(), chunk.end(), '\n') != chunk.end()))
+            abort();
         const DWORD length = BuildRelayOutput(chunk.data(), converted.get(), got,
                                               holds_line_feed && translate, &carry, output.get());
         const DWORD every_length = BuildRelayOutput(chunk.data(), converted.get(), got, translate,
