@@ -4,7 +4,8 @@
 // loop of 32-byte reads and writes moves it into a second pipe made as the server makes the socket
 // output; a reader thread drains that.  Prints one line per figure: "NAME VALUE".
 //
-// The relay reads the console modes for every chunk, so the program makes a console of its own.
+// The relay reads the console modes for the chunks that hold a line feed, so the program makes a
+// console of its own.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>

@@ -46,6 +46,9 @@ int EventObject::IsSet() const {
 
 void EventObject::Wait() {
     ZASSERT(handle_ != nullptr);
+    // The flag turns 1 only once the event is signalled, so a set object spares the system call.
+    // A clear flag may be one Set away from 1; the wait below then returns at once.
+    if (state_.load() != 0) return;
     ZASSERT(WaitForSingleObject(handle_, INFINITE) == WAIT_OBJECT_0);
 }
 

@@ -16,7 +16,7 @@ class EventObject {
     void Set();
     void Reset();
     int IsSet() const;  // 1 after Set, 0 after Reset and at first; read without the lock
-    void Wait();        // returns at once while set; the event stays set
+    void Wait();        // returns at once while set (without a system call); the event stays set
     void WaitTimeout(DWORD milliseconds);  // returns when set or when the time has run out
 
   private:

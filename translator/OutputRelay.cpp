@@ -9,10 +9,19 @@ bool TranslatesLineEnds(DWORD output_mode, DWORD input_mode) {
            (input_mode & (ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT)) != 0;
 }
 
+bool HoldsLineFeed(const BYTE* chunk, DWORD count) {
+    for (DWORD i = 0; i < count; ++i) {
+        if (chunk[i] == '\n') return true;
+    }
+    return false;
+}
+
 DWORD BuildRelayOutput(const BYTE* chunk, const BYTE* converted, DWORD count,
-                       bool translate_line_ends, BYTE* output) {
+                       bool translate_line_ends, RelayCarry* carry, BYTE* output) {
     DWORD length = 0;
-    bool after_carriage_return = false;  // each chunk starts afresh
+    // A carriage return that closed the previous chunk still pairs with a line feed that opens
+    // this one: the pipe cuts the stream wherever its reads fall.
+    bool after_carriage_return = carry->after_carriage_return;
     for (DWORD i = 0; i < count; ++i) {
         // Only the upper half is converted: control characters and ASCII pass as written.
         BYTE byte = chunk[i] <= 0x7F ? chunk[i] : converted[i];
@@ -20,6 +29,7 @@ DWORD BuildRelayOutput(const BYTE* chunk, const BYTE* converted, DWORD count,
         output[length++] = byte;
         after_carriage_return = byte == '\r';
     }
+    carry->after_carriage_return = after_carriage_return;
     return length;
 }
 
@@ -30,8 +40,11 @@ bool IsEndOfPipe(DWORD error) {
 }
 
 // One chunk from the pipe to the client; false when the relay is to end.
-bool RelayOneChunk() {
+bool RelayOneChunk(RelayCarry* carry) {
     g_output_gate.Wait();
+    // The end of the login asked the relay to stop: it touches none of the process's objects
+    // again, so that they can be torn down.
+    if (g_translator.relay_stop.load() != 0) return false;
 
     BYTE chunk[kRelayChunkSize];
     DWORD count = 0;
@@ -48,21 +61,26 @@ bool RelayOneChunk() {
         return false;
     }
 
-    // The modes are read for every chunk, so the rule follows the console program of the moment.
-    DWORD output_mode = 0;
-    if (!GetConsoleMode(g_translator.console_output, &output_mode)) {
-        ReportError("Error getting console output mode: %lu", GetLastError());
-        return false;
-    }
-    DWORD input_mode = 0;
-    if (!GetConsoleMode(g_translator.console_input, &input_mode)) {
-        ReportError("Error getting console input mode: %lu", GetLastError());
-        return false;
+    // The modes are read for every chunk that holds a line feed, so the rule follows the console
+    // program of the moment; the other chunks come out the same in any mode, and spare the two
+    // round trips to the console.
+    bool translate_line_ends = false;
+    if (HoldsLineFeed(chunk, count)) {
+        DWORD output_mode = 0;
+        if (!GetConsoleMode(g_translator.console_output, &output_mode)) {
+            ReportError("Error getting console output mode: %lu", GetLastError());
+            return false;
+        }
+        DWORD input_mode = 0;
+        if (!GetConsoleMode(g_translator.console_input, &input_mode)) {
+            ReportError("Error getting console input mode: %lu", GetLastError());
+            return false;
+        }
+        translate_line_ends = TranslatesLineEnds(output_mode, input_mode);
     }
 
     BYTE output[2 * kRelayChunkSize];
-    DWORD length = BuildRelayOutput(chunk, converted, count,
-                                    TranslatesLineEnds(output_mode, input_mode), output);
+    DWORD length = BuildRelayOutput(chunk, converted, count, translate_line_ends, carry, output);
     DWORD written = 0;
     if (!WriteFile(g_translator.socket_output, output, length, &written, nullptr)) {
         ReportError("Writing translated output to socket: %lu", GetLastError());
@@ -74,7 +92,8 @@ bool RelayOneChunk() {
 }  // namespace
 
 void __cdecl OutputRelayThread(void*) {
-    while (RelayOneChunk()) {
+    RelayCarry carry;
+    while (RelayOneChunk(&carry)) {
     }
     if (g_translator.relay_ended != nullptr) SetEvent(g_translator.relay_ended);
 }

@@ -18,6 +18,9 @@ namespace {
 constexpr int kStopped = 1;
 // How long the end of a login waits for the screen mirror to finish its pass.
 constexpr DWORD kMirrorStopTimeout = 5000;
+// How long the end of a login waits for the simple mode relay to finish its chunk: as long as
+// the child watcher gives it to pass on the command processor's last output.
+constexpr DWORD kRelayStopTimeout = 1000;
 
 SECURITY_ATTRIBUTES Inheritable() {
     return SECURITY_ATTRIBUTES{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
@@ -132,6 +135,26 @@ bool StopScreenMirror() {
     return WaitForSingleObject(g_translator.mirror_stopped, kMirrorStopTimeout) == WAIT_OBJECT_0;
 }
 
+// Stops the simple mode relay before the objects it uses are torn down: it ends at its next pass
+// through the output gate, which is set so that a relay paused by Ctrl-S gets there as well.
+// False when it did not end in time (a read of a pipe that a program the command processor left
+// running still holds, or a write to the client that never returns).  A command processor that
+// ended by itself has had the child watcher give the relay its time to pass on the last output,
+// so the relay is not waited for again.  Without a command processor there is no child watcher
+// to close the translator's own ends of the output pipe: that is done here, so that the relay
+// finds the end of the pipe.
+bool StopOutputRelay(HANDLE command_processor, bool ended_by_itself) {
+    if (g_translator.relay_ended == nullptr) return false;
+    g_translator.relay_stop.store(1);
+    g_output_gate.Set();
+    if (command_processor == nullptr) {
+        CloseHandle(g_translator.translation_write);
+        CloseHandle(g_translator.error_duplicate);
+    }
+    return WaitForSingleObject(g_translator.relay_ended, ended_by_itself ? 0 : kRelayStopTimeout) ==
+           WAIT_OBJECT_0;
+}
+
 }  // namespace
 
 bool ParseLoginProtocol(const char* argument, LoginProtocol* protocol) {
@@ -244,7 +267,13 @@ int TranslatorMain(int argc, char** argv) {
     // The end of the login.  The global reporter is released through the run-time library's
     // exit list after the static objects, so a check that fails while they are destroyed can
     // still be reported.
+    bool ended_by_itself =
+        command_processor != nullptr && WaitForSingleObject(command_processor, 0) == WAIT_OBJECT_0;
     if (command_processor != nullptr) TerminateProcess(command_processor, 0);
+    if (simple && !StopOutputRelay(command_processor, ended_by_itself)) {
+        // The relay may still be inside a chunk: end without tearing anything down under it.
+        ExitProcess(0);
+    }
     if (!simple && !StopScreenMirror()) {
         // The mirror may still be inside a pass: end without tearing anything down under it.
         ExitProcess(0);

@@ -49,6 +49,9 @@ struct TranslatorState {
     // translator's own ends of the output translation pipe, so that the relay passes on what is
     // left in it and then finds its end, and waits for this before it closes the socket output.
     HANDLE relay_ended = nullptr;
+    // Set by the end of the login, before the process's objects are torn down: the relay ends
+    // at its next pass through the output gate without reading or writing again.
+    std::atomic<LONG> relay_stop{0};
 
     // Socket input and window sizing (main thread only).
     WindowSize requested_size{80, 24};

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -594,6 +595,51 @@ TEST_F(AdvancedLoginTest, SpecialBytesFollowTheConsoleInputMode) {
         EXPECT_EQ(up.keys[0].wVirtualKeyCode, VK_UP) << mode;
         EXPECT_EQ(up.sleeps, woken) << mode;
     }
+    EXPECT_TRUE(Reports().empty());
+}
+
+// The records a keystroke writes into the console, as "+vk/char/state" for a press and
+// "-vk/char/state" for a release, in hex.
+std::vector<std::string> RecordsSince(SimLogin& login, size_t from) {
+    std::vector<std::string> shown;
+    auto records = InputLog(login.translator());
+    for (size_t i = from; i < records.size(); ++i) {
+        const KEY_EVENT_RECORD& key = records[i].Event.KeyEvent;
+        char text[32];
+        std::snprintf(text, sizeof text, "%c%02x/%02x/%02x", key.bKeyDown ? '+' : '-',
+                      key.wVirtualKeyCode, static_cast<BYTE>(key.uChar.AsciiChar),
+                      static_cast<unsigned>(key.dwControlKeyState));
+        shown.push_back(text);
+    }
+    return shown;
+}
+
+TEST_F(AdvancedLoginTest, KeyCommandsAndCharactersReachTheConsoleAsWritten) {
+    using Records = std::vector<std::string>;
+    SimLogin login(Console(40, 6));
+    Advance(1000);
+    // The console programs see the terminal through the mirror, not through TERM.
+    EXPECT_EQ(winsim::test::EnvironmentOf(login.translator(), "TERM"), nullptr);
+    // A sticky Shift goes with the next key alone.
+    size_t from = InputLog(login.translator()).size();
+    TypeSlowly(login, "\x01Sab");
+    EXPECT_EQ(RecordsSince(login, from), (Records{"+10/00/10", "+41/61/10", "-41/61/10",
+                                                  "-10/00/10", "+42/62/00", "-42/62/00"}));
+    // Alt alone: the press, 100 ms, then the release, which still tells Alt.
+    from = InputLog(login.translator()).size();
+    login.Send("\x01Z");
+    EXPECT_EQ(RecordsSince(login, from), Records{"+12/00/02"});
+    Advance(99);
+    EXPECT_EQ(RecordsSince(login, from).size(), 1u);
+    Advance(1);
+    EXPECT_EQ(RecordsSince(login, from), (Records{"+12/00/02", "-12/00/02"}));
+    Advance(1000);
+    // A character of the ANSI upper half reaches the console as its OEM character.
+    from = InputLog(login.translator()).size();
+    login.Send("\xe9");
+    std::vector<KEY_EVENT_RECORD> keys = KeysDown(login, from);
+    ASSERT_EQ(keys.size(), 1u);
+    EXPECT_EQ(static_cast<BYTE>(keys[0].uChar.AsciiChar), 0x82);  // e acute in code page 437
     EXPECT_TRUE(Reports().empty());
 }
 

@@ -4,7 +4,8 @@
 // stops with status 1, exits with status 1, or fails its assertion check), it ends within a bound
 // of virtual time, and what the client was sent before the report is what a login without the
 // failure sends (the same bytes in simple mode, the same screen in advanced mode, whose passes
-// may fall differently).
+// may fall differently); the relay passes on every chunk up to the first that holds a line feed
+// after its console mode query failed.
 //
 // Call counts are shared by every simulated process, so a run may hit the test's own pipe readers
 // or the fake command processor instead of the translator; such runs only have to end cleanly.
@@ -297,6 +298,17 @@ TEST_P(FaultRunTest, EveryCallFailingOnceTakesItsRoad) {
             EXPECT_EQ(Shown(before), Shown(expected));
         } else {
             EXPECT_EQ(before, expected);
+        }
+        // The relay reads the console modes only for a chunk that holds a line feed: in the step
+        // of the report, the chunks before that one reached the client as they do without the
+        // failure, and neither that chunk (32 bytes read, 64 sent at most) nor anything after it.
+        if (!advanced && run.reports[0].rfind("Error getting console ", 0) == 0 &&
+            step < run.step_output.size() && step < baseline.step_output.size()) {
+            const std::string& sent = run.step_output[step];
+            const std::string& due = baseline.step_output[step];
+            EXPECT_LT(sent.size(), due.size()) << testing::PrintToString(sent);
+            EXPECT_EQ(due.substr(0, sent.size()), sent) << testing::PrintToString(due);
+            EXPECT_LT(due.find('\n', sent.size()), sent.size() + 64) << testing::PrintToString(due);
         }
     }
     EXPECT_LT(sweep.calls, kMaxRunsPerFunction) << "more calls than the sweep covers";

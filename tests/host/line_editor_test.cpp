@@ -97,6 +97,9 @@ TEST(LineEditorTest, ErasingTakesOneOrTwoColumnsPerByte) {
     EXPECT_EQ(t.editor_.length(), 0u);
     // Nothing to erase: nothing at all, not even a bell.
     EXPECT_EQ(t.Type("\b\x7f\x1b\x15", kLineMode), Actions{});
+    // The boundary: 0x1F was shown as two columns, a space as one.
+    EXPECT_EQ(t.Type("\x1f \b\b", kLineMode),
+              (Actions{"echo ^_", "echo  ", "echo \\x08 \\x08", "echo \\x08 \\x08\\x08 \\x08"}));
 }
 
 TEST(LineEditorTest, ACursorKeyErasesTheLineThenAddsItsText) {

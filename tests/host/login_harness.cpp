@@ -151,12 +151,21 @@ SimLogin::SimLogin(const Options& options) {
     });
 
     arguments_ = {"command-translator", options.protocol, options.terminal};
+    at_exit_ = options.at_exit;
     translator_.Start([this] {
         FreshTranslatorProcess();
         std::vector<char*> argv;
         for (auto& argument : arguments_) argv.push_back(argument.data());
         argv.push_back(nullptr);
-        return TranslatorMain(static_cast<int>(arguments_.size()), argv.data());
+        int status = TranslatorMain(static_cast<int>(arguments_.size()), argv.data());
+        if (at_exit_) {
+            // ~SimLogin builds them anew for the test program.
+            g_mirror_wake_up.~EventObject();
+            g_screen_lock.~StaticLock();
+            g_output_gate.~EventObject();
+            at_exit_();
+        }
+        return status;
     });
 }
 

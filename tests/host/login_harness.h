@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -44,6 +45,11 @@ class SimLogin {
         size_t output_capacity = 0;  // of the socket output pipe; 0: the default
         // The server reads nothing of the socket output until ReleaseOutput (or Wait).
         bool hold_output = false;
+        // When set, the translator's return from its entry routine is followed by what the
+        // run-time library's exit list does: the static objects are destroyed, in reverse order,
+        // and then this runs on the same thread (the rest of the exit's work, a Sleep say) while
+        // the process's other threads still run.  Unset: the process ends on the return.
+        std::function<void()> at_exit;
     };
     explicit SimLogin(const Options& options);
     SimLogin() : SimLogin(Options()) {}
@@ -86,6 +92,7 @@ class SimLogin {
     HANDLE input_write_ = nullptr;
     HANDLE output_release_ = nullptr;  // set while the server reads the socket output
     std::vector<std::string> arguments_;
+    std::function<void()> at_exit_;
     bool waited_ = false;
 };
 

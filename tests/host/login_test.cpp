@@ -123,6 +123,33 @@ TEST_F(LoginTest, ARelayThatCannotFinishHoldsTheEndOfTheLoginForOneSecond) {
     EXPECT_EQ(winsim::test::Now() - before, 1000u);
 }
 
+// The client goes while the relay waits in a write to it.  The relay must be done with the
+// output gate before the static objects are destroyed; the harness destroys them after the
+// entry routine's return, as the exit list does, and lets the relay go on during the exit.  A
+// relay that does not finish in time is given 1 s, then the process ends without tearing down.
+TEST_F(LoginTest, TheClientLeavingStopsTheRelayBeforeTheStaticObjectsGo) {
+    SetSetting("ModeSelection", REG_SZ, winsim::test::RegSz("simple"));
+    for (bool release : {true, false}) {
+        SimLogin::Options options;
+        options.output_capacity = 100;
+        options.hold_output = true;
+        options.at_exit = [] { Sleep(10); };
+        SimLogin login(options);
+        login.Send("echo " + std::string(60, 'w') + "\r");  // the echo and one chunk fill it
+        const DWORD before = winsim::test::Now();
+        login.CloseInput();
+        winsim::test::RunUntilIdle();
+        if (release) login.ReleaseOutput();
+        winsim::ExitStatus status = login.Wait();
+        EXPECT_FALSE(status.crashed) << release;
+        EXPECT_EQ(status.code, 0u) << release;
+        EXPECT_EQ(winsim::test::Now() - before, release ? 10u : 1000u);
+        EXPECT_TRUE(Reports().empty()) << Reports().at(0);
+        // Nothing of the command processor's output after the chunk in hand.
+        EXPECT_EQ(login.Output().find("\r\n" + std::string(60, 'w')), std::string::npos);
+    }
+}
+
 TEST_F(LoginTest, SettingsOfAnotherTypeCountAsAbsent) {
     SetSetting("ModeSelection", REG_EXPAND_SZ, winsim::test::RegSz("simple"));
     SetSetting("ExitDetectionTimeout", REG_SZ, winsim::test::RegSz("250"));

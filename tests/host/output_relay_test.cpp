@@ -2,6 +2,7 @@
 // over a pipe.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -15,17 +16,21 @@ namespace {
 constexpr DWORD kDefaultInputMode = 0x1f7;  // processed, line and echo input among others
 constexpr DWORD kDefaultOutputMode = 0x3;   // processed output, wrap at end of line
 
-// The relay's output for one chunk; `converted` stands for what the code page conversion gave.
-std::string Relay(const std::string& chunk, const std::string& converted, bool translate) {
+// The relay's output for one chunk; `converted` stands for what the code page conversion gave,
+// `carry` for what the chunks before left (none: the first chunk of a login).
+std::string Relay(const std::string& chunk, const std::string& converted, bool translate,
+                  RelayCarry* carry = nullptr) {
+    RelayCarry first;
     std::vector<BYTE> output(2 * chunk.size() + 1);
     DWORD length = BuildRelayOutput(reinterpret_cast<const BYTE*>(chunk.data()),
                                     reinterpret_cast<const BYTE*>(converted.data()),
-                                    static_cast<DWORD>(chunk.size()), translate, output.data());
+                                    static_cast<DWORD>(chunk.size()), translate,
+                                    carry != nullptr ? carry : &first, output.data());
     return std::string(reinterpret_cast<char*>(output.data()), length);
 }
 
-std::string Relay(const std::string& chunk, bool translate) {
-    return Relay(chunk, chunk, translate);
+std::string Relay(const std::string& chunk, bool translate, RelayCarry* carry = nullptr) {
+    return Relay(chunk, chunk, translate, carry);
 }
 
 TEST(OutputRelayTest, LineEndsInProcessedModes) {
@@ -35,7 +40,7 @@ TEST(OutputRelayTest, LineEndsInProcessedModes) {
     } cases[] = {
         {"a\nb\n", "a\r\nb\r\n"},
         {"a\r\nb", "a\r\nb"},
-        {"\n", "\r\n"},  // a chunk starts afresh, whatever the last one ended with
+        {"\n", "\r\n"},
         {"\r", "\r"},
         {"\n\n", "\r\n\r\n"},
         {"\r\r\n", "\r\r\n"},
@@ -50,9 +55,22 @@ TEST(OutputRelayTest, LineEndsInProcessedModes) {
     for (const Case& c : cases) EXPECT_EQ(Relay(c.chunk, true), c.sent);
 }
 
-TEST(OutputRelayTest, CarriageReturnAtAChunkEndAndLineFeedAtTheNextStart) {
+// The pipe cuts the stream wherever its reads fall: a carriage return that ends one chunk pairs
+// with the line feed that opens the next, whatever the modes were for the chunk that held it.
+TEST(OutputRelayTest, ALineEndSplitAcrossChunksStaysOneLineEnd) {
     std::string first = std::string(31, 'x') + "\r";
-    EXPECT_EQ(Relay(first, true) + Relay("\nmore", true), first + "\r\nmore");
+    for (bool translate_first : {true, false}) {
+        RelayCarry carry;
+        std::string sent = Relay(first, translate_first, &carry);
+        sent += Relay("\nmore\r", true, &carry);
+        sent += Relay("", true, &carry);  // an empty read leaves the memory as it was
+        sent += Relay("\n\n", true, &carry);
+        EXPECT_EQ(sent, first + "\nmore\r\n\r\n") << translate_first;
+    }
+    // A line feed after anything else, in the chunk before or not, gets its carriage return.
+    RelayCarry carry;
+    EXPECT_EQ(Relay("\r", true, &carry) + Relay("x", true, &carry) + Relay("\n", true, &carry),
+              "\rx\r\n");
 }
 
 TEST(OutputRelayTest, RawModesPassLineEndsUnchanged) {
@@ -110,13 +128,16 @@ class RelayGlueTest : public testing::Test {
         for (HANDLE handle : made_) CloseHandle(handle);
     }
 
-    // The command processor writes `bytes` and ends; the consoles are in the given modes.
-    void Run(const std::string& bytes, DWORD output_mode, DWORD input_mode) {
+    // The command processor writes `bytes` and ends; the consoles are in the given modes (the
+    // input mode cannot be read when `input_mode_error` is not 0).
+    void Run(const std::string& bytes, DWORD output_mode, DWORD input_mode,
+             DWORD input_mode_error = 0) {
         HANDLE read_end = nullptr, write_end = nullptr;
         ASSERT_TRUE(CreatePipe(&read_end, &write_end, nullptr, kRelayChunkSize));
         g_translator.translation_read = read_end;
         g_translator.console_output = Made(winsim::test::MakeConsole(nullptr, output_mode));
-        g_translator.console_input = Made(winsim::test::MakeConsole(nullptr, input_mode));
+        g_translator.console_input =
+            Made(winsim::test::MakeConsole(nullptr, input_mode, input_mode_error));
         made_.push_back(read_end);
         if (bytes.size() <= kRelayChunkSize) {
             DWORD written = 0;
@@ -172,19 +193,68 @@ TEST_F(RelayGlueTest, LongOutputArrivesWhole) {
     EXPECT_EQ(client_.Text(), text);
 }
 
-TEST_F(RelayGlueTest, AnUnreadableModeEndsTheRelayWithItsMessage) {
-    HANDLE read_end = nullptr, write_end = nullptr;
-    ASSERT_TRUE(CreatePipe(&read_end, &write_end, nullptr, kRelayChunkSize));
-    made_.push_back(read_end);
-    made_.push_back(write_end);
-    DWORD written = 0;
-    WriteFile(write_end, "x", 1, &written, nullptr);
-    g_translator.translation_read = read_end;
-    g_translator.console_output = Made(winsim::test::MakeConsole(nullptr, 3));
-    g_translator.console_input = Made(winsim::test::MakeConsole(nullptr, 0, ERROR_GEN_FAILURE));
-    OutputRelayThread(nullptr);
-    EXPECT_EQ(client_.Text(), "");
+// The pipe holds 32 bytes, so the relay reads the line end in two pieces.
+TEST_F(RelayGlueTest, ALineEndThatTheReadsSplitReachesTheClientOnce) {
+    std::string text = std::string(31, 'x') + "\r\n" + std::string(30, 'y') + "\r\nz\n";
+    Run(text, kDefaultOutputMode, kDefaultInputMode);
+    EXPECT_EQ(client_.Text(), std::string(31, 'x') + "\r\n" + std::string(30, 'y') + "\r\nz\r\n");
+}
+
+// The modes are read only for chunks that hold a line feed: those before pass, the first one
+// with a line feed is reported and dropped, and the relay ends.
+TEST_F(RelayGlueTest, AnUnreadableModeEndsTheRelayAtTheFirstLineFeed) {
+    Run(std::string(32, 'x') + "ab\ncd" + std::string(40, 'z'), kDefaultOutputMode, 0,
+        ERROR_GEN_FAILURE);
+    EXPECT_EQ(client_.Text(), std::string(32, 'x'));
     EXPECT_EQ(Reports(), std::vector<std::string>{"Error getting console input mode: 31"});
+}
+
+// Ctrl-S while the relay waits in a write to the client: the chunk in hand still goes out, and
+// nothing more is read from the pipe until the gate is set again.
+TEST_F(RelayGlueTest, AResetGateHoldsTheRelayAfterTheChunkInHand) {
+    static HANDLE pipe_write, client_read, client_write;
+    static std::string received;
+    static std::atomic<bool> writer_done;
+    HANDLE pipe_read = nullptr;
+    ASSERT_TRUE(CreatePipe(&pipe_read, &pipe_write, nullptr, kRelayChunkSize));
+    ASSERT_TRUE(CreatePipe(&client_read, &client_write, nullptr, 8));
+    made_.push_back(pipe_read);
+    made_.push_back(client_read);
+    g_translator.translation_read = pipe_read;
+    g_translator.socket_output = client_write;
+    g_translator.console_output = Made(winsim::test::MakeConsole(nullptr, kDefaultOutputMode));
+    g_translator.console_input = Made(winsim::test::MakeConsole(nullptr, kDefaultInputMode));
+    received.clear();
+    writer_done = false;
+    StartThread(
+        [](void*) {
+            std::string text = std::string(32, 'a') + std::string(64, 'b');
+            DWORD count = 0;
+            WriteFile(pipe_write, text.data(), static_cast<DWORD>(text.size()), &count, nullptr);
+            writer_done = true;
+        },
+        nullptr, 0);
+    winsim::test::StartRunnerThread([] { OutputRelayThread(nullptr); });
+    winsim::test::RunUntilIdle();  // the relay holds the first chunk, 8 bytes of it sent
+    g_output_gate.Reset();
+    winsim::test::StartRunnerThread([] {
+        char buffer[64];
+        DWORD count = 0;
+        while (ReadFile(client_read, buffer, sizeof buffer, &count, nullptr))
+            received.append(buffer, count);
+    });
+    winsim::test::RunUntilIdle();
+    EXPECT_EQ(received, std::string(32, 'a'));
+    EXPECT_FALSE(writer_done);  // the pipe still holds what it held
+    g_output_gate.Set();
+    winsim::test::RunUntilIdle();
+    EXPECT_TRUE(writer_done);
+    EXPECT_EQ(received, std::string(32, 'a') + std::string(64, 'b'));
+    CloseHandle(pipe_write);  // the relay ends, then the reader
+    winsim::test::RunUntilIdle();
+    CloseHandle(client_write);
+    winsim::test::RunUntilIdle();
+    EXPECT_TRUE(Reports().empty());
 }
 
 TEST_F(RelayGlueTest, TheEndOfThePipeEndsTheRelayQuietly) {
