@@ -108,6 +108,11 @@ HANDLE LaunchCommandProcessor() {
         ExitProcess(1);
     }
     CloseHandle(process.hThread);
-    StartThread(ChildWatcher, process.hProcess, 0);
+    int error = 0;
+    if (!TryStartThread(ChildWatcher, process.hProcess, 0, &error)) {
+        // Nobody would watch or read this command processor: do not leave it behind.
+        TerminateProcess(process.hProcess, 1);
+        ReportThreadStartFailure(error);
+    }
     return process.hProcess;
 }

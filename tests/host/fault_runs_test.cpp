@@ -128,6 +128,7 @@ struct LoginRun {
     bool ended = false;
     bool fault_taken = true;
     std::vector<std::string> net_requests;
+    int left_running = 0;  // processes the translator started that outlived it
 };
 
 struct Script {
@@ -201,7 +202,16 @@ LoginRun RunScript(const Script& script, const std::string& api, int skip) {
             if (test::TakeFault(api, nullptr)) run.fault_taken = false;
         }
     }
-    if (run.ended) run.status = login.translator().Wait();
+    if (run.ended) {
+        run.status = login.translator().Wait();
+        for (const test::CreatedProcess& created : test::CreatedProcesses()) {
+            HANDLE child = OpenProcess(PROCESS_DUP_HANDLE, FALSE, created.process_id);
+            DWORD code = 0;
+            if (child != nullptr && GetExitCodeProcess(child, &code) && code == 259)
+                ++run.left_running;
+            if (child != nullptr) CloseHandle(child);
+        }
+    }
     run.net_requests = test::NetRequests();
     if (process != nullptr) CloseHandle(process);
     // Ends the command processor, if the translator left it behind, before the login is torn
@@ -250,6 +260,7 @@ TEST_P(FaultRunTest, EveryCallFailingOnceTakesItsRoad) {
             // A failure nobody reports: a call whose result does not matter, or one of the
             // test's own.
             ++sweep.silent;
+            EXPECT_EQ(run.left_running, 0);
             EXPECT_FALSE(run.status.crashed);
             EXPECT_EQ(run.status.code, 0u);
             continue;
@@ -268,6 +279,16 @@ TEST_P(FaultRunTest, EveryCallFailingOnceTakesItsRoad) {
         sweep.first_reports[std::string(first != nullptr ? first->start : "?") + " (" +
                             RoadName(gravest->road) + ")"]++;
         const std::string all = testing::PrintToString(run.reports);
+        // A login that goes on, or fails once its threads are due, ends the command processor
+        // with it (an assertion check or a fatal report elsewhere ends the translator at once).
+        bool ends_child = gravest->road == Road::kGoesOn;
+        for (const std::string& report : run.reports) {
+            ends_child = ends_child || report.rfind("Could not create thread: ", 0) == 0 ||
+                         report.rfind("Failed to set ignoring of Ctrl-C events: ", 0) == 0;
+        }
+        if (ends_child) {
+            EXPECT_EQ(run.left_running, 0) << all;
+        }
         switch (gravest->road) {
             case Road::kGoesOn:
                 EXPECT_FALSE(run.status.crashed) << all;
