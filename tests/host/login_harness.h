@@ -44,6 +44,10 @@ class SimLogin {
         size_t output_capacity = 0;  // of the socket output pipe; 0: the default
         // The server reads nothing of the socket output until ReleaseOutput (or Wait).
         bool hold_output = false;
+        // After the entry routine returns, the static objects are destroyed as the run-time
+        // library's exit does (mirror wake-up event, screen lock, output gate), so that a thread
+        // still using them ends the translator with an access violation.
+        bool run_exit_list = false;
     };
     explicit SimLogin(const Options& options);
     SimLogin() : SimLogin(Options()) {}
