@@ -23,7 +23,7 @@ WindowSize LowerWindowSize(WindowSize requested) {
 
 bool NextWindowSize(WindowSize* requested, COORD largest) {
     WindowSize& size = *requested;
-    bool columns_help = size.columns > largest.X || size.rows <= largest.Y;
+    bool columns_help = size.columns > largest.X || size.rows <= largest.Y || size.rows == 1;
     if (size.rows > kLoweredRowsFloor || (size.columns > 1 && columns_help)) {
         size = LowerWindowSize(size);
     } else if (size.rows > 1) {

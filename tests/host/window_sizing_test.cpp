@@ -46,6 +46,7 @@ TEST(WindowSizingTest, LoweringBringsRowsTo24BeforeColumnsFall) {
         {{80, 30}, {160, 20}, "80x29"},   {{80, 24}, {160, 20}, "80x23"},
         {{170, 24}, {160, 20}, "169x24"}, {{80, 20}, {160, 20}, "79x20"},
         {{1, 20}, {160, 62}, "1x19"},     {{5, 3}, {0, 0}, "4x3"},
+        {{80, 1}, {160, 0}, "79x1"},
     };
     for (const Case& c : cases) {
         WindowSize size = c.requested;
