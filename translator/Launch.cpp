@@ -70,7 +70,7 @@ std::string StartupScriptPath(const char* home_directory) {
 std::string ComposeCommandProcessorLine(const char* setting, const char* system_directory,
                                         const std::string& script_path, bool script_exists) {
     if (setting != nullptr) return setting;
-    // Both paths quoted: a home directory such as "D:\\Home Dirs\\ann" must not be cut at its
+    // Both paths quoted: a home directory such as D:\Home Dirs\ann must not be cut at its
     // space (Windows paths hold no quotation marks).
     std::string line = "\"" + std::string(system_directory) + "\\cmd.exe\"";
     if (script_exists) line += " /K call \"" + script_path + "\"";
