@@ -52,5 +52,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     length = FormatFullScreenNotice(notice.get(), requested);
     if (length <= 0 || length >= 1024 || std::strlen(notice.get()) != static_cast<size_t>(length))
         abort();
+
+    // Lowering for any largest window: one step at a time, as before while the rows fit it,
+    // never below one cell, and it runs out at 1x1 within a bounded number of steps.
+    COORD largest{input.ConsumeIntegral<SHORT>(), input.ConsumeIntegral<SHORT>()};
+    lowered = valid;
+    for (int steps = 0;; ++steps) {
+        if (steps > kMaxWindowColumns + kMaxWindowRows) abort();
+        WindowSize next = lowered;
+        if (!NextWindowSize(&next, largest)) {
+            if (lowered.columns != 1 || lowered.rows != 1) abort();
+            break;
+        }
+        int fell = (lowered.columns - next.columns) + (lowered.rows - next.rows);
+        if (fell != 1 || next.columns < 1 || next.rows < 1) abort();
+        WindowSize before = LowerWindowSize(lowered);
+        bool as_before = next.columns == before.columns && next.rows == before.rows;
+        if (lowered.rows <= largest.Y && lowered.columns > 1 && !as_before) abort();
+        lowered = next;
+    }
     return 0;
 }

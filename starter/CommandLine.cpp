@@ -7,10 +7,13 @@ std::string ComposeCommandLine(const char* command_argument, const CommandProces
     if (choice.command_processor != nullptr) {
         return std::string(choice.command_processor) + " " + command;
     }
+    // The paths are quoted so that a space in them does not cut them; the command stays as the
+    // client sent it.
+    const std::string program = "\"" + choice.system_directory + "\\cmd.exe\"";
     if (choice.script_readable) {
-        return choice.system_directory + "\\cmd.exe /c call " + choice.script_path + "&" + command;
+        return program + " /c call \"" + choice.script_path + "\"&" + command;
     }
-    return choice.system_directory + "\\cmd.exe /c " + command;
+    return program + " /c " + command;
 }
 
 std::string RemoteScriptPath(const char* home_directory) {

@@ -22,7 +22,7 @@ struct CommandProcessorChoice {
 
 // The whole command line for a command argument: unflagged, the argument itself; flagged, the
 // command after the flag run through the setting, or through cmd.exe after remote.cmd when
-// that can be read, or through cmd.exe alone.
+// that can be read, or through cmd.exe alone (cmd.exe and remote.cmd in quotation marks).
 std::string ComposeCommandLine(const char* command_argument, const CommandProcessorChoice& choice);
 
 // "\remote.cmd" after the home directory (the root of the current drive when it is empty).

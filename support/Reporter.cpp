@@ -56,6 +56,9 @@ MessageReporter::~MessageReporter() {
 }
 
 void MessageReporter::Report(Level level, const char* format, va_list arguments) {
+    // Callers report one failure and then often another with the same road's error code: a
+    // report must not change the thread's last error, whatever the event log or the write did.
+    DWORD last_error = GetLastError();
     EnterCriticalSection(&lock_);
     if (!to_event_log_) WriteStdError(Prefix(level));
     if (buffer_ != nullptr) {
@@ -71,6 +74,7 @@ void MessageReporter::Report(Level level, const char* format, va_list arguments)
     }
     LeaveCriticalSection(&lock_);
     if (level == Level::kFatal) ExitProcess(1);
+    SetLastError(last_error);
 }
 
 void MessageReporter::Warning(const char* format, ...) {

@@ -63,7 +63,17 @@ StaticLock g_screen_lock;
 EventObject g_mirror_wake_up;
 
 void StartThread(void(__cdecl* routine)(void*), void* argument, unsigned stack_size) {
-    if (_beginthread(routine, stack_size, argument) == static_cast<uintptr_t>(-1)) {
-        ReportFatal("Could not create thread: %d\n", errno);
-    }
+    int error = 0;
+    if (!TryStartThread(routine, argument, stack_size, &error)) ReportThreadStartFailure(error);
+}
+
+bool TryStartThread(void(__cdecl* routine)(void*), void* argument, unsigned stack_size,
+                    int* error) {
+    if (_beginthread(routine, stack_size, argument) != static_cast<uintptr_t>(-1)) return true;
+    *error = errno;
+    return false;
+}
+
+void ReportThreadStartFailure(int error) {
+    ReportFatal("Could not create thread: %d\n", error);
 }

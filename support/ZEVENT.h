@@ -48,3 +48,7 @@ extern EventObject g_mirror_wake_up;  // advanced mode: wakes the screen mirror
 // Starts a thread through the run-time library, so that its per-thread state is set up.  The
 // thread is never joined; it ends with the process.  A failure to start it is fatal.
 void StartThread(void(__cdecl* routine)(void*), void* argument, unsigned stack_size);
+// The same, for a caller that has to clean up before it ends: false when the thread did not
+// start, and then ReportThreadStartFailure (fatal) with the run-time library's error number.
+bool TryStartThread(void(__cdecl* routine)(void*), void* argument, unsigned stack_size, int* error);
+void ReportThreadStartFailure(int error);

@@ -70,8 +70,10 @@ std::string StartupScriptPath(const char* home_directory) {
 std::string ComposeCommandProcessorLine(const char* setting, const char* system_directory,
                                         const std::string& script_path, bool script_exists) {
     if (setting != nullptr) return setting;
-    std::string line = std::string(system_directory) + "\\cmd.exe";
-    if (script_exists) line += " /K call " + script_path;
+    // Both paths quoted: a home directory such as D:\Home Dirs\ann must not be cut at its
+    // space (Windows paths hold no quotation marks).
+    std::string line = "\"" + std::string(system_directory) + "\\cmd.exe\"";
+    if (script_exists) line += " /K call \"" + script_path + "\"";
     return line;
 }
 
@@ -106,6 +108,11 @@ HANDLE LaunchCommandProcessor() {
         ExitProcess(1);
     }
     CloseHandle(process.hThread);
-    StartThread(ChildWatcher, process.hProcess, 0);
+    int error = 0;
+    if (!TryStartThread(ChildWatcher, process.hProcess, 0, &error)) {
+        // Nobody would watch or read this command processor: do not leave it behind.
+        TerminateProcess(process.hProcess, 1);
+        ReportThreadStartFailure(error);
+    }
     return process.hProcess;
 }

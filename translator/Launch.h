@@ -12,6 +12,7 @@ constexpr size_t kCommandLineSize = 8192;
 std::string StartupScriptPath(const char* home_directory);
 
 // The whole command line: the CommandProcessor setting unchanged when there is one; otherwise
-// cmd.exe from the system directory, after the script when it exists.
+// cmd.exe from the system directory, after the script when it exists, both paths in quotation
+// marks.
 std::string ComposeCommandProcessorLine(const char* setting, const char* system_directory,
                                         const std::string& script_path, bool script_exists);

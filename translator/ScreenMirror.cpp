@@ -204,9 +204,10 @@ bool RunMirrorPass() {
     TranslatorState& t = g_translator;
     g_screen_lock.Enter();
     if (t.mirror_stop != 0) {
-        // The end of the login waits for this before it tears down what the mirror uses.
-        SetEvent(t.mirror_stopped);
+        // The end of the login waits for this before it tears down what the mirror uses, the
+        // screen lock included: leave it first.
         g_screen_lock.Leave();
+        SetEvent(t.mirror_stopped);
         return false;
     }
     // A keystroke has just been delivered: give the console a moment to show its effect.

@@ -21,6 +21,19 @@ WindowSize LowerWindowSize(WindowSize requested) {
     return requested;
 }
 
+bool NextWindowSize(WindowSize* requested, COORD largest) {
+    WindowSize& size = *requested;
+    bool columns_help = size.columns > largest.X || size.rows <= largest.Y || size.rows == 1;
+    if (size.rows > kLoweredRowsFloor || (size.columns > 1 && columns_help)) {
+        size = LowerWindowSize(size);
+    } else if (size.rows > 1) {
+        --size.rows;
+    } else {
+        return false;
+    }
+    return true;
+}
+
 SMALL_RECT ShrunkWindow(COORD buffer, WindowSize requested) {
     SHORT columns = buffer.X < requested.columns ? buffer.X : requested.columns;
     SHORT rows = buffer.Y < requested.rows ? buffer.Y : requested.rows;
@@ -92,6 +105,18 @@ bool TrySize(COORD buffer, WindowSize requested, Refusal* refusal) {
     return true;
 }
 
+// Puts back the buffer and window the console had before the refused attempts (a window that
+// fits both buffers first, so that the buffer can change); what is refused stays as it is.
+void RestoreConsoleSize(const CONSOLE_SCREEN_BUFFER_INFO& original) {
+    HANDLE console = g_translator.console_output;
+    CONSOLE_SCREEN_BUFFER_INFO now;
+    if (!GetConsoleScreenBufferInfo(console, &now)) return;
+    SMALL_RECT shrunk = ShrunkWindow(now.dwSize, WindowSize{original.dwSize.X, original.dwSize.Y});
+    SetConsoleWindowInfo(console, TRUE, &shrunk);
+    SetConsoleScreenBufferSize(console, original.dwSize);
+    SetConsoleWindowInfo(console, TRUE, &original.srWindow);
+}
+
 }  // namespace
 
 void ResizeConsole() {
@@ -99,10 +124,12 @@ void ResizeConsole() {
     WindowSize& requested = g_translator.requested_size;
     requested = ValidWindowSize(requested);
     char notice[1024];
-    for (;;) {
+    CONSOLE_SCREEN_BUFFER_INFO original{};
+    for (bool first = true;; first = false) {
         CONSOLE_SCREEN_BUFFER_INFO info;
         BOOL have_info = GetConsoleScreenBufferInfo(g_translator.console_output, &info);
         AssertCheck(have_info != FALSE, "transcmd.cpp", 1299);
+        if (first) original = info;
         COORD buffer = info.dwSize;
 
         Refusal refusal;
@@ -116,8 +143,11 @@ void ResizeConsole() {
             break;
         }
 
-        AssertCheck(requested.columns >= 1 && requested.rows >= 1, "transcmd.cpp", 1284);
-        requested = LowerWindowSize(requested);
+        if (!NextWindowSize(&requested, GetLargestConsoleWindowSize(g_translator.console_output))) {
+            // Not even one cell was taken: a client's window size must not end the login.
+            RestoreConsoleSize(original);
+            break;
+        }
         WriteNotice(notice,
                     FormatRetryNotice(notice, refusal.step, refusal.error, buffer, requested));
         Sleep(1000);

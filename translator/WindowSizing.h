@@ -13,6 +13,11 @@ WindowSize ValidWindowSize(WindowSize requested);
 // The next size to try after Windows refused one: rows fall by one down to 24, then columns.
 WindowSize LowerWindowSize(WindowSize requested);
 
+// The next size to try after a refusal, or false when no smaller size is left.  As
+// LowerWindowSize, except that once the columns cannot help (they fit the largest window the
+// display shows while the rows do not, or only one is left) the rows fall too, one at a time.
+bool NextWindowSize(WindowSize* requested, COORD largest);
+
 // The first window: what both the present buffer and the new size allow, so that the buffer can
 // then shrink.
 SMALL_RECT ShrunkWindow(COORD buffer, WindowSize requested);

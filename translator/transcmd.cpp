@@ -155,6 +155,11 @@ bool StopOutputRelay(HANDLE command_processor, bool ended_by_itself) {
            WAIT_OBJECT_0;
 }
 
+// A login that fails once the command processor runs ends it too: nobody would read its console.
+void EndCommandProcessor(HANDLE command_processor) {
+    if (command_processor != nullptr) TerminateProcess(command_processor, 1);
+}
+
 }  // namespace
 
 bool ParseLoginProtocol(const char* argument, LoginProtocol* protocol) {
@@ -251,13 +256,23 @@ int TranslatorMain(int argc, char** argv) {
     // most the command processor's last output.
     if (simple) g_translator.relay_ended = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     HANDLE command_processor = LaunchCommandProcessor();
+    int thread_error = 0;
+    bool started = false;
     if (simple) {
-        StartThread(OutputRelayThread, nullptr, 0);
+        started = TryStartThread(OutputRelayThread, nullptr, 0, &thread_error);
     } else {
         g_translator.mirror_stopped = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        StartThread(ScreenMirrorThread, nullptr, 0);
+        started = TryStartThread(ScreenMirrorThread, nullptr, 0, &thread_error);
     }
-    if (!SetIgnoreCtrlC(TRUE)) return 1;
+    if (!started) {
+        EndCommandProcessor(command_processor);
+        ReportThreadStartFailure(thread_error);
+    }
+    if (!SetIgnoreCtrlC(TRUE)) {
+        // The output thread runs: end without tearing down the static objects under it.
+        EndCommandProcessor(command_processor);
+        ExitProcess(1);
+    }
     if (simple) {
         RunSimpleInput();
     } else {

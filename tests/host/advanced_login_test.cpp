@@ -672,6 +672,23 @@ TEST_F(AdvancedLoginTest, ExitEndsTheLoginAndStopsTheMirror) {
     EXPECT_TRUE(Reports().empty());
 }
 
+// The static objects go right after the end of a login: the mirror must own none of them by
+// then, even when it is held up right after it said it stopped.
+TEST_F(AdvancedLoginTest, TheEndOfALoginTearsNothingDownUnderTheMirror) {
+    SimLogin::Options options = Console(20, 4);
+    options.run_exit_list = true;
+    SimLogin login(options);
+    Advance(1000);
+    winsim::test::AfterSetEvent([](HANDLE event) {
+        if (event == g_translator.mirror_stopped) Sleep(50);
+    });
+    login.CloseInput();
+    winsim::ExitStatus status = login.Wait();
+    EXPECT_FALSE(status.crashed);
+    EXPECT_EQ(status.code, 0u);
+    EXPECT_TRUE(Reports().empty());
+}
+
 TEST_F(AdvancedLoginTest, TheServerClosingTheInputEndsTheLoginAtOnce) {
     SimLogin login(Console(20, 4));
     Advance(1000);

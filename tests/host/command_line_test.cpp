@@ -18,12 +18,14 @@ TEST(ComposeCommandLine, FlaggedCommandRunsThroughSettingScriptOrCmd) {
     EXPECT_EQ(ComposeCommandLine("\x01"
                                  "dir /w",
                                  choice),
-              "C:\\WINNT\\system32\\cmd.exe /c dir /w");
+              "\"C:\\WINNT\\system32\\cmd.exe\" /c dir /w");
     choice.script_readable = true;
-    EXPECT_EQ(ComposeCommandLine("\x01"
-                                 "dir /w",
-                                 choice),
-              "C:\\WINNT\\system32\\cmd.exe /c call H:\\users\\ann\\remote.cmd&dir /w");
+    choice.script_path = "D:\\Home Dirs\\ann\\remote.cmd";
+    EXPECT_EQ(
+        ComposeCommandLine("\x01"
+                           "dir \"a b\"",
+                           choice),
+        "\"C:\\WINNT\\system32\\cmd.exe\" /c call \"D:\\Home Dirs\\ann\\remote.cmd\"&dir \"a b\"");
     choice.command_processor = "C:\\tools\\sh.exe -c";
     EXPECT_EQ(ComposeCommandLine("\x01"
                                  "ls -l",
@@ -36,7 +38,7 @@ TEST(ComposeCommandLine, LongCommandsAreComposedWhole) {
     choice.system_directory = "C:\\windows\\system32";
     std::string command(5000, 'x');
     std::string line = ComposeCommandLine(("\x01" + command).c_str(), choice);
-    EXPECT_EQ(line.size(), std::string("C:\\windows\\system32\\cmd.exe /c ").size() + 5000);
+    EXPECT_EQ(line.size(), std::string("\"C:\\windows\\system32\\cmd.exe\" /c ").size() + 5000);
     EXPECT_EQ(line.substr(line.size() - 5000), command);
 }
 

@@ -180,4 +180,57 @@ TEST_F(EventTest, FailedThreadStartIsFatalWithTheErrorNumber) {
     EXPECT_EQ(log[0].strings[0], "Could not create thread: 11\n");
 }
 
+// What the end of a process must not do to a thread that is still running: the simulation ends
+// the process with an access violation, as the destroyed objects would on Windows.
+struct Holder {
+    CRITICAL_SECTION section;
+    HANDLE event;
+};
+
+void HoldAndSleep(void* argument) {
+    auto* holder = static_cast<Holder*>(argument);
+    EnterCriticalSection(&holder->section);
+    SetEvent(holder->event);
+    Sleep(100);
+    LeaveCriticalSection(&holder->section);
+}
+
+void WaitForEvent(void* argument) {
+    WaitForSingleObject(static_cast<Holder*>(argument)->event, INFINITE);
+}
+
+TEST_F(EventTest, DestroyingWhatAnotherThreadUsesEndsTheProcess) {
+    Holder holder;
+    auto status = winsim::RunProcess([&holder] {
+        InitializeCriticalSection(&holder.section);
+        holder.event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        _beginthread(HoldAndSleep, 0, &holder);
+        WaitForSingleObject(holder.event, INFINITE);
+        DeleteCriticalSection(&holder.section);  // owned by the sleeping thread
+        Sleep(0);
+        return 0;
+    });
+    EXPECT_TRUE(status.crashed);
+    EXPECT_EQ(status.code, EXCEPTION_ACCESS_VIOLATION);
+
+    status = winsim::RunProcess([&holder] {
+        holder.event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        _beginthread(WaitForEvent, 0, &holder);
+        Sleep(10);
+        CloseHandle(holder.event);  // waited on
+        Sleep(0);
+        return 0;
+    });
+    EXPECT_TRUE(status.crashed);
+
+    status = winsim::RunProcess([&holder] {
+        InitializeCriticalSection(&holder.section);
+        DeleteCriticalSection(&holder.section);
+        EnterCriticalSection(&holder.section);
+        Sleep(0);
+        return 0;
+    });
+    EXPECT_TRUE(status.crashed);
+}
+
 }  // namespace

@@ -21,9 +21,9 @@ TEST(CommandProcessorLine, SettingScriptOrPlainCmd) {
     EXPECT_EQ(ComposeCommandProcessorLine("", "C:\\windows\\system32", "", false), "");
     EXPECT_EQ(ComposeCommandProcessorLine(nullptr, "C:\\WINNT\\system32",
                                           StartupScriptPath("D:\\Home Dirs\\ann"), true),
-              "C:\\WINNT\\system32\\cmd.exe /K call D:\\Home Dirs\\ann\\remote.cmd");
-    EXPECT_EQ(ComposeCommandProcessorLine(nullptr, "C:\\WINNT\\system32", "ignored", false),
-              "C:\\WINNT\\system32\\cmd.exe");
+              "\"C:\\WINNT\\system32\\cmd.exe\" /K call \"D:\\Home Dirs\\ann\\remote.cmd\"");
+    EXPECT_EQ(ComposeCommandProcessorLine(nullptr, "C:\\Program Files\\sys", "ignored", false),
+              "\"C:\\Program Files\\sys\\cmd.exe\"");
     EXPECT_EQ(StartupScriptPath(""), "\\remote.cmd");
 }
 
@@ -70,7 +70,7 @@ TEST_F(LaunchTest, CmdRunsTheUsersScriptWhenThereIsOne) {
     EXPECT_TRUE(started);
     auto created = CreatedProcesses();
     ASSERT_EQ(created.size(), 1u);
-    EXPECT_EQ(created[0].command_line, "C:\\windows\\system32\\cmd.exe");
+    EXPECT_EQ(created[0].command_line, "\"C:\\windows\\system32\\cmd.exe\"");
     // Shares the console and inherits the standard handles: no flags, no handles named.
     EXPECT_TRUE(created[0].inherit_handles);
     EXPECT_EQ(created[0].flags, 0u);
@@ -81,7 +81,17 @@ TEST_F(LaunchTest, CmdRunsTheUsersScriptWhenThereIsOne) {
     winsim::test::AddFile("C:\\Users\\user\\remote.cmd");
     Launch(&started);
     EXPECT_EQ(CreatedProcesses().at(0).command_line,
-              "C:\\windows\\system32\\cmd.exe /K call C:\\Users\\user\\remote.cmd");
+              "\"C:\\windows\\system32\\cmd.exe\" /K call \"C:\\Users\\user\\remote.cmd\"");
+
+    // A home directory with a space: the script is found and its path stays whole.
+    SetUp();
+    winsim::test::AddAccount(winsim::test::kLocalDomain, "ann", "S-1-5-21-1-2-3-1001",
+                             "D:\\Home Dirs\\ann");
+    winsim::test::SetProcessUser("S-1-5-21-1-2-3-1001");
+    winsim::test::AddFile("D:\\Home Dirs\\ann\\remote.cmd");
+    Launch(&started);
+    EXPECT_EQ(CreatedProcesses().at(0).command_line,
+              "\"C:\\windows\\system32\\cmd.exe\" /K call \"D:\\Home Dirs\\ann\\remote.cmd\"");
 }
 
 TEST_F(LaunchTest, RoadsThatStartNothing) {

@@ -152,18 +152,22 @@ SimLogin::SimLogin(const Options& options) {
 
     arguments_ = {"command-translator", options.protocol, options.terminal};
     at_exit_ = options.at_exit;
-    translator_.Start([this] {
+    bool exit_list = options.run_exit_list || options.at_exit;
+    translator_.Start([this, exit_list] {
         FreshTranslatorProcess();
         std::vector<char*> argv;
         for (auto& argument : arguments_) argv.push_back(argument.data());
         argv.push_back(nullptr);
         int status = TranslatorMain(static_cast<int>(arguments_.size()), argv.data());
-        if (at_exit_) {
-            // ~SimLogin builds them anew for the test program.
+        if (exit_list) {
+            // A destructor cannot be left by the simulation's end of a thread: the zero sleep
+            // after each ends this one when the object's end was a misuse that ended the process.
             g_mirror_wake_up.~EventObject();
+            Sleep(0);
             g_screen_lock.~StaticLock();
+            Sleep(0);
             g_output_gate.~EventObject();
-            at_exit_();
+            if (at_exit_) at_exit_();
         }
         return status;
     });

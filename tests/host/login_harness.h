@@ -45,10 +45,13 @@ class SimLogin {
         size_t output_capacity = 0;  // of the socket output pipe; 0: the default
         // The server reads nothing of the socket output until ReleaseOutput (or Wait).
         bool hold_output = false;
-        // When set, the translator's return from its entry routine is followed by what the
-        // run-time library's exit list does: the static objects are destroyed, in reverse order,
-        // and then this runs on the same thread (the rest of the exit's work, a Sleep say) while
-        // the process's other threads still run.  Unset: the process ends on the return.
+        // After the entry routine returns, the static objects are destroyed as the run-time
+        // library's exit does (mirror wake-up event, screen lock, output gate), so that a thread
+        // still using them ends the translator with an access violation.
+        bool run_exit_list = false;
+        // When set, the exit list runs as with run_exit_list, and then this runs on the same
+        // thread (the rest of the exit's work, a Sleep say) while the process's other threads
+        // still run.
         std::function<void()> at_exit;
     };
     explicit SimLogin(const Options& options);

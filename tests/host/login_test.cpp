@@ -160,7 +160,7 @@ TEST_F(LoginTest, SettingsOfAnotherTypeCountAsAbsent) {
     login.Send("exit\r");
     EXPECT_EQ(login.Wait().code, 0u);
     EXPECT_EQ(winsim::test::CreatedProcesses().at(0).command_line,
-              "C:\\windows\\system32\\cmd.exe");
+              "\"C:\\windows\\system32\\cmd.exe\"");
     EXPECT_EQ(winsim::test::Sleeps(), std::vector<DWORD>{400});  // the default pause
 }
 

@@ -143,6 +143,21 @@ TEST_F(ReporterTest, FailedAssertionReportsAtErrorLevelThenCrashesWithAccessViol
                                      std::to_string(line) + ", Last error= 1234\n");
 }
 
+TEST_F(ReporterTest, AReportLeavesTheLastErrorAsItFoundIt) {
+    // Both destinations failing: no event source, and a standard error that is no handle.
+    winsim::test::FailCall("RegisterEventSourceA", ERROR_ACCESS_DENIED);
+    MessageReporter to_log("x", true);
+    SetStdHandle(STD_ERROR_HANDLE, nullptr);
+    MessageReporter to_stderr("x", false);
+    for (MessageReporter* reporter : {&to_log, &to_stderr}) {
+        SetLastError(1234);
+        reporter->Error("first");
+        EXPECT_EQ(GetLastError(), 1234u);
+        reporter->Warning("second");
+        EXPECT_EQ(GetLastError(), 1234u);
+    }
+}
+
 TEST_F(ReporterTest, PassingAssertionDoesNothing) {
     auto status = winsim::RunProcess([] {
         ZASSERT(true);

@@ -224,7 +224,8 @@ TEST_F(StarterTest, FlaggedCommandRunsThroughCmdAfterRemoteCmdWhenThereIsOne) {
     Run(
         WithPipes("\x01"
                   "echo hi"));
-    EXPECT_EQ(CreatedProcesses().at(0).command_line, "C:\\windows\\system32\\cmd.exe /c echo hi");
+    EXPECT_EQ(CreatedProcesses().at(0).command_line,
+              "\"C:\\windows\\system32\\cmd.exe\" /c echo hi");
 
     SetUp();
     winsim::test::AddFile("C:\\Users\\user\\remote.cmd");
@@ -235,7 +236,23 @@ TEST_F(StarterTest, FlaggedCommandRunsThroughCmdAfterRemoteCmdWhenThereIsOne) {
                                  [] { return StarterMain(); });
     starter.Wait();
     EXPECT_EQ(CreatedProcesses().at(0).command_line,
-              "C:\\windows\\system32\\cmd.exe /c call C:\\Users\\user\\remote.cmd&echo hi");
+              "\"C:\\windows\\system32\\cmd.exe\" /c call \"C:\\Users\\user\\remote.cmd\"&echo hi");
+
+    // A home directory with a space stays one path.
+    SetUp();
+    winsim::test::AddAccount(winsim::test::kLocalDomain, "ann", "S-1-5-21-1-2-3-1001",
+                             "D:\\Home Dirs\\ann");
+    winsim::test::SetProcessUser("S-1-5-21-1-2-3-1001");
+    winsim::test::AddFile("D:\\Home Dirs\\ann\\remote.cmd");
+    winsim::SimProcess spaced;
+    winsim::test::StartAsService(spaced, "rexec",
+                                 WithPipes("\x01"
+                                           "echo hi"),
+                                 [] { return StarterMain(); });
+    spaced.Wait();
+    EXPECT_EQ(
+        CreatedProcesses().at(0).command_line,
+        "\"C:\\windows\\system32\\cmd.exe\" /c call \"D:\\Home Dirs\\ann\\remote.cmd\"&echo hi");
 }
 
 TEST_F(StarterTest, FlaggedCommandUsesTheCommandProcessorSetting) {
@@ -257,8 +274,9 @@ int Quiet(const std::string&) {
 }
 
 TEST_F(StarterTest, ComposedLineThatDoesNotFitIsNeverStartedCut) {
-    // With neither setting nor script the flagged command runs through "<system>\cmd.exe /c ".
-    const std::string prefix = "C:\\windows\\system32\\cmd.exe /c ";
+    // With neither setting nor script the flagged command runs through "<system>\cmd.exe" /c;
+    // the quotation marks count.
+    const std::string prefix = "\"C:\\windows\\system32\\cmd.exe\" /c ";
     std::string fits = "prog " + std::string(8191 - prefix.size() - 5, 'x');
     Run(WithPipes("\x01" + fits + "y"));  // 8192 characters
     EXPECT_EQ(States(), kFailed);

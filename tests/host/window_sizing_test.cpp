@@ -36,6 +36,25 @@ TEST(WindowSizingTest, LoweringBringsRowsTo24BeforeColumnsFall) {
     // A request of fewer than 24 rows keeps them and lowers the columns only.
     EXPECT_EQ(Text(LowerWindowSize({100, 20})), "99x20");
     EXPECT_EQ(Text(LowerWindowSize({1, 20})), "0x20");
+
+    // Once the columns cannot help, the rows fall too; with one cell left nothing is.
+    struct Case {
+        WindowSize requested;
+        COORD largest;
+        const char* next;
+    } cases[] = {
+        {{80, 30}, {160, 20}, "80x29"},   {{80, 24}, {160, 20}, "80x23"},
+        {{170, 24}, {160, 20}, "169x24"}, {{80, 20}, {160, 20}, "79x20"},
+        {{1, 20}, {160, 62}, "1x19"},     {{5, 3}, {0, 0}, "4x3"},
+        {{80, 1}, {160, 0}, "79x1"},
+    };
+    for (const Case& c : cases) {
+        WindowSize size = c.requested;
+        EXPECT_TRUE(NextWindowSize(&size, c.largest));
+        EXPECT_EQ(Text(size), c.next);
+    }
+    WindowSize last{1, 1};
+    EXPECT_FALSE(NextWindowSize(&last, COORD{160, 62}));
 }
 
 TEST(WindowSizingTest, FullScreenOnlyWhenTheBufferDiffersFromTheRequest) {
@@ -167,6 +186,23 @@ TEST_F(ResizeTest, BelowTwentyFiveRowsOnlyTheColumnsFall) {
     EXPECT_EQ(Text(WindowSize{result.console.dwSize.X, result.console.dwSize.Y}), "125x20");
 }
 
+TEST_F(ResizeTest, ADisplayOfFewerThanTwentyFourRowsLowersTheRows) {
+    winsim::test::ConsoleSettings settings;
+    settings.largest_window = COORD{160, 20};
+    settings.window = SMALL_RECT{0, 0, 79, 19};
+    Result result = Resize(settings, WindowSize{80, 24});
+    EXPECT_EQ(result.status.code, 0u);
+    EXPECT_EQ(Text(result.requested), "80x20");
+    EXPECT_EQ(Text(WindowSize{result.console.dwSize.X, result.console.dwSize.Y}), "80x20");
+    std::string told;
+    for (int rows = 23; rows >= 20; --rows) {
+        told +=
+            Retry("SetConsoleWindowInfo[#1]", ERROR_INVALID_PARAMETER, COORD{80, 150}, rows, 80);
+    }
+    EXPECT_EQ(result.client, told);
+    EXPECT_EQ(winsim::test::Sleeps(), (std::vector<DWORD>(4, 1000)));
+}
+
 TEST_F(ResizeTest, FullScreenWarnsOnceWaitsFourSecondsAndKeepsTheConsole) {
     winsim::test::ConsoleSettings settings;
     settings.full_screen = true;
@@ -203,15 +239,27 @@ TEST_F(ResizeTest, InternalFailuresAreAssertionsOfTheMainModule) {
     EXPECT_EQ(Reports(),
               std::vector<std::string>{
                   "Assertion failed in file: transcmd.cpp at line 1299, Last error= 6\n"});
+}
 
-    // Every size refused, down to no columns at all.
-    SetUp();
+TEST_F(ResizeTest, WhenNoSizeIsTakenTheConsoleStaysAsItWasAndTheLoginGoesOn) {
+    // Every window refused: the columns fall to one, then the rows, a notice and a second each.
     winsim::test::FailCall("SetConsoleWindowInfo", ERROR_ACCESS_DENIED, 0, 0);
-    result = Resize({}, WindowSize{3, 10});
-    EXPECT_TRUE(result.status.crashed);
-    EXPECT_EQ(winsim::test::Sleeps().size(), 3u);
-    ASSERT_EQ(Reports().size(), 1u);
-    EXPECT_EQ(Reports()[0].rfind("Assertion failed in file: transcmd.cpp at line 1284, ", 0), 0u);
+    Result result = Resize({}, WindowSize{3, 10});
+    EXPECT_FALSE(result.status.crashed);
+    EXPECT_EQ(result.status.code, 0u);
+    EXPECT_TRUE(Reports().empty());
+    EXPECT_EQ(winsim::test::Sleeps(), (std::vector<DWORD>(11, 1000)));
+    EXPECT_EQ(result.client.substr(result.client.rfind("trying: ")), "trying: 1x1...");
+    EXPECT_EQ(Text(WindowSize{result.console.dwSize.X, result.console.dwSize.Y}), "80x150");
+
+    // The buffer taken but its window refused: the buffer and window are put back as well.
+    SetUp();
+    winsim::test::FailCall("SetConsoleWindowInfo", ERROR_ACCESS_DENIED, 1, 2);
+    result = Resize({}, WindowSize{1, 2});
+    EXPECT_EQ(result.status.code, 0u);
+    EXPECT_EQ(Text(WindowSize{result.console.dwSize.X, result.console.dwSize.Y}), "80x150");
+    EXPECT_EQ(result.console.srWindow.Right, 79);
+    EXPECT_EQ(result.console.srWindow.Bottom, 24);
 }
 
 }  // namespace

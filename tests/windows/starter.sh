@@ -21,7 +21,7 @@ log="-all,err+eventlog,warn+eventlog"
 # keeps it until the end.
 wineserver -k 2>/dev/null
 wineserver -p
-trap 'wineserver -k 2>/dev/null' EXIT
+trap 'wineserver -k 2>/dev/null; rm -f "$WINEPREFIX/drive_c/remote.cmd"' EXIT
 WINEDEBUG=$log wine cmd.exe /c exit 2>"$events"
 
 # rexec-local exits 0 only when the service reached SERVICE_STOPPED and both output pipes ended;
@@ -42,6 +42,18 @@ run --shell -- echo first\& echo second
 expect_status 0 $? "flagged command"
 expect_grep "$out" "first" "flagged command, first part"
 expect_grep "$out" "second" "flagged command, part only cmd.exe runs"
+# The quoted cmd.exe runs the user's script first: "\remote.cmd" on the starter's current drive,
+# as Wine gives no home directory.
+printf '@echo remote-cmd-ran\r\n' >"$WINEPREFIX/drive_c/remote.cmd"
+run --shell -- echo after-script
+expect_status 0 $? "flagged command after remote.cmd"
+rm -f "$WINEPREFIX/drive_c/remote.cmd"
+if [ "$(tr -d '\r' <"$out")" = "remote-cmd-ran
+after-script" ]; then
+    pass
+else
+    fail "remote.cmd, then the flagged command: $(cat "$out")"
+fi
 run --shell -- cd
 expect_status 0 $? "current directory"
 if tr -d '\r' <"$out" | grep -qxF 'C:\'; then

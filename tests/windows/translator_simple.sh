@@ -13,7 +13,7 @@ done
 wtranslator=$(winpath "$translator")
 log="$bin/simple-testcmd.log"
 question='Use advanced features (requires ANSI terminal emulation)? (y/n)'
-cleanup() { clear_settings telnet; clear_settings rlogin; }
+cleanup() { clear_settings telnet; clear_settings rlogin; rm -f "$WINEPREFIX/drive_c/remote.cmd"; }
 cleanup
 trap cleanup EXIT
 
@@ -54,11 +54,18 @@ expect_log_line "$log" '^line: dir$' "edited line"
 expect_log_line "$log" '^key down vk=0x44 scan=0x20 char=0x64 state=0x0000 repeat=1$' "key d"
 if [ -s "$bin/simple-edit.ctl" ]; then fail "telnet: bytes on the control channel"; else pass; fi
 
-# Wine's own command processor: its output comes back with CR LF, TERM is set for it.
+# Wine's own command processor, started by its quoted path, runs the user's script first: Wine
+# gives no home directory, so it is "\remote.cmd" on the current drive (C: for this login).  Its
+# output comes back with CR LF, TERM is set for it.
 clear_settings telnet
 set_setting telnet ModeSelection simple
-expect_login simple-cmd "$wtranslator telnet vt100" 'send echo %TERM%-seen\r' \
-    'expect "vt100-seen\r\n" 20000' 'send exit\r' 'expect-exit 0'
+script="$WINEPREFIX/drive_c/remote.cmd"
+printf '@echo remote-cmd-ran\r\n' >"$script"
+cd "$WINEPREFIX/drive_c"
+expect_login simple-cmd "$wtranslator telnet vt100" 'expect "remote-cmd-ran\r\n" 20000' \
+    'send echo %TERM%-seen\r' 'expect "vt100-seen\r\n" 20000' 'send exit\r' 'expect-exit 0'
+cd - >/dev/null
+rm -f "$script"
 
 # The command processor's last words, written just before it ends, reach the client in full
 # before the login ends, and nothing is reported, even when the client is slow to take them (the

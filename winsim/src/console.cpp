@@ -723,6 +723,14 @@ BOOL GetConsoleScreenBufferInfo(HANDLE output, PCONSOLE_SCREEN_BUFFER_INFO info)
     return TRUE;
 }
 
+COORD GetLargestConsoleWindowSize(HANDLE output) {
+    std::lock_guard<std::mutex> guard(KernelLock());
+    if (Faulted("GetLargestConsoleWindowSize")) return COORD{0, 0};
+    Console* console = ConsoleOf<ConsoleOutput>(output);
+    if (console == nullptr) return COORD{0, 0};
+    return console->largest_window;
+}
+
 BOOL ReadConsoleOutputA(HANDLE output, PCHAR_INFO buffer, COORD buffer_size, COORD buffer_origin,
                         PSMALL_RECT region) {
     std::lock_guard<std::mutex> guard(KernelLock());

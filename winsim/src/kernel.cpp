@@ -153,6 +153,9 @@ struct KernelState {
     std::vector<Waiter*> waiters;
     bool idle_wanted = false;   // the test runner waits in RunUntilIdle...
     bool idle_reached = false;  // ...and may return
+    // Handles that threads wait on in WaitForSingleObject now, by process.
+    std::multimap<const Process*, HANDLE> waited_handles;
+    std::function<void(HANDLE)> after_set_event;  // test::AfterSetEvent
 };
 
 KernelState& State() {
@@ -515,6 +518,12 @@ void Reset() {
     std::lock_guard<std::mutex> guard(State().lock);
     State().now = 0;
     State().sleeps.clear();
+    State().after_set_event = nullptr;
+}
+
+void AfterSetEvent(std::function<void(HANDLE)> hook) {
+    std::lock_guard<std::mutex> guard(State().lock);
+    State().after_set_event = std::move(hook);
 }
 
 std::string Sink::Text() const {
@@ -651,18 +660,44 @@ HANDLE GetCurrentProcess() {
     return reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1));
 }
 
-BOOL CloseHandle(HANDLE handle) {
+// A program that destroys what another of its threads still uses: Windows leaves the outcome
+// undefined; the simulation ends the process with an access violation and says why.  It does
+// not unwind the calling thread here, which may be inside a destructor: the thread ends at its
+// next blocking call, as every thread of an ended process does.
+static void Misuse(const char* what) {
+    std::fprintf(stderr, "winsim: %s\n", what);
     std::lock_guard<std::mutex> guard(State().lock);
-    if (detail::TakeFaultLocked("CloseHandle")) return FALSE;
-    auto& handles = CurrentProcess().handles;
-    auto it = handles.find(reinterpret_cast<uintptr_t>(handle));
-    if (it == handles.end()) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
+    EndLocked(CurrentProcess(), EXCEPTION_ACCESS_VIOLATION, true);
+}
+
+static bool WaitedOnLocked(const Process& process, HANDLE handle) {
+    auto [first, last] = State().waited_handles.equal_range(&process);
+    for (auto it = first; it != last; ++it) {
+        if (it->second == handle) return true;
     }
-    CloseEntry(it->second);
-    handles.erase(it);
-    State().changed.notify_all();
+    return false;
+}
+
+BOOL CloseHandle(HANDLE handle) {
+    {
+        std::lock_guard<std::mutex> guard(State().lock);
+        if (detail::TakeFaultLocked("CloseHandle")) return FALSE;
+        auto& handles = CurrentProcess().handles;
+        auto it = handles.find(reinterpret_cast<uintptr_t>(handle));
+        if (it == handles.end()) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
+        if (!WaitedOnLocked(CurrentProcess(), handle)) {
+            CloseEntry(it->second);
+            handles.erase(it);
+            State().changed.notify_all();
+            return TRUE;
+        }
+    }
+    // Closing a handle while a wait on it is pending is undefined on Windows.  The process is
+    // ended, and with it the handle.
+    Misuse("CloseHandle of a handle that another thread waits on");
     return TRUE;
 }
 
@@ -779,7 +814,14 @@ static BOOL SetEventState(HANDLE handle, bool signalled, const char* api) {
 }
 
 BOOL SetEvent(HANDLE event) {
-    return SetEventState(event, true, "SetEvent");
+    BOOL done = SetEventState(event, true, "SetEvent");
+    std::function<void(HANDLE)> hook;
+    {
+        std::lock_guard<std::mutex> guard(State().lock);
+        hook = State().after_set_event;
+    }
+    if (hook) hook(event);
+    return done;
 }
 BOOL ResetEvent(HANDLE event) {
     return SetEventState(event, false, "ResetEvent");
@@ -793,6 +835,13 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
         SetLastError(ERROR_INVALID_HANDLE);
         return WAIT_FAILED;
     }
+    // Known for as long as the wait lasts, so that closing the handle meanwhile is seen.
+    auto& waited = State().waited_handles;
+    struct Waiting {
+        std::multimap<const Process*, HANDLE>& waited;
+        std::multimap<const Process*, HANDLE>::iterator entry;
+        ~Waiting() { waited.erase(entry); }
+    } waiting{waited, waited.emplace(&CurrentProcess(), handle)};
     if (!Block(
             lock, [&] { return object->Signalled(); }, DeadlineAfter(milliseconds),
             "WaitForSingleObject"))
@@ -807,14 +856,31 @@ void InitializeCriticalSection(LPCRITICAL_SECTION section) {
     section->depth = 0;
 }
 
+// The owner value of a deleted section, until it is initialised again.
+constexpr uintptr_t kDeletedSection = ~static_cast<uintptr_t>(0);
+
 void DeleteCriticalSection(LPCRITICAL_SECTION section) {
-    std::lock_guard<std::mutex> guard(State().lock);
-    section->depth = 0;
+    {
+        std::lock_guard<std::mutex> guard(State().lock);
+        bool owned_elsewhere = section->depth > 0 && section->owner != ThreadTag() &&
+                               section->owner != kDeletedSection;
+        if (!owned_elsewhere) {
+            section->owner = kDeletedSection;
+            section->depth = 0;
+            return;
+        }
+    }
+    Misuse("DeleteCriticalSection of a section that another thread owns");
 }
 
 void EnterCriticalSection(LPCRITICAL_SECTION section) {
     uintptr_t self = ThreadTag();
     std::unique_lock<std::mutex> lock(State().lock);
+    if (section->owner == kDeletedSection) {
+        lock.unlock();
+        Misuse("EnterCriticalSection of a deleted section");
+        return;
+    }
     if (!Block(
             lock, [&] { return section->depth == 0 || section->owner == self; }, kNoDeadline,
             "EnterCriticalSection"))
@@ -824,11 +890,17 @@ void EnterCriticalSection(LPCRITICAL_SECTION section) {
 }
 
 void LeaveCriticalSection(LPCRITICAL_SECTION section) {
-    std::lock_guard<std::mutex> guard(State().lock);
-    if (section->owner == ThreadTag() && section->depth > 0 && --section->depth == 0) {
-        section->owner = 0;
-        State().changed.notify_all();
+    {
+        std::lock_guard<std::mutex> guard(State().lock);
+        if (section->owner != kDeletedSection) {
+            if (section->owner == ThreadTag() && section->depth > 0 && --section->depth == 0) {
+                section->owner = 0;
+                State().changed.notify_all();
+            }
+            return;
+        }
     }
+    Misuse("LeaveCriticalSection of a deleted section");
 }
 
 void Sleep(DWORD milliseconds) {

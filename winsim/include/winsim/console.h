@@ -134,6 +134,8 @@ BOOL GetNumberOfConsoleInputEvents(HANDLE input, LPDWORD count);
 
 BOOL WriteConsoleA(HANDLE output, const void* buffer, DWORD length, LPDWORD written, LPVOID);
 BOOL GetConsoleScreenBufferInfo(HANDLE output, PCONSOLE_SCREEN_BUFFER_INFO info);
+// The largest window the display can show for the console's font; {0, 0} on failure.
+COORD GetLargestConsoleWindowSize(HANDLE output);
 BOOL ReadConsoleOutputA(HANDLE output, PCHAR_INFO buffer, COORD buffer_size, COORD buffer_origin,
                         PSMALL_RECT region);
 BOOL WriteConsoleOutputA(HANDLE output, const CHAR_INFO* buffer, COORD buffer_size,

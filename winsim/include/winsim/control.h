@@ -114,6 +114,12 @@ struct SleepRecord {
 std::vector<SleepRecord> SleepLog();
 std::vector<DWORD> Sleeps();  // the lengths alone
 
+// Runs `hook` with the event on the calling thread right after each SetEvent, before it returns
+// (for example to hold up a thread that signals while it still owns a lock); null removes it, and
+// so does Reset.  A program that destroys a critical section another thread owns, enters or leaves
+// a deleted one, or closes a handle another thread waits on ends with an access violation.
+void AfterSetEvent(std::function<void(HANDLE)> hook);
+
 // Fault injection.  The named API (for example "RegEnumValueA") fails with `error` on its
 // (skip+1)th call from now on, `times` calls in a row (0: every call from then on).
 void FailCall(const std::string& api, DWORD error, int skip = 0, int times = 1);
