@@ -37,6 +37,10 @@ void ReadSettings(const char* product) {
     g_translator.mode = ModeFromSetting(store.GetString("ModeSelection", &mode) ? mode : nullptr);
     store.GetNumber("ExitDetectionTimeout", &g_translator.exit_detection_timeout, 400);
     store.GetNumber("SuppressColorSimulation", &g_translator.suppress_color_simulation, 0);
+    store.GetNumber("KeySequences", &g_translator.key_sequences, 0);
+    store.GetNumber("ColorMode", &g_translator.color_mode, 0);
+    if (store.GetString("AdvancedTerminalTypes", &text))
+        g_translator.advanced_terminal_types = CopyText(text);
 }
 
 bool WriteSocket(const char* bytes, DWORD length) {

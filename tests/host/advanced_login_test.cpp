@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "KeySequences.h"
 #include "login_harness.h"
 
 namespace {
@@ -510,6 +512,90 @@ TEST_F(AdvancedLoginTest, SpecialBytesFollowTheConsoleInputMode) {
         EXPECT_EQ(up.keys[0].wVirtualKeyCode, VK_UP) << mode;
         EXPECT_EQ(up.sleeps, woken) << mode;
     }
+    EXPECT_TRUE(Reports().empty());
+}
+
+TEST_F(AdvancedLoginTest, KeySequencesBecomeKeysAndALoneEscapeWaitsForNoMore) {
+    SetSetting("KeySequences", REG_DWORD, winsim::test::RegDword(1));
+    SimLogin login(Console(40, 6));
+    Advance(1000);
+    auto type = [&](const std::string& bytes) {
+        size_t records = InputLog(login.translator()).size();
+        login.Send(bytes);
+        Advance(1000);
+        std::vector<std::string> keys;
+        auto log = InputLog(login.translator());
+        for (size_t i = records; i < log.size(); ++i) {
+            const KEY_EVENT_RECORD& key = log[i].Event.KeyEvent;
+            if (!key.bKeyDown) continue;
+            char text[24];
+            std::snprintf(text, sizeof text, "%02x/%02x/%02x", key.wVirtualKeyCode,
+                          static_cast<BYTE>(key.uChar.AsciiChar),
+                          static_cast<unsigned>(key.dwControlKeyState));
+            keys.push_back(text);
+        }
+        return keys;
+    };
+    using Keys = std::vector<std::string>;
+    const DWORD kSingle = ENABLE_PROCESSED_INPUT;
+    for (DWORD mode : {DWORD{0x1f7}, kSingle, DWORD{0}}) {
+        winsim::test::SetInputMode(login.translator(), mode);
+        EXPECT_EQ(type("\033[A"), Keys{"26/00/00"}) << mode;
+        // Ctrl+Left: the Ctrl key around it, as the Ctrl-A commands press it.
+        EXPECT_EQ(type("\033[1;5D"), (Keys{"11/00/08", "25/00/08"})) << mode;
+        EXPECT_EQ(type("\033[Z"), (Keys{"10/00/10", "09/09/10"})) << mode;
+        EXPECT_EQ(type("\033OQ"), Keys{"71/00/00"}) << mode;
+    }
+    winsim::test::SetInputMode(login.translator(), kSingle);
+    // A sticky modifier of the Ctrl-A commands applies to a decoded key too.
+    EXPECT_EQ(type("\001S\033[6~"), (Keys{"10/00/10", "22/00/10"}));
+    // Escape and a character: Alt and that character.
+    EXPECT_EQ(type("\033x"), (Keys{"12/00/02", "58/78/02"}));
+    // Sequences that are no key pass on as their characters, as without the setting.
+    size_t before = InputLog(login.translator()).size();
+    type("\033[9~");
+    EXPECT_EQ(KeysDown(login, before).size(), 4u);
+    // Keys that arrive together are each decoded.
+    EXPECT_EQ(type("\033[B\033[C").size(), 2u);
+
+    // A lone Escape at the prompt is the Escape key, once the wait for more has passed.
+    winsim::test::SetInputMode(login.translator(), 0x1f7);
+    size_t records = InputLog(login.translator()).size();
+    DWORD at = Now();
+    login.Send("\033");
+    Advance(kKeySequenceWaitMs - 1);
+    EXPECT_EQ(InputLog(login.translator()).size(), records);
+    Advance(1);
+    auto keys = KeysDown(login, records);
+    ASSERT_EQ(keys.size(), 1u);
+    EXPECT_EQ(keys[0].wVirtualKeyCode, VK_ESCAPE);
+    EXPECT_EQ(Now() - at, kKeySequenceWaitMs);
+    // Its sequence cut short by the wait: Escape, then the rest as characters.
+    records = InputLog(login.translator()).size();
+    login.Send("\033[");
+    Advance(100);
+    login.Send("A");
+    Advance(1000);
+    keys = KeysDown(login, records);
+    ASSERT_EQ(keys.size(), 3u);
+    EXPECT_EQ(keys[0].wVirtualKeyCode, VK_ESCAPE);
+    EXPECT_EQ(keys[1].uChar.AsciiChar, '[');
+    EXPECT_EQ(keys[2].uChar.AsciiChar, 'A');
+    // The rest of a sequence that arrives within the wait completes it.
+    records = InputLog(login.translator()).size();
+    login.Send("\033[1;");
+    Advance(20);
+    login.Send("2B");
+    Advance(1000);
+    keys = KeysDown(login, records);
+    ASSERT_EQ(keys.size(), 1u);
+    EXPECT_EQ(keys[0].wVirtualKeyCode, VK_DOWN);
+    // The end of input in the middle of a sequence: its bytes still reach the console.
+    records = InputLog(login.translator()).size();
+    login.Send("\033[1");
+    login.CloseInput();
+    EXPECT_EQ(login.Wait().code, 0u);
+    EXPECT_EQ(KeysDown(login, records).size(), 3u);
     EXPECT_TRUE(Reports().empty());
 }
 
