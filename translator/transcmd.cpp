@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "Banner.h"
+#include "ColorEncoding.h"
 #include "Reporter.h"
 #include "transcmd.h"
 #include "Text.h"
@@ -41,6 +42,16 @@ void ReadSettings(const char* product) {
     store.GetNumber("ColorMode", &g_translator.color_mode, 0);
     if (store.GetString("AdvancedTerminalTypes", &text))
         g_translator.advanced_terminal_types = CopyText(text);
+}
+
+// The console's colours are sent with their start-up attributes as the terminal's own.
+void SetUpColors() {
+    if (g_translator.color_mode != kColorModeSixteen) return;
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    WORD default_attributes = 0x07;
+    if (GetConsoleScreenBufferInfo(g_translator.console_output, &info))
+        default_attributes = info.wAttributes & 0xFF;
+    g_translator.writer.SetColorMode(g_translator.color_mode, default_attributes);
 }
 
 bool WriteSocket(const char* bytes, DWORD length) {
@@ -214,6 +225,7 @@ int TranslatorMain(int argc, char** argv) {
         ReportFatal("Bad protocol type specified: %s", argv[1]);
     }
     ReadSettings(SettingsProduct(g_translator.protocol));
+    SetUpColors();
     if (g_translator.mode == TranslatorMode::kUndecided && !AskStartupQuestion(terminal_type)) {
         return kStopped;
     }

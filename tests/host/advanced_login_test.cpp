@@ -272,6 +272,46 @@ TEST_F(AdvancedLoginTest, FirstPassClearsAndSendsEveryRowThenOnlyWhatChanges) {
     EXPECT_TRUE(Reports().empty());
 }
 
+TEST_F(AdvancedLoginTest, ColorModeSixteenSendsTheConsolesColoursItsOwnAsTheTerminals) {
+    for (DWORD mode : {8u, 16u}) {
+        winsim::test::Reset();
+        log_ = RegisterFakeCommandProcessor();
+        SetSetting("ModeSelection", REG_SZ, winsim::test::RegSz("advanced"));
+        SetSetting("ColorMode", REG_DWORD, winsim::test::RegDword(mode));
+        SimLogin::Options options = Console(20, 4);
+        options.console.attributes = 0x2E;  // yellow on green: reverse video when simulated
+        SimLogin login(options);
+        Advance(1000);
+        if (mode != 16) {
+            EXPECT_NE(login.Output().find("\033[7mC\033[0m"), std::string::npos);
+            continue;
+        }
+        // The default attributes are the terminal's own colours, and a cleared terminal shows
+        // its blank rows already.
+        EXPECT_EQ(login.Output(), "\033[0m\033[2J\033[1;1f\033[0mC:\\>\033[1;5f");
+        CHAR_INFO cell{};
+        cell.Char.AsciiChar = 'x';
+        cell.Attributes = 0x1E;
+        SMALL_RECT region{5, 2, 5, 2};
+        HANDLE output = nullptr;
+        winsim::SimProcess program;
+        winsim::test::ShareConsole(program, login.translator());
+        program.Start([&] {
+            output =
+                CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+            WriteConsoleOutputA(output, &cell, COORD{1, 1}, COORD{0, 0}, &region);
+            return 0;
+        });
+        program.Wait();
+        login.NewOutput();
+        Advance(400);
+        // Blue background, and the default's yellow foreground as the terminal's.
+        EXPECT_EQ(login.NewOutput(), "\033[3;6f\033[0;44mx\033[1;5f");
+        EXPECT_TRUE(Reports().empty());
+    }
+}
+
 TEST_F(AdvancedLoginTest, RedrawAtThePromptAndByKeyCommandResendsEveryRow) {
     SimLogin login(Console(20, 4));
     ClientScreen client(20, 4);
