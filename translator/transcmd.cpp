@@ -61,7 +61,8 @@ bool WriteSocket(const char* bytes, DWORD length) {
 
 // Asks the client which mode to use until an answer decides; false after a failure.
 bool AskStartupQuestion(const char* terminal_type) {
-    bool default_advanced = DefaultsToAdvanced(terminal_type);
+    bool default_advanced =
+        DefaultsToAdvanced(terminal_type, g_translator.advanced_terminal_types.get());
     char question[1024];
     int length = wsprintfA(question, kStartupQuestion, default_advanced ? "y" : "n");
     while (g_translator.mode == TranslatorMode::kUndecided) {
@@ -170,13 +171,32 @@ TranslatorMode ModeFromSetting(const char* setting) {
     return TranslatorMode::kUndecided;
 }
 
-bool DefaultsToAdvanced(const char* terminal_type) {
+bool DefaultsToAdvanced(const char* terminal_type, const char* further_types) {
     static const char* const kAnsiTerminals[] = {"vt100", "dec-vt100", "dec-vt220", "vt220",
                                                  "ansi",  "xterm",     "xterms"};
     for (const char* name : kAnsiTerminals) {
         if (lstrcmpiA(terminal_type, name) == 0) return true;
     }
-    return false;
+    return further_types != nullptr && TerminalTypeListed(further_types, terminal_type);
+}
+
+bool TerminalTypeListed(const char* list, const char* terminal_type) {
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    const char* name = list;
+    for (;;) {
+        while (blank(*name)) ++name;
+        if (*name == '\0') return false;
+        const char* end = name;
+        while (*end != '\0' && !blank(*end)) ++end;
+        const bool prefix = end[-1] == '*';
+        const char* pattern_end = prefix ? end - 1 : end;
+        const char* p = name;
+        const char* t = terminal_type;
+        while (p < pattern_end && *t != '\0' && lower(*p) == lower(*t)) ++p, ++t;
+        if (p == pattern_end && (prefix || *t == '\0')) return true;
+        name = end;
+    }
 }
 
 TranslatorMode ModeFromAnswer(BYTE answer, bool default_advanced) {

@@ -78,6 +78,18 @@ TEST_F(LoginTest, HangingUpWhileAskedEndsTheLoginWithAReport) {
     EXPECT_TRUE(winsim::test::CreatedProcesses().empty());
 }
 
+TEST_F(LoginTest, FurtherTerminalTypesSettingMakesTheQuestionDefaultToAdvanced) {
+    SetSetting("AdvancedTerminalTypes", REG_SZ, winsim::test::RegSz("xterm-* linux"));
+    for (const char* type : {"xterm-256color", "screen-256color"}) {
+        SimLogin::Options options;
+        options.terminal = type;
+        SimLogin login(options);
+        EXPECT_EQ(login.NewOutput(), Question(type[0] == 'x' ? "y" : "n")) << type;
+        login.CloseInput();
+        login.Wait();
+    }
+}
+
 TEST_F(LoginTest, SettingsSelectTheModeAndTheExitPause) {
     SetSetting("modeselection", REG_SZ, winsim::test::RegSz("SIMPLE"));
     SetSetting("ExitDetectionTimeout", REG_DWORD, winsim::test::RegDword(250));
