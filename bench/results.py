@@ -55,6 +55,7 @@ rows = [
     ("echo_ms_simple_p95", ""),
     ("echo_ms_advanced_median", "<= 45"),
     ("echo_ms_advanced_p95", ""),
+    ("echo_ms_advanced_keys_median", "<= 45"),
     ("idle_cpu_percent_advanced", "< 1"),
     ("idle_cpu_percent_simple", "< 0.2"),
     ("logins_concurrent_ok", "20"),
