@@ -212,6 +212,25 @@ TEST_F(LoginTest, CharacterAndRawInputPassEveryByteAtOnce) {
     EXPECT_EQ(login.Wait().code, 0u);
 }
 
+TEST_F(LoginTest, KeySequencesAreKeysForSingleCharactersAndNeverTextAtALinePrompt) {
+    SetSetting("ModeSelection", REG_SZ, winsim::test::RegSz("simple"));
+    SetSetting("KeySequences", REG_DWORD, winsim::test::RegDword(1));
+    SimLogin login;
+    login.NewOutput();
+    // At the line prompt a recognised key is dropped: nothing echoed, nothing in the line.
+    login.Send("\033[Ax\033[3~\r");
+    EXPECT_EQ(login.NewOutput(), "x\r\nunknown: x\r\nC:\\>");
+    login.Send("char\r");
+    size_t typed = InputLog(login.translator()).size();
+    login.Send("\033[A");
+    auto records = InputLog(login.translator());
+    ASSERT_EQ(records.size(), typed + 2);
+    EXPECT_EQ(records[typed].Event.KeyEvent.wVirtualKeyCode, VK_UP);
+    login.CloseInput();
+    EXPECT_EQ(login.Wait().code, 0u);
+    EXPECT_EQ(Lines(), (std::vector<std::string>{"x", "char"}));
+}
+
 TEST_F(LoginTest, RloginSendsItsControlBytesAndFollowsTheWindowSize) {
     SimLogin::Options options;
     options.protocol = "rlogin";
