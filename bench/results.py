@@ -11,11 +11,14 @@ names = {
     "BM_MirrorUnchangedPass_128x100": "mirror_unchanged_pass_ns_128x100",
     "BM_Memcmp_128x100": "memcmp_ns_128x100",
     "BM_WriterFullRepaint_80x25": "writer_full_repaint_ns_80x25",
+    "BM_WriterFullRepaintColor_80x25": "writer_full_repaint_color_ns_80x25",
 }
 for run in host["benchmarks"]:
     base = run.get("run_name", run["name"]).split("/")[0]
     if base in names and run.get("aggregate_name") == "median":
         figures[names[base]] = round(run["real_time"], 1)
+        if "bytes" in run:
+            figures[names[base].replace("_ns_", "_bytes_")] = run["bytes"]
 
 with open(f"{out}/wine.txt") as f:
     for line in f:
@@ -45,6 +48,9 @@ rows = [
     ("memcmp_ns_128x100", ""),
     ("mirror_vs_memcmp_ratio", "<= 2"),
     ("writer_full_repaint_ns_80x25", ""),
+    ("writer_full_repaint_bytes_80x25", ""),
+    ("writer_full_repaint_color_ns_80x25", ""),
+    ("writer_full_repaint_color_bytes_80x25", ""),
     ("relay_mb_per_s", ""),
     ("raw_pipe_32_mb_per_s", ""),
     ("relay_vs_raw_ratio", "<= 3"),
@@ -54,6 +60,7 @@ rows = [
     ("echo_ms_advanced_p95", ""),
     ("echo_ms_advanced_fast_median", "<= 5"),
     ("echo_ms_advanced_fast_p95", "<= 10"),
+    ("echo_ms_advanced_keys_median", "<= 45"),
     ("idle_cpu_percent_advanced", "< 1"),
     ("idle_cpu_percent_advanced_fast", "< 1"),
     ("typing_cpu_percent_advanced", ""),

@@ -1,13 +1,15 @@
 // Differential: two screens from the input, the first sent whole and the second as the mirror's
 // update, fed to a real terminal emulator (libvterm).  The terminal must then show the second
 // screen: its characters as the client's code page gives them, reverse video where the colour
-// rule puts it, the cursor in its place.
+// rule puts it (or, when colours are sent, each cell's colours, reverse video and underline),
+// the cursor in its place.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "ColorEncoding.h"
 #include "ScreenMirror.h"
 #include "vterm_terminal.h"
 
@@ -24,8 +26,8 @@ CHAR_INFO Cell(FuzzedDataProvider& input) {
     static const char kCharacters[] = {' ', ' ', ' ', 'x', 'y', 0, 0x1B, '\x9B'};
     cell.Char.AsciiChar = input.ConsumeBool() ? kCharacters[input.ConsumeIntegralInRange(0, 7)]
                                               : input.ConsumeIntegral<char>();
-    static const WORD kAttributes[] = {0x07, 0x07, 0x70, 0x2F, 0x1F, 0x00};
-    cell.Attributes = input.ConsumeBool() ? kAttributes[input.ConsumeIntegralInRange(0, 5)]
+    static const WORD kAttributes[] = {0x07, 0x07, 0x70, 0x2F, 0x1F, 0x00, 0x4007, 0x801E};
+    cell.Attributes = input.ConsumeBool() ? kAttributes[input.ConsumeIntegralInRange(0, 7)]
                                           : input.ConsumeIntegral<WORD>();
     return cell;
 }
@@ -47,6 +49,8 @@ void PlaceCursor(FuzzedDataProvider& input, ScreenSnapshot& screen) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider input(data, size);
     DWORD suppress = input.ConsumeBool() ? 1 : 0;
+    // The console's colours are sent, or the reverse-video simulation.
+    const int color_default = input.ConsumeBool() ? input.ConsumeIntegral<BYTE>() : -1;
     const bool redraw = input.ConsumeBool();
     int rows = input.ConsumeIntegralInRange(1, 30);
     int columns = input.ConsumeIntegralInRange(1, 100);
@@ -76,6 +80,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     RecordingTerminal terminal(first.allocated.Y, first.allocated.X);
     AnsiWriter writer(&FeedTerminal, &terminal, &TestOemToAnsi, &suppress);
+    if (color_default >= 0)
+        writer.SetColorMode(kColorModeSixteen, static_cast<WORD>(color_default));
     UpdateTerminal(empty, first, false, writer);
     terminal.Resize(rows, columns);
     UpdateTerminal(first, second, redraw, writer);
@@ -86,7 +92,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             auto byte = static_cast<BYTE>(cell.Char.AsciiChar);
             uint32_t expected = byte >= 0x80 ? TestOemToAnsi(byte) : ShownCharacter(byte);
             const bool reverse = IsReverseVideo(cell.Attributes, suppress != 0);
-            if (terminal.CharAt(y, x) != expected || terminal.ReverseAt(y, x) != reverse) {
+            if (color_default >= 0) {
+                const bool blank = expected == ' ';
+                std::string colors = ExpectedColors(cell.Attributes, color_default, blank);
+                std::string shown = ShownColors(terminal, y, x, blank);
+                if (terminal.CharAt(y, x) == expected && shown == colors) continue;
+                std::fprintf(stderr,
+                             "cell (%d,%d) attributes 0x%X, default 0x%X: shows %s, expected %s\n",
+                             y, x, cell.Attributes, color_default, shown.c_str(), colors.c_str());
+            }
+            if (terminal.CharAt(y, x) != expected ||
+                (color_default < 0 && terminal.ReverseAt(y, x) != reverse) || color_default >= 0) {
                 std::fprintf(stderr, "cell (%d,%d) of %dx%d: shows U+%X%s, expected U+%X%s\n", y, x,
                              rows, columns, terminal.CharAt(y, x),
                              terminal.ReverseAt(y, x) ? " reverse" : "", expected,

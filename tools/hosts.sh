@@ -1,7 +1,7 @@
 #!/bin/sh
 # Runs the loopback telnet and rlogin hosts under Wine, so that Debian's telnet and rlogin clients
 # can log in to the command translator on this machine:
-#   sh tools/hosts.sh [--telnet PORT] [--rlogin PORT]        (--help for more)
+#   sh tools/hosts.sh [--telnet PORT] [--rlogin PORT] [--classic]        (--help for more)
 # Installs what it needs, builds the windows preset when needed, starts both hosts in a Wine
 # session of its own (a virtual X display and the private prefix build/windows/hosts-prefix, or
 # $HOSTS_WINEPREFIX), prints one line with "listening" and the ports once both accept
@@ -11,7 +11,7 @@ set -eu
 cd "$(dirname "$0")/.."
 usage() {
     cat <<'TEXT'
-usage: sh tools/hosts.sh [--telnet PORT] [--rlogin PORT]
+usage: sh tools/hosts.sh [--telnet PORT] [--rlogin PORT] [--classic]
 
 Starts the loopback telnet host (default port 2323) and rlogin host (default port 2513) under
 Wine.  They accept connections on 127.0.0.1 only.  There is NO authentication: whoever can
@@ -22,6 +22,15 @@ translator in it; it ends when the command processor exits or the client disconn
     telnet 127.0.0.1 2323
     rlogin -p 2513 127.0.0.1
 
+At each start it gives a person the keys and colours of a modern terminal: it writes these
+settings under both the telnet and the rlogin product key (--classic removes them instead, so
+that the translator behaves as with none of them):
+    KeySequences 1           arrows, Home, End, F-keys... become keys
+    ColorMode 16             the console's colours go out as SGR
+    Utf8Client 1 or 0        1 when `locale charmap` says UTF-8
+    AdvancedTerminalTypes    "xterm-* screen* tmux* rxvt* linux" default to advanced mode
+    InputSettleDelay 2       the screen copy follows a keystroke after 2 ms
+
 Runs in the foreground until interrupted (Ctrl-C, SIGINT or SIGTERM), then stops its Wine
 session.  The translator's settings live in the prefix's registry, for example:
     WINEPREFIX=$PWD/build/windows/hosts-prefix wine reg add \
@@ -31,6 +40,7 @@ TEXT
 }
 telnet_port=2323
 rlogin_port=2513
+classic=0
 while [ $# -gt 0 ]; do
     case "$1" in
     --telnet | --rlogin)
@@ -39,6 +49,7 @@ while [ $# -gt 0 ]; do
         if [ "$1" = --telnet ]; then telnet_port=$2; else rlogin_port=$2; fi
         shift 2
         ;;
+    --classic) classic=1; shift ;;
     -h | --help) usage; exit 0 ;;
     *) usage >&2; exit 2 ;;
     esac
@@ -48,6 +59,26 @@ build_windows hosts
 export WINEPREFIX="${HOSTS_WINEPREFIX:-$build/hosts-prefix}"
 export WINEDEBUG=-all
 state=$(mktemp -d)
+# The main job's settings, or their removal with --classic, as one registry file.
+utf8=0
+[ "$(locale charmap 2>/dev/null)" = UTF-8 ] && utf8=1
+{
+    echo REGEDIT4
+    for product in 'Orvane Telnetd Server' 'Orvane Rlogind Server'; do
+        echo
+        printf '[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvane Software, Inc.\\%s\\CurrentVersion]\n' "$product"
+        if [ $classic = 1 ]; then
+            printf '"%s"=-\n' KeySequences ColorMode Utf8Client AdvancedTerminalTypes \
+                InputSettleDelay
+        else
+            echo '"KeySequences"=dword:00000001'
+            echo '"ColorMode"=dword:00000010'
+            echo "\"Utf8Client\"=dword:0000000$utf8"
+            echo '"AdvancedTerminalTypes"="xterm-* screen* tmux* rxvt* linux"'
+            echo '"InputSettleDelay"=dword:00000002'
+        fi
+    done
+} >"$state/settings.reg"
 # The session runs in the background so that a signal to this script can end it in order.
 xvfb-run -a sh -c '
     state=$1
@@ -55,6 +86,8 @@ xvfb-run -a sh -c '
     echo $$ >"$state/session"
     . tools/common/wine-session.sh
     prepare_prefix
+    wine reg import "$(winepath -w "$state/settings.reg")" >"$state/settings.log" 2>&1 ||
+        { cat "$state/settings.log" >&2; echo "the settings could not be written" >&2; exit 1; }
     wineserver -k 2>/dev/null
     wine "$hosts/telnet-host.exe" --port "$3" >"$state/telnet.log" 2>&1 &
     telnet=$!

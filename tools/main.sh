@@ -4,16 +4,24 @@
 # client on this terminal: you land in a Windows command processor, as the Wine user, with the
 # command translator between you and its console.  Typing "exit" (or leaving the client with
 # Ctrl-] and "quit") ends the login, and then everything this script started stops.
-#   sh tools/main.sh          (TELNET_PORT and RLOGIN_PORT choose other ports than 2323, 2513)
+#   sh tools/main.sh [--classic]   (TELNET_PORT and RLOGIN_PORT choose other ports than 2323, 2513)
+# The hosts give the login the keys and colours of a modern terminal (see sh tools/hosts.sh
+# --help); --classic passes on to them and removes those settings.
 set -eu
 cd "$(dirname "$0")/.."
+classic=
+case "${1:-}" in
+--classic) classic=--classic ;;
+'') ;;
+*) echo "usage: sh tools/main.sh [--classic]" >&2; exit 2 ;;
+esac
 sh tools/install-deps.sh
 cmake --preset windows >/dev/null
 cmake --build --preset windows
 telnet_port=${TELNET_PORT:-2323}
 rlogin_port=${RLOGIN_PORT:-2513}
 log="$PWD/build/windows/hosts-main.log"
-sh tools/hosts.sh --telnet "$telnet_port" --rlogin "$rlogin_port" >"$log" 2>&1 &
+sh tools/hosts.sh --telnet "$telnet_port" --rlogin "$rlogin_port" $classic >"$log" 2>&1 &
 hosts=$!
 stop() {
     kill -TERM $hosts 2>/dev/null || true

@@ -1,6 +1,7 @@
 // The advanced mode input loop.
 #include "AdvancedInput.h"
 
+#include "KeyInput.h"
 #include "Reporter.h"
 #include "ZEVENT.h"
 #include "translator.h"
@@ -14,9 +15,16 @@ void WakeScreenMirror() {
 
 void RunAdvancedInput() {
     DWORD mode = kAssumedFirstInputMode;
-    BYTE byte;
-    while (ReadSocketByte(&byte)) {
+    KeyReader reader(g_translator.key_sequences != 0);
+    ClientInput input;
+    while (reader.Next(&input)) {
         RefreshInputMode(&mode);
+        if (input.is_key) {
+            InjectDecodedKey(input.key);
+            WakeScreenMirror();
+            continue;
+        }
+        const BYTE byte = input.byte;
 
         bool exit_check = false;
         switch (DecideInputAction(byte, mode)) {

@@ -1,6 +1,7 @@
 // The ANSI terminal writer.
 #include "AnsiWriter.h"
 
+#include "ColorEncoding.h"
 #include "Reporter.h"
 #include "translator.h"
 
@@ -34,6 +35,10 @@ bool AnsiWriter::IsReverseVideo(WORD attributes) const {
 }
 
 void AnsiWriter::PutCell(BYTE character, WORD attributes) {
+    if (sends_colors_) {
+        PutColoredCell(character, attributes);
+        return;
+    }
     bool reverse = IsReverseVideo(attributes);
     if (count_ == kBufferSize) Flush();
     if (character >= 0x80) character = convert_(character);
@@ -46,27 +51,61 @@ void AnsiWriter::PutCell(BYTE character, WORD attributes) {
 }
 
 void AnsiWriter::PutString(const char* text) {
-    for (; *text != '\0'; ++text) PutCell(static_cast<BYTE>(*text), 0);
+    for (; *text != '\0'; ++text) {
+        if (sends_colors_) {
+            Append(static_cast<BYTE>(*text));  // the control sequences, ASCII
+        } else {
+            PutCell(static_cast<BYTE>(*text), 0);
+        }
+    }
 }
 
 void AnsiWriter::MoveCursor(unsigned row, unsigned column) {
     char sequence[32];
     wsprintfA(sequence, "\033[%u;%uf", row + 1, column + 1);
     PutString(sequence);
+    attributes_known_ = false;
 }
 
 void AnsiWriter::ClearScreen() {
+    // A terminal fills what it erases with the current background.
+    if (sends_colors_) SetAttributes(default_attributes_);
     PutString("\033[2J");
 }
 
 void AnsiWriter::EraseToEndOfLine() {
+    if (sends_colors_) SetAttributes(default_attributes_);
     PutString("\033[0K");
+}
+
+void AnsiWriter::SetColorMode(DWORD mode, WORD default_attributes) {
+    sends_colors_ = mode == kColorModeSixteen;
+    default_attributes_ = default_attributes;
+    attributes_known_ = false;
+}
+
+void AnsiWriter::PutColoredCell(BYTE character, WORD attributes) {
+    if (character >= 0x80) character = convert_(character);
+    SetAttributes(attributes);
+    Append(character);
+}
+
+void AnsiWriter::SetAttributes(WORD attributes) {
+    if (attributes_known_ && attributes == attributes_) return;
+    char sequence[kMaxSgrLength];
+    DWORD length = EncodeSgr(attributes, default_attributes_, sequence);
+    // The sequence and what it is for go out in one write (an erase is 4 bytes).
+    if (count_ + length + 4 > kBufferSize) Flush();
+    for (DWORD i = 0; i < length; ++i) Append(static_cast<BYTE>(sequence[i]));
+    attributes_known_ = true;
+    attributes_ = attributes;
 }
 
 void AnsiWriter::Flush() {
     if (count_ == 0) return;
     DWORD count = count_;
     count_ = 0;
+    attributes_known_ = false;
     sink_(context_, buffer_, count);
 }
 

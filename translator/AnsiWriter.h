@@ -27,7 +27,18 @@ class AnsiWriter {
     AnsiWriter& operator=(const AnsiWriter&) = delete;
 
     bool IsReverseVideo(WORD attributes) const;
-    bool suppress_color_simulation() const { return *suppress_color_simulation_ != 0; }
+    // The reverse-video simulation is off while the console's colours are sent.
+    bool suppress_color_simulation() const {
+        return *suppress_color_simulation_ != 0 || sends_colors();
+    }
+
+    // Colours: with kColorModeSixteen, each cell's colours go out as SGR where they differ from
+    // the previous cell's, `default_attributes` as the terminal's own colours.  Set before the
+    // first cell; any other mode leaves the writer as it is without colours.
+    void SetColorMode(DWORD mode, WORD default_attributes);
+    bool sends_colors() const { return sends_colors_; }
+    // The default attributes while colours are sent, else -1.
+    int color_default() const { return sends_colors_ ? default_attributes_ : -1; }
 
     // Appends the character, converted to the ANSI character set and wrapped in reverse video as
     // the attributes ask.  A full buffer is flushed before anything is appended.
@@ -46,6 +57,9 @@ class AnsiWriter {
 
   private:
     void Append(BYTE byte);
+    void PutColoredCell(BYTE character, WORD attributes);
+    // Sends the SGR for `attributes` unless the terminal is known to use them already.
+    void SetAttributes(WORD attributes);
 
     Sink sink_;
     void* context_;
@@ -53,6 +67,12 @@ class AnsiWriter {
     const DWORD* suppress_color_simulation_;
     char buffer_[kBufferSize];
     DWORD count_;
+    bool sends_colors_ = false;
+    WORD default_attributes_ = 0x07;
+    // The attributes the terminal is known to use; unknown at the start of each row (after a
+    // cursor move) and after each flush, as a failed write may have lost their sequence.
+    bool attributes_known_ = false;
+    WORD attributes_ = 0;
 };
 
 // The process-wide writer's sink: one WriteFile to the handle that `context` points at.  A closed

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "KeyInput.h"
 #include "Reporter.h"
 #include "ZEVENT.h"
 
@@ -146,13 +147,35 @@ void LineEditor::Erase(bool echo, const char* failure, std::vector<EditorAction>
     if (echo) actions->push_back(Write(kEraseColumns, removed < 0x20 ? 6 : 3, failure));
 }
 
+// A decoded key in simple mode.  At a line-input prompt the local editor has no use for it: it
+// is dropped, and none of its bytes becomes text.
+static void TakeDecodedKey(const KeySequence& key, DWORD input_mode) {
+    switch (DecideKeyRoute(input_mode, g_output_gate.IsSet() != 0)) {
+        case KeyRoute::kResumeOutput:
+            g_output_gate.Set();
+            break;
+        case KeyRoute::kInject:
+            InjectDecodedKey(key);
+            break;
+        case KeyRoute::kLineEditor:
+            break;
+    }
+}
+
 void RunSimpleInput() {
     LineEditor editor;
     // Until a query succeeds the console counts as raw input; later failures keep the last mode.
     DWORD input_mode = 0;
     BYTE byte = 0;
-    while (ReadSocketByte(&byte)) {
+    KeyReader reader(g_translator.key_sequences != 0);
+    ClientInput input;
+    while (reader.Next(&input)) {
         RefreshInputMode(&input_mode);
+        if (input.is_key) {
+            TakeDecodedKey(input.key, input_mode);
+            continue;
+        }
+        byte = input.byte;
         for (const EditorAction& action :
              editor.Take(byte, input_mode, g_output_gate.IsSet() != 0)) {
             switch (action.kind) {

@@ -61,6 +61,17 @@ void SendRow(const CHAR_INFO* row, int y, const RowUpdate& update, AnsiWriter& w
     writer.Flush();
 }
 
+// While colours are sent, a cleared terminal shows blanks in the default colours, and the shown
+// copy says so, so that a cell of attribute 0 is sent like any other.  Without colours the
+// cleared copy stays all zero.
+void MarkCleared(ScreenSnapshot& shown, int color_default) {
+    if (color_default < 0 || !shown.cells) return;
+    CHAR_INFO blank{};
+    blank.Char.AsciiChar = ' ';
+    blank.Attributes = static_cast<WORD>(color_default);
+    for (size_t i = 0, n = CellCount(shown.allocated); i < n; ++i) shown.cells[i] = blank;
+}
+
 void SendCursor(COORD cursor, AnsiWriter& writer) {
     writer.MoveCursor(static_cast<unsigned>(cursor.Y < 0 ? 0 : cursor.Y),
                       static_cast<unsigned>(cursor.X < 0 ? 0 : cursor.X));
@@ -79,13 +90,17 @@ bool CellsEqual(const CHAR_INFO& a, const CHAR_INFO& b) {
     return a.Attributes == b.Attributes && a.Char.AsciiChar == b.Char.AsciiChar;
 }
 
-bool IsBlankCell(const CHAR_INFO& cell, bool suppress_color_simulation) {
+bool IsBlankCell(const CHAR_INFO& cell, bool suppress_color_simulation, int color_default) {
+    if (color_default >= 0) {
+        constexpr WORD kShown = 0xF0 | COMMON_LVB_REVERSE_VIDEO | COMMON_LVB_UNDERSCORE;
+        return cell.Char.AsciiChar == ' ' && (cell.Attributes & kShown) == (color_default & 0xF0);
+    }
     return cell.Char.AsciiChar == ' ' &&
            !IsReverseVideo(cell.Attributes, suppress_color_simulation);
 }
 
 RowUpdate DecideRowUpdate(const CHAR_INFO* current, const CHAR_INFO* shown, int columns,
-                          bool suppress_color_simulation) {
+                          bool suppress_color_simulation, int color_default) {
     RowUpdate update;
     // Most rows of a pass are unchanged, and a plain comparison of the bytes settles those many
     // times faster than the cell by cell scan.  Equal bytes are equal cells; a row whose bytes
@@ -102,7 +117,7 @@ RowUpdate DecideRowUpdate(const CHAR_INFO* current, const CHAR_INFO* shown, int 
     while (last > first && CellsEqual(current[last], shown[last])) --last;
     int last_non_blank = columns - 1;
     while (last_non_blank > first &&
-           IsBlankCell(current[last_non_blank], suppress_color_simulation))
+           IsBlankCell(current[last_non_blank], suppress_color_simulation, color_default))
         --last_non_blank;
 
     update.changed = true;
@@ -127,10 +142,12 @@ PassResult UpdateTerminal(ScreenSnapshot& shown, ScreenSnapshot& current, bool r
         if (shown.cells) {
             std::memset(shown.cells.get(), 0, CellCount(shown.allocated) * sizeof(CHAR_INFO));
         }
+        MarkCleared(shown, writer.color_default());
         writer.ClearScreen();
     }
     if (resized) {
         shown.info.dwSize = current.allocated;
+        MarkCleared(shown, writer.color_default());
         writer.ClearScreen();
     }
 
@@ -141,7 +158,7 @@ PassResult UpdateTerminal(ScreenSnapshot& shown, ScreenSnapshot& current, bool r
     for (int y = 0; y < rows; ++y) {
         const CHAR_INFO* now = current.cells.get() + static_cast<size_t>(y) * columns;
         const CHAR_INFO* before = shown.cells.get() + static_cast<size_t>(y) * columns;
-        RowUpdate update = DecideRowUpdate(now, before, columns, suppress);
+        RowUpdate update = DecideRowUpdate(now, before, columns, suppress, writer.color_default());
         if (!update.changed) continue;
         SendRow(now, y, update, writer);
         rows_sent = true;

@@ -14,8 +14,10 @@ bool CellsEqual(const CHAR_INFO& a, const CHAR_INFO& b);
 // no longer show the screen.  An empty cell (0) goes out as a blank, other control characters
 // and DEL as "?".
 BYTE ShownCharacter(BYTE cell_character);
-// A blank cell is a space that is not shown in reverse video.
-bool IsBlankCell(const CHAR_INFO& cell, bool suppress_color_simulation);
+// A blank cell is a space that is not shown in reverse video.  While colours are sent
+// (`color_default` the default attributes, not -1) it is a space in the default background,
+// neither reversed nor underscored: what an erase leaves.
+bool IsBlankCell(const CHAR_INFO& cell, bool suppress_color_simulation, int color_default = -1);
 
 // What a row update sends for one row: nothing when the row is unchanged; otherwise a cursor
 // positioning to `first`, the current cells from `first` to `last` and, when `erase`, an erase
@@ -29,7 +31,7 @@ struct RowUpdate {
 // The row rule: one span from the first to the last difference, its blank tail replaced by an
 // erase when that saves more bytes than the erase costs.
 RowUpdate DecideRowUpdate(const CHAR_INFO* current, const CHAR_INFO* shown, int columns,
-                          bool suppress_color_simulation);
+                          bool suppress_color_simulation, int color_default = -1);
 
 enum class PassResult {
     kQuiet,     // nothing but possibly the cursor was sent

@@ -21,6 +21,23 @@ bool IsEndOfInput(DWORD error) {
     return error == ERROR_BROKEN_PIPE || error == ERROR_INVALID_HANDLE;
 }
 
+// Polls the socket input until a byte waits in it or `wait_ms` have passed since `start`.  A
+// handle that cannot be peeked at (the end of the pipe, or no pipe) counts as one with a byte:
+// the read that follows finds out what it holds.
+bool SocketInputArrives(DWORD start, DWORD wait_ms) {
+    constexpr DWORD kPollStepMs = 5;
+    for (;;) {
+        DWORD available = 0;
+        if (!PeekNamedPipe(g_translator.socket_input, nullptr, 0, nullptr, &available, nullptr) ||
+            available > 0) {
+            return true;
+        }
+        DWORD waited = GetTickCount() - start;
+        if (waited >= wait_ms) return false;
+        Sleep(wait_ms - waited < kPollStepMs ? wait_ms - waited : kPollStepMs);
+    }
+}
+
 }  // namespace
 
 WindowSize TelnetWindowSize(const BYTE* block) {
@@ -78,6 +95,11 @@ InBandParser::Step InBandParser::FeedState(const BYTE* bytes, DWORD count) {
 }
 
 bool ReadSocketByte(BYTE* byte) {
+    return ReadSocketByteWithin(byte, INFINITE, nullptr);
+}
+
+bool ReadSocketByteWithin(BYTE* byte, DWORD wait_ms, bool* timed_out) {
+    const DWORD start = GetTickCount();
     InBandParser parser(g_translator.protocol, g_translator.telnet_state);
     for (;;) {
         InBandParser::Step step;
@@ -95,6 +117,10 @@ bool ReadSocketByte(BYTE* byte) {
             step = parser.FeedState(piece, count);
         } else {
             BYTE read = 0;
+            if (wait_ms != INFINITE && !parser.InMessage() && !SocketInputArrives(start, wait_ms)) {
+                *timed_out = true;
+                return false;
+            }
             if (!ReadFile(g_translator.socket_input, &read, 1, &count, nullptr)) {
                 DWORD error = GetLastError();
                 if (!IsEndOfInput(error))

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "Banner.h"
+#include "ColorEncoding.h"
 #include "Reporter.h"
 #include "transcmd.h"
 #include "Text.h"
@@ -41,6 +42,20 @@ void ReadSettings(const char* product) {
     store.GetNumber("ExitDetectionTimeout", &g_translator.exit_detection_timeout, 400);
     store.GetNumber("SuppressColorSimulation", &g_translator.suppress_color_simulation, 0);
     store.GetNumber("InputSettleDelay", &g_translator.input_settle_delay, 30);
+    store.GetNumber("KeySequences", &g_translator.key_sequences, 0);
+    store.GetNumber("ColorMode", &g_translator.color_mode, 0);
+    if (store.GetString("AdvancedTerminalTypes", &text))
+        g_translator.advanced_terminal_types = CopyText(text);
+}
+
+// The console's colours are sent with their start-up attributes as the terminal's own.
+void SetUpColors() {
+    if (g_translator.color_mode != kColorModeSixteen) return;
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    WORD default_attributes = 0x07;
+    if (GetConsoleScreenBufferInfo(g_translator.console_output, &info))
+        default_attributes = info.wAttributes & 0xFF;
+    g_translator.writer.SetColorMode(g_translator.color_mode, default_attributes);
 }
 
 bool WriteSocket(const char* bytes, DWORD length) {
@@ -50,7 +65,8 @@ bool WriteSocket(const char* bytes, DWORD length) {
 
 // Asks the client which mode to use until an answer decides; false after a failure.
 bool AskStartupQuestion(const char* terminal_type) {
-    bool default_advanced = DefaultsToAdvanced(terminal_type);
+    bool default_advanced =
+        DefaultsToAdvanced(terminal_type, g_translator.advanced_terminal_types.get());
     char question[1024];
     int length = wsprintfA(question, kStartupQuestion, default_advanced ? "y" : "n");
     while (g_translator.mode == TranslatorMode::kUndecided) {
@@ -184,13 +200,32 @@ TranslatorMode ModeFromSetting(const char* setting) {
     return TranslatorMode::kUndecided;
 }
 
-bool DefaultsToAdvanced(const char* terminal_type) {
+bool DefaultsToAdvanced(const char* terminal_type, const char* further_types) {
     static const char* const kAnsiTerminals[] = {"vt100", "dec-vt100", "dec-vt220", "vt220",
                                                  "ansi",  "xterm",     "xterms"};
     for (const char* name : kAnsiTerminals) {
         if (lstrcmpiA(terminal_type, name) == 0) return true;
     }
-    return false;
+    return further_types != nullptr && TerminalTypeListed(further_types, terminal_type);
+}
+
+bool TerminalTypeListed(const char* list, const char* terminal_type) {
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    const char* name = list;
+    for (;;) {
+        while (blank(*name)) ++name;
+        if (*name == '\0') return false;
+        const char* end = name;
+        while (*end != '\0' && !blank(*end)) ++end;
+        const bool prefix = end[-1] == '*';
+        const char* pattern_end = prefix ? end - 1 : end;
+        const char* p = name;
+        const char* t = terminal_type;
+        while (p < pattern_end && *t != '\0' && lower(*p) == lower(*t)) ++p, ++t;
+        if (p == pattern_end && (prefix || *t == '\0')) return true;
+        name = end;
+    }
 }
 
 TranslatorMode ModeFromAnswer(BYTE answer, bool default_advanced) {
@@ -239,6 +274,7 @@ int TranslatorMain(int argc, char** argv) {
         ReportFatal("Bad protocol type specified: %s", argv[1]);
     }
     ReadSettings(SettingsProduct(g_translator.protocol));
+    SetUpColors();
     if (g_translator.mode == TranslatorMode::kUndecided && !AskStartupQuestion(terminal_type)) {
         return kStopped;
     }

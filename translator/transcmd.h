@@ -13,8 +13,13 @@ const char* SettingsProduct(LoginProtocol protocol);
 // "advanced"; anything else leaves the mode undecided.
 TranslatorMode ModeFromSetting(const char* setting);
 
-// The start-up question's default: advanced mode for the ANSI terminal types.
-bool DefaultsToAdvanced(const char* terminal_type);
+// The start-up question's default: advanced mode for the ANSI terminal types and for those in
+// `further_types` (the AdvancedTerminalTypes setting; null: none).
+bool DefaultsToAdvanced(const char* terminal_type, const char* further_types = nullptr);
+
+// Whether `terminal_type` is in `list`: names separated by blanks, each compared in either case,
+// a trailing "*" matching any rest (none too).
+bool TerminalTypeListed(const char* list, const char* terminal_type);
 
 // What one answer byte to the start-up question decides: a mode, or kUndecided to ask again.
 TranslatorMode ModeFromAnswer(BYTE answer, bool default_advanced);

@@ -40,8 +40,11 @@ struct TranslatorState {
     std::unique_ptr<char[]> command_processor;  // the CommandProcessor setting; null when none
     DWORD exit_detection_timeout = 400;
     DWORD suppress_color_simulation = 0;
-    DWORD input_settle_delay = 30;      // ms the mirror gives a keystroke before it looks
-    HANDLE translation_read = nullptr;  // the output translation pipe (simple mode)
+    DWORD input_settle_delay = 30;  // ms the mirror gives a keystroke before it looks
+    DWORD key_sequences = 0;        // the KeySequences setting
+    DWORD color_mode = 0;           // the ColorMode setting
+    std::unique_ptr<char[]> advanced_terminal_types;  // AdvancedTerminalTypes; null if none
+    HANDLE translation_read = nullptr;                // the output translation pipe (simple mode)
     HANDLE translation_write = nullptr;
     HANDLE error_duplicate = nullptr;  // the command processor's standard error
     // Simple mode: set by the output relay when it ends (made by start-up before the command
@@ -103,6 +106,9 @@ void RunSimpleInput();
 
 // Socket input and the server control channel.
 bool ReadSocketByte(BYTE* byte);  // false at the end of input
+// The same, but when no byte of the client's waits, one is waited for `wait_ms` at most; false
+// with *timed_out set when none came.  A window-size message begun is read to its end.
+bool ReadSocketByteWithin(BYTE* byte, DWORD wait_ms, bool* timed_out);
 // The input loops read the console input mode before each byte; a failed query is reported and
 // leaves *mode as it was.
 void RefreshInputMode(DWORD* mode);

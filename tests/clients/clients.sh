@@ -82,8 +82,9 @@ base=$((20000 + ($$ * 7 + $(date +%s)) % 9900))
 telnet_port=$base
 rlogin_port=$((base + 50))
 started=$(date +%s)
+# --classic: each test below sets the settings it needs.
 HOSTS_WINEPREFIX="$WINEPREFIX" sh tools/hosts.sh --telnet $telnet_port --rlogin $rlogin_port \
-    >"$out/hosts.log" 2>&1 &
+    --classic >"$out/hosts.log" 2>&1 &
 hosts_pid=$!
 stop_hosts() {
     kill -TERM $hosts_pid 2>/dev/null
@@ -110,6 +111,9 @@ settings_key() {
 }
 set_mode() {
     wine reg add "$(settings_key "$1")" /v ModeSelection /t REG_SZ /d "$2" /f >/dev/null 2>&1
+}
+set_number() {
+    wine reg add "$(settings_key "$1")" /v "$2" /t REG_DWORD /d "$3" /f >/dev/null 2>&1
 }
 clear_mode() { wine reg delete "$(settings_key "$1")" /f >/dev/null 2>&1; true; }
 
@@ -183,6 +187,29 @@ drive telnet-advanced --size 24x80 'expect:>' 'send:for /l %i in (1,1,40) do @ec
     'expect:Connection closed by foreign host.' exit -- $telnet
 expect_clean telnet-advanced 2
 
+# telnet, advanced mode with the main job's keys and colours: Up recalls the last command at
+# the command processor's prompt, and the client's screen is the console's.
+clear_mode telnet
+set_mode telnet advanced
+set_number telnet KeySequences 1
+set_number telnet ColorMode 16
+drive telnet-keys --size 24x80 'expect:>' 'send:echo mark^er-up\r' 'expect:\nmarker-up\n' \
+    'send:\e[A' 'quiet:500' 'send:\r' 'quiet:1500' "screen:$out/keys.screen" \
+    "run:$self --compare keys 24" 'send:color 1e\r' 'quiet:1500' 'send:exit\r' \
+    'expect:Connection closed by foreign host.' exit -- $telnet
+if [ "$(grep -c '^marker-up$' "$out/keys.screen")" -eq 2 ]; then
+    pass "telnet-keys: Up recalled the command"
+else
+    fail "telnet-keys: Up did not recall the command: $(cat "$out/keys.screen")"
+fi
+if grep -q "$(printf '\033')\\[0;93;44m" "$out/telnet-keys.raw"; then
+    pass "telnet-keys: color 1e reaches the client as SGR"
+else
+    fail "telnet-keys: no yellow on blue reached the client"
+fi
+expect_clean telnet-keys 3
+clear_mode telnet
+
 # rlogin with ModeSelection set: no question; the control bytes come as urgent data (the probe
 # sees them; the real client answers 0x80 with its window size, which resizes the console), and
 # a window change of the client reaches the console.
@@ -197,7 +224,7 @@ drive rlogin --size 30x100 'expect:>' "run:$self --size rlogin 100 30" \
     'send:echo mark^er-rlogin\r' 'expect:\nmarker-rlogin\n' 'resize:40x90' \
     "run:$self --size rlogin-resized 90 40" 'send:exit\r' exit -- rlogin -p $rlogin_port 127.0.0.1
 if grep -q 'Use advanced' "$out/rlogin.raw"; then fail "rlogin: the question was asked"; else pass "rlogin: no question"; fi
-expect_clean rlogin 4
+expect_clean rlogin 5
 
 # Ten telnet logins at once, each running a command and exiting.
 set_mode telnet simple
@@ -216,12 +243,12 @@ else
     fail "ten logins at once: $good passed"
     for n in 1 2 3 4 5 6 7 8 9 10; do grep -q FAILED "$out/many-$n.log" && tail -30 "$out/many-$n.log"; done
 fi
-expect_clean "ten logins" 14
+expect_clean "ten logins" 15
 
 # A client that goes away in the middle of a command leaves nothing behind.
 drive disconnect --size 24x80 'expect:>' 'send:ping -n 120 127.0.0.1\r' \
     "run:$self --running ping.exe" 'wait:1000' kill -- $telnet
-expect_clean disconnect 15
+expect_clean disconnect 16
 if grep -q 'the client left' "$out/hosts.log"; then pass "the host saw the client leave"; else fail "no client left in the log"; fi
 
 clear_mode telnet

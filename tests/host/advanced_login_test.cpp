@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "KeySequences.h"
 #include "login_harness.h"
 
 namespace {
@@ -269,6 +270,46 @@ TEST_F(AdvancedLoginTest, FirstPassClearsAndSendsEveryRowThenOnlyWhatChanges) {
     EXPECT_EQ(client.Row(1), "hi");
     EXPECT_EQ(client.Row(2), "C:\\>");
     EXPECT_TRUE(Reports().empty());
+}
+
+TEST_F(AdvancedLoginTest, ColorModeSixteenSendsTheConsolesColoursItsOwnAsTheTerminals) {
+    for (DWORD mode : {8u, 16u}) {
+        winsim::test::Reset();
+        log_ = RegisterFakeCommandProcessor();
+        SetSetting("ModeSelection", REG_SZ, winsim::test::RegSz("advanced"));
+        SetSetting("ColorMode", REG_DWORD, winsim::test::RegDword(mode));
+        SimLogin::Options options = Console(20, 4);
+        options.console.attributes = 0x2E;  // yellow on green: reverse video when simulated
+        SimLogin login(options);
+        Advance(1000);
+        if (mode != 16) {
+            EXPECT_NE(login.Output().find("\033[7mC\033[0m"), std::string::npos);
+            continue;
+        }
+        // The default attributes are the terminal's own colours, and a cleared terminal shows
+        // its blank rows already.
+        EXPECT_EQ(login.Output(), "\033[0m\033[2J\033[1;1f\033[0mC:\\>\033[1;5f");
+        CHAR_INFO cell{};
+        cell.Char.AsciiChar = 'x';
+        cell.Attributes = 0x1E;
+        SMALL_RECT region{5, 2, 5, 2};
+        HANDLE output = nullptr;
+        winsim::SimProcess program;
+        winsim::test::ShareConsole(program, login.translator());
+        program.Start([&] {
+            output =
+                CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+            WriteConsoleOutputA(output, &cell, COORD{1, 1}, COORD{0, 0}, &region);
+            return 0;
+        });
+        program.Wait();
+        login.NewOutput();
+        Advance(400);
+        // Blue background, and the default's yellow foreground as the terminal's.
+        EXPECT_EQ(login.NewOutput(), "\033[3;6f\033[0;44mx\033[1;5f");
+        EXPECT_TRUE(Reports().empty());
+    }
 }
 
 TEST_F(AdvancedLoginTest, RedrawAtThePromptAndByKeyCommandResendsEveryRow) {
@@ -640,6 +681,90 @@ TEST_F(AdvancedLoginTest, KeyCommandsAndCharactersReachTheConsoleAsWritten) {
     std::vector<KEY_EVENT_RECORD> keys = KeysDown(login, from);
     ASSERT_EQ(keys.size(), 1u);
     EXPECT_EQ(static_cast<BYTE>(keys[0].uChar.AsciiChar), 0x82);  // e acute in code page 437
+    EXPECT_TRUE(Reports().empty());
+}
+
+TEST_F(AdvancedLoginTest, KeySequencesBecomeKeysAndALoneEscapeWaitsForNoMore) {
+    SetSetting("KeySequences", REG_DWORD, winsim::test::RegDword(1));
+    SimLogin login(Console(40, 6));
+    Advance(1000);
+    auto type = [&](const std::string& bytes) {
+        size_t records = InputLog(login.translator()).size();
+        login.Send(bytes);
+        Advance(1000);
+        std::vector<std::string> keys;
+        auto log = InputLog(login.translator());
+        for (size_t i = records; i < log.size(); ++i) {
+            const KEY_EVENT_RECORD& key = log[i].Event.KeyEvent;
+            if (!key.bKeyDown) continue;
+            char text[24];
+            std::snprintf(text, sizeof text, "%02x/%02x/%02x", key.wVirtualKeyCode,
+                          static_cast<BYTE>(key.uChar.AsciiChar),
+                          static_cast<unsigned>(key.dwControlKeyState));
+            keys.push_back(text);
+        }
+        return keys;
+    };
+    using Keys = std::vector<std::string>;
+    const DWORD kSingle = ENABLE_PROCESSED_INPUT;
+    for (DWORD mode : {DWORD{0x1f7}, kSingle, DWORD{0}}) {
+        winsim::test::SetInputMode(login.translator(), mode);
+        EXPECT_EQ(type("\033[A"), Keys{"26/00/00"}) << mode;
+        // Ctrl+Left: the Ctrl key around it, as the Ctrl-A commands press it.
+        EXPECT_EQ(type("\033[1;5D"), (Keys{"11/00/08", "25/00/08"})) << mode;
+        EXPECT_EQ(type("\033[Z"), (Keys{"10/00/10", "09/09/10"})) << mode;
+        EXPECT_EQ(type("\033OQ"), Keys{"71/00/00"}) << mode;
+    }
+    winsim::test::SetInputMode(login.translator(), kSingle);
+    // A sticky modifier of the Ctrl-A commands applies to a decoded key too.
+    EXPECT_EQ(type("\001S\033[6~"), (Keys{"10/00/10", "22/00/10"}));
+    // Escape and a character: Alt and that character.
+    EXPECT_EQ(type("\033x"), (Keys{"12/00/02", "58/78/02"}));
+    // Sequences that are no key pass on as their characters, as without the setting.
+    size_t before = InputLog(login.translator()).size();
+    type("\033[9~");
+    EXPECT_EQ(KeysDown(login, before).size(), 4u);
+    // Keys that arrive together are each decoded.
+    EXPECT_EQ(type("\033[B\033[C").size(), 2u);
+
+    // A lone Escape at the prompt is the Escape key, once the wait for more has passed.
+    winsim::test::SetInputMode(login.translator(), 0x1f7);
+    size_t records = InputLog(login.translator()).size();
+    DWORD at = Now();
+    login.Send("\033");
+    Advance(kKeySequenceWaitMs - 1);
+    EXPECT_EQ(InputLog(login.translator()).size(), records);
+    Advance(1);
+    auto keys = KeysDown(login, records);
+    ASSERT_EQ(keys.size(), 1u);
+    EXPECT_EQ(keys[0].wVirtualKeyCode, VK_ESCAPE);
+    EXPECT_EQ(Now() - at, kKeySequenceWaitMs);
+    // Its sequence cut short by the wait: Escape, then the rest as characters.
+    records = InputLog(login.translator()).size();
+    login.Send("\033[");
+    Advance(100);
+    login.Send("A");
+    Advance(1000);
+    keys = KeysDown(login, records);
+    ASSERT_EQ(keys.size(), 3u);
+    EXPECT_EQ(keys[0].wVirtualKeyCode, VK_ESCAPE);
+    EXPECT_EQ(keys[1].uChar.AsciiChar, '[');
+    EXPECT_EQ(keys[2].uChar.AsciiChar, 'A');
+    // The rest of a sequence that arrives within the wait completes it.
+    records = InputLog(login.translator()).size();
+    login.Send("\033[1;");
+    Advance(20);
+    login.Send("2B");
+    Advance(1000);
+    keys = KeysDown(login, records);
+    ASSERT_EQ(keys.size(), 1u);
+    EXPECT_EQ(keys[0].wVirtualKeyCode, VK_DOWN);
+    // The end of input in the middle of a sequence: its bytes still reach the console.
+    records = InputLog(login.translator()).size();
+    login.Send("\033[1");
+    login.CloseInput();
+    EXPECT_EQ(login.Wait().code, 0u);
+    EXPECT_EQ(KeysDown(login, records).size(), 3u);
     EXPECT_TRUE(Reports().empty());
 }
 

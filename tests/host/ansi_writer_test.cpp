@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "AnsiWriter.h"
+#include "ColorEncoding.h"
 #include "translator.h"
 #include "winsim/control.h"
 
@@ -126,6 +127,66 @@ TEST_F(AnsiWriterTest, FlushHandsOnTheBufferOnceAndAnEmptyBufferNotAtAll) {
     writer_.Flush();
     EXPECT_EQ(flushes_, std::vector<std::string>{"ab"});
     EXPECT_EQ(writer_.buffered_count(), 0u);
+}
+
+TEST(SgrTest, ConsoleColourBitsBecomeAnsiNumbersAndTheDefaultIsTheTerminals) {
+    auto sgr = [](WORD attributes, WORD default_attributes) {
+        char out[kMaxSgrLength];
+        return std::string(out, EncodeSgr(attributes, default_attributes, out));
+    };
+    // Console blue-green-red against ANSI red-green-blue.
+    const unsigned ansi[8] = {0, 4, 2, 6, 1, 5, 3, 7};
+    for (WORD color = 0; color < 8; ++color) {
+        EXPECT_EQ(AnsiColorNumber(color), ansi[color]) << color;
+        EXPECT_EQ(sgr(color, 0x0F), "\033[0;" + std::to_string(30 + ansi[color]) + "m");
+        EXPECT_EQ(sgr(static_cast<WORD>(color | 8), 0x00),
+                  "\033[0;" + std::to_string(90 + ansi[color]) + "m");
+        EXPECT_EQ(sgr(static_cast<WORD>(color << 4 | 7), 0xF7),
+                  "\033[0;" + std::to_string(40 + ansi[color]) + "m");
+        EXPECT_EQ(sgr(static_cast<WORD>((color | 8) << 4 | 7), 0x07),
+                  "\033[0;" + std::to_string(100 + ansi[color]) + "m");
+    }
+    EXPECT_EQ(sgr(0x07, 0x07), "\033[0m");
+    EXPECT_EQ(sgr(0x1E, 0x07), "\033[0;93;44m");  // "color 1e"
+    EXPECT_EQ(sgr(0x07, 0x1E), "\033[0;37;40m");  // the console's default only is the terminal's
+    EXPECT_EQ(sgr(0xFF | COMMON_LVB_REVERSE_VIDEO | COMMON_LVB_UNDERSCORE, 0x07),
+              "\033[0;97;107;7;4m");
+    EXPECT_LE(sgr(0xFF | COMMON_LVB_REVERSE_VIDEO | COMMON_LVB_UNDERSCORE, 0x07).size(),
+              kMaxSgrLength);
+}
+
+TEST_F(AnsiWriterTest, ColoursChangeOnlyBetweenCellsAndAreSetAgainAtEachRowAndWrite) {
+    writer_.SetColorMode(kColorModeSixteen, 0x07);
+    EXPECT_TRUE(writer_.suppress_color_simulation());
+    writer_.MoveCursor(0, 0);
+    writer_.PutCell('a', 0x07);
+    writer_.PutCell('b', 0x07);
+    writer_.PutCell('c', 0x1E);
+    writer_.PutCell('d', 0x1E);
+    writer_.PutCell(0x82, 0x70);  // converted; no reverse-video simulation
+    writer_.EraseToEndOfLine();   // in the default background
+    writer_.MoveCursor(1, 0);
+    writer_.PutCell('e', 0x07);
+    writer_.ClearScreen();
+    EXPECT_EQ(Buffered(),
+              "\033[1;1f\033[0mab\033[0;93;44mcd\033[0;30;47m\xE9\033[0m\033[0K"
+              "\033[2;1f\033[0me\033[2J");
+    writer_.Flush();
+    // A write may have failed: the next cell sets its colours again.
+    writer_.PutCell('f', 0x07);
+    EXPECT_EQ(Buffered(), "\033[0mf");
+    // A sequence never straddles two writes.
+    for (int i = 0; i < 200; ++i) writer_.PutCell('x', i % 2 ? 0x1F : 0x2E);
+    writer_.Flush();
+    for (const std::string& flush : flushes_) {
+        size_t escape = flush.rfind('\033');
+        EXPECT_TRUE(escape == std::string::npos ||
+                    flush.find_first_of("mJKf", escape) != std::string::npos)
+            << flush;
+    }
+    // Any other mode is no colour mode.
+    writer_.SetColorMode(8, 0x07);
+    EXPECT_FALSE(writer_.suppress_color_simulation());
 }
 
 // The process-wide writer writes to the socket output.

@@ -78,6 +78,18 @@ TEST_F(LoginTest, HangingUpWhileAskedEndsTheLoginWithAReport) {
     EXPECT_TRUE(winsim::test::CreatedProcesses().empty());
 }
 
+TEST_F(LoginTest, FurtherTerminalTypesSettingMakesTheQuestionDefaultToAdvanced) {
+    SetSetting("AdvancedTerminalTypes", REG_SZ, winsim::test::RegSz("xterm-* linux"));
+    for (const char* type : {"xterm-256color", "screen-256color"}) {
+        SimLogin::Options options;
+        options.terminal = type;
+        SimLogin login(options);
+        EXPECT_EQ(login.NewOutput(), Question(type[0] == 'x' ? "y" : "n")) << type;
+        login.CloseInput();
+        login.Wait();
+    }
+}
+
 TEST_F(LoginTest, SettingsSelectTheModeAndTheExitPause) {
     SetSetting("modeselection", REG_SZ, winsim::test::RegSz("SIMPLE"));
     SetSetting("ExitDetectionTimeout", REG_DWORD, winsim::test::RegDword(250));
@@ -225,6 +237,25 @@ TEST_F(LoginTest, CharacterAndRawInputPassEveryByteAtOnce) {
     EXPECT_EQ(log_->ctrl_c_events.load(), 0);
     login.CloseInput();
     EXPECT_EQ(login.Wait().code, 0u);
+}
+
+TEST_F(LoginTest, KeySequencesAreKeysForSingleCharactersAndNeverTextAtALinePrompt) {
+    SetSetting("ModeSelection", REG_SZ, winsim::test::RegSz("simple"));
+    SetSetting("KeySequences", REG_DWORD, winsim::test::RegDword(1));
+    SimLogin login;
+    login.NewOutput();
+    // At the line prompt a recognised key is dropped: nothing echoed, nothing in the line.
+    login.Send("\033[Ax\033[3~\r");
+    EXPECT_EQ(login.NewOutput(), "x\r\nunknown: x\r\nC:\\>");
+    login.Send("char\r");
+    size_t typed = InputLog(login.translator()).size();
+    login.Send("\033[A");
+    auto records = InputLog(login.translator());
+    ASSERT_EQ(records.size(), typed + 2);
+    EXPECT_EQ(records[typed].Event.KeyEvent.wVirtualKeyCode, VK_UP);
+    login.CloseInput();
+    EXPECT_EQ(login.Wait().code, 0u);
+    EXPECT_EQ(Lines(), (std::vector<std::string>{"x", "char"}));
 }
 
 TEST_F(LoginTest, RloginSendsItsControlBytesAndFollowsTheWindowSize) {

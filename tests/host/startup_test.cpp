@@ -43,6 +43,22 @@ TEST(StartupDecisions, AnsiTerminalTypesDefaultToAdvanced) {
     }
 }
 
+TEST(StartupDecisions, FurtherTerminalTypesAfterTheWrittenList) {
+    const char* list = "  xterm-* screen*\tTMUX* rxvt* linux ";
+    for (const char* type : {"xterm-256color", "XTERM-kitty", "xterm-", "screen", "screen.xterm",
+                             "tmux-256color", "rxvt-unicode-256color", "Linux", "vt100"}) {
+        EXPECT_TRUE(DefaultsToAdvanced(type, list)) << type;
+    }
+    for (const char* type : {"linux-16color", "linu", "dumb", "", "xterm2", "scree", "x"}) {
+        EXPECT_FALSE(DefaultsToAdvanced(type, list)) << type;
+    }
+    EXPECT_TRUE(TerminalTypeListed("*", "anything"));
+    EXPECT_TRUE(TerminalTypeListed("*", ""));
+    EXPECT_FALSE(TerminalTypeListed("", "xterm"));
+    EXPECT_FALSE(TerminalTypeListed("   ", "xterm"));
+    EXPECT_FALSE(DefaultsToAdvanced("xterm-256color", nullptr));
+}
+
 TEST(StartupDecisions, AnswersDecideOrAskAgain) {
     for (bool default_advanced : {false, true}) {
         TranslatorMode by_default =

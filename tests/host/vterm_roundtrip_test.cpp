@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "ColorEncoding.h"
 #include "ScreenMirror.h"
 #include "vterm_terminal.h"
 
@@ -36,6 +37,23 @@ void FeedTerminal(void* terminal, const char* bytes, DWORD count) {
     static_cast<Terminal*>(terminal)->Feed(bytes, count);
 }
 
+// An SGR sequence of the colour mode: a reset, then colours, reverse video, underline.
+bool IsColorSequence(const std::string& sequence) {
+    if (sequence.compare(0, 3, "\033[0") != 0 || sequence.back() != 'm') return false;
+    std::istringstream parameters(sequence.substr(3, sequence.size() - 4));
+    std::string parameter;
+    std::getline(parameters, parameter, ';');  // empty: the text before the first ";"
+    if (!parameter.empty()) return false;
+    while (std::getline(parameters, parameter, ';')) {
+        int n = std::atoi(parameter.c_str());
+        if (parameter.empty() ||
+            !((n >= 30 && n <= 37) || (n >= 40 && n <= 47) || (n >= 90 && n <= 97) ||
+              (n >= 100 && n <= 107) || n == 7 || n == 4))
+            return false;
+    }
+    return true;
+}
+
 // The control sequences in a stream, checked against the five the writer may use.  Returns the
 // first one that is none of them, or an empty text.
 std::string ForeignSequence(const std::string& stream) {
@@ -44,7 +62,7 @@ std::string ForeignSequence(const std::string& stream) {
         size_t end = stream.find_first_of("fJKm", i);
         std::string sequence = stream.substr(i, end == std::string::npos ? 8 : end - i + 1);
         if (sequence == "\033[2J" || sequence == "\033[0K" || sequence == "\033[7m" ||
-            sequence == "\033[0m") {
+            sequence == "\033[0m" || IsColorSequence(sequence)) {
             continue;
         }
         unsigned row = 0, column = 0;
@@ -83,10 +101,15 @@ std::string Printable(const std::string& bytes) {
 // keeps its cells unless the console's size changed.
 class Session {
   public:
-    Session(int rows, int columns, DWORD suppress_color_simulation)
+    // With `color_default` not -1 the console's colours are sent, that the default attributes.
+    Session(int rows, int columns, DWORD suppress_color_simulation, int color_default = -1)
         : terminal_(rows, columns),
           suppress_(suppress_color_simulation),
-          writer_(&FeedTerminal, &terminal_, &TestOemToAnsi, &suppress_) {}
+          color_default_(color_default),
+          writer_(&FeedTerminal, &terminal_, &TestOemToAnsi, &suppress_) {
+        if (color_default >= 0)
+            writer_.SetColorMode(kColorModeSixteen, static_cast<WORD>(color_default));
+    }
 
     // The snapshot the next pass reads into, sized for `columns` x `rows` as ReadScreen sizes it.
     ScreenSnapshot& NextScreen(int rows, int columns) {
@@ -120,6 +143,19 @@ class Session {
                 const CHAR_INFO& cell = screen.cells[static_cast<size_t>(y) * columns + x];
                 auto byte = static_cast<BYTE>(cell.Char.AsciiChar);
                 uint32_t expected = byte >= 0x80 ? TestOemToAnsi(byte) : ShownCharacter(byte);
+                if (color_default_ >= 0) {
+                    const bool blank = expected == ' ';
+                    std::string colors = ExpectedColors(cell.Attributes, color_default_, blank);
+                    std::string shown = ShownColors(terminal_, y, x, blank);
+                    if (terminal_.CharAt(y, x) != expected || shown != colors) {
+                        out << "cell (" << y << "," << x << "): shows U+" << std::hex
+                            << terminal_.CharAt(y, x) << " " << shown << ", expected U+" << expected
+                            << " " << colors << " (attributes 0x" << cell.Attributes
+                            << ", default 0x" << color_default_ << std::dec << ")\n";
+                        return out.str();
+                    }
+                    continue;
+                }
                 bool reverse = IsReverseVideo(cell.Attributes, suppress_ != 0);
                 if (terminal_.CharAt(y, x) != expected || terminal_.ReverseAt(y, x) != reverse) {
                     out << "cell (" << y << "," << x << "): shows U+" << std::hex
@@ -144,6 +180,7 @@ class Session {
   private:
     Terminal terminal_;
     DWORD suppress_;
+    int color_default_;
     AnsiWriter writer_;
     ScreenSnapshot snapshots_[2];
     int shown_ = 0;
@@ -168,7 +205,10 @@ class RandomScreens {
     WORD Attributes() {
         static const WORD common[] = {0x07, 0x07, 0x07, 0x0F, 0x1F, 0x70, 0x2F,
                                       0x47, 0xF0, 0x60, 0x0E, 0x30, 0x9F, 0xE0};
-        if (OneIn(8)) return static_cast<WORD>(Below(0x100));
+        // Now and then any colours, reversed or underscored.
+        if (OneIn(8))
+            return static_cast<WORD>(Below(0x100) | (OneIn(4) ? COMMON_LVB_REVERSE_VIDEO : 0) |
+                                     (OneIn(4) ? COMMON_LVB_UNDERSCORE : 0));
         return common[Below(sizeof common / sizeof common[0])];
     }
 
@@ -285,7 +325,10 @@ TEST(VtermRoundTripTest, RandomTransitionsShowExactlyTheConsoleScreen) {
         int rows = 1 + random.Below(30), columns = 1 + random.Below(100);
         if (random.OneIn(3)) rows = 24, columns = 80;
         DWORD suppress = random.OneIn(4) ? 1 : 0;
-        Session session(rows, columns, suppress);
+        // Half the sessions send the colours, mostly with the usual default.
+        static const int kDefaults[] = {0x07, 0x07, 0x07, 0x1F, 0xF0, 0x00};
+        const int color_default = random.OneIn(2) ? kDefaults[random.Below(6)] : -1;
+        Session session(rows, columns, suppress, color_default);
         for (int pass = 0; pass < 200 && done < count; ++pass, ++done) {
             if (random.OneIn(25)) {
                 rows = 1 + random.Below(30);
@@ -302,7 +345,7 @@ TEST(VtermRoundTripTest, RandomTransitionsShowExactlyTheConsoleScreen) {
                 session.terminal().oversized_flushes() != 0) {
                 ADD_FAILURE() << "transition " << done << " of seed " << seed << " (" << columns
                               << "x" << rows << ", colour simulation " << (suppress ? "off" : "on")
-                              << "): " << difference
+                              << ", colours " << color_default << "): " << difference
                               << (foreign.empty()
                                       ? ""
                                       : "unexpected sequence " + Printable(foreign) + "\n")

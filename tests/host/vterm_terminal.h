@@ -54,6 +54,10 @@ class VtermTerminal {
         vterm_screen_get_cell(screen_, VTermPos{row, column}, &cell);
         return cell.attrs.reverse != 0;
     }
+    // A cell's colour as its palette index, or -1 for the terminal's default colour.
+    int ForegroundAt(int row, int column) const { return ColorIndex(Cell(row, column).fg); }
+    int BackgroundAt(int row, int column) const { return ColorIndex(Cell(row, column).bg); }
+    bool UnderlineAt(int row, int column) const { return Cell(row, column).attrs.underline != 0; }
     VTermPos Cursor() const {
         VTermPos position;
         vterm_state_get_cursorpos(vterm_obtain_state(vt_), &position);
@@ -70,6 +74,16 @@ class VtermTerminal {
     }
 
   private:
+    VTermScreenCell Cell(int row, int column) const {
+        VTermScreenCell cell;
+        vterm_screen_get_cell(screen_, VTermPos{row, column}, &cell);
+        return cell;
+    }
+    static int ColorIndex(const VTermColor& color) {
+        if (VTERM_COLOR_IS_DEFAULT_FG(&color) || VTERM_COLOR_IS_DEFAULT_BG(&color)) return -1;
+        return VTERM_COLOR_IS_INDEXED(&color) ? color.indexed.idx : -2;
+    }
+
     VTerm* vt_;
     VTermScreen* screen_;
     bool latin1_;
@@ -81,6 +95,33 @@ class VtermTerminal {
 // have no Latin-1 character; they are left out here.)
 inline unsigned char TestOemToAnsi(unsigned char oem) {
     return static_cast<unsigned char>(0xA0 + (oem - 0x80) % 0x60);
+}
+
+// What a terminal that was sent the console's colours shows for a cell of `attributes`, with
+// `color_default` the console's default attributes, as "fg/bg/reverse/underline": a colour as its
+// palette index (console colours in the ANSI order, the intense ones 8 above), the default one as
+// -1.  The foreground of a blank that is neither reversed nor underlined is not seen: "*".
+inline std::string ExpectedColors(unsigned short attributes, int color_default, bool blank) {
+    auto index = [](unsigned color) {
+        return static_cast<int>(((color & 1) << 2 | (color & 2) | (color & 4) >> 2) + (color & 8));
+    };
+    const unsigned fg = attributes & 0x0F, bg = (attributes >> 4) & 0x0F;
+    const bool reverse = (attributes & 0x4000) != 0, underline = (attributes & 0x8000) != 0;
+    std::string text = blank && !reverse && !underline
+                           ? "*"
+                           : std::to_string(fg == (color_default & 0x0Fu) ? -1 : index(fg));
+    text += "/" + std::to_string(bg == ((color_default >> 4) & 0x0Fu) ? -1 : index(bg));
+    return text + (reverse ? "/r" : "/-") + (underline ? "/u" : "/-");
+}
+
+// The same, as the terminal shows the cell.
+inline std::string ShownColors(const VtermTerminal& terminal, int row, int column, bool blank) {
+    const bool reverse = terminal.ReverseAt(row, column);
+    const bool underline = terminal.UnderlineAt(row, column);
+    std::string text =
+        blank && !reverse && !underline ? "*" : std::to_string(terminal.ForegroundAt(row, column));
+    text += "/" + std::to_string(terminal.BackgroundAt(row, column));
+    return text + (reverse ? "/r" : "/-") + (underline ? "/u" : "/-");
 }
 
 // A latin1 terminal that also keeps the bytes it was fed, to show what was sent when its screen

@@ -8,8 +8,9 @@
 # and cursor keys, sticky modifiers and the Alt key; Ctrl-C is an event at the prompt and a key
 # in raw input; Ctrl-R repaints at the prompt and is a key in raw input; a window-size message
 # repaints at the new size; exit ends the login; rlogin sends its control bytes,
-# SuppressColorSimulation turns reverse video off, and with InputSettleDelay 2 keys typed one by
-# one are echoed as before.
+# SuppressColorSimulation turns reverse video off, with InputSettleDelay 2 keys typed one by one
+# are echoed as before, KeySequences turns the terminal's key sequences into keys and ColorMode 16
+# sends the console's colours.
 # $1: the folder of the Windows test programs.
 . "$TESTS_DIR/lib.sh"
 . "$TESTS_DIR/login_lib.sh"
@@ -178,6 +179,40 @@ login advanced-size --console 80x24 "$wtranslator telnet vt100" "$size24" "$star
     "$(screen_step advanced-size)" 'send exit\r' 'expect-exit 0'
 expect_terminal advanced-size 30 100
 expect_row advanced-size 1 'size 100x30 window 100x30'
+
+# KeySequences and ColorMode 16: the terminal's key sequences reach the command processor as
+# keys (a lone Escape, once the wait for more has passed, still as the Escape key), and drawn
+# colours reach the terminal as SGR, the terminal then showing the console.  (The Escape typed
+# at the prompt is erased before Enter: the console shows it as a glyph, the terminal as "?".)
+dword() { wine reg add "$(settings_key telnet)" /v "$1" /t REG_DWORD /d "$2" /f >/dev/null 2>&1; }
+dword KeySequences 1
+dword ColorMode 16
+login advanced-sequences --console 80x24 "$wtranslator telnet vt100" "$size24" "$start24" \
+    'expect testcmd>' 'send \e[A' 'send \e[1;5D' 'send \e[24~' 'send \eOP' 'send \e[H\e[F' \
+    'send \e[Z' 'send \ex' 'quiet 300' 'send \e' 'quiet 500' 'send \b' 'send \r' \
+    'send draw 12 2 1e blue yellow\r' 'quiet 800' "$(screen_step advanced-sequences)" \
+    'send exit\r' 'expect-exit 0'
+wine reg delete "$(settings_key telnet)" /v KeySequences /f >/dev/null 2>&1
+wine reg delete "$(settings_key telnet)" /v ColorMode /f >/dev/null 2>&1
+expect_terminal advanced-sequences 24 80 off
+expect_log_line "$log" '^key down vk=0x26 scan=0x[0-9a-f]* char=0x00 state=0x0000' "ESC [ A: Up"
+expect_log_line "$log" '^key down vk=0x25 scan=0x[0-9a-f]* char=0x00 state=0x0008' \
+    "ESC [ 1;5D: Ctrl+Left"
+expect_log_line "$log" '^key down vk=0x7b scan=0x[0-9a-f]* char=0x00 state=0x0000' "F12"
+expect_log_line "$log" '^key down vk=0x70 scan=0x[0-9a-f]* char=0x00 state=0x0000' "ESC O P: F1"
+expect_log_line "$log" '^key down vk=0x24 scan=0x[0-9a-f]* char=0x00 state=0x0000' "Home"
+expect_log_line "$log" '^key down vk=0x23 scan=0x[0-9a-f]* char=0x00 state=0x0000' "End"
+expect_log_line "$log" '^key down vk=0x09 scan=0x[0-9a-f]* char=0x09 state=0x0010' "back-tab"
+expect_log_line "$log" '^key down vk=0x58 scan=0x[0-9a-f]* char=0x78 state=0x0002' "Alt+x"
+expect_log_line "$log" '^key down vk=0x1b scan=0x01 char=0x1b state=0x0000' "lone Escape"
+if grep -q '^key down vk=0xdb ' "$log" 2>/dev/null; then
+    fail "a sequence's [ reached the command processor"
+else
+    pass
+fi
+if grep -q "$(printf '\033')\\[0;93;44mblue yellow" "$bin/advanced-sequences.raw"; then pass; else
+    fail "colour 1e did not reach the terminal as SGR 93;44"
+fi
 
 # Rlogin: the control bytes, a window-size message, no reverse video with SuppressColorSimulation
 # set, and the end when the server closes the input (the command processor is ended with it).

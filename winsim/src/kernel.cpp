@@ -770,6 +770,35 @@ BOOL CreatePipe(PHANDLE read_end, PHANDLE write_end, LPSECURITY_ATTRIBUTES attri
     return TRUE;
 }
 
+BOOL PeekNamedPipe(HANDLE pipe, LPVOID buffer, DWORD size, LPDWORD read, LPDWORD available,
+                   LPDWORD left_of_message) {
+    std::lock_guard<std::mutex> guard(State().lock);
+    if (read != nullptr) *read = 0;
+    if (available != nullptr) *available = 0;
+    if (left_of_message != nullptr) *left_of_message = 0;
+    if (detail::TakeFaultLocked("PeekNamedPipe")) return FALSE;
+    auto object = detail::LookupHandle(CurrentProcess(), pipe);
+    if (!object) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    auto* end = dynamic_cast<PipeEnd*>(object.get());
+    if (end == nullptr) {
+        SetLastError(ERROR_INVALID_FUNCTION);
+        return FALSE;
+    }
+    const std::deque<char>& bytes = end->pipe->bytes;
+    if (bytes.empty() && !end->pipe->writer_open) {
+        SetLastError(ERROR_BROKEN_PIPE);
+        return FALSE;
+    }
+    DWORD count = std::min<DWORD>(size, static_cast<DWORD>(bytes.size()));
+    if (buffer != nullptr) std::copy_n(bytes.begin(), count, static_cast<char*>(buffer));
+    if (read != nullptr) *read = buffer != nullptr ? count : 0;
+    if (available != nullptr) *available = static_cast<DWORD>(bytes.size());
+    return TRUE;
+}
+
 BOOL GetConsoleMode(HANDLE console, LPDWORD mode) {
     std::lock_guard<std::mutex> guard(State().lock);
     if (detail::TakeFaultLocked("GetConsoleMode")) return FALSE;

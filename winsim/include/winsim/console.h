@@ -55,6 +55,11 @@
 #define VK_INSERT 0x2D
 #define VK_DELETE 0x2E
 #define VK_F1 0x70
+#define VK_F2 0x71
+#define VK_F3 0x72
+#define VK_F4 0x73
+#define VK_F5 0x74
+#define VK_F6 0x75
 #define VK_F10 0x79
 #define VK_F11 0x7A
 #define VK_F12 0x7B
@@ -69,6 +74,8 @@
 #define BACKGROUND_GREEN 0x0020
 #define BACKGROUND_RED 0x0040
 #define BACKGROUND_INTENSITY 0x0080
+#define COMMON_LVB_REVERSE_VIDEO 0x4000
+#define COMMON_LVB_UNDERSCORE 0x8000
 
 typedef struct _COORD {
     SHORT X;

@@ -65,6 +65,7 @@ typedef HKEY* PHKEY;
 #define WAIT_FAILED 0xFFFFFFFFu
 
 #define ERROR_SUCCESS 0L
+#define ERROR_INVALID_FUNCTION 1L
 #define NO_ERROR 0L
 #define ERROR_FILE_NOT_FOUND 2L
 #define ERROR_ACCESS_DENIED 5L
@@ -216,6 +217,11 @@ HANDLE GetCurrentProcess();
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD length, LPDWORD written, LPOVERLAPPED overlapped);
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD length, LPDWORD read, LPOVERLAPPED overlapped);
 BOOL CreatePipe(PHANDLE read_end, PHANDLE write_end, LPSECURITY_ATTRIBUTES attributes, DWORD size);
+// On the read end of a pipe: copies up to `size` waiting bytes without taking them and tells how
+// many wait.  Fails with ERROR_BROKEN_PIPE once nothing waits and every writer has gone, and with
+// ERROR_INVALID_FUNCTION on a handle that is no pipe.
+BOOL PeekNamedPipe(HANDLE pipe, LPVOID buffer, DWORD size, LPDWORD read, LPDWORD available,
+                   LPDWORD left_of_message);
 BOOL GetConsoleMode(HANDLE console, LPDWORD mode);
 
 // Synchronisation and threads

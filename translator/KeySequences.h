@@ -1,0 +1,40 @@
+// Key sequences: the bytes that xterm-compatible terminals, the Linux console and VT220
+// terminals send for their cursor, editing and function keys, and what they stand for.
+#pragma once
+
+#include "win32.h"
+
+// The longest sequence looked at; longer ones are not keys.
+constexpr DWORD kMaxKeySequence = 16;
+// How long an Escape waits for the rest of its sequence once the bytes already there are taken.
+// A terminal sends a key's sequence in one write, so its bytes arrive together; a person does
+// not type a second key this fast.
+constexpr DWORD kKeySequenceWaitMs = 40;
+
+struct KeySequence {
+    enum class Kind {
+        kNone,        // the bytes begin no sequence: the first is an ordinary character
+        kIncomplete,  // the bytes may begin a sequence; more are needed to tell
+        kKey,         // the first `length` bytes are the key below
+    };
+    Kind kind = Kind::kNone;
+    DWORD length = 0;
+    // The key as a Ctrl-A key command would inject it: the virtual key with its character (0),
+    // or, for Alt and a character, virtual key 0 and that character.
+    WORD virtual_key = 0;
+    BYTE character = 0;
+    DWORD modifiers = 0;  // Shift, Ctrl and Alt bits of a key event's control-key state
+};
+
+// What `count` bytes from the client, the first of them Escape, stand for.  Only 7-bit
+// sequences count.  A sequence that cannot be completed or is not known is kNone: its bytes are
+// ordinary characters.
+KeySequence DecodeKeySequence(const BYTE* bytes, DWORD count);
+
+// Where a key decoded in simple mode goes, by the console's input mode and the output gate.
+enum class KeyRoute {
+    kInject,        // to the console as a key
+    kResumeOutput,  // it resumes paused output and is used up by it
+    kLineEditor,    // the local line editor's, at a line-input prompt
+};
+KeyRoute DecideKeyRoute(DWORD input_mode, bool gate_set);
