@@ -63,6 +63,10 @@ void AnsiWriter::EraseToEndOfLine() {
     PutString("\033[0K");
 }
 
+void AnsiWriter::LineFeed() {
+    Append('\n');
+}
+
 void AnsiWriter::Flush() {
     if (count_ == 0) return;
     DWORD count = count_;

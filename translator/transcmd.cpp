@@ -37,6 +37,7 @@ void ReadSettings(const char* product) {
     g_translator.mode = ModeFromSetting(store.GetString("ModeSelection", &mode) ? mode : nullptr);
     store.GetNumber("ExitDetectionTimeout", &g_translator.exit_detection_timeout, 400);
     store.GetNumber("SuppressColorSimulation", &g_translator.suppress_color_simulation, 0);
+    store.GetNumber("ScrollbackLines", &g_translator.scrollback_lines, 0);
 }
 
 bool WriteSocket(const char* bytes, DWORD length) {
@@ -226,6 +227,7 @@ int TranslatorMain(int argc, char** argv) {
     // Without the event the child watcher does not wait for the relay: a failure here costs at
     // most the command processor's last output.
     if (simple) g_translator.relay_ended = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!simple && g_translator.scrollback_lines != 0) SizeConsoleForScrollback();
     HANDLE command_processor = LaunchCommandProcessor();
     if (simple) {
         StartThread(OutputRelayThread, nullptr, 0);

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "AnsiWriter.h"
+#include "Scrollback.h"
 #include "win32.h"
 
 enum class LoginProtocol { kTelnet, kRlogin };
@@ -40,6 +41,7 @@ struct TranslatorState {
     std::unique_ptr<char[]> command_processor;  // the CommandProcessor setting; null when none
     DWORD exit_detection_timeout = 400;
     DWORD suppress_color_simulation = 0;
+    DWORD scrollback_lines = 0;  // ScrollbackLines: history rows above the window (advanced mode)
     HANDLE translation_read = nullptr;  // the output translation pipe (simple mode)
     HANDLE translation_write = nullptr;
     HANDLE error_duplicate = nullptr;  // the command processor's standard error
@@ -74,6 +76,8 @@ struct TranslatorState {
     // Set once a pass found no memory for a screen copy and said so; cleared by the next pass
     // that has its memory, so that a shortage is reported once and not at every pass.
     bool mirror_memory_reported = false;
+    // Scrollback (advanced mode with ScrollbackLines): where the mirror's mark is.
+    ScrollTracker scroll;
 
     // ANSI terminal writer (screen mirror thread only): writes to the socket output, follows
     // the colour simulation setting.
@@ -102,6 +106,11 @@ void SendRloginControlBytes();
 
 // Console window sizing, from the requested window size.
 void ResizeConsole();
+// The history rows kept above the window: the capped setting in advanced mode, else 0.
+SHORT ScrollbackRows(SHORT window_rows);
+// Start-up with scrollback: sizes the console for the requested window, with the window at the
+// bottom of the buffer and the cursor at its top left, before the command processor starts.
+void SizeConsoleForScrollback();
 
 // Key event synthesis.
 void InjectKey(BYTE character, WORD virtual_key);  // virtual key 0: derived from the character
