@@ -17,16 +17,15 @@ constexpr int kMaxCellsPerRead = 8192;
 // Reads of one pass that the console's own output may overtake before the pass gives up on
 // telling how far it scrolled.
 constexpr int kReadAttempts = 3;
+// The most cells of the one read that a pass makes of the window and the rows above it: under
+// 64 KB, which every console version takes in one ReadConsoleOutputA.
+constexpr int kMaxCellsPerPass = 16000;
 
 int Rows(const SMALL_RECT& rect) {
     return rect.Bottom - rect.Top + 1;
 }
 int Columns(const SMALL_RECT& rect) {
     return rect.Right - rect.Left + 1;
-}
-
-bool SameRect(const SMALL_RECT& a, const SMALL_RECT& b) {
-    return a.Left == b.Left && a.Top == b.Top && a.Right == b.Right && a.Bottom == b.Bottom;
 }
 
 // Rows `top` to `top + rows - 1`, columns `left` to `left + columns - 1`, in reads of at most
@@ -43,6 +42,15 @@ void ReadRows(HANDLE console, CHAR_INFO* into, SHORT left, SHORT columns, int to
                                        &region) != FALSE,
                     kModule, __LINE__);
     }
+}
+
+// One read of whole rows, which the console answers from one moment of its buffer.
+void ReadBlock(HANDLE console, CHAR_INFO* into, SHORT left, SHORT columns, int top, int rows) {
+    SMALL_RECT region{left, static_cast<SHORT>(top), static_cast<SHORT>(left + columns - 1),
+                      static_cast<SHORT>(top + rows - 1)};
+    AssertCheck(ReadConsoleOutputA(console, into, COORD{columns, static_cast<SHORT>(rows)},
+                                   COORD{0, 0}, &region) != FALSE,
+                kModule, __LINE__);
 }
 
 CHAR_INFO ReadCell(HANDLE console, COORD cell) {
@@ -161,75 +169,114 @@ int ReadScrolledScreen(HANDLE console, ScreenSnapshot& current, ScrollTracker& t
         const SMALL_RECT window = info.srWindow;
         const COORD size{static_cast<SHORT>(Columns(window)), static_cast<SHORT>(Rows(window))};
         if (size.X <= 0 || size.Y <= 0) return 0;
-
-        const WORD old_bit = kScrollMarks[tracker.bit];
-        const WORD new_bit = kScrollMarks[1 - tracker.bit];
-        ScrollView now{info.dwSize, window, -1};
-        const ScrollView& before = tracker.view;
-        if (before.mark_row >= 0 && before.buffer.X == now.buffer.X &&
-            before.buffer.Y == now.buffer.Y && before.mark_row < now.buffer.Y) {
-            now.mark_row = SearchMark(console, tracker.mark.X, before.mark_row, size.Y, old_bit);
-        }
-        const int scrolled = ScrolledRows(before, now);
-
-        // The window, then the rows that left it.
         if (current.allocated.X != size.X || current.allocated.Y != size.Y || !current.cells) {
             current.allocated = COORD{0, 0};
             if (!Allocate(current.cells, static_cast<size_t>(size.X) * size.Y)) return -1;
             current.allocated = size;
         }
-        ReadRows(console, current.cells.get(), window.Left, size.X, window.Top, size.Y);
-        const size_t history = static_cast<size_t>(scrolled) * size.X;
-        if (history > tracker.history_cells) {
-            tracker.history_cells = 0;
-            if (!Allocate(tracker.history, history)) return -1;
-            tracker.history_cells = history;
+        const WORD old_bit = kScrollMarks[tracker.bit];
+        const WORD new_bit = kScrollMarks[1 - tracker.bit];
+        const ScrollView& before = tracker.view;
+        const bool same = before.mark_row >= 0 && before.buffer.X == info.dwSize.X &&
+                          before.buffer.Y == info.dwSize.Y && tracker.mark.X == window.Right &&
+                          before.mark_row < info.dwSize.Y;
+
+        // Where the old mark is about to be, then one read from a little above it down to the
+        // window's last row: the console's output goes on while the mirror reads, and only what
+        // one read returns holds together.  In it the mark shows where the rows not yet sent
+        // begin (`lead` rows above the mark), and the window where they end.  More rows than one
+        // read takes are sent a read at a time: the pass then ends on a window of rows above
+        // the console's, and the next pass goes on from there.
+        const int most_rows = kMaxCellsPerPass / size.X;
+        int top = window.Top;
+        if (same) {
+            int guess = SearchMark(console, window.Right, before.mark_row, size.Y, old_bit);
+            if (guess >= 0) {
+                int margin = guess == before.mark_row ? 0 : 2 * size.Y;
+                top = guess - tracker.lead - margin;
+                if (top < 0) top = 0;
+                if (top > window.Top) top = window.Top;
+            }
         }
-        if (scrolled > 0) {
-            ReadRows(console, tracker.history.get(), window.Left, size.X, window.Top - scrolled,
-                     scrolled);
+        int end = window.Top + size.Y;
+        if (end - top > most_rows) end = top + most_rows;
+        const int rows = end - top;
+        const size_t cells = static_cast<size_t>(rows) * size.X;
+        if (cells > tracker.history_cells) {
+            tracker.history_cells = 0;
+            if (!Allocate(tracker.history, cells)) return -1;
+            tracker.history_cells = cells;
+        }
+        CHAR_INFO* read = tracker.history.get();
+        ReadBlock(console, read, window.Left, size.X, top, rows);
+        const int column = size.X - 1;
+        int found = -1;
+        if (same) {
+            for (int y = rows - 1; y >= 0 && found < 0; --y) {
+                if ((read[static_cast<size_t>(y) * size.X + column].Attributes & old_bit) != 0)
+                    found = top + y;
+            }
+            if (found < 0 && top > 0 && attempt < kReadAttempts) continue;  // moved past the read
+        }
+        const int first = found - tracker.lead;
+        // The window this pass ends on: the console's, or the rows after those a read could take.
+        int shown_top = end - size.Y;
+        int scrolled = found >= 0 && first >= top && first <= shown_top ? shown_top - first : 0;
+        if (scrolled == 0) shown_top = window.Top;
+        if (shown_top < top) {
+            // Nothing found in a read that did not reach the window: read the window itself.
+            ReadBlock(console, current.cells.get(), window.Left, size.X, window.Top, size.Y);
+        } else {
+            std::memcpy(current.cells.get(), read + static_cast<size_t>(shown_top - top) * size.X,
+                        static_cast<size_t>(size.X) * size.Y * sizeof(CHAR_INFO));
+        }
+        if (scrolled > 0 && first > top) {
+            std::memmove(read, read + static_cast<size_t>(first - top) * size.X,
+                         static_cast<size_t>(scrolled) * size.X * sizeof(CHAR_INFO));
         }
 
-        // What was read holds together if the mark is where it was found and the window where
-        // it was: content only ever moves up, so a mark still in place has not moved between.
-        // The new mark goes in before that check, so that it too is known to sit on the top row
-        // of the window that was read.  A new mark of an attempt that fails stays behind,
-        // above the next attempt's, where a search from that one's row does not reach.
-        const COORD mark = MarkCell(window);
-        CHAR_INFO mark_cell = ReadCell(console, mark);
+        // The new mark, on the top row of the window sent, as it was when it was read, unless
+        // the output moved on in between: one read of the mark column then shows both marks,
+        // and how far the new one fell below that row, the rows above it still to be sent.
+        const COORD mark{window.Right, static_cast<SHORT>(shown_top)};
+        const CHAR_INFO mark_cell = ReadCell(console, mark);
         WriteAttribute(console, mark, static_cast<WORD>(mark_cell.Attributes | new_bit));
-        CONSOLE_SCREEN_BUFFER_INFO after;
-        AssertCheck(GetConsoleScreenBufferInfo(console, &after) != FALSE, kModule, __LINE__);
-        bool steady = SameRect(after.srWindow, window) && after.dwSize.X == info.dwSize.X &&
-                      after.dwSize.Y == info.dwSize.Y;
-        const bool old_mark = now.mark_row >= 0;
-        const COORD old_cell{tracker.mark.X, static_cast<SHORT>(now.mark_row)};
-        CHAR_INFO old_value{};
-        if (steady && old_mark) {
-            old_value = ReadCell(console, old_cell);
-            steady = (old_value.Attributes & old_bit) != 0;
-        }
-        if (steady || attempt == kReadAttempts) {
-            // The old mark goes.
-            if (steady && old_mark) {
-                WriteAttribute(console, old_cell,
-                               static_cast<WORD>(old_value.Attributes & ~old_bit));
+        int lead = 0;
+        int new_row = mark.Y;
+        if (found >= 0) {
+            int from = found - size.Y < 0 ? 0 : found - size.Y;
+            int span = mark.Y - from + 1;
+            std::vector<CHAR_INFO> marks(static_cast<size_t>(span));
+            ReadRows(console, marks.data(), mark.X, 1, from, span);
+            int old_row = FindMark(marks.data(), span, from, old_bit);
+            int placed = FindMark(marks.data(), span, from, new_bit);
+            if (old_row >= 0 && placed >= 0) {
+                int fell = (placed - old_row) - (mark.Y - found);
+                if (fell > 0) lead = fell;
+                new_row = placed;
+                CHAR_INFO old_value = marks[static_cast<size_t>(old_row - from)];
+                if (old_row != placed) {
+                    WriteAttribute(console, COORD{mark.X, static_cast<SHORT>(old_row)},
+                                   static_cast<WORD>(old_value.Attributes & ~old_bit));
+                }
             }
-            tracker.view = ScrollView{info.dwSize, window, steady ? mark.Y : -1};
-            tracker.mark = mark;
-            tracker.bit = 1 - tracker.bit;
-            StripMark(current.cells.get(), static_cast<size_t>(size.X) * size.Y);
-            StripMark(tracker.history.get(), history);
-            current.info = info;
-            current.info.dwSize = size;
-            COORD cursor = info.dwCursorPosition;
-            cursor.X = static_cast<SHORT>(cursor.X - window.Left);
-            cursor.Y = static_cast<SHORT>(cursor.Y - window.Top);
-            if (cursor.X >= size.X) cursor.X = static_cast<SHORT>(size.X - 1);
-            if (cursor.Y >= size.Y) cursor.Y = static_cast<SHORT>(size.Y - 1);
-            current.info.dwCursorPosition = cursor;
-            return steady ? scrolled : 0;
         }
+        tracker.view = ScrollView{info.dwSize, window, new_row};
+        tracker.mark = mark;
+        tracker.lead = lead;
+        tracker.bit = 1 - tracker.bit;
+
+        StripMark(current.cells.get(), static_cast<size_t>(size.X) * size.Y);
+        StripMark(read, static_cast<size_t>(scrolled) * size.X);
+        current.info = info;
+        current.info.dwSize = size;
+        COORD cursor = info.dwCursorPosition;
+        cursor.X = static_cast<SHORT>(cursor.X - window.Left);
+        cursor.Y = static_cast<SHORT>(cursor.Y - shown_top);
+        if (cursor.X >= size.X) cursor.X = static_cast<SHORT>(size.X - 1);
+        if (cursor.Y >= size.Y) cursor.Y = static_cast<SHORT>(size.Y - 1);
+        current.info.dwCursorPosition = cursor;
+        return scrolled;
     }
 }
 

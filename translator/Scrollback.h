@@ -56,9 +56,10 @@ void StripMark(CHAR_INFO* cells, size_t count);
 
 // The mirror's scrollback state between passes.
 struct ScrollTracker {
-    ScrollView view;                       // at the last pass, with the mark it put
-    COORD mark{0, 0};                      // the cell of that mark
-    int bit = 0;                           // the index of its bit
+    ScrollView view;   // at the last pass, with the mark it put
+    COORD mark{0, 0};  // the cell of that mark
+    int bit = 0;       // the index of its bit
+    int lead = 0;      // rows above the mark not sent yet (the output moved on as it was put)
     std::unique_ptr<CHAR_INFO[]> history;  // the rows that left the window in this pass
     size_t history_cells = 0;
 };
