@@ -2,12 +2,14 @@
 // update, fed to a real terminal emulator (libvterm).  The terminal must then show the second
 // screen: its characters as the client's code page gives them, reverse video where the colour
 // rule puts it (or, when colours are sent, each cell's colours, reverse video and underline),
-// the cursor in its place.
+// the cursor in its place.  With scrollback, rows that left the window come between the two,
+// sent into the terminal's scrollback: it must then hold exactly those rows.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "ColorEncoding.h"
 #include "ScreenMirror.h"
@@ -74,6 +76,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool same_size = second_cells == cells && first.allocated.X == columns;
     for (size_t i = 0; i < second_cells; ++i)
         second.cells[i] = same_size ? first.cells[i] : background;
+    // Scrollback (libvterm keeps none for a screen of one row): rows that left the window.
+    const int scrolled = same_size && rows > 1 && !redraw && input.ConsumeBool()
+                             ? input.ConsumeIntegralInRange(1, 2 * rows + 3)
+                             : 0;
+    std::vector<CHAR_INFO> history(static_cast<size_t>(scrolled) * columns, background);
+    for (int n = scrolled > 0 ? input.ConsumeIntegralInRange(0, 64) : 0; n > 0; --n)
+        history[input.ConsumeIntegralInRange<size_t>(0, history.size() - 1)] = Cell(input);
     while (input.remaining_bytes() > 0)
         second.cells[input.ConsumeIntegralInRange<size_t>(0, second_cells - 1)] = Cell(input);
     PlaceCursor(input, second);
@@ -84,7 +93,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         writer.SetColorMode(kColorModeSixteen, static_cast<WORD>(color_default));
     UpdateTerminal(empty, first, false, writer);
     terminal.Resize(rows, columns);
+    terminal.KeepScrollback();
+    if (scrolled > 0) SendScrolledRows(history.data(), scrolled, first, second, writer);
     UpdateTerminal(first, second, redraw, writer);
+
+    std::vector<std::string> expected_history;
+    for (int y = 0; y < scrolled; ++y) {
+        std::string text;
+        for (int x = 0; x < columns; ++x) {
+            auto byte =
+                static_cast<BYTE>(history[static_cast<size_t>(y) * columns + x].Char.AsciiChar);
+            text += static_cast<char>(byte >= 0x80 ? TestOemToAnsi(byte) : ShownCharacter(byte));
+        }
+        text.erase(text.find_last_not_of(' ') + 1);
+        expected_history.push_back(text);
+    }
+    if (terminal.scrollback() != expected_history) {
+        std::fprintf(stderr, "scrollback of %zu rows, %d expected\n", terminal.scrollback().size(),
+                     scrolled);
+        abort();
+    }
 
     for (int y = 0; y < rows; ++y) {
         for (int x = 0; x < columns; ++x) {

@@ -30,6 +30,7 @@ that the translator behaves as with none of them):
     Utf8Client 1 or 0        1 when `locale charmap` says UTF-8
     AdvancedTerminalTypes    "xterm-* screen* tmux* rxvt* linux" default to advanced mode
     InputSettleDelay 2       the screen copy follows a keystroke after 2 ms
+    ScrollbackLines 2000     rows that scroll off the console reach the terminal's scrollback
 
 Runs in the foreground until interrupted (Ctrl-C, SIGINT or SIGTERM), then stops its Wine
 session.  The translator's settings live in the prefix's registry, for example:
@@ -69,13 +70,14 @@ utf8=0
         printf '[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvane Software, Inc.\\%s\\CurrentVersion]\n' "$product"
         if [ $classic = 1 ]; then
             printf '"%s"=-\n' KeySequences ColorMode Utf8Client AdvancedTerminalTypes \
-                InputSettleDelay
+                InputSettleDelay ScrollbackLines
         else
             echo '"KeySequences"=dword:00000001'
             echo '"ColorMode"=dword:00000010'
             echo "\"Utf8Client\"=dword:0000000$utf8"
             echo '"AdvancedTerminalTypes"="xterm-* screen* tmux* rxvt* linux"'
             echo '"InputSettleDelay"=dword:00000002'
+            echo '"ScrollbackLines"=dword:000007d0'
         fi
     done
 } >"$state/settings.reg"

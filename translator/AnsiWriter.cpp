@@ -101,6 +101,12 @@ void AnsiWriter::SetAttributes(WORD attributes) {
     attributes_ = attributes;
 }
 
+void AnsiWriter::LineFeed() {
+    // The line a line feed opens takes the current background: the terminal's own colours first.
+    if (sends_colors_) SetAttributes(default_attributes_);
+    Append('\n');
+}
+
 void AnsiWriter::Flush() {
     if (count_ == 0) return;
     DWORD count = count_;

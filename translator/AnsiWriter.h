@@ -47,6 +47,10 @@ class AnsiWriter {
     void MoveCursor(unsigned row, unsigned column);  // 0-based
     void ClearScreen();
     void EraseToEndOfLine();
+    // Scrolls the client's screen up by one row; sent only while the cursor is on its bottom
+    // row.  The new row takes the terminal's current colours, so whatever sets colours makes
+    // them the defaults here first.
+    void LineFeed();
     // Hands the buffered bytes to the sink in one piece and empties the buffer.  An empty buffer
     // is not handed on: a write of no bytes means nothing to the client and may look like the
     // end of the stream to a pipe reader.

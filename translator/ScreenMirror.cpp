@@ -243,7 +243,9 @@ bool RunMirrorPass() {
     t.redraw_request = 0;
 
     PassResult result = PassResult::kNoMemory;
-    if (ReadScreen(t.console_output, current)) {
+    if (t.scrollback_lines != 0) {
+        result = ScrollbackPass(t.console_output, shown, current, redraw, t.writer, t.scroll);
+    } else if (ReadScreen(t.console_output, current)) {
         result = UpdateTerminal(shown, current, redraw, t.writer);
     }
     if (result == PassResult::kNoMemory) {

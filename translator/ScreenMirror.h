@@ -45,6 +45,11 @@ enum class PassResult {
 PassResult UpdateTerminal(ScreenSnapshot& shown, ScreenSnapshot& current, bool redraw,
                           AnsiWriter& writer);
 
+// The pass with scrollback: reads the window and the rows that left it, sends those into the
+// client's scrollback (before a redraw too), then the window as UpdateTerminal does.
+PassResult ScrollbackPass(HANDLE console, ScreenSnapshot& shown, ScreenSnapshot& current,
+                          bool redraw, AnsiWriter& writer, ScrollTracker& tracker);
+
 // Reads the whole screen buffer of `console` into the snapshot, reallocating its cells only when
 // the buffer's size changed; the buffer is read in pieces small enough for any console.  False
 // when there is no memory for the cells (the snapshot is then left empty).  A console that

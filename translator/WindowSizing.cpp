@@ -85,19 +85,23 @@ Refusal Refused(const char* step, bool first_window) {
     return Refusal{step, GetLastError(), first_window};
 }
 
-// One attempt at the requested size.  Returns true when the console took it.
-bool TrySize(COORD buffer, WindowSize requested, Refusal* refusal) {
+// One attempt at the requested size.  Returns true when the console took it.  With scrollback
+// the buffer is `history` rows taller than the window, and the window at its bottom.
+bool TrySize(COORD buffer, WindowSize requested, SHORT history, Refusal* refusal) {
     HANDLE console = g_translator.console_output;
     SMALL_RECT shrunk = ShrunkWindow(buffer, requested);
     if (!SetConsoleWindowInfo(console, TRUE, &shrunk)) {
         *refusal = Refused("SetConsoleWindowInfo[#1]", true);
         return false;
     }
-    if (!SetConsoleScreenBufferSize(console, COORD{requested.columns, requested.rows})) {
+    if (!SetConsoleScreenBufferSize(
+            console, COORD{requested.columns, static_cast<SHORT>(requested.rows + history)})) {
         *refusal = Refused("SetConsoleScreenBufferSize", false);
         return false;
     }
     SMALL_RECT full = FullWindow(requested);
+    full.Top = static_cast<SHORT>(full.Top + history);
+    full.Bottom = static_cast<SHORT>(full.Bottom + history);
     if (!SetConsoleWindowInfo(console, TRUE, &full)) {
         *refusal = Refused("SetConsoleWindowInfo[#2]", false);
         return false;
@@ -131,9 +135,13 @@ void ResizeConsole() {
         AssertCheck(have_info != FALSE, "transcmd.cpp", 1299);
         if (first) original = info;
         COORD buffer = info.dwSize;
+        // With scrollback, the notices and the full-screen check look at the window's rows.
+        const SHORT history = ScrollbackRows(requested.rows);
+        if (history > 0)
+            buffer.Y = static_cast<SHORT>(info.srWindow.Bottom - info.srWindow.Top + 1);
 
         Refusal refusal;
-        if (TrySize(buffer, requested, &refusal)) break;
+        if (TrySize(info.dwSize, requested, history, &refusal)) break;
 
         if (refusal.first_window && IsFullScreenRefusal(refusal.error, buffer, requested)) {
             // Full-screen consoles cannot follow the client: tell the user what to set instead.
@@ -153,4 +161,23 @@ void ResizeConsole() {
         Sleep(1000);
     }
     g_screen_lock.Leave();
+}
+
+SHORT ScrollbackRows(SHORT window_rows) {
+    if (g_translator.mode != TranslatorMode::kAdvanced) return 0;
+    return CappedScrollbackLines(g_translator.scrollback_lines, window_rows);
+}
+
+void SizeConsoleForScrollback() {
+    ResizeConsole();
+    // Output starts at the window's top row; the rows above are the history.
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (GetConsoleScreenBufferInfo(g_translator.console_output, &info)) {
+        SetConsoleCursorPosition(g_translator.console_output,
+                                 COORD{info.srWindow.Left, info.srWindow.Top});
+    }
+    // The mirror's first mark, so that the rows of the first output that leave the window before
+    // the first pass are kept too.
+    ScreenSnapshot first;
+    ReadScrolledScreen(g_translator.console_output, first, g_translator.scroll);
 }

@@ -46,6 +46,7 @@ void ReadSettings(const char* product) {
     store.GetNumber("ColorMode", &g_translator.color_mode, 0);
     if (store.GetString("AdvancedTerminalTypes", &text))
         g_translator.advanced_terminal_types = CopyText(text);
+    store.GetNumber("ScrollbackLines", &g_translator.scrollback_lines, 0);
 }
 
 // The console's colours are sent with their start-up attributes as the terminal's own.
@@ -291,6 +292,7 @@ int TranslatorMain(int argc, char** argv) {
     // Without the event the child watcher does not wait for the relay: a failure here costs at
     // most the command processor's last output.
     if (simple) g_translator.relay_ended = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!simple && g_translator.scrollback_lines != 0) SizeConsoleForScrollback();
     HANDLE command_processor = LaunchCommandProcessor();
     int thread_error = 0;
     bool started = false;

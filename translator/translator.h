@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "AnsiWriter.h"
+#include "Scrollback.h"
 #include "win32.h"
 
 enum class LoginProtocol { kTelnet, kRlogin };
@@ -44,7 +45,8 @@ struct TranslatorState {
     DWORD key_sequences = 0;        // the KeySequences setting
     DWORD color_mode = 0;           // the ColorMode setting
     std::unique_ptr<char[]> advanced_terminal_types;  // AdvancedTerminalTypes; null if none
-    HANDLE translation_read = nullptr;                // the output translation pipe (simple mode)
+    DWORD scrollback_lines = 0;  // ScrollbackLines: history rows above the window (advanced mode)
+    HANDLE translation_read = nullptr;  // the output translation pipe (simple mode)
     HANDLE translation_write = nullptr;
     HANDLE error_duplicate = nullptr;  // the command processor's standard error
     // Simple mode: set by the output relay when it ends (made by start-up before the command
@@ -85,6 +87,8 @@ struct TranslatorState {
     // since then are still looking for that keystroke's effect.
     DWORD mirror_input_tick = 0;
     bool mirror_settling = false;
+    // Scrollback (advanced mode with ScrollbackLines): where the mirror's mark is.
+    ScrollTracker scroll;
 
     // ANSI terminal writer (screen mirror thread only): writes to the socket output, follows
     // the colour simulation setting.
@@ -116,6 +120,11 @@ void SendRloginControlBytes();
 
 // Console window sizing, from the requested window size.
 void ResizeConsole();
+// The history rows kept above the window: the capped setting in advanced mode, else 0.
+SHORT ScrollbackRows(SHORT window_rows);
+// Start-up with scrollback: sizes the console for the requested window, with the window at the
+// bottom of the buffer and the cursor at its top left, before the command processor starts.
+void SizeConsoleForScrollback();
 
 // Key event synthesis.
 void InjectKey(BYTE character, WORD virtual_key);  // virtual key 0: derived from the character

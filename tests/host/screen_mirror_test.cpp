@@ -386,3 +386,44 @@ TEST(ShownCharacterTest, ControlCharactersNeverReachTheTerminalAsSuch) {
 }
 
 }  // namespace
+
+// Scroll distance from the mark: rows the content moved up plus rows the window moved down.
+TEST(ScrolledRowsTest, CountsTheMarksMoveAndTheWindowsAndNothingItCannotTell) {
+    const COORD buffer{80, 124};
+    const SMALL_RECT bottom{0, 100, 79, 123};
+    auto view = [&](SMALL_RECT window, int mark) { return ScrollView{buffer, window, mark}; };
+    EXPECT_EQ(ScrolledRows(view(bottom, 100), view(bottom, 100)), 0);  // idle
+    EXPECT_EQ(ScrolledRows(view(bottom, 100), view(bottom, 93)), 7);   // content moved up
+    EXPECT_EQ(ScrolledRows(view(bottom, 100), view(bottom, 0)), 100);  // the whole history
+    const SMALL_RECT top{0, 0, 79, 23}, lower{0, 30, 79, 53};
+    EXPECT_EQ(ScrolledRows(view(top, 0), view(lower, 0)), 30);  // window followed the cursor
+    // Cannot tell: mark gone (a clear), mark moved down, window moved up, other sizes.
+    EXPECT_EQ(ScrolledRows(view(bottom, 100), view(top, -1)), 0);
+    EXPECT_EQ(ScrolledRows(view(bottom, -1), view(bottom, 100)), 0);
+    EXPECT_EQ(ScrolledRows(view(bottom, 90), view(bottom, 95)), 0);
+    EXPECT_EQ(ScrolledRows(view(lower, 30), view(top, 30)), 0);
+    ScrollView wider{COORD{100, 124}, bottom, 93};
+    EXPECT_EQ(ScrolledRows(view(bottom, 100), wider), 0);
+    ScrollView shorter{buffer, SMALL_RECT{0, 101, 79, 123}, 100};
+    EXPECT_EQ(ScrolledRows(view(bottom, 100), shorter), 0);
+}
+
+TEST(ScrolledRowsTest, FindsTheLowestMarkOfItsBitAndStripsBoth) {
+    CHAR_INFO cells[6] = {};
+    cells[1].Attributes = 0x07 | kScrollMarks[0];
+    cells[3].Attributes = 0x1F | kScrollMarks[0];
+    cells[4].Attributes = 0x07 | kScrollMarks[1];
+    EXPECT_EQ(FindMark(cells, 6, 10, kScrollMarks[0]), 13);
+    EXPECT_EQ(FindMark(cells, 6, 10, kScrollMarks[1]), 14);
+    EXPECT_EQ(FindMark(cells, 3, 10, kScrollMarks[1]), -1);
+    StripMark(cells, 6);
+    EXPECT_EQ(cells[3].Attributes, 0x1F);
+    EXPECT_EQ(FindMark(cells, 6, 0, kScrollMarks[0] | kScrollMarks[1]), -1);
+}
+
+TEST(ScrolledRowsTest, HistoryIsCappedToTheLargestBuffer) {
+    EXPECT_EQ(CappedScrollbackLines(0, 24), 0);
+    EXPECT_EQ(CappedScrollbackLines(2000, 24), 2000);
+    EXPECT_EQ(CappedScrollbackLines(40000, 24), 32743);
+    EXPECT_EQ(CappedScrollbackLines(0xFFFFFFFF, 100), 32667);
+}

@@ -14,6 +14,7 @@
 #include "ColorEncoding.h"
 #include "ScreenMirror.h"
 #include "vterm_terminal.h"
+#include "winsim/control.h"
 
 namespace {
 
@@ -355,6 +356,186 @@ TEST(VtermRoundTripTest, RandomTransitionsShowExactlyTheConsoleScreen) {
             }
         }
     }
+}
+
+// Scrollback: a console with history rows above its window prints lines, repeated and blank ones
+// among them, and is cleared now and then; mirror passes come at random moments, never more lines
+// apart than the history holds.  What the terminal pushed into its scrollback since the last
+// clear, then its screen, must be the lines printed since then, each once and in order; its screen
+// must be the console's window.  A clear takes the mark with it, so the pass after it repaints:
+// the test makes that pass before more lines are printed.
+class ScrollingConsole {
+  public:
+    ScrollingConsole(HANDLE output, uint32_t seed) : output_(output), random_(seed) {}
+
+    int Below(int n) { return static_cast<int>(random_() % static_cast<uint32_t>(n)); }
+
+    // A console of the size, the window at the bottom of the buffer, the cursor at its top.
+    void Size(SHORT columns, SHORT rows, SHORT history) {
+        CONSOLE_SCREEN_BUFFER_INFO info;
+        ASSERT_TRUE(GetConsoleScreenBufferInfo(output_, &info));
+        SMALL_RECT small{0, 0, static_cast<SHORT>(std::min(columns, info.dwSize.X) - 1),
+                         static_cast<SHORT>(std::min(rows, info.dwSize.Y) - 1)};
+        ASSERT_TRUE(SetConsoleWindowInfo(output_, TRUE, &small));
+        ASSERT_TRUE(SetConsoleScreenBufferSize(output_, COORD{columns, SHORT(rows + history)}));
+        SMALL_RECT window{0, history, SHORT(columns - 1), SHORT(history + rows - 1)};
+        ASSERT_TRUE(SetConsoleWindowInfo(output_, TRUE, &window));
+        Fill();
+        ASSERT_TRUE(SetConsoleCursorPosition(output_, COORD{0, history}));
+        columns_ = columns;
+    }
+
+    // As a command processor clears the screen: blanks everywhere, the cursor to the top.
+    void Clear() {
+        Fill();
+        SetConsoleCursorPosition(output_, COORD{0, 0});
+    }
+
+    // A line shorter than the window, so that it takes one row.
+    std::string Print() {
+        static const char* const kWords[] = {"y", "dir", "  indented", "same", "12345"};
+        std::string line;
+        int kind = Below(8);
+        if (kind < 2) {
+            line = "";
+        } else if (kind < 4) {
+            line = last_;
+        } else if (kind < 6) {
+            line = kWords[Below(5)];
+        } else {
+            for (int n = Below(columns_); n > 0; --n) line += static_cast<char>('!' + Below(90));
+        }
+        if (static_cast<int>(line.size()) >= columns_) line.resize(columns_ - 1);
+        last_ = line;
+        std::string text = line + "\r\n";
+        DWORD written = 0;
+        WriteFile(output_, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+        line.erase(
+            line.find_last_not_of(' ') == std::string::npos ? 0 : line.find_last_not_of(' ') + 1);
+        return line;
+    }
+
+    // The window's rows without their trailing blanks, and the cursor in the window.
+    std::vector<std::string> Window(VTermPos* cursor) {
+        CONSOLE_SCREEN_BUFFER_INFO info;
+        GetConsoleScreenBufferInfo(output_, &info);
+        const SMALL_RECT& w = info.srWindow;
+        std::vector<std::string> rows;
+        std::vector<CHAR_INFO> cells(static_cast<size_t>(w.Right - w.Left + 1));
+        for (SHORT y = w.Top; y <= w.Bottom; ++y) {
+            SMALL_RECT region{w.Left, y, w.Right, y};
+            ReadConsoleOutputA(output_, cells.data(), COORD{SHORT(cells.size()), 1}, COORD{0, 0},
+                               &region);
+            std::string text;
+            for (const CHAR_INFO& cell : cells) text += cell.Char.AsciiChar;
+            text.erase(text.find_last_not_of(' ') == std::string::npos
+                           ? 0
+                           : text.find_last_not_of(' ') + 1);
+            rows.push_back(text);
+        }
+        *cursor = VTermPos{info.dwCursorPosition.Y - w.Top, info.dwCursorPosition.X - w.Left};
+        return rows;
+    }
+
+  private:
+    void Fill() {
+        CONSOLE_SCREEN_BUFFER_INFO info;
+        GetConsoleScreenBufferInfo(output_, &info);
+        DWORD cells = static_cast<DWORD>(info.dwSize.X) * info.dwSize.Y, done = 0;
+        FillConsoleOutputCharacterA(output_, ' ', cells, COORD{0, 0}, &done);
+        FillConsoleOutputAttribute(output_, 0x07, cells, COORD{0, 0}, &done);
+    }
+
+    HANDLE output_;
+    std::mt19937 random_;
+    int columns_ = 1;
+    std::string last_;
+};
+
+void FeedRecording(void* terminal, const char* bytes, DWORD count) {
+    static_cast<RecordingTerminal*>(terminal)->Feed(bytes, count);
+}
+
+std::vector<std::string> WithoutTrailingBlankRows(std::vector<std::string> rows) {
+    while (!rows.empty() && rows.back().empty()) rows.pop_back();
+    return rows;
+}
+
+TEST(VtermRoundTripTest, ScrolledLinesReachTheScrollbackOnceAndInOrder) {
+    const auto seed =
+        static_cast<uint32_t>(EnvironmentNumber("VTERM_ROUNDTRIP_SEED", std::random_device()()));
+    const unsigned long count = EnvironmentNumber("VTERM_ROUNDTRIP_COUNT", 10000);
+    std::printf("seed %u, %lu lines (VTERM_ROUNDTRIP_SEED=%u replays)\n", seed, count, seed);
+    winsim::test::Reset();
+    winsim::RunProcess([&] {
+        EXPECT_TRUE(AllocConsole());
+        SECURITY_ATTRIBUTES attributes{sizeof attributes, nullptr, FALSE};
+        HANDLE output =
+            CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        &attributes, OPEN_EXISTING, 0, nullptr);
+        ScrollingConsole console(output, seed);
+        unsigned long done = 0;
+        while (done < count) {
+            // Two rows at least: libvterm keeps no scrollback for a screen of one row.
+            const SHORT rows = SHORT(2 + console.Below(9)), columns = SHORT(2 + console.Below(40));
+            const SHORT history = SHORT(1 + console.Below(console.Below(4) == 0 ? 3 : 40));
+            console.Size(columns, rows, history);
+            RecordingTerminal terminal(rows, columns);
+            terminal.KeepScrollback();
+            DWORD suppress = 0;
+            AnsiWriter writer(&FeedRecording, &terminal, &TestOemToAnsi, &suppress);
+            ScreenSnapshot snapshots[2];
+            int shown = 1;  // the snapshot that the first pass sent
+            ScrollTracker tracker;
+            std::vector<std::string> printed;  // since the last clear
+            size_t kept_before = 0;            // the scrollback's rows before the last clear
+            // The first pass puts the mark, as start-up does before the command processor runs.
+            ScrollbackPass(output, snapshots[1], snapshots[0], false, writer, tracker);
+
+            for (int step = 0; step < 100 && done < count; ++step) {
+                bool cleared = console.Below(25) == 0;
+                if (cleared) {
+                    console.Clear();
+                } else {
+                    for (int n = console.Below(history + 1); n > 0; --n, ++done)
+                        printed.push_back(console.Print());
+                }
+                shown = 1 - shown;
+                ScrollbackPass(output, snapshots[shown], snapshots[1 - shown],
+                               console.Below(40) == 0, writer, tracker);
+                if (cleared) {
+                    printed.clear();
+                    kept_before = terminal.scrollback().size();
+                }
+
+                VTermPos cursor;
+                std::vector<std::string> window = console.Window(&cursor);
+                std::vector<std::string> seen(terminal.scrollback().begin() + kept_before,
+                                              terminal.scrollback().end());
+                std::vector<std::string> screen;
+                for (int y = 0; y < rows; ++y) screen.push_back(terminal.Row(y));
+                seen.insert(seen.end(), screen.begin(), screen.end());
+                const std::string bytes = terminal.TakeStream();
+                VTermPos shown_cursor = terminal.Cursor();
+                if (screen != window ||
+                    WithoutTrailingBlankRows(seen) != WithoutTrailingBlankRows(printed) ||
+                    shown_cursor.row != cursor.row || shown_cursor.col != cursor.col) {
+                    std::string report;
+                    for (const auto& row : WithoutTrailingBlankRows(seen))
+                        report += "[" + row + "]";
+                    report += "\nexpected ";
+                    for (const auto& row : printed) report += "[" + row + "]";
+                    ADD_FAILURE() << "line " << done << " of seed " << seed << " (" << columns
+                                  << "x" << rows << ", " << history
+                                  << " history rows): terminal and "
+                                  << "scrollback " << report << "\nbytes: " << Printable(bytes)
+                                  << "\nreplay with VTERM_ROUNDTRIP_SEED=" << seed;
+                    return 0;
+                }
+            }
+        }
+        return 0;
+    });
 }
 
 }  // namespace

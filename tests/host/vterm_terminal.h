@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class VtermTerminal {
   public:
@@ -73,6 +74,25 @@ class VtermTerminal {
         return text;
     }
 
+    // From now on keeps the rows that scroll off the top, as Row gives them: the terminal's
+    // scrollback.
+    void KeepScrollback() {
+        static VTermScreenCallbacks callbacks = [] {
+            VTermScreenCallbacks set{};
+            set.sb_pushline = [](int columns, const VTermScreenCell* cells, void* user) {
+                std::string text;
+                for (int x = 0; x < columns; ++x)
+                    text += static_cast<char>(cells[x].chars[0] == 0 ? ' ' : cells[x].chars[0]);
+                text.erase(text.find_last_not_of(' ') + 1);
+                static_cast<VtermTerminal*>(user)->scrollback_.push_back(text);
+                return 1;
+            };
+            return set;
+        }();
+        vterm_screen_set_callbacks(screen_, &callbacks, this);
+    }
+    const std::vector<std::string>& scrollback() const { return scrollback_; }
+
   private:
     VTermScreenCell Cell(int row, int column) const {
         VTermScreenCell cell;
@@ -87,6 +107,7 @@ class VtermTerminal {
     VTerm* vt_;
     VTermScreen* screen_;
     bool latin1_;
+    std::vector<std::string> scrollback_;
 };
 
 // The client's code page in the screen mirror checks: a stand-in for the OEM to ANSI conversion

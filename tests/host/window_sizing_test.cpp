@@ -107,9 +107,15 @@ class ResizeTest : public testing::Test {
         winsim::test::NewConsole(process, settings);
         winsim::test::Sink client = winsim::test::MakeSink(&process);
         static WindowSize requested;
+        static DWORD scrollback;
         requested = request;
+        scrollback = scrollback_;
         process.Start([&client] {
             FreshTranslatorProcess();
+            if (scrollback != 0) {
+                g_translator.mode = TranslatorMode::kAdvanced;
+                g_translator.scrollback_lines = scrollback;
+            }
             g_translator.console_output =
                 CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -127,6 +133,8 @@ class ResizeTest : public testing::Test {
         result.sleeps = winsim::test::SleepLog();
         return result;
     }
+
+    DWORD scrollback_ = 0;  // ScrollbackLines of the login, in advanced mode
 
     static std::string Retry(const char* step, DWORD error, COORD buffer, int rows, int columns) {
         char text[1024];
@@ -263,3 +271,25 @@ TEST_F(ResizeTest, WhenNoSizeIsTakenTheConsoleStaysAsItWasAndTheLoginGoesOn) {
 }
 
 }  // namespace
+
+// With scrollback the buffer is that many rows taller than the window, which sits at its bottom;
+// the notices and the step-down count the window's rows.
+TEST_F(ResizeTest, ScrollbackKeepsTheBufferTallerAndTheWindowAtItsBottom) {
+    scrollback_ = 100;
+    Result result = Resize({}, WindowSize{100, 30});
+    EXPECT_EQ(Text(WindowSize{result.console.dwSize.X, result.console.dwSize.Y}), "100x130");
+    EXPECT_EQ(result.console.srWindow.Top, 100);
+    EXPECT_EQ(result.console.srWindow.Bottom, 129);
+    EXPECT_EQ(result.client, "");
+
+    winsim::test::ConsoleSettings settings;
+    settings.largest_window = COORD{128, 28};
+    result = Resize(settings, WindowSize{100, 30});
+    EXPECT_EQ(Text(result.requested), "100x28");
+    EXPECT_EQ(Text(WindowSize{result.console.dwSize.X, result.console.dwSize.Y}), "100x128");
+    EXPECT_EQ(result.console.srWindow.Top, 100);
+    EXPECT_EQ(result.client.find(Retry("SetConsoleWindowInfo[#1]", ERROR_INVALID_PARAMETER,
+                                       COORD{80, 25}, 29, 100)),
+              0u)
+        << result.client;
+}

@@ -237,4 +237,39 @@ expect_terminal advanced-fast 24 80
 expect_row advanced-fast 0 'testcmd> echo quick'
 expect_row advanced-fast 1 'quick'
 expect_log_line "$log" '^line: echo quick$' "the line typed key by key"
+
+# Scrollback: with ScrollbackLines the console keeps 2000 rows above a window at the bottom of its
+# buffer, from start-up on (this client sends no window size).  The rows that leave the window
+# reach the terminal's own scrollback: after 2000 numbered lines, its scrollback and screen hold
+# each of them once, in order, and the screen is the console's window; cls then clears the screen
+# and scrolls nothing into the scrollback.
+wine reg add "$(settings_key telnet)" /v ScrollbackLines /t REG_DWORD /d 2000 /f >/dev/null 2>&1
+login advanced-scrollback --console 80x24 "$wtranslator telnet vt100" 'expect testcmd>' \
+    'send lines 2000\r' 'expect \e[24;1ftestcmd> 20000' 'quiet 1000' "$(screen_step advanced-scrollback)" \
+    'send cls\r' 'expect \e[1;1ftestcmd>' 'quiet 1000' "$(screen_step advanced-scrollback-cls)" \
+    'send exit\r' 'expect-exit 0'
+wine reg delete "$(settings_key telnet)" /v ScrollbackLines /f >/dev/null 2>&1
+# scrollback_rows NAME: the terminal's scrollback and then its 24 rows, into NAME.history; prints
+# the number of scrollback rows.
+scrollback_rows() {
+    "$render" 24 80 "$bin/$1.screen.raw" scrollback | sed '/^cursor /,$d' >"$bin/$1.history"
+    echo $(($(wc -l <"$bin/$1.history") - 24))
+}
+kept=$(scrollback_rows advanced-scrollback)
+seq 1 2000 | sed 's/^/line /' >"$bin/advanced-scrollback.expected"
+if grep '^line ' "$bin/advanced-scrollback.history" | cmp -s - "$bin/advanced-scrollback.expected"
+then pass; else
+    fail "scrollback: the terminal does not hold lines 1 to 2000 once each, in order"
+    grep '^line ' "$bin/advanced-scrollback.history" |
+        diff - "$bin/advanced-scrollback.expected" | head -10 | sed 's/^/  | /'
+fi
+top=$(sed -n 2p "$bin/advanced-scrollback.screen" | awk '{ print $3 }')
+sed -n "$((top + 4)),$((top + 27))p" "$bin/advanced-scrollback.screen" >"$bin/advanced-scrollback.window"
+if tail -n 24 "$bin/advanced-scrollback.history" | cmp -s - "$bin/advanced-scrollback.window"
+then pass; else fail "scrollback: the terminal's screen is not the console's window"; fi
+if [ "$(scrollback_rows advanced-scrollback-cls)" = "$kept" ]; then pass; else
+    fail "scrollback: cls scrolled rows into the scrollback"
+fi
+if [ "$(sed -n "$((kept + 1))p" "$bin/advanced-scrollback-cls.history")" = "testcmd>" ]; then pass
+else fail "scrollback: after cls the terminal's first row is not the prompt"; fi
 finish

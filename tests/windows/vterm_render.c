@@ -2,15 +2,37 @@
  * the screen, one line per row with trailing blanks removed, then the cursor and the cells shown
  * in reverse video.  Used by the Windows tests to compare what the client sees with the console.
  *
- *   vterm_render ROWS COLUMNS FILE
+ * With "scrollback", the rows that scrolled off the top come first, oldest first, as the rows.
+ *
+ *   vterm_render ROWS COLUMNS FILE [scrollback]
  */
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <vterm.h>
 
+/* A row's characters without trailing blanks, into line (columns + 1 bytes). */
+static void RowText(const VTermScreenCell* cells, int columns, char* line) {
+    int length = 0;
+    for (int column = 0; column < columns; ++column) {
+        uint32_t c = cells[column].chars[0];
+        line[column] = (char)(c == 0 ? ' ' : (c < 0x100 ? c : '?'));
+        if (line[column] != ' ') length = column + 1;
+    }
+    line[length] = '\0';
+}
+
+static int PushLine(int columns, const VTermScreenCell* cells, void* user) {
+    char* line = malloc((size_t)columns + 1);
+    RowText(cells, columns, line);
+    fprintf((FILE*)user, "%s\n", line);
+    free(line);
+    return 1;
+}
+
 int main(int argc, char** argv) {
-    if (argc != 4) {
-        fprintf(stderr, "usage: vterm_render ROWS COLUMNS FILE\n");
+    if (argc != 4 && !(argc == 5 && strcmp(argv[4], "scrollback") == 0)) {
+        fprintf(stderr, "usage: vterm_render ROWS COLUMNS FILE [scrollback]\n");
         return 2;
     }
     int rows = atoi(argv[1]);
@@ -24,6 +46,10 @@ int main(int argc, char** argv) {
     vterm_set_utf8(terminal, 0);
     VTermScreen* screen = vterm_obtain_screen(terminal);
     vterm_screen_reset(screen, 1);
+    VTermScreenCallbacks callbacks;
+    memset(&callbacks, 0, sizeof callbacks);
+    callbacks.sb_pushline = PushLine;
+    if (argc == 5) vterm_screen_set_callbacks(screen, &callbacks, stdout);
     char buffer[4096];
     size_t count;
     while ((count = fread(buffer, 1, sizeof buffer, file)) > 0) {

@@ -773,6 +773,46 @@ BOOL WriteConsoleOutputA(HANDLE output, const CHAR_INFO* buffer, COORD buffer_si
     return TRUE;
 }
 
+// The three calls that write a run of cells from `first` on, row after row, stopping at the end
+// of the buffer; a start outside the buffer is refused.
+template <class Store>
+static BOOL WriteRun(const char* api, HANDLE output, DWORD count, COORD first, LPDWORD written,
+                     Store store) {
+    std::lock_guard<std::mutex> guard(KernelLock());
+    if (written != nullptr) *written = 0;
+    if (Faulted(api)) return FALSE;
+    Console* console = ConsoleOf<ConsoleOutput>(output);
+    if (console == nullptr) return FALSE;
+    if (first.X < 0 || first.Y < 0 || first.X >= console->size.X || first.Y >= console->size.Y)
+        return Fail(ERROR_INVALID_PARAMETER);
+    size_t start = static_cast<size_t>(first.Y) * console->size.X + first.X;
+    DWORD done = static_cast<DWORD>(std::min<size_t>(count, console->cells.size() - start));
+    for (DWORD i = 0; i < done; ++i) store(console->cells[start + i], i);
+    if (written != nullptr) *written = done;
+    detail::KernelChanged().notify_all();
+    return TRUE;
+}
+
+BOOL WriteConsoleOutputAttribute(HANDLE output, const WORD* attributes, DWORD count, COORD first,
+                                 LPDWORD written) {
+    return WriteRun("WriteConsoleOutputAttribute", output, count, first, written,
+                    [attributes](CHAR_INFO& cell, DWORD i) { cell.Attributes = attributes[i]; });
+}
+
+BOOL FillConsoleOutputCharacterA(HANDLE output, CHAR character, DWORD count, COORD first,
+                                 LPDWORD written) {
+    return WriteRun("FillConsoleOutputCharacterA", output, count, first, written,
+                    [character](CHAR_INFO& cell, DWORD) {
+                        cell.Char.UnicodeChar = static_cast<unsigned char>(character);
+                    });
+}
+
+BOOL FillConsoleOutputAttribute(HANDLE output, WORD attribute, DWORD count, COORD first,
+                                LPDWORD written) {
+    return WriteRun("FillConsoleOutputAttribute", output, count, first, written,
+                    [attribute](CHAR_INFO& cell, DWORD) { cell.Attributes = attribute; });
+}
+
 BOOL SetConsoleScreenBufferSize(HANDLE output, COORD size) {
     std::lock_guard<std::mutex> guard(KernelLock());
     if (Faulted("SetConsoleScreenBufferSize")) return FALSE;

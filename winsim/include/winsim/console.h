@@ -147,6 +147,12 @@ BOOL ReadConsoleOutputA(HANDLE output, PCHAR_INFO buffer, COORD buffer_size, COO
                         PSMALL_RECT region);
 BOOL WriteConsoleOutputA(HANDLE output, const CHAR_INFO* buffer, COORD buffer_size,
                          COORD buffer_origin, PSMALL_RECT region);
+BOOL WriteConsoleOutputAttribute(HANDLE output, const WORD* attributes, DWORD count, COORD first,
+                                 LPDWORD written);
+BOOL FillConsoleOutputCharacterA(HANDLE output, CHAR character, DWORD count, COORD first,
+                                 LPDWORD written);
+BOOL FillConsoleOutputAttribute(HANDLE output, WORD attribute, DWORD count, COORD first,
+                                LPDWORD written);
 BOOL SetConsoleScreenBufferSize(HANDLE output, COORD size);
 BOOL SetConsoleWindowInfo(HANDLE output, BOOL absolute, const SMALL_RECT* window);
 BOOL SetConsoleCursorPosition(HANDLE output, COORD position);

@@ -1,0 +1,82 @@
+// Scrollback in advanced mode: the console buffer is taller than its window, and the rows that
+// leave the window are sent to the client's bottom row and scrolled up with line feeds, so that
+// they reach the terminal's own scrollback.
+//
+// How far the content moved is read from a mark, not from the rows' text: rows repeat (blank
+// lines, identical output), and no matching of text can tell one "y" row from the next.  The
+// mark is one attribute bit that the mirror sets in the last cell of the window's top row, which
+// output only reaches while the cursor is on that row.  The console moves the mark with the
+// buffer's content, so the rows it moved up plus the rows the window moved down are exactly the
+// rows that left the window.  A mark that is gone (a clear, a program that fills the buffer) or
+// that moved down means the distance cannot be told: the mirror then repaints as it does without
+// scrollback, and sends nothing to the scrollback.  The mirror clears the bit in every cell it
+// reads, so it never reaches the client.
+#pragma once
+
+#include <memory>
+
+#include "win32.h"
+
+// The bits of the mark, one pass the one, the next the other, so that the new mark is never
+// taken for the old one.  They only draw grid lines on consoles of double-byte code pages,
+// which is never seen here, and no terminal sequence stands for them.
+constexpr WORD kScrollMarks[2] = {0x1000, 0x0800};  // COMMON_LVB_GRID_RVERTICAL, _LVERTICAL
+
+// A console buffer has at most this many rows.
+constexpr DWORD kMaxConsoleRows = 32767;
+
+// The setting, capped so that the window's rows plus the history stay within a buffer.
+SHORT CappedScrollbackLines(DWORD setting, SHORT window_rows);
+
+// The console's geometry at one pass and where the mark was put (at the last pass) or found (at
+// this one); mark_row is an absolute buffer row, -1 when there is none.
+struct ScrollView {
+    COORD buffer{0, 0};
+    SMALL_RECT window{0, 0, -1, -1};
+    int mark_row = -1;
+};
+
+// The rows that left the window from `before` to `now`: the rows the mark moved up plus the rows
+// the window moved down.  0 when nothing scrolled or when the distance cannot be told (no mark,
+// another buffer or window size, a mark that moved down, more rows than the buffer keeps above
+// the window).  The rows are then the buffer rows window.Top - result to window.Top - 1 of
+// `now`, oldest first.
+int ScrolledRows(const ScrollView& before, const ScrollView& now);
+
+// Where the mark is in one column of cells (cells[0] is buffer row `first_row`): the lowest row
+// that carries the bit, or -1.
+int FindMark(const CHAR_INFO* cells, int count, int first_row, WORD bit);
+
+// Where the mirror puts the mark for a window: the last cell of its top row.  From there it
+// outlasts a scroll of as many rows as the buffer keeps above the window.
+COORD MarkCell(const SMALL_RECT& window);
+
+// Clears the marks' bits in every cell.
+void StripMark(CHAR_INFO* cells, size_t count);
+
+// The mirror's scrollback state between passes.
+struct ScrollTracker {
+    ScrollView view;   // at the last pass, with the mark it put
+    COORD mark{0, 0};  // the cell of that mark
+    int bit = 0;       // the index of its bit
+    int lead = 0;      // rows above the mark not sent yet (the output moved on as it was put)
+    std::unique_ptr<CHAR_INFO[]> history;  // the rows that left the window in this pass
+    size_t history_cells = 0;
+};
+
+struct ScreenSnapshot;
+class AnsiWriter;
+
+// Sends the `count` rows that left the window (oldest first) so that they go into the client's
+// scrollback, and leaves the client showing `current`.  The client shows `shown`: its rows are
+// first brought to the rows that are to leave it (and then to the window's rows), only where
+// they differ, then each further row comes in at the bottom row after a line feed.  `shown`
+// becomes a copy of `current` with an unknown cursor.  Both snapshots have the same size.
+void SendScrolledRows(const CHAR_INFO* rows, int count, ScreenSnapshot& shown,
+                      const ScreenSnapshot& current, AnsiWriter& writer);
+
+// Reads the console's window (not the whole buffer) into `current`, with the cursor made
+// relative to the window, and the rows that left the window since the last pass into the
+// tracker's history; moves the mark.  Returns the number of those rows (0 when none, or when
+// they cannot be told), or -1 when there is no memory for the cells.
+int ReadScrolledScreen(HANDLE console, ScreenSnapshot& current, ScrollTracker& tracker);
