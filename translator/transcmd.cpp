@@ -37,6 +37,7 @@ void ReadSettings(const char* product) {
     g_translator.mode = ModeFromSetting(store.GetString("ModeSelection", &mode) ? mode : nullptr);
     store.GetNumber("ExitDetectionTimeout", &g_translator.exit_detection_timeout, 400);
     store.GetNumber("SuppressColorSimulation", &g_translator.suppress_color_simulation, 0);
+    store.GetNumber("Utf8Client", &g_translator.utf8_client, 0);
 }
 
 bool WriteSocket(const char* bytes, DWORD length) {

@@ -40,6 +40,7 @@ struct TranslatorState {
     std::unique_ptr<char[]> command_processor;  // the CommandProcessor setting; null when none
     DWORD exit_detection_timeout = 400;
     DWORD suppress_color_simulation = 0;
+    DWORD utf8_client = 0;  // non-zero: the client's bytes are UTF-8 both ways
     HANDLE translation_read = nullptr;  // the output translation pipe (simple mode)
     HANDLE translation_write = nullptr;
     HANDLE error_duplicate = nullptr;  // the command processor's standard error
