@@ -15,8 +15,15 @@ void WakeScreenMirror() {
 void RunAdvancedInput() {
     DWORD mode = kAssumedFirstInputMode;
     BYTE byte;
-    while (ReadSocketByte(&byte)) {
+    char32_t character = 0;
+    while (ReadClientInput(&byte, &character)) {
         RefreshInputMode(&mode);
+        if (character != 0) {
+            // Beyond ASCII (a UTF-8 client): a key, with no meaning of its own in any mode.
+            InjectCharacter(character);
+            WakeScreenMirror();
+            continue;
+        }
 
         bool exit_check = false;
         switch (DecideInputAction(byte, mode)) {

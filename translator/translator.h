@@ -6,6 +6,8 @@
 #include <memory>
 
 #include "AnsiWriter.h"
+#include "Utf8.h"
+#include "Utf8Output.h"
 #include "win32.h"
 
 enum class LoginProtocol { kTelnet, kRlogin };
@@ -40,7 +42,8 @@ struct TranslatorState {
     std::unique_ptr<char[]> command_processor;  // the CommandProcessor setting; null when none
     DWORD exit_detection_timeout = 400;
     DWORD suppress_color_simulation = 0;
-    DWORD utf8_client = 0;  // non-zero: the client's bytes are UTF-8 both ways
+    // Non-zero: the client's bytes are UTF-8 both ways.
+    DWORD utf8_client = 0;
     HANDLE translation_read = nullptr;  // the output translation pipe (simple mode)
     HANDLE translation_write = nullptr;
     HANDLE error_duplicate = nullptr;  // the command processor's standard error
@@ -49,10 +52,18 @@ struct TranslatorState {
     // translator's own ends of the output translation pipe, so that the relay passes on what is
     // left in it and then finds its end, and waits for this before it closes the socket output.
     HANDLE relay_ended = nullptr;
+    // A UTF-8 client's output (relay thread only).
+    RelayUtf8Converter relay_converter;
+    UINT relay_code_page = 437;
 
     // Socket input and window sizing (main thread only).
     WindowSize requested_size{80, 24};
     BYTE telnet_state[92] = {};
+    // A UTF-8 client's input: the sequence begun, and a character that a byte ending a sequence
+    // short gave after the replacement for that sequence (main thread only).
+    Utf8Decoder client_decoder;
+    char32_t client_pending = 0;
+    bool client_has_pending = false;
 
     // Key synthesis (main thread only): the sticky modifiers of the Ctrl-A key commands.
     bool sticky_alt = false;
@@ -96,6 +107,10 @@ void RunSimpleInput();
 
 // Socket input and the server control channel.
 bool ReadSocketByte(BYTE* byte);  // false at the end of input
+// What the input loops read: a byte, as ReadSocketByte gives it, with *character 0; for a UTF-8
+// client, whose bytes are decoded, an ASCII character as that byte, or a character beyond ASCII
+// in *character (byte 0).  False at the end of input, which drops a sequence cut off by it.
+bool ReadClientInput(BYTE* byte, char32_t* character);
 // The input loops read the console input mode before each byte; a failed query is reported and
 // leaves *mode as it was.
 void RefreshInputMode(DWORD* mode);
@@ -107,6 +122,9 @@ void ResizeConsole();
 // Key event synthesis.
 void InjectKey(BYTE character, WORD virtual_key);  // virtual key 0: derived from the character
 void RunKeyCommand(BYTE command);                  // the byte after Ctrl-A
+// A character beyond ASCII from a UTF-8 client, as wide key records: the layout's key for it, or
+// VK_PACKET (as the system gives typed Unicode text) when the layout has none.
+void InjectCharacter(char32_t character);
 
 // Advanced mode.
 void RunAdvancedInput();

@@ -189,6 +189,10 @@ int WideCharToMultiByte(UINT code_page, DWORD, LPCWSTR source, int length, LPSTR
     return static_cast<int>(text.size());
 }
 
+BOOL IsDBCSLeadByteEx(UINT, BYTE) {
+    return FALSE;
+}
+
 // The US layout has keys for ASCII alone: above it VkKeyScanW finds none.
 SHORT VkKeyScanW(WCHAR character) {
     DWORD error = 0;

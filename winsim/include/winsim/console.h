@@ -174,6 +174,9 @@ int MultiByteToWideChar(UINT code_page, DWORD flags, LPCSTR source, int length, 
 int WideCharToMultiByte(UINT code_page, DWORD flags, LPCWSTR source, int length, LPSTR destination,
                         int size, LPCSTR default_character, LPBOOL default_used);
 
+// None of the code pages above has lead bytes.
+BOOL IsDBCSLeadByteEx(UINT code_page, BYTE byte);
+
 SHORT VkKeyScanW(WCHAR character);
 SHORT VkKeyScanA(CHAR character);
 UINT MapVirtualKeyA(UINT code, UINT map_type);
