@@ -211,6 +211,7 @@ int TranslatorMain(int argc, char** argv) {
         ReportFatal("Bad protocol type specified: %s", argv[1]);
     }
     ReadSettings(SettingsProduct(g_translator.protocol));
+    g_translator.writer.set_utf8(g_translator.utf8_client != 0);
     if (g_translator.mode == TranslatorMode::kUndecided && !AskStartupQuestion(terminal_type)) {
         return kStopped;
     }
