@@ -35,6 +35,7 @@ def ratio(top, bottom):
 
 figures["mirror_vs_memcmp_ratio"] = ratio("mirror_unchanged_pass_ns_128x100", "memcmp_ns_128x100")
 figures["relay_vs_raw_ratio"] = ratio("raw_pipe_32_mb_per_s", "relay_mb_per_s")
+figures["relay_utf8_vs_raw_ratio"] = ratio("raw_pipe_32_mb_per_s", "relay_utf8_mb_per_s")
 figures.setdefault("logins_concurrent_ok", 0)
 
 rows = [
@@ -45,10 +46,14 @@ rows = [
     ("relay_mb_per_s", ""),
     ("raw_pipe_32_mb_per_s", ""),
     ("relay_vs_raw_ratio", "<= 3"),
+    ("relay_utf8_mb_per_s", ""),
+    ("relay_utf8_vs_raw_ratio", "<= 3"),
     ("echo_ms_simple_median", "<= 5"),
     ("echo_ms_simple_p95", ""),
     ("echo_ms_advanced_median", "<= 45"),
     ("echo_ms_advanced_p95", ""),
+    ("echo_ms_advanced_utf8_median", "<= 45"),
+    ("echo_ms_advanced_utf8_p95", ""),
     ("idle_cpu_percent_advanced", "< 1"),
     ("idle_cpu_percent_simple", "< 0.2"),
     ("logins_concurrent_ok", "20"),

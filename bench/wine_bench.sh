@@ -72,6 +72,14 @@ echo "echo latency, advanced mode"
 wine "$login_bench" echo "$translator" advanced 50 >"$out/echo_advanced.txt" 2>&1
 grep '^echo_' "$out/echo_advanced.txt" >>"$results"
 
+echo "echo latency, advanced mode, UTF-8 client"
+utf8_key='HKLM\Software\Orvane Software, Inc.\Orvane Telnetd Server\CurrentVersion'
+wine reg add "$utf8_key" /v Utf8Client /t REG_DWORD /d 1 /f >/dev/null 2>&1
+wine "$login_bench" echo "$translator" advanced 50 >"$out/echo_advanced_utf8.txt" 2>&1
+wine reg delete "$utf8_key" /v Utf8Client /f >/dev/null 2>&1
+grep '^echo_' "$out/echo_advanced_utf8.txt" | sed 's/^echo_ms_advanced_/echo_ms_advanced_utf8_/' \
+    >>"$results"
+
 # Idle CPU: the translator's Linux process (all its threads) over the bench program's idle
 # stretch; Wine's own share (wineserver and the console hosts of the prefix) beside it.
 for mode in simple advanced; do
