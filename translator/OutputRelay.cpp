@@ -33,7 +33,11 @@ bool IsEndOfPipe(DWORD error) {
 // may change (to UTF-8, say); while it cannot be read the last one known holds.
 DWORD RelayUtf8Chunk(const BYTE* chunk, DWORD count, bool translate_line_ends, BYTE* output) {
     static_assert(RelayUtf8Converter::OutputSize(kRelayChunkSize) >= 2 * kRelayChunkSize);
-    UINT code_page = GetConsoleOutputCP();
+    // ASCII is the same in every code page the console takes: only a chunk with other bytes
+    // needs to know which one is in force (a console call each time).
+    bool ascii = true;
+    for (DWORD i = 0; i < count && ascii; ++i) ascii = chunk[i] < 0x80;
+    UINT code_page = ascii ? 0 : GetConsoleOutputCP();
     if (code_page == 0) code_page = g_translator.relay_code_page;
     g_translator.relay_code_page = code_page;
     return g_translator.relay_converter.Convert(chunk, count, code_page, translate_line_ends,

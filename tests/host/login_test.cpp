@@ -116,6 +116,13 @@ TEST_F(LoginTest, AUtf8ClientTypesAndReadsCharactersBeyondTheCodePages) {
             packets.push_back(key.uChar.UnicodeChar);
     }
     EXPECT_EQ(packets, (std::vector<WCHAR>{0xE9, 0x2500, 0x2502, 0x250C, 0xFFFD, 0xFFFD}));
+    // A program that switches the console to UTF-8 reads and writes every character; the relay
+    // follows the output code page.
+    login.Send("chcp 65001\r");
+    login.NewOutput();
+    login.Send("echo " + text + " \xe6\x97\xa5\r");
+    EXPECT_EQ(login.NewOutput(),
+              "echo " + text + " \xe6\x97\xa5\r\n" + text + " \xe6\x97\xa5\r\nC:\\>");
     login.Send("exit\r");
     EXPECT_EQ(login.Wait().code, 0u);
 }
