@@ -136,7 +136,8 @@ expect_log_line "$log" '^key down vk=0xe7 .* unicode=0xfffd$' "UTF-8: U+FFFD"
 expect_log_line "$log" "$(printf '^line: echo caf\202 \304\263\332 ?x ?$')" \
     "UTF-8: the line in the console's code page"
 wine reg delete "$(settings_key telnet)" /v CommandProcessor /f >/dev/null 2>&1
-expect_login simple-utf8-cmd "$wtranslator telnet vt100" "send echo $text\\r" \
+expect_login simple-utf8-cmd "$wtranslator telnet vt100" 'expect "windows>" 20000' \
+    "send echo $text\\r" \
     "expect \"\\r\\n$text\\r\\n\" 20000" 'send exit\r' 'expect-exit 0'
 clear_settings telnet
 finish
