@@ -209,19 +209,30 @@ int main(int argc, char** argv) {
 
     Breakdown();
     std::vector<double> relay;
+    std::vector<double> relay_utf8;
     std::vector<double> raw;
     unsigned long long relay_bytes = 0;
+    unsigned long long relay_utf8_bytes = 0;
     unsigned long long raw_bytes = 0;
     for (int i = 0; i < runs; ++i) {
         raw.push_back(Run(false, &raw_bytes));
         relay.push_back(Run(true, &relay_bytes));
+        // The same stream to a UTF-8 client, from the console's output code page.
+        g_translator.utf8_client = 1;
+        relay_utf8.push_back(Run(true, &relay_utf8_bytes));
+        g_translator.utf8_client = 0;
     }
     // Every line feed of the stream gets its carriage return: the relay delivers more bytes.
     if (runs == 0) return 0;
     std::printf("relay_mb_per_s %.3f\n", Median(relay));
+    std::printf("relay_utf8_mb_per_s %.3f\n", Median(relay_utf8));
     std::printf("raw_pipe_32_mb_per_s %.3f\n", Median(raw));
     std::printf("relay_bytes_out %llu\n", relay_bytes);
     std::printf("raw_bytes_out %llu\n", raw_bytes);
     std::fflush(stdout);
-    return relay_bytes > g_stream_bytes && raw_bytes == g_stream_bytes ? 0 : 1;
+    std::printf("relay_utf8_bytes_out %llu\n", relay_utf8_bytes);
+    return relay_bytes > g_stream_bytes && raw_bytes == g_stream_bytes &&
+                   relay_utf8_bytes > relay_bytes
+               ? 0
+               : 1;
 }

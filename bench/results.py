@@ -41,6 +41,7 @@ figures["relay_vs_raw_ratio"] = ratio("raw_pipe_32_mb_per_s", "relay_mb_per_s")
 figures["typing_cpu_fast_vs_default_ratio"] = ratio(
     "typing_cpu_percent_advanced_fast", "typing_cpu_percent_advanced"
 )
+figures["relay_utf8_vs_raw_ratio"] = ratio("raw_pipe_32_mb_per_s", "relay_utf8_mb_per_s")
 figures.setdefault("logins_concurrent_ok", 0)
 
 rows = [
@@ -54,6 +55,8 @@ rows = [
     ("relay_mb_per_s", ""),
     ("raw_pipe_32_mb_per_s", ""),
     ("relay_vs_raw_ratio", "<= 3"),
+    ("relay_utf8_mb_per_s", ""),
+    ("relay_utf8_vs_raw_ratio", "<= 3"),
     ("echo_ms_simple_median", "<= 5"),
     ("echo_ms_simple_p95", ""),
     ("echo_ms_advanced_median", "<= 45"),
@@ -61,6 +64,8 @@ rows = [
     ("echo_ms_advanced_fast_median", "<= 5"),
     ("echo_ms_advanced_fast_p95", "<= 10"),
     ("echo_ms_advanced_keys_median", "<= 45"),
+    ("echo_ms_advanced_utf8_median", "<= 45"),
+    ("echo_ms_advanced_utf8_p95", ""),
     ("idle_cpu_percent_advanced", "< 1"),
     ("idle_cpu_percent_advanced_fast", "< 1"),
     ("typing_cpu_percent_advanced", ""),

@@ -79,6 +79,14 @@ wine "$login_bench" echo "$translator" advanced 50 >"$out/echo_advanced_keys.txt
 wine reg delete "$keys" /v KeySequences /f >/dev/null 2>&1
 sed -n 's/^echo_ms_advanced_/echo_ms_advanced_keys_/p' "$out/echo_advanced_keys.txt" >>"$results"
 
+echo "echo latency, advanced mode, UTF-8 client"
+utf8_key='HKLM\Software\Orvane Software, Inc.\Orvane Telnetd Server\CurrentVersion'
+wine reg add "$utf8_key" /v Utf8Client /t REG_DWORD /d 1 /f >/dev/null 2>&1
+wine "$login_bench" echo "$translator" advanced 50 >"$out/echo_advanced_utf8.txt" 2>&1
+wine reg delete "$utf8_key" /v Utf8Client /f >/dev/null 2>&1
+grep '^echo_' "$out/echo_advanced_utf8.txt" | sed 's/^echo_ms_advanced_/echo_ms_advanced_utf8_/' \
+    >>"$results"
+
 # The translator's CPU time over a stretch of a login: its Linux process (all its threads) from
 # the bench program's "VERB_start" to its "VERB_end"; Wine's own share (wineserver and the console
 # hosts of the prefix) beside it.  cpu_stretch VERB MODE SECONDS LABEL

@@ -9,7 +9,7 @@ set -u
 cd "$(dirname "$0")/.."
 seconds=${1:-600}
 [ $# -gt 0 ] && shift
-targets=${*:-"in_band line_editor keys key_sequences writer window_size registry parse_unsigned format mirror_vterm relay"}
+targets=${*:-"in_band line_editor keys key_sequences writer window_size registry parse_unsigned format mirror_vterm relay utf8"}
 
 cmake --preset fuzz >/dev/null || exit 1
 cmake --build --preset fuzz >/dev/null || { cmake --build --preset fuzz; exit 1; }

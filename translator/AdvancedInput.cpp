@@ -15,12 +15,18 @@ void WakeScreenMirror() {
 
 void RunAdvancedInput() {
     DWORD mode = kAssumedFirstInputMode;
-    KeyReader reader(g_translator.key_sequences != 0);
+    KeyReader reader(g_translator.key_sequences != 0, g_translator.utf8_client != 0);
     ClientInput input;
     while (reader.Next(&input)) {
         RefreshInputMode(&mode);
         if (input.is_key) {
             InjectDecodedKey(input.key);
+            WakeScreenMirror();
+            continue;
+        }
+        if (input.character != 0) {
+            // Beyond ASCII (a UTF-8 client): a key, with no meaning of its own in any mode.
+            InjectCharacter(input.character);
             WakeScreenMirror();
             continue;
         }

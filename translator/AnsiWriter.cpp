@@ -7,6 +7,8 @@
 
 namespace {
 constexpr WORD kBackgroundWithoutIntensity = 0x70;
+// What PutWideCell hands PutCell for a character beyond ASCII.
+constexpr BYTE kWidePlaceholder = 0x80;
 }  // namespace
 
 bool IsReverseVideo(WORD attributes, bool suppress_color_simulation) {
@@ -41,13 +43,39 @@ void AnsiWriter::PutCell(BYTE character, WORD attributes) {
     }
     bool reverse = IsReverseVideo(attributes);
     if (count_ == kBufferSize) Flush();
-    if (character >= 0x80) character = convert_(character);
+    if (character >= 0x80 && wide_length_ == 0) character = convert_(character);
     if (reverse) {
         PutString("\033[7m");
         if (count_ == kBufferSize) Flush();
     }
-    Append(character);
+    AppendCharacter(character);
     if (reverse) PutString("\033[0m");
+}
+
+void AnsiWriter::PutWideCell(WCHAR unit, WORD attributes) {
+    char32_t character = unit;
+    if (high_surrogate_ != 0) {
+        // The pair's second half completes the character the first half's cell held back.
+        const char32_t high = high_surrogate_;
+        high_surrogate_ = 0;
+        if ((unit & 0xFC00) != 0xDC00) {
+            PutWideCell(static_cast<WCHAR>(kReplacementCharacter), attributes);
+            PutWideCell(unit, attributes);
+            return;
+        }
+        character = 0x10000 + ((high - 0xD800) << 10) + (unit - 0xDC00);
+    } else if ((unit & 0xFC00) == 0xD800) {
+        high_surrogate_ = unit;
+        return;
+    } else if ((unit & 0xFC00) == 0xDC00) {
+        character = kReplacementCharacter;
+    }
+    if (character < 0x80) {
+        PutCell(static_cast<BYTE>(character), attributes);
+        return;
+    }
+    wide_length_ = EncodeUtf8(character, wide_bytes_);
+    PutCell(kWidePlaceholder, attributes);  // AppendCharacter puts the bytes in its place
 }
 
 void AnsiWriter::PutString(const char* text) {
@@ -85,9 +113,9 @@ void AnsiWriter::SetColorMode(DWORD mode, WORD default_attributes) {
 }
 
 void AnsiWriter::PutColoredCell(BYTE character, WORD attributes) {
-    if (character >= 0x80) character = convert_(character);
+    if (character >= 0x80 && wide_length_ == 0) character = convert_(character);
     SetAttributes(attributes);
-    Append(character);
+    AppendCharacter(character);
 }
 
 void AnsiWriter::SetAttributes(WORD attributes) {
@@ -113,6 +141,19 @@ void AnsiWriter::Flush() {
     count_ = 0;
     attributes_known_ = false;
     sink_(context_, buffer_, count);
+}
+
+void AnsiWriter::AppendCharacter(BYTE character) {
+    // The sequences around the cell are ASCII: only the placeholder stands for the character.
+    if (wide_length_ == 0 || character != kWidePlaceholder) {
+        Append(character);
+        return;
+    }
+    const DWORD length = wide_length_;
+    wide_length_ = 0;
+    // Each flush stays whole UTF-8: a terminal that decodes write by write shows it right.
+    if (count_ + length > kBufferSize) Flush();
+    for (DWORD i = 0; i < length; ++i) Append(static_cast<BYTE>(wide_bytes_[i]));
 }
 
 void AnsiWriter::Append(BYTE byte) {

@@ -3,6 +3,7 @@
 // advanced-mode stream.
 #pragma once
 
+#include "Utf8.h"
 #include "win32.h"
 
 // A cell is shown in reverse video when its background, without the intensity bit, is green,
@@ -43,6 +44,12 @@ class AnsiWriter {
     // Appends the character, converted to the ANSI character set and wrapped in reverse video as
     // the attributes ask.  A full buffer is flushed before anything is appended.
     void PutCell(BYTE character, WORD attributes);
+    // A UTF-8 client: a cell's UTF-16 unit, sent in UTF-8 (a surrogate pair across two cells as
+    // one character, a lone surrogate as U+FFFD) and wrapped as PutCell wraps a byte.  A flush
+    // never splits its bytes.
+    void PutWideCell(WCHAR unit, WORD attributes);
+    void set_utf8(bool utf8) { utf8_ = utf8; }
+    bool utf8() const { return utf8_; }
     void PutString(const char* text);                // each byte as a cell with attribute 0
     void MoveCursor(unsigned row, unsigned column);  // 0-based
     void ClearScreen();
@@ -64,6 +71,7 @@ class AnsiWriter {
     void PutColoredCell(BYTE character, WORD attributes);
     // Sends the SGR for `attributes` unless the terminal is known to use them already.
     void SetAttributes(WORD attributes);
+    void AppendCharacter(BYTE character);
 
     Sink sink_;
     void* context_;
@@ -77,6 +85,10 @@ class AnsiWriter {
     // cursor move) and after each flush, as a failed write may have lost their sequence.
     bool attributes_known_ = false;
     WORD attributes_ = 0;
+    bool utf8_ = false;
+    char wide_bytes_[kMaxUtf8Length] = {};  // the UTF-8 of the cell PutWideCell is putting
+    DWORD wide_length_ = 0;
+    WCHAR high_surrogate_ = 0;  // the first half of a pair, waiting for the next cell
 };
 
 // The process-wide writer's sink: one WriteFile to the handle that `context` points at.  A closed

@@ -80,6 +80,13 @@ INPUT_RECORD MakeKeyRecord(const PlannedKeyEvent& event, WORD scan_code) {
     return record;
 }
 
+INPUT_RECORD MakeCharacterRecord(const PlannedKeyEvent& event, WORD scan_code, WCHAR unit) {
+    INPUT_RECORD record = MakeKeyRecord(event, scan_code);
+    if (event.kind == KeyEventKind::kKeyDown || event.kind == KeyEventKind::kKeyUp)
+        record.Event.KeyEvent.uChar.UnicodeChar = unit;
+    return record;
+}
+
 KeyCommand LookUpKeyCommand(BYTE command) {
     using Action = KeyCommand::Action;
     auto key = [](WORD virtual_key) { return KeyCommand{Action::kInjectKey, virtual_key}; };
@@ -152,6 +159,29 @@ void InjectKey(BYTE character, WORD virtual_key) {
             ReportFatal(KeyEventFailureMessage(event.kind), GetLastError());
         }
         if (event.kind == KeyEventKind::kKeyDown && plan.pause_after_press) Sleep(kAltKeyPauseMs);
+    }
+}
+
+void InjectCharacter(char32_t character) {
+    DWORD modifiers = StickyModifierBits(g_translator.sticky_alt, g_translator.sticky_ctrl,
+                                         g_translator.sticky_shift);
+    g_translator.sticky_alt = g_translator.sticky_ctrl = g_translator.sticky_shift = false;
+    WCHAR units[2];
+    const int count = EncodeUtf16(character, units);
+    for (int u = 0; u < count; ++u) {
+        // A surrogate pair is two VK_PACKET presses, one per unit; the sticky modifiers go with
+        // the first.
+        SHORT key_scan = count == 1 ? VkKeyScanW(units[u]) : -1;
+        KeyPlan plan = key_scan == -1 ? ComposeKey(0, VK_PACKET, 0, u == 0 ? modifiers : 0)
+                                      : ComposeKey(0, 0, key_scan, modifiers);
+        for (int i = 0; i < plan.count; ++i) {
+            const PlannedKeyEvent& event = plan.events[i];
+            WORD scan_code = static_cast<WORD>(MapVirtualKeyA(event.virtual_key, MAPVK_VK_TO_VSC));
+            INPUT_RECORD record = MakeCharacterRecord(event, scan_code, units[u]);
+            DWORD written = 0;
+            if (!WriteConsoleInputW(g_translator.console_input, &record, 1, &written))
+                ReportFatal(KeyEventFailureMessage(event.kind), GetLastError());
+        }
     }
 }
 

@@ -53,6 +53,10 @@ const char* KeyEventFailureMessage(KeyEventKind kind);
 // The console input record of a planned event, with the key's scan code.
 INPUT_RECORD MakeKeyRecord(const PlannedKeyEvent& event, WORD scan_code);
 
+// The wide record of a planned event for a UTF-16 unit: the key press and release carry the
+// unit, the modifier events none.
+INPUT_RECORD MakeCharacterRecord(const PlannedKeyEvent& event, WORD scan_code, WCHAR unit);
+
 // What the byte after Ctrl-A asks for.
 struct KeyCommand {
     enum class Action {

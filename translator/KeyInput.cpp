@@ -8,39 +8,66 @@ constexpr BYTE kEscape = 0x1B;
 }  // namespace
 
 bool KeyReader::Next(ClientInput* input) {
-    if (count_ == 0) {
-        if (ended_ || !ReadSocketByte(&bytes_[0])) {
-            ended_ = true;
-            return false;
-        }
-        count_ = 1;
-    }
-    if (decode_ && bytes_[0] == kEscape) {
-        const DWORD start = GetTickCount();
-        for (;;) {
-            KeySequence key = DecodeKeySequence(bytes_, count_);
-            if (key.kind == KeySequence::Kind::kKey) {
-                Drop(key.length);
-                input->is_key = true;
-                input->key = key;
-                return true;
-            }
-            if (key.kind == KeySequence::Kind::kNone || ended_ || count_ == kMaxKeySequence) break;
-            const DWORD waited = GetTickCount() - start;
-            bool timed_out = waited >= kKeySequenceWaitMs;
-            if (!timed_out &&
-                ReadSocketByteWithin(&bytes_[count_], kKeySequenceWaitMs - waited, &timed_out)) {
-                ++count_;
-                continue;
-            }
-            if (!timed_out) ended_ = true;
-            break;
-        }
-    }
     input->is_key = false;
-    input->byte = bytes_[0];
-    Drop(1);
-    return true;
+    input->character = 0;
+    if (utf8_pending_ != 0) {
+        input->byte = 0;
+        input->character = utf8_pending_;
+        utf8_pending_ = 0;
+        return true;
+    }
+    for (;;) {
+        if (count_ == 0) {
+            if (ended_ || !ReadSocketByte(&bytes_[0])) {
+                ended_ = true;
+                return false;
+            }
+            count_ = 1;
+        }
+        if (utf8_ && bytes_[0] < 0x80 && utf8_decoder_.Pending()) {
+            // An ASCII byte cuts a character short: its U+FFFD first, then the byte afresh.
+            utf8_decoder_.Reset();
+            input->byte = 0;
+            input->character = kReplacementCharacter;
+            return true;
+        }
+        if (decode_ && bytes_[0] == kEscape) {
+            const DWORD start = GetTickCount();
+            for (;;) {
+                KeySequence key = DecodeKeySequence(bytes_, count_);
+                if (key.kind == KeySequence::Kind::kKey) {
+                    Drop(key.length);
+                    input->is_key = true;
+                    input->key = key;
+                    return true;
+                }
+                if (key.kind == KeySequence::Kind::kNone || ended_ || count_ == kMaxKeySequence)
+                    break;
+                const DWORD waited = GetTickCount() - start;
+                bool timed_out = waited >= kKeySequenceWaitMs;
+                if (!timed_out && ReadSocketByteWithin(&bytes_[count_], kKeySequenceWaitMs - waited,
+                                                       &timed_out)) {
+                    ++count_;
+                    continue;
+                }
+                if (!timed_out) ended_ = true;
+                break;
+            }
+        }
+        const BYTE byte = bytes_[0];
+        Drop(1);
+        if (!utf8_ || byte < 0x80) {
+            input->byte = byte;
+            return true;
+        }
+        char32_t decoded[2];
+        const int count = utf8_decoder_.Feed(byte, decoded);
+        if (count == 0) continue;
+        if (count == 2) utf8_pending_ = decoded[1];
+        input->byte = 0;
+        input->character = decoded[0];
+        return true;
+    }
 }
 
 void KeyReader::Drop(DWORD count) {

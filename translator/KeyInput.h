@@ -1,13 +1,18 @@
-// The client's input as the input loops take it: bytes, and the keys that the terminal's key
-// sequences stand for when the KeySequences setting asks for them.
+// The client's input as the input loops take it: bytes, the keys that the terminal's key
+// sequences stand for when the KeySequences setting asks for them, and for a UTF-8 client the
+// characters beyond ASCII.
 #pragma once
 
 #include "KeySequences.h"
+#include "Utf8.h"
 #include "translator.h"
 
 struct ClientInput {
-    bool is_key = false;  // a decoded key in `key`; otherwise the byte `byte`
+    bool is_key = false;  // a decoded key in `key`; otherwise `character` or the byte `byte`
     BYTE byte = 0;
+    // A UTF-8 client's character beyond ASCII (`byte` 0); 0 for a byte.  In-band messages were
+    // taken out before, on bytes; a sequence cut off by the end of the input is dropped.
+    char32_t character = 0;
     KeySequence key;
 };
 
@@ -18,7 +23,7 @@ struct ClientInput {
 // the last byte taken, so its command byte can be read from the socket input directly.
 class KeyReader {
   public:
-    explicit KeyReader(bool decode) : decode_(decode) {}
+    explicit KeyReader(bool decode, bool utf8 = false) : decode_(decode), utf8_(utf8) {}
     // False at the end of input, once every byte taken has been returned.
     bool Next(ClientInput* input);
 
@@ -26,7 +31,10 @@ class KeyReader {
     void Drop(DWORD count);
 
     bool decode_;
+    bool utf8_;
     bool ended_ = false;
+    Utf8Decoder utf8_decoder_;
+    char32_t utf8_pending_ = 0;  // what a byte cutting a sequence short gave after its U+FFFD
     BYTE bytes_[kMaxKeySequence] = {};
     DWORD count_ = 0;
 };

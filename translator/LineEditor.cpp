@@ -5,6 +5,7 @@
 
 #include "KeyInput.h"
 #include "Reporter.h"
+#include "Utf8.h"
 #include "ZEVENT.h"
 
 namespace {
@@ -39,6 +40,12 @@ EditorAction Write(const char* text, DWORD length, const char* failure) {
     std::memcpy(action.text, text, length);
     action.length = length;
     action.failure = failure;
+    return action;
+}
+
+EditorAction InjectWide(char32_t character) {
+    EditorAction action = Simple(EditorAction::Kind::kInjectCharacter);
+    action.character = character;
     return action;
 }
 
@@ -99,7 +106,7 @@ void LineEditor::TakeLineByte(BYTE byte, bool echo, std::vector<EditorAction>* a
     switch (byte) {
         case kCarriageReturn: {
             exit_flag_ = false;
-            for (DWORD i = 0; i < length_; ++i) actions->push_back(Inject(line_[i]));
+            InjectLine(actions);
             if (length_ == 4) {
                 char word[5];
                 std::memcpy(word, line_, 4);
@@ -143,6 +150,10 @@ void LineEditor::TakeLineByte(BYTE byte, bool echo, std::vector<EditorAction>* a
 
 // Removes the last byte of the line, and its one or two columns on the client's screen.
 void LineEditor::Erase(bool echo, const char* failure, std::vector<EditorAction>* actions) {
+    if (utf8_ && line_[length_ - 1] >= 0x80) {
+        EraseCharacter(echo, failure, actions);
+        return;
+    }
     BYTE removed = line_[--length_];
     if (echo) actions->push_back(Write(kEraseColumns, removed < 0x20 ? 6 : 3, failure));
 }
@@ -162,12 +173,72 @@ static void TakeDecodedKey(const KeySequence& key, DWORD input_mode) {
     }
 }
 
+std::vector<EditorAction> LineEditor::TakeCharacter(char32_t character, DWORD input_mode,
+                                                    bool gate_set) {
+    using Kind = EditorAction::Kind;
+    std::vector<EditorAction> actions;
+    // As Take for a byte without a meaning of its own.
+    if (input_mode != previous_mode_) length_ = 0;
+    previous_mode_ = input_mode;
+    const bool processed = (input_mode & ENABLE_PROCESSED_INPUT) != 0;
+    if (!processed) {
+        actions.push_back(gate_set ? InjectWide(character) : Simple(Kind::kSetGate));
+        return actions;
+    }
+    if (!gate_set) {
+        actions.push_back(Simple(Kind::kSetGate));
+        return actions;
+    }
+    if ((input_mode & ENABLE_LINE_INPUT) == 0) {
+        actions.push_back(InjectWide(character));
+        return actions;
+    }
+    // The line's bound counts bytes: a character that does not fit whole is refused.
+    char bytes[kMaxUtf8Length];
+    DWORD count = EncodeUtf8(character, bytes);
+    if (length_ + count > kLineSize) {
+        actions.push_back(Write("\a", 1, nullptr));
+        return actions;
+    }
+    std::memcpy(line_ + length_, bytes, count);
+    length_ += count;
+    if (input_mode & ENABLE_ECHO_INPUT)
+        actions.push_back(Write(bytes, count, "Error echoing input: %lu"));
+    return actions;
+}
+
+// Removes the last character of a UTF-8 line, and each column it took.
+void LineEditor::EraseCharacter(bool echo, const char* failure,
+                                std::vector<EditorAction>* actions) {
+    DWORD start = LastCharacterStart(line_, length_);
+    Utf8Decoder decoder;
+    char32_t decoded[2] = {kReplacementCharacter, 0};
+    for (DWORD i = start; i < length_; ++i) decoder.Feed(line_[i], decoded);
+    length_ = start;
+    if (echo) actions->push_back(Write(kEraseColumns, 3 * CharacterColumns(decoded[0]), failure));
+}
+
+// The keys of the line at Enter: a UTF-8 line character by character.
+void LineEditor::InjectLine(std::vector<EditorAction>* actions) const {
+    Utf8Decoder decoder;
+    for (DWORD i = 0; i < length_; ++i) {
+        if (!utf8_ || line_[i] < 0x80) {
+            actions->push_back(Inject(line_[i]));
+            continue;
+        }
+        char32_t decoded[2];
+        if (decoder.Feed(line_[i], decoded) > 0) actions->push_back(InjectWide(decoded[0]));
+    }
+}
+
 void RunSimpleInput() {
     LineEditor editor;
+    editor.set_utf8(g_translator.utf8_client != 0);
     // Until a query succeeds the console counts as raw input; later failures keep the last mode.
     DWORD input_mode = 0;
     BYTE byte = 0;
-    KeyReader reader(g_translator.key_sequences != 0);
+    char32_t character = 0;
+    KeyReader reader(g_translator.key_sequences != 0, g_translator.utf8_client != 0);
     ClientInput input;
     while (reader.Next(&input)) {
         RefreshInputMode(&input_mode);
@@ -176,11 +247,17 @@ void RunSimpleInput() {
             continue;
         }
         byte = input.byte;
+        character = input.character;
+        const bool gate_set = g_output_gate.IsSet() != 0;
         for (const EditorAction& action :
-             editor.Take(byte, input_mode, g_output_gate.IsSet() != 0)) {
+             character != 0 ? editor.TakeCharacter(character, input_mode, gate_set)
+                            : editor.Take(byte, input_mode, gate_set)) {
             switch (action.kind) {
                 case EditorAction::Kind::kInjectKey:
                     InjectKey(action.byte, 0);
+                    break;
+                case EditorAction::Kind::kInjectCharacter:
+                    InjectCharacter(action.character);
                     break;
                 case EditorAction::Kind::kWrite: {
                     DWORD written = 0;

@@ -19,9 +19,13 @@ struct EditorAction {
         kSleep,          // pause `milliseconds`
         kExitPause,      // pause for the exit detection timeout
         kRunKeyCommand,  // read the byte after Ctrl-A and run its key command
+        // InjectCharacter(character)
+        kInjectCharacter,
     };
     Kind kind;
     BYTE byte = 0;  // kInjectKey
+    // kInjectCharacter
+    char32_t character = 0;
     // kWrite: the bytes, and the message reported when the write fails (null: result ignored).
     char text[6] = {};
     DWORD length = 0;
@@ -37,6 +41,11 @@ class LineEditor {
     // gate is set or not.
     std::vector<EditorAction> Take(BYTE byte, DWORD input_mode, bool gate_set);
 
+    // A UTF-8 client: the line holds UTF-8, characters beyond ASCII come to TakeCharacter, and
+    // an erase takes a whole character and the columns it showed in.
+    void set_utf8(bool utf8) { utf8_ = utf8; }
+    std::vector<EditorAction> TakeCharacter(char32_t character, DWORD input_mode, bool gate_set);
+
     const BYTE* line() const { return line_; }
     DWORD length() const { return length_; }
     bool exit_flag() const { return exit_flag_; }
@@ -44,9 +53,12 @@ class LineEditor {
   private:
     void TakeLineByte(BYTE byte, bool echo, std::vector<EditorAction>* actions);
     void Erase(bool echo, const char* failure, std::vector<EditorAction>* actions);
+    void EraseCharacter(bool echo, const char* failure, std::vector<EditorAction>* actions);
+    void InjectLine(std::vector<EditorAction>* actions) const;
 
     BYTE line_[kLineSize] = {};
     DWORD length_ = 0;
     DWORD previous_mode_ = 0;
     bool exit_flag_ = false;
+    bool utf8_ = false;
 };

@@ -39,6 +39,21 @@ bool IsEndOfPipe(DWORD error) {
     return error == ERROR_BROKEN_PIPE || error == ERROR_INVALID_HANDLE;
 }
 
+// A UTF-8 client gets the text in the console's output code page of the moment, which a program
+// may change (to UTF-8, say); while it cannot be read the last one known holds.
+DWORD RelayUtf8Chunk(const BYTE* chunk, DWORD count, bool translate_line_ends, BYTE* output) {
+    static_assert(RelayUtf8Converter::OutputSize(kRelayChunkSize) >= 2 * kRelayChunkSize);
+    // ASCII is the same in every code page the console takes: only a chunk with other bytes
+    // needs to know which one is in force (a console call each time).
+    bool ascii = true;
+    for (DWORD i = 0; i < count && ascii; ++i) ascii = chunk[i] < 0x80;
+    UINT code_page = ascii ? 0 : GetConsoleOutputCP();
+    if (code_page == 0) code_page = g_translator.relay_code_page;
+    g_translator.relay_code_page = code_page;
+    return g_translator.relay_converter.Convert(chunk, count, code_page, translate_line_ends,
+                                                output);
+}
+
 // One chunk from the pipe to the client; false when the relay is to end.
 bool RelayOneChunk(RelayCarry* carry) {
     g_output_gate.Wait();
@@ -54,9 +69,11 @@ bool RelayOneChunk(RelayCarry* carry) {
         return false;
     }
 
+    const bool utf8 = g_translator.utf8_client != 0;
     BYTE converted[kRelayChunkSize];
-    if (count > 0 && !OemToCharBuffA(reinterpret_cast<const char*>(chunk),
-                                     reinterpret_cast<char*>(converted), count)) {
+    if (count > 0 && !utf8 &&
+        !OemToCharBuffA(reinterpret_cast<const char*>(chunk), reinterpret_cast<char*>(converted),
+                        count)) {
         ReportError("Error translating output: %lu", GetLastError());
         return false;
     }
@@ -79,8 +96,10 @@ bool RelayOneChunk(RelayCarry* carry) {
         translate_line_ends = TranslatesLineEnds(output_mode, input_mode);
     }
 
-    BYTE output[2 * kRelayChunkSize];
-    DWORD length = BuildRelayOutput(chunk, converted, count, translate_line_ends, carry, output);
+    BYTE output[RelayUtf8Converter::OutputSize(kRelayChunkSize)];
+    DWORD length =
+        utf8 ? RelayUtf8Chunk(chunk, count, translate_line_ends, output)
+             : BuildRelayOutput(chunk, converted, count, translate_line_ends, carry, output);
     DWORD written = 0;
     if (!WriteFile(g_translator.socket_output, output, length, &written, nullptr)) {
         ReportError("Writing translated output to socket: %lu", GetLastError());

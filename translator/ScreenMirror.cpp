@@ -47,18 +47,35 @@ bool SameCoord(COORD a, COORD b) {
 void ReadRegion(HANDLE console, CHAR_INFO* into, SHORT left, SHORT top, SHORT columns, SHORT rows) {
     SMALL_RECT region{left, top, static_cast<SHORT>(left + columns - 1),
                       static_cast<SHORT>(top + rows - 1)};
-    AssertCheck(
-        ReadConsoleOutputA(console, into, COORD{columns, rows}, COORD{0, 0}, &region) != FALSE,
-        kModule, __LINE__);
+    // A UTF-8 client is sent the characters the cells hold, not their code page bytes.
+    auto read = g_translator.utf8_client != 0 ? ReadConsoleOutputW : ReadConsoleOutputA;
+    AssertCheck(read(console, into, COORD{columns, rows}, COORD{0, 0}, &region) != FALSE, kModule,
+                __LINE__);
 }
 
-void SendRow(const CHAR_INFO* row, int y, const RowUpdate& update, AnsiWriter& writer) {
+// A UTF-8 client's row: a character the console marks as taking two cells goes out once, from
+// its leading half, so the span widens to whole characters.
+void PutWideRow(const CHAR_INFO* row, int y, RowUpdate update, int columns, AnsiWriter& writer) {
+    if (update.first > 0 && (row[update.first].Attributes & COMMON_LVB_TRAILING_BYTE))
+        --update.first;
+    if (update.last + 1 < columns && (row[update.last].Attributes & COMMON_LVB_LEADING_BYTE))
+        ++update.last;
+    writer.MoveCursor(static_cast<unsigned>(y), static_cast<unsigned>(update.first));
+    for (int x = update.first; x <= update.last; ++x) {
+        if (row[x].Attributes & COMMON_LVB_TRAILING_BYTE) continue;
+        writer.PutWideCell(ShownWideCharacter(row[x].Char.UnicodeChar),
+                           static_cast<WORD>(row[x].Attributes & ~(COMMON_LVB_LEADING_BYTE |
+                                                                   COMMON_LVB_TRAILING_BYTE)));
+    }
+    if (update.erase) writer.EraseToEndOfLine();
+}
+
+void PutNarrowRow(const CHAR_INFO* row, int y, const RowUpdate& update, AnsiWriter& writer) {
     writer.MoveCursor(static_cast<unsigned>(y), static_cast<unsigned>(update.first));
     for (int x = update.first; x <= update.last; ++x) {
         writer.PutCell(ShownCharacter(static_cast<BYTE>(row[x].Char.AsciiChar)), row[x].Attributes);
     }
     if (update.erase) writer.EraseToEndOfLine();
-    writer.Flush();
 }
 
 // While colours are sent, a cleared terminal shows blanks in the default colours, and the shown
@@ -86,11 +103,27 @@ BYTE ShownCharacter(BYTE cell_character) {
     return cell_character;
 }
 
-bool CellsEqual(const CHAR_INFO& a, const CHAR_INFO& b) {
-    return a.Attributes == b.Attributes && a.Char.AsciiChar == b.Char.AsciiChar;
+void PutRowUpdate(const CHAR_INFO* row, int y, RowUpdate update, int columns, AnsiWriter& writer) {
+    if (writer.utf8()) {
+        PutWideRow(row, y, update, columns, writer);
+    } else {
+        PutNarrowRow(row, y, update, writer);
+    }
 }
 
-bool IsBlankCell(const CHAR_INFO& cell, bool suppress_color_simulation, int color_default) {
+WCHAR ShownWideCharacter(WCHAR cell_character) {
+    if (cell_character < 0x80) return ShownCharacter(static_cast<BYTE>(cell_character));
+    return cell_character;
+}
+
+bool CellsEqual(const CHAR_INFO& a, const CHAR_INFO& b, bool wide) {
+    return a.Attributes == b.Attributes && a.Char.AsciiChar == b.Char.AsciiChar &&
+           (!wide || a.Char.UnicodeChar == b.Char.UnicodeChar);
+}
+
+bool IsBlankCell(const CHAR_INFO& cell, bool suppress_color_simulation, bool wide,
+                 int color_default) {
+    if (wide && cell.Char.UnicodeChar != ' ') return false;
     if (color_default >= 0) {
         constexpr WORD kShown = 0xF0 | COMMON_LVB_REVERSE_VIDEO | COMMON_LVB_UNDERSCORE;
         return cell.Char.AsciiChar == ' ' && (cell.Attributes & kShown) == (color_default & 0xF0);
@@ -100,7 +133,7 @@ bool IsBlankCell(const CHAR_INFO& cell, bool suppress_color_simulation, int colo
 }
 
 RowUpdate DecideRowUpdate(const CHAR_INFO* current, const CHAR_INFO* shown, int columns,
-                          bool suppress_color_simulation, int color_default) {
+                          bool suppress_color_simulation, bool wide, int color_default) {
     RowUpdate update;
     // Most rows of a pass are unchanged, and a plain comparison of the bytes settles those many
     // times faster than the cell by cell scan.  Equal bytes are equal cells; a row whose bytes
@@ -110,14 +143,14 @@ RowUpdate DecideRowUpdate(const CHAR_INFO* current, const CHAR_INFO* shown, int 
         return update;
     }
     int first = 0;
-    while (first < columns && CellsEqual(current[first], shown[first])) ++first;
+    while (first < columns && CellsEqual(current[first], shown[first], wide)) ++first;
     if (first == columns) return update;
 
     int last = columns - 1;
-    while (last > first && CellsEqual(current[last], shown[last])) --last;
+    while (last > first && CellsEqual(current[last], shown[last], wide)) --last;
     int last_non_blank = columns - 1;
     while (last_non_blank > first &&
-           IsBlankCell(current[last_non_blank], suppress_color_simulation, color_default))
+           IsBlankCell(current[last_non_blank], suppress_color_simulation, wide, color_default))
         --last_non_blank;
 
     update.changed = true;
@@ -158,9 +191,11 @@ PassResult UpdateTerminal(ScreenSnapshot& shown, ScreenSnapshot& current, bool r
     for (int y = 0; y < rows; ++y) {
         const CHAR_INFO* now = current.cells.get() + static_cast<size_t>(y) * columns;
         const CHAR_INFO* before = shown.cells.get() + static_cast<size_t>(y) * columns;
-        RowUpdate update = DecideRowUpdate(now, before, columns, suppress, writer.color_default());
+        RowUpdate update =
+            DecideRowUpdate(now, before, columns, suppress, writer.utf8(), writer.color_default());
         if (!update.changed) continue;
-        SendRow(now, y, update, writer);
+        PutRowUpdate(now, y, update, columns, writer);
+        writer.Flush();
         rows_sent = true;
     }
 

@@ -21,6 +21,12 @@ constexpr int kReadAttempts = 3;
 // 64 KB, which every console version takes in one ReadConsoleOutputA.
 constexpr int kMaxCellsPerPass = 16000;
 
+// A UTF-8 client is sent the characters the cells hold, as the screen mirror reads them.
+BOOL ReadCells(HANDLE console, CHAR_INFO* into, COORD size, SMALL_RECT* region) {
+    auto read = g_translator.utf8_client != 0 ? ReadConsoleOutputW : ReadConsoleOutputA;
+    return read(console, into, size, COORD{0, 0}, region);
+}
+
 int Rows(const SMALL_RECT& rect) {
     return rect.Bottom - rect.Top + 1;
 }
@@ -37,9 +43,8 @@ void ReadRows(HANDLE console, CHAR_INFO* into, SHORT left, SHORT columns, int to
         SMALL_RECT region{left, static_cast<SHORT>(top + done),
                           static_cast<SHORT>(left + columns - 1),
                           static_cast<SHORT>(top + done + count - 1)};
-        AssertCheck(ReadConsoleOutputA(console, into + static_cast<size_t>(done) * columns,
-                                       COORD{columns, static_cast<SHORT>(count)}, COORD{0, 0},
-                                       &region) != FALSE,
+        AssertCheck(ReadCells(console, into + static_cast<size_t>(done) * columns,
+                              COORD{columns, static_cast<SHORT>(count)}, &region) != FALSE,
                     kModule, __LINE__);
     }
 }
@@ -48,9 +53,9 @@ void ReadRows(HANDLE console, CHAR_INFO* into, SHORT left, SHORT columns, int to
 void ReadBlock(HANDLE console, CHAR_INFO* into, SHORT left, SHORT columns, int top, int rows) {
     SMALL_RECT region{left, static_cast<SHORT>(top), static_cast<SHORT>(left + columns - 1),
                       static_cast<SHORT>(top + rows - 1)};
-    AssertCheck(ReadConsoleOutputA(console, into, COORD{columns, static_cast<SHORT>(rows)},
-                                   COORD{0, 0}, &region) != FALSE,
-                kModule, __LINE__);
+    AssertCheck(
+        ReadCells(console, into, COORD{columns, static_cast<SHORT>(rows)}, &region) != FALSE,
+        kModule, __LINE__);
 }
 
 CHAR_INFO ReadCell(HANDLE console, COORD cell) {
@@ -137,14 +142,9 @@ void SendScrolledRows(const CHAR_INFO* rows, int count, ScreenSnapshot& shown,
                          : current.cells.get() + static_cast<size_t>(i - count) * columns;
     };
     auto send = [&](const CHAR_INFO* cells, const CHAR_INFO* before, int y) {
-        RowUpdate update = DecideRowUpdate(cells, before, columns, suppress);
-        if (!update.changed) return;
-        writer.MoveCursor(static_cast<unsigned>(y), static_cast<unsigned>(update.first));
-        for (int x = update.first; x <= update.last; ++x) {
-            writer.PutCell(ShownCharacter(static_cast<BYTE>(cells[x].Char.AsciiChar)),
-                           cells[x].Attributes);
-        }
-        if (update.erase) writer.EraseToEndOfLine();
+        RowUpdate update = DecideRowUpdate(cells, before, columns, suppress, writer.utf8(),
+                                           writer.color_default());
+        if (update.changed) PutRowUpdate(cells, y, update, columns, writer);
     };
     for (int y = 0; y < height; ++y) {
         send(row(y), shown.cells.get() + static_cast<size_t>(y) * columns, y);

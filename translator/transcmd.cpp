@@ -47,6 +47,7 @@ void ReadSettings(const char* product) {
     if (store.GetString("AdvancedTerminalTypes", &text))
         g_translator.advanced_terminal_types = CopyText(text);
     store.GetNumber("ScrollbackLines", &g_translator.scrollback_lines, 0);
+    store.GetNumber("Utf8Client", &g_translator.utf8_client, 0);
 }
 
 // The console's colours are sent with their start-up attributes as the terminal's own.
@@ -276,6 +277,7 @@ int TranslatorMain(int argc, char** argv) {
     }
     ReadSettings(SettingsProduct(g_translator.protocol));
     SetUpColors();
+    g_translator.writer.set_utf8(g_translator.utf8_client != 0);
     if (g_translator.mode == TranslatorMode::kUndecided && !AskStartupQuestion(terminal_type)) {
         return kStopped;
     }

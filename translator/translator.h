@@ -7,6 +7,8 @@
 
 #include "AnsiWriter.h"
 #include "Scrollback.h"
+#include "Utf8.h"
+#include "Utf8Output.h"
 #include "win32.h"
 
 enum class LoginProtocol { kTelnet, kRlogin };
@@ -46,6 +48,8 @@ struct TranslatorState {
     DWORD color_mode = 0;           // the ColorMode setting
     std::unique_ptr<char[]> advanced_terminal_types;  // AdvancedTerminalTypes; null if none
     DWORD scrollback_lines = 0;  // ScrollbackLines: history rows above the window (advanced mode)
+    // Non-zero: the client's bytes are UTF-8 both ways.
+    DWORD utf8_client = 0;
     HANDLE translation_read = nullptr;  // the output translation pipe (simple mode)
     HANDLE translation_write = nullptr;
     HANDLE error_duplicate = nullptr;  // the command processor's standard error
@@ -57,11 +61,13 @@ struct TranslatorState {
     // Set by the end of the login, before the process's objects are torn down: the relay ends
     // at its next pass through the output gate without reading or writing again.
     std::atomic<LONG> relay_stop{0};
+    // A UTF-8 client's output (relay thread only).
+    RelayUtf8Converter relay_converter;
+    UINT relay_code_page = 437;
 
     // Socket input and window sizing (main thread only).
     WindowSize requested_size{80, 24};
     BYTE telnet_state[92] = {};
-
     // Key synthesis (main thread only): the sticky modifiers of the Ctrl-A key commands.
     bool sticky_alt = false;
     bool sticky_ctrl = false;
@@ -129,6 +135,9 @@ void SizeConsoleForScrollback();
 // Key event synthesis.
 void InjectKey(BYTE character, WORD virtual_key);  // virtual key 0: derived from the character
 void RunKeyCommand(BYTE command);                  // the byte after Ctrl-A
+// A character beyond ASCII from a UTF-8 client, as wide key records: the layout's key for it, or
+// VK_PACKET (as the system gives typed Unicode text) when the layout has none.
+void InjectCharacter(char32_t character);
 
 // Advanced mode.
 void RunAdvancedInput();

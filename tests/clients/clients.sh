@@ -210,6 +210,19 @@ fi
 expect_clean telnet-keys 3
 clear_mode telnet
 
+# A UTF-8 client in both modes (Utf8Client set, the telnet host negotiating binary): a typed
+# "echo café ─│┌" prints the same characters on the client's screen.
+wine reg add "$(settings_key telnet)" /v Utf8Client /t REG_DWORD /d 1 /f >/dev/null 2>&1
+utf8_text='café ─│┌'
+for mode in simple advanced; do
+    set_mode telnet $mode
+    drive telnet-utf8-$mode --utf8 1 --size 24x80 'expect:>' \
+        "send:echo $utf8_text mark^er\\r" "expect:\\n$utf8_text marker" 'send:exit\r' \
+        'expect:Connection closed by foreign host.' exit -- $telnet
+done
+wine reg delete "$(settings_key telnet)" /v Utf8Client /f >/dev/null 2>&1
+expect_clean telnet-utf8 5
+
 # rlogin with ModeSelection set: no question; the control bytes come as urgent data (the probe
 # sees them; the real client answers 0x80 with its window size, which resizes the console), and
 # a window change of the client reaches the console.
@@ -224,7 +237,7 @@ drive rlogin --size 30x100 'expect:>' "run:$self --size rlogin 100 30" \
     'send:echo mark^er-rlogin\r' 'expect:\nmarker-rlogin\n' 'resize:40x90' \
     "run:$self --size rlogin-resized 90 40" 'send:exit\r' exit -- rlogin -p $rlogin_port 127.0.0.1
 if grep -q 'Use advanced' "$out/rlogin.raw"; then fail "rlogin: the question was asked"; else pass "rlogin: no question"; fi
-expect_clean rlogin 5
+expect_clean rlogin 7
 
 # Ten telnet logins at once, each running a command and exiting.
 set_mode telnet simple
@@ -243,12 +256,12 @@ else
     fail "ten logins at once: $good passed"
     for n in 1 2 3 4 5 6 7 8 9 10; do grep -q FAILED "$out/many-$n.log" && tail -30 "$out/many-$n.log"; done
 fi
-expect_clean "ten logins" 15
+expect_clean "ten logins" 17
 
 # A client that goes away in the middle of a command leaves nothing behind.
 drive disconnect --size 24x80 'expect:>' 'send:ping -n 120 127.0.0.1\r' \
     "run:$self --running ping.exe" 'wait:1000' kill -- $telnet
-expect_clean disconnect 16
+expect_clean disconnect 18
 if grep -q 'the client left' "$out/hosts.log"; then pass "the host saw the client leave"; else fail "no client left in the log"; fi
 
 clear_mode telnet

@@ -2,7 +2,11 @@
  * at a terminal would, and renders everything it prints with libvterm, so that the checks are
  * on what the user sees.
  *
- *   pty_drive [--size ROWSxCOLUMNS] [--limit MS] [--raw FILE] STEP... -- PROGRAM [ARG...]
+ *   pty_drive [--size ROWSxCOLUMNS] [--limit MS] [--raw FILE] [--utf8 1] STEP... -- PROGRAM
+ *             [ARG...]
+ *
+ * With --utf8 1 the terminal is a UTF-8 one (the program runs in the C.UTF-8 locale) and the
+ * screen text holds its characters in UTF-8; otherwise a character beyond ASCII shows as '?'.
  *
  * Steps, each one argument:
  *   send:TEXT        type TEXT (escapes \r \n \t \e \\ \xNN)
@@ -46,6 +50,10 @@ static long limit_ms = 20000;
 static char* stream;
 static size_t stream_size, stream_point;
 static FILE* raw;
+static int utf8;
+/* A UTF-8 sequence that the last read cut off, held for the next one. */
+static char held[4];
+static size_t held_size;
 static long last_output;
 
 static long now_ms(void) {
@@ -89,7 +97,26 @@ static void pump(long wait_ms) {
         ended = 1;
         return;
     }
-    vterm_input_write(terminal, buffer, (size_t)got);
+    if (utf8) {
+        /* The terminal takes whole characters: the tail of a sequence the read cut waits. */
+        char whole[sizeof held + sizeof buffer];
+        memcpy(whole, held, held_size);
+        memcpy(whole + held_size, buffer, (size_t)got);
+        size_t size = held_size + (size_t)got, start = size;
+        while (start > 0 && size - start < 3 && ((unsigned char)whole[start - 1] & 0xC0) == 0x80)
+            --start;
+        size_t keep = 0;
+        if (start > 0) {
+            unsigned char lead = (unsigned char)whole[start - 1];
+            size_t needed = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+            if (lead >= 0xC0 && size - (start - 1) < needed) keep = size - (start - 1);
+        }
+        vterm_input_write(terminal, whole, size - keep);
+        memcpy(held, whole + size - keep, keep);
+        held_size = keep;
+    } else {
+        vterm_input_write(terminal, buffer, (size_t)got);
+    }
     stream = realloc(stream, stream_size + (size_t)got + 1);
     memcpy(stream + stream_size, buffer, (size_t)got);
     stream_size += (size_t)got;
@@ -100,7 +127,7 @@ static void pump(long wait_ms) {
 
 /* The screen as text: rows with trailing blanks cut, joined by newlines. */
 static char* screen_text(void) {
-    char* text = malloc((size_t)rows * ((size_t)columns + 1) + 1);
+    char* text = malloc((size_t)rows * (4 * (size_t)columns + 1) + 1);
     size_t length = 0;
     for (int row = 0; row < rows; ++row) {
         size_t start = length;
@@ -110,6 +137,23 @@ static char* screen_text(void) {
             VTermPos position = {row, column};
             vterm_screen_get_cell(screen, position, &cell);
             uint32_t c = cell.chars[0];
+            if (utf8 && c == (uint32_t)-1) continue; /* a wide character's second column */
+            if (utf8 && c >= 0x80) {
+                if (c < 0x800) {
+                    text[length++] = (char)(0xC0 | (c >> 6));
+                } else {
+                    if (c < 0x10000) {
+                        text[length++] = (char)(0xE0 | (c >> 12));
+                    } else {
+                        text[length++] = (char)(0xF0 | (c >> 18));
+                        text[length++] = (char)(0x80 | ((c >> 12) & 0x3F));
+                    }
+                    text[length++] = (char)(0x80 | ((c >> 6) & 0x3F));
+                }
+                text[length++] = (char)(0x80 | (c & 0x3F));
+                last = length;
+                continue;
+            }
             char shown = c == 0 ? ' ' : (c < 0x80 ? (char)c : '?');
             text[length++] = shown;
             if (shown != ' ') last = length;
@@ -286,6 +330,8 @@ int main(int argc, char** argv) {
             if (sscanf(argv[i + 1], "%dx%d", &rows, &columns) != 2) return 2;
         } else if (strcmp(argv[i], "--limit") == 0) {
             limit_ms = atol(argv[i + 1]);
+        } else if (strcmp(argv[i], "--utf8") == 0) {
+            utf8 = atoi(argv[i + 1]) != 0;
         } else if (strcmp(argv[i], "--raw") == 0) {
             raw = fopen(argv[i + 1], "wb");
         } else {
@@ -297,13 +343,13 @@ int main(int argc, char** argv) {
     while (i < argc && strcmp(argv[i], "--") != 0) ++i;
     if (i + 1 >= argc) {
         fprintf(stderr,
-                "usage: pty_drive [--size RxC] [--limit MS] [--raw FILE] STEP... -- "
+                "usage: pty_drive [--size RxC] [--limit MS] [--raw FILE] [--utf8 1] STEP... -- "
                 "PROGRAM [ARG...]\n");
         return 2;
     }
     int last_step = i;
     terminal = vterm_new(rows, columns);
-    vterm_set_utf8(terminal, 0);
+    vterm_set_utf8(terminal, utf8);
     vterm_output_set_callback(terminal, terminal_output, NULL);
     screen = vterm_obtain_screen(terminal);
     vterm_screen_reset(screen, 1);
@@ -315,6 +361,7 @@ int main(int argc, char** argv) {
     }
     if (child == 0) {
         setenv("TERM", "xterm", 1);
+        if (utf8) setenv("LC_ALL", "C.UTF-8", 1);
         execvp(argv[i + 1], argv + i + 1);
         perror("exec");
         _exit(127);

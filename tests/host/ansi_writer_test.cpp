@@ -119,6 +119,26 @@ TEST_F(AnsiWriterTest, AReverseCellMaySplitItsSequenceBetweenTwoWrites) {
     EXPECT_EQ(Buffered(), "7mR\033[0m");
 }
 
+TEST_F(AnsiWriterTest, WideCellsGoOutAsUtf8WholePerFlushWithSurrogatePairsJoined) {
+    writer_.set_utf8(true);
+    writer_.PutWideCell(L'a', 0x07);
+    writer_.PutWideCell(0x2500, 0x70);  // reverse video around the whole character
+    writer_.PutWideCell(0xD83D, 0x07);  // a pair across two cells is one character
+    writer_.PutWideCell(0xDE00, 0x07);
+    writer_.PutWideCell(0xDC00, 0x07);  // a lone half is U+FFFD
+    EXPECT_EQ(Buffered(), "a\033[7m\xe2\x94\x80\033[0m\xf0\x9f\x98\x80\xef\xbf\xbd");
+    EXPECT_EQ(g_conversions, 0);
+    writer_.Flush();
+    // A character that does not fit the buffer's rest starts the next flush.
+    flushes_.clear();
+    for (DWORD i = 0; i < AnsiWriter::kBufferSize - 1; ++i) writer_.PutWideCell(L'x', 0x07);
+    writer_.PutWideCell(0x65E5, 0x07);
+    writer_.Flush();
+    ASSERT_EQ(flushes_.size(), 2u);
+    EXPECT_EQ(flushes_[0], std::string(AnsiWriter::kBufferSize - 1, 'x'));
+    EXPECT_EQ(flushes_[1], "\xe6\x97\xa5");
+}
+
 TEST_F(AnsiWriterTest, FlushHandsOnTheBufferOnceAndAnEmptyBufferNotAtAll) {
     writer_.Flush();
     EXPECT_TRUE(flushes_.empty());

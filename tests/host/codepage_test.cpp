@@ -118,4 +118,35 @@ TEST_F(CodePageTest, ScanCodesOfVirtualKeys) {
     }
 }
 
+TEST_F(CodePageTest, WideConversionsOf437125265001AndTheirLookAlikes) {
+    WCHAR wide[8] = {};
+    ASSERT_EQ(MultiByteToWideChar(437, 0, "\x82\xc4\xda", 3, wide, 8), 3);
+    EXPECT_EQ(wide[0], 0xE9);
+    EXPECT_EQ(wide[1], 0x2500);
+    EXPECT_EQ(wide[2], 0x250C);
+    ASSERT_EQ(MultiByteToWideChar(CP_UTF8, 0, "\xf0\x9f\x98\x80\xc3", 5, wide, 8), 3);
+    EXPECT_EQ(wide[0], 0xD83D);
+    EXPECT_EQ(wide[1], 0xDE00);
+    EXPECT_EQ(wide[2], 0xFFFD);
+    EXPECT_EQ(MultiByteToWideChar(850, 0, "a", 1, wide, 8), 0);
+    EXPECT_EQ(MultiByteToWideChar(437, 0, "abc", 3, wide, 2), 0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+
+    const WCHAR text[] = {0xE9, 0x2500, 0xC0, 0x65E5};
+    char bytes[16] = {};
+    ASSERT_EQ(WideCharToMultiByte(437, 0, text, 4, bytes, 16, nullptr, nullptr), 4);
+    EXPECT_EQ(std::string(bytes, 4),
+              "\x82\xc4"
+              "A?");
+    ASSERT_EQ(WideCharToMultiByte(1252, 0, text, 4, bytes, 16, nullptr, nullptr), 4);
+    EXPECT_EQ(std::string(bytes, 4), "\xe9-\xc0?");
+    ASSERT_EQ(WideCharToMultiByte(CP_UTF8, 0, text, 4, bytes, 16, nullptr, nullptr), 10);
+    EXPECT_EQ(std::string(bytes, 10), "\xc3\xa9\xe2\x94\x80\xc3\x80\xe6\x97\xa5");
+
+    // Only ASCII has keys on the US layout.
+    EXPECT_EQ(VkKeyScanW(L'A'), 0x0141);
+    EXPECT_EQ(VkKeyScanW(0xE9), -1);
+    EXPECT_EQ(VkKeyScanW(0x2500), -1);
+}
+
 }  // namespace

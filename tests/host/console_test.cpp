@@ -475,6 +475,47 @@ TEST_F(ConsoleTest, ReadFileReturnsEditedLinesWithEchoOrSingleKeysInRawMode) {
     EXPECT_EQ(winsim::test::ScreenInfo(process).dwCursorPosition.Y, 1);
 }
 
+TEST_F(ConsoleTest, CellsAndKeysHoldUtf16AndTheAFunctionsConvertThroughTheCodePages) {
+    SimProcess process;
+    RunInConsole(process, [] {
+        HANDLE output = Open("CONOUT$");
+        HANDLE input = Open("CONIN$");
+        EXPECT_EQ(GetConsoleOutputCP(), 437u);
+        DWORD count = 0;
+        WriteFile(output, "caf\x82 \xc4", 6, &count, nullptr);  // "café ─" in 437
+        CHAR_INFO cells[6];
+        SMALL_RECT region{0, 0, 5, 0};
+        EXPECT_TRUE(ReadConsoleOutputW(output, cells, COORD{6, 1}, COORD{0, 0}, &region));
+        EXPECT_EQ(cells[3].Char.UnicodeChar, 0xE9);
+        EXPECT_EQ(cells[5].Char.UnicodeChar, 0x2500);
+        EXPECT_TRUE(ReadConsoleOutputA(output, cells, COORD{6, 1}, COORD{0, 0}, &region));
+        EXPECT_EQ(cells[3].Char.UnicodeChar, 0x82);
+
+        // After a switch to UTF-8 the bytes written are UTF-8; a character the A read cannot
+        // give in one byte reads as '?'.
+        EXPECT_FALSE(SetConsoleOutputCP(850));
+        EXPECT_TRUE(SetConsoleOutputCP(CP_UTF8));
+        WriteFile(output, "\r\n\xe6\x97\xa5\xff", 6, &count, nullptr);
+        region = SMALL_RECT{0, 1, 1, 1};
+        EXPECT_TRUE(ReadConsoleOutputA(output, cells, COORD{2, 1}, COORD{0, 0}, &region));
+        EXPECT_EQ(cells[0].Char.UnicodeChar, '?');
+
+        // A wide key record reads back whole with the W function and converted with the A one.
+        INPUT_RECORD keys[] = {Key(0), Key(0)};
+        keys[0].Event.KeyEvent.uChar.UnicodeChar = 0x250C;
+        keys[1].Event.KeyEvent.uChar.UnicodeChar = 0xE9;
+        WriteConsoleInputW(input, keys, 2, &count);
+        INPUT_RECORD got{};
+        EXPECT_TRUE(ReadConsoleInputW(input, &got, 1, &count));
+        EXPECT_EQ(got.Event.KeyEvent.uChar.UnicodeChar, 0x250C);
+        EXPECT_TRUE(ReadConsoleInputA(input, &got, 1, &count));
+        EXPECT_EQ(got.Event.KeyEvent.uChar.UnicodeChar, 0x82);
+        return 0;
+    });
+    EXPECT_EQ(winsim::test::ScreenRowUtf8(process, 0), "caf\xc3\xa9 \xe2\x94\x80");
+    EXPECT_EQ(winsim::test::ScreenRowUtf8(process, 1), "\xe6\x97\xa5\xef\xbf\xbd");
+}
+
 // ---- Ctrl-C --------------------------------------------------------------------------------
 
 std::atomic<int> g_calls{0};

@@ -7,6 +7,7 @@
 
 #include "login_harness.h"
 #include "LineEditor.h"
+#include "Utf8.h"
 #include "ZEVENT.h"
 #include "winsim/control.h"
 
@@ -37,11 +38,33 @@ std::string Shown(const char* bytes, DWORD length) {
 // "exit pause", "key command".
 class Typist {
   public:
+    // With `utf8` the bytes are decoded first, as the input loop does for a UTF-8 client, and
+    // the characters beyond ASCII go to TakeCharacter.
     std::vector<std::string> Type(const std::string& bytes, DWORD mode) {
         std::vector<std::string> done;
         for (char c : bytes) {
-            for (const EditorAction& a : editor_.Take(static_cast<BYTE>(c), mode, gate_)) {
+            char32_t decoded[2] = {static_cast<BYTE>(c), 0};
+            int count = utf8_ ? decoder_.Feed(static_cast<BYTE>(c), decoded) : 1;
+            for (int k = 0; k < count; ++k) Run(decoded[k], mode, &done);
+        }
+        return done;
+    }
+
+    void UseUtf8() {
+        utf8_ = true;
+        editor_.set_utf8(true);
+    }
+
+    void Run(char32_t c, DWORD mode, std::vector<std::string>* out) {
+        std::vector<std::string>& done = *out;
+        {
+            const bool wide = utf8_ && c >= 0x80;
+            for (const EditorAction& a : wide ? editor_.TakeCharacter(c, mode, gate_)
+                                              : editor_.Take(static_cast<BYTE>(c), mode, gate_)) {
                 switch (a.kind) {
+                    case EditorAction::Kind::kInjectCharacter:
+                        done.push_back("char " + std::to_string(a.character));
+                        break;
                     case EditorAction::Kind::kInjectKey:
                         done.push_back("key " + Shown(reinterpret_cast<const char*>(&a.byte), 1));
                         break;
@@ -71,11 +94,12 @@ class Typist {
                 }
             }
         }
-        return done;
     }
 
     LineEditor editor_;
     bool gate_ = true;
+    bool utf8_ = false;
+    Utf8Decoder decoder_;
 };
 
 using Actions = std::vector<std::string>;
@@ -301,6 +325,37 @@ TEST_F(SimpleInputGlueTest, FailedEchoesAreReportedAndEditingGoesOn) {
     Run("ab\b", winsim::test::MakeConsole(nullptr, 0x1f7));
     EXPECT_EQ(client_.Text(), "a\b \b");
     EXPECT_EQ(Reports(), std::vector<std::string>{"Error echoing input: 232"});
+}
+
+TEST(LineEditorTest, AUtf8LineHoldsWholeCharactersAndErasesTheirColumns) {
+    Typist t;
+    t.UseUtf8();
+    // Echoed as the client sent them; a malformed sequence is stored and shown as U+FFFD.
+    EXPECT_EQ(
+        t.Type("\xc3\xa9\xe6\x97\xa5\xe2\x94x", kLineMode),
+        (Actions{"echo \\xc3\\xa9", "echo \\xe6\\x97\\xa5", "echo \\xef\\xbf\\xbd", "echo x"}));
+    EXPECT_EQ(t.editor_.length(), 9u);
+    // One erase, one character: the replacement's one column, then the wide one's two.
+    EXPECT_EQ(t.Type("\b\b\x7f", kLineMode),
+              (Actions{"echo \\x08 \\x08", "echo \\x08 \\x08", "echo \\x08 \\x08\\x08 \\x08"}));
+    EXPECT_EQ(t.editor_.length(), 2u);
+    EXPECT_EQ(t.Type("\xe2\x94\x80\x15", kLineMode),
+              (Actions{"echo \\xe2\\x94\\x80", "echo \\x08 \\x08", "echo \\x08 \\x08"}));
+    // At Enter ASCII goes as today and each other character as one wide key.
+    t.Type("a\xe2\x94\x8c", kLineMode);
+    EXPECT_EQ(t.Type("\r", kLineMode),
+              (Actions{"key a", "char 9484", "echo \\x0d\\x0a", "key \\x0d"}));
+    // Outside line input a character goes to the console at once.
+    EXPECT_EQ(t.Type("\xc3\xa9", kCharacterMode), Actions{"char 233"});
+}
+
+TEST(LineEditorTest, AUtf8CharacterThatDoesNotFitWholeRingsTheBell) {
+    Typist t;
+    t.UseUtf8();
+    t.Type(std::string(kLineSize - 2, 'a'), kLineNoEcho);
+    EXPECT_EQ(t.Type("\xe2\x94\x80", kLineNoEcho), Actions{"bell \\x07"});
+    EXPECT_EQ(t.Type("\xc3\xa9", kLineNoEcho), Actions{});
+    EXPECT_EQ(t.editor_.length(), kLineSize);
 }
 
 }  // namespace

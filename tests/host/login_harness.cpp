@@ -51,6 +51,9 @@ bool RunFakeCommand(FakeCommandProcessorLog& log, const std::string& line, HANDL
     } else if (int columns, rows; std::sscanf(line.c_str(), "size %d %d", &columns, &rows) == 2) {
         SetConsoleScreenBufferSize(output,
                                    COORD{static_cast<SHORT>(columns), static_cast<SHORT>(rows)});
+    } else if (unsigned code_page; std::sscanf(line.c_str(), "chcp %u", &code_page) == 1) {
+        SetConsoleCP(code_page);
+        SetConsoleOutputCP(code_page);
     } else if (int row; std::sscanf(line.c_str(), "row %d", &row) == 1) {
         SetConsoleCursorPosition(output, COORD{0, static_cast<SHORT>(row)});
     } else if (!line.empty()) {

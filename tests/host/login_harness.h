@@ -29,10 +29,11 @@ struct FakeCommandProcessorLog {
 
 // Registers "cmd" as a small command processor: it reads lines from its standard input (the
 // console), answers "echo TEXT" with TEXT and a line feed, "raw" and "char" by switching the
-// console input mode, "size COLUMNS ROWS" by setting the size of the screen buffer of its
-// standard output, "row N" by moving the cursor to the start of row N, "exit" by ending, "exit
-// TEXT" by writing TEXT and a line feed and ending at once, anything else with "unknown: LINE"; it
-// prints "C:\>" before each line and counts Ctrl-C events, which it survives.
+// console input mode, "size COLUMNS ROWS" by setting the size of the screen buffer of its standard
+// output, "chcp N" by setting both console code pages, "row N" by moving the cursor to the start of
+// row N, "exit" by ending, "exit TEXT" by writing TEXT and a line feed and ending at once, anything
+// else with "unknown: LINE"; it prints "C:\>" before each line and counts Ctrl-C events, which it
+// survives.
 std::shared_ptr<FakeCommandProcessorLog> RegisterFakeCommandProcessor();
 
 class SimLogin {

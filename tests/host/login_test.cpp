@@ -107,6 +107,38 @@ TEST_F(LoginTest, SettingsSelectTheModeAndTheExitPause) {
     EXPECT_GE(sleeps[0].at, before);
 }
 
+TEST_F(LoginTest, AUtf8ClientTypesAndReadsCharactersBeyondTheCodePages) {
+    SetSetting("ModeSelection", REG_SZ, winsim::test::RegSz("simple"));
+    SetSetting("Utf8Client", REG_DWORD, winsim::test::RegDword(1));
+    SimLogin login;
+    login.NewOutput();
+    // "café ─│┌", a sequence cut short by a space and a lone continuation byte.
+    const std::string text = "caf\xc3\xa9 \xe2\x94\x80\xe2\x94\x82\xe2\x94\x8c";
+    login.Send("echo " + text + " \xe2\x94 \x80\r");
+    const std::string shown = text + " \xef\xbf\xbd \xef\xbf\xbd";
+    // The echo as typed, then the command's output from the console's 437 as UTF-8 (437 has
+    // no U+FFFD: the command read "?").
+    EXPECT_EQ(login.NewOutput(), "echo " + shown + "\r\n" + text + " ? ?\r\nC:\\>");
+    EXPECT_EQ(Lines(), std::vector<std::string>{"echo caf\x82 \xc4\xb3\xda ? ?"});
+    // Characters the layout has no key for arrive as VK_PACKET with the character.
+    std::vector<WCHAR> packets;
+    for (const INPUT_RECORD& record : InputLog(login.translator())) {
+        const KEY_EVENT_RECORD& key = record.Event.KeyEvent;
+        if (key.bKeyDown && key.wVirtualKeyCode == VK_PACKET)
+            packets.push_back(key.uChar.UnicodeChar);
+    }
+    EXPECT_EQ(packets, (std::vector<WCHAR>{0xE9, 0x2500, 0x2502, 0x250C, 0xFFFD, 0xFFFD}));
+    // A program that switches the console to UTF-8 reads and writes every character; the relay
+    // follows the output code page.
+    login.Send("chcp 65001\r");
+    login.NewOutput();
+    login.Send("echo " + text + " \xe6\x97\xa5\r");
+    EXPECT_EQ(login.NewOutput(),
+              "echo " + text + " \xe6\x97\xa5\r\n" + text + " \xe6\x97\xa5\r\nC:\\>");
+    login.Send("exit\r");
+    EXPECT_EQ(login.Wait().code, 0u);
+}
+
 TEST_F(LoginTest, TheCommandProcessorsLastWordsReachTheClientBeforeTheLoginEnds) {
     SetSetting("ModeSelection", REG_SZ, winsim::test::RegSz("simple"));
     SimLogin login;

@@ -8,6 +8,7 @@
 
 #include "login_harness.h"
 #include "OutputRelay.h"
+#include "Utf8Output.h"
 #include "ZEVENT.h"
 #include "winsim/control.h"
 
@@ -71,6 +72,34 @@ TEST(OutputRelayTest, ALineEndSplitAcrossChunksStaysOneLineEnd) {
     RelayCarry carry;
     EXPECT_EQ(Relay("\r", true, &carry) + Relay("x", true, &carry) + Relay("\n", true, &carry),
               "\rx\r\n");
+}
+
+TEST(OutputRelayTest, AUtf8ClientGetsTheOutputCodePageAsUtf8WithSplitCharactersCarried) {
+    RelayUtf8Converter converter;
+    auto convert = [&](const std::string& chunk, UINT code_page) {
+        std::vector<BYTE> output(RelayUtf8Converter::OutputSize(static_cast<DWORD>(chunk.size())));
+        DWORD length =
+            converter.Convert(reinterpret_cast<const BYTE*>(chunk.data()),
+                              static_cast<DWORD>(chunk.size()), code_page, true, output.data());
+        EXPECT_LE(length, output.size());
+        return std::string(reinterpret_cast<char*>(output.data()), length);
+    };
+    // 437: every byte one character, the line-end rule as for the byte relay.
+    EXPECT_EQ(convert("caf\x82 \xc4\xb3\xda\n", 437),
+              "caf\xc3\xa9 \xe2\x94\x80\xe2\x94\x82\xe2\x94\x8c\r\n");
+    // UTF-8: a character cut by the chunk's end goes out whole with the next chunk.
+    EXPECT_EQ(convert("ab\xe6\x97", CP_UTF8), "ab");
+    EXPECT_EQ(convert("\xa5\xf0\x9f", CP_UTF8), "\xe6\x97\xa5");
+    EXPECT_EQ(convert("\x98\x80\n", CP_UTF8), "\xf0\x9f\x98\x80\r\n");
+    // Malformed text becomes U+FFFD, never bytes that are not UTF-8; a change of code page
+    // drops what was held back.
+    EXPECT_EQ(convert("\xff\xe2\x94", CP_UTF8), "\xef\xbf\xbd");
+    EXPECT_EQ(convert("\x80", 437), "\xc3\x87");
+    // The worst case fills the bound exactly: a held sequence cut short, then line feeds and
+    // three-byte characters.
+    convert("\xe2\x94", CP_UTF8);
+    std::string worst = "\n" + std::string(31, '\xff');
+    EXPECT_EQ(convert(worst, CP_UTF8).size(), 3u + 2u + 31u * 3u);
 }
 
 TEST(OutputRelayTest, RawModesPassLineEndsUnchanged) {

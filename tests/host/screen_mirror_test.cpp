@@ -146,6 +146,26 @@ TEST(RowRuleTest, OnlyTheLowByteOfTheCharacterCounts) {
     EXPECT_FALSE(Decide(current, shown).changed);
 }
 
+TEST(RowRuleTest, WideCellsCompareWholeCharactersAndAreBlankOnlyAsSpaces) {
+    ScreenSnapshot shown = Screen(20, {"ab"});
+    ScreenSnapshot current = Screen(20, {"ab"});
+    for (int x = 0; x < 20; ++x) {  // as a wide read fills them
+        Cell(shown, 0, x).Char.UnicodeChar = static_cast<BYTE>(Cell(shown, 0, x).Char.AsciiChar);
+        Cell(current, 0, x).Char.UnicodeChar = Cell(shown, 0, x).Char.UnicodeChar;
+    }
+    Cell(shown, 0, 1).Char.UnicodeChar = 0x2500;  // the same low byte as U+2600
+    Cell(current, 0, 1).Char.UnicodeChar = 0x2600;
+    RowUpdate update = DecideRowUpdate(current.cells.get(), shown.cells.get(), 20, false, true);
+    EXPECT_TRUE(update.changed);
+    EXPECT_EQ(update.first, 1);
+    // U+2520's low byte is a space's, but it is no blank: the tail after it is what erases.
+    Cell(shown, 0, 12).Char.UnicodeChar = 'z';
+    Cell(current, 0, 12).Char.UnicodeChar = 0x2520;
+    update = DecideRowUpdate(current.cells.get(), shown.cells.get(), 20, false, true);
+    EXPECT_EQ(update.last, 12);
+    EXPECT_FALSE(update.erase);
+}
+
 TEST(RowRuleTest, ReverseVideoSpacesAreNotBlankUnlessColourSimulationIsOff) {
     ScreenSnapshot shown = Screen(20, {"abcdefghijk"});
     ScreenSnapshot current = Screen(20, {"ab"});

@@ -3,7 +3,9 @@
 // characters, reverse video exactly where the colour rule puts it, the cursor in the same place.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -22,7 +24,7 @@ namespace {
 // the writer's buffer.
 class Terminal : public RecordingTerminal {
   public:
-    Terminal(int rows, int columns) : RecordingTerminal(rows, columns) {}
+    Terminal(int rows, int columns, bool utf8) : RecordingTerminal(rows, columns, utf8) {}
 
     void Feed(const char* bytes, DWORD count) {
         RecordingTerminal::Feed(bytes, count);
@@ -102,14 +104,18 @@ std::string Printable(const std::string& bytes) {
 // keeps its cells unless the console's size changed.
 class Session {
   public:
-    // With `color_default` not -1 the console's colours are sent, that the default attributes.
-    Session(int rows, int columns, DWORD suppress_color_simulation, int color_default = -1)
-        : terminal_(rows, columns),
+    // With `color_default` not -1 the console's colours are sent, that the default attributes;
+    // with utf8 the writer and the terminal take UTF-8 and the cells hold UTF-16.
+    Session(int rows, int columns, DWORD suppress_color_simulation, int color_default = -1,
+            bool utf8 = false)
+        : terminal_(rows, columns, utf8),
           suppress_(suppress_color_simulation),
           color_default_(color_default),
-          writer_(&FeedTerminal, &terminal_, &TestOemToAnsi, &suppress_) {
+          writer_(&FeedTerminal, &terminal_, &TestOemToAnsi, &suppress_),
+          utf8_(utf8) {
         if (color_default >= 0)
             writer_.SetColorMode(kColorModeSixteen, static_cast<WORD>(color_default));
+        writer_.set_utf8(utf8);
     }
 
     // The snapshot the next pass reads into, sized for `columns` x `rows` as ReadScreen sizes it.
@@ -142,8 +148,11 @@ class Session {
         for (int y = 0; y < rows; ++y) {
             for (int x = 0; x < columns; ++x) {
                 const CHAR_INFO& cell = screen.cells[static_cast<size_t>(y) * columns + x];
+                // The second half of a two-cell character shows nothing of its own.
+                if (utf8_ && (cell.Attributes & COMMON_LVB_TRAILING_BYTE)) continue;
                 auto byte = static_cast<BYTE>(cell.Char.AsciiChar);
                 uint32_t expected = byte >= 0x80 ? TestOemToAnsi(byte) : ShownCharacter(byte);
+                if (utf8_) expected = ShownWideCharacter(cell.Char.UnicodeChar);
                 if (color_default_ >= 0) {
                     const bool blank = expected == ' ';
                     std::string colors = ExpectedColors(cell.Attributes, color_default_, blank);
@@ -185,13 +194,16 @@ class Session {
     AnsiWriter writer_;
     ScreenSnapshot snapshots_[2];
     int shown_ = 0;
+    bool utf8_;
 };
 
 // Random screens, one after the other, in the ways a console changes: a few cells, a typed
 // line, a scroll, a cleared screen, colours, a moved cursor, a new size, a redraw request.
 class RandomScreens {
   public:
-    explicit RandomScreens(uint32_t seed) : random_(seed) {}
+    // With utf8 the characters include some beyond the code pages and characters that take two
+    // cells, marked as the console marks them.
+    explicit RandomScreens(uint32_t seed, bool utf8 = false) : random_(seed), utf8_(utf8) {}
 
     int Below(int n) { return static_cast<int>(random_() % static_cast<uint32_t>(n)); }
     bool OneIn(int n) { return Below(n) == 0; }
@@ -203,6 +215,55 @@ class RandomScreens {
         if (kind < 9) return static_cast<BYTE>(0x21 + Below(0x7F - 0x21));  // printable ASCII
         return static_cast<BYTE>(0x80 + Below(0x80));                       // OEM
     }
+    // Sets a cell's character: its byte, or for a UTF-8 client its UTF-16 unit, a byte above
+    // ASCII standing for one of a few characters beyond the code pages.
+    void SetCharacter(CHAR_INFO& cell, BYTE character) {
+        static const WCHAR kBeyond[] = {0xE9,   0x2500, 0x2502, 0x250C,
+                                        0x2588, 0x3B1,  0x20AC, 0xFFFD};
+        if (!utf8_) {
+            cell.Char.AsciiChar = static_cast<CHAR>(character);
+            return;
+        }
+        cell.Attributes &= ~(COMMON_LVB_LEADING_BYTE | COMMON_LVB_TRAILING_BYTE);
+        cell.Char.UnicodeChar = character < 0x80 ? character : kBeyond[character % 8];
+    }
+
+    // A few two-cell characters, then every half without its other half made a blank.
+    void PlaceWideCharacters(ScreenSnapshot& next) {
+        static const WCHAR kWide[] = {0x65E5, 0x672C, 0x3042, 0xFF21};
+        const int rows = next.allocated.Y, columns = next.allocated.X;
+        for (int n = OneIn(2) ? Below(8) : 0; n > 0 && columns > 1; --n) {
+            CHAR_INFO* row = next.cells.get() + static_cast<size_t>(Below(rows)) * columns;
+            int x = Below(columns - 1);
+            WCHAR unit = kWide[Below(4)];
+            WORD attributes = Attributes();
+            row[x].Char.UnicodeChar = row[x + 1].Char.UnicodeChar = unit;
+            row[x].Attributes = attributes | COMMON_LVB_LEADING_BYTE;
+            row[x + 1].Attributes = attributes | COMMON_LVB_TRAILING_BYTE;
+        }
+        constexpr WORD kHalves = COMMON_LVB_LEADING_BYTE | COMMON_LVB_TRAILING_BYTE;
+        for (int y = 0; y < rows; ++y) {
+            CHAR_INFO* row = next.cells.get() + static_cast<size_t>(y) * columns;
+            for (int x = 0; x < columns; ++x) {
+                if ((row[x].Attributes & COMMON_LVB_LEADING_BYTE) && x + 1 < columns &&
+                    (row[x + 1].Attributes & kHalves) == COMMON_LVB_TRAILING_BYTE &&
+                    row[x + 1].Char.UnicodeChar == row[x].Char.UnicodeChar &&
+                    (row[x].Attributes & kHalves) == COMMON_LVB_LEADING_BYTE) {
+                    ++x;  // a whole pair
+                    continue;
+                }
+                // A two-cell character whose marks a colour change took goes too.
+                const WCHAR unit = row[x].Char.UnicodeChar;
+                const bool wide =
+                    std::find(std::begin(kWide), std::end(kWide), unit) != std::end(kWide);
+                if ((row[x].Attributes & kHalves) || wide) {
+                    row[x].Attributes &= ~kHalves;
+                    row[x].Char.UnicodeChar = ' ';
+                }
+            }
+        }
+    }
+
     WORD Attributes() {
         static const WORD common[] = {0x07, 0x07, 0x07, 0x0F, 0x1F, 0x70, 0x2F,
                                       0x47, 0xF0, 0x60, 0x0E, 0x30, 0x9F, 0xE0};
@@ -229,8 +290,8 @@ class RandomScreens {
                 if (same_size) {
                     cell = previous.cells[static_cast<size_t>(y) * columns + x];
                 } else {
-                    cell.Char.AsciiChar = ' ';
                     cell.Attributes = blank;
+                    SetCharacter(cell, ' ');
                 }
             }
         }
@@ -241,7 +302,7 @@ class RandomScreens {
                     if (OneIn(3)) {
                         cell.Attributes = Attributes();
                     } else {
-                        cell.Char.AsciiChar = static_cast<CHAR>(Character());
+                        SetCharacter(cell, Character());
                     }
                 }
                 break;
@@ -249,8 +310,7 @@ class RandomScreens {
                 int y = Below(rows), length = Below(columns + 1);
                 WORD attributes = OneIn(3) ? Attributes() : 0x07;
                 for (int x = 0; x < columns; ++x) {
-                    at(next, y, x).Char.AsciiChar =
-                        x < length ? static_cast<CHAR>(Character()) : ' ';
+                    SetCharacter(at(next, y, x), x < length ? Character() : ' ');
                     at(next, y, x).Attributes = x < length || OneIn(2) ? attributes : 0x07;
                 }
                 break;
@@ -262,8 +322,7 @@ class RandomScreens {
                         if (y + by < rows) {
                             at(next, y, x) = at(next, y + by, x);
                         } else {
-                            at(next, y, x).Char.AsciiChar =
-                                OneIn(3) ? static_cast<CHAR>(Character()) : ' ';
+                            SetCharacter(at(next, y, x), OneIn(3) ? Character() : ' ');
                             at(next, y, x).Attributes = blank;
                         }
                     }
@@ -273,7 +332,7 @@ class RandomScreens {
             case 3:  // cleared
                 for (int y = 0; y < rows; ++y) {
                     for (int x = 0; x < columns; ++x) {
-                        at(next, y, x).Char.AsciiChar = ' ';
+                        SetCharacter(at(next, y, x), ' ');
                         at(next, y, x).Attributes = blank;
                     }
                 }
@@ -281,7 +340,7 @@ class RandomScreens {
             case 4:  // everything new
                 for (int y = 0; y < rows; ++y) {
                     for (int x = 0; x < columns; ++x) {
-                        at(next, y, x).Char.AsciiChar = static_cast<CHAR>(Character());
+                        SetCharacter(at(next, y, x), Character());
                         at(next, y, x).Attributes = Attributes();
                     }
                 }
@@ -296,6 +355,7 @@ class RandomScreens {
             default:  // nothing but perhaps the cursor
                 break;
         }
+        if (utf8_) PlaceWideCharacters(next);
         COORD cursor = previous.info.dwCursorPosition;
         if (!same_size || OneIn(2) || cursor.X >= columns || cursor.Y >= rows) {
             cursor = COORD{static_cast<SHORT>(Below(columns)), static_cast<SHORT>(Below(rows))};
@@ -305,6 +365,7 @@ class RandomScreens {
 
   private:
     std::mt19937 random_;
+    bool utf8_;
 };
 
 unsigned long EnvironmentNumber(const char* name, unsigned long otherwise) {
@@ -313,12 +374,12 @@ unsigned long EnvironmentNumber(const char* name, unsigned long otherwise) {
 }
 
 // VTERM_ROUNDTRIP_SEED replays a run; VTERM_ROUNDTRIP_COUNT sets the number of transitions.
-TEST(VtermRoundTripTest, RandomTransitionsShowExactlyTheConsoleScreen) {
+void RunRandomTransitions(bool utf8) {
     const auto seed =
         static_cast<uint32_t>(EnvironmentNumber("VTERM_ROUNDTRIP_SEED", std::random_device()()));
     const unsigned long count = EnvironmentNumber("VTERM_ROUNDTRIP_COUNT", 10000);
     std::printf("seed %u, %lu transitions (VTERM_ROUNDTRIP_SEED=%u replays)\n", seed, count, seed);
-    RandomScreens random(seed);
+    RandomScreens random(seed, utf8);
 
     unsigned long done = 0;
     while (done < count) {
@@ -329,7 +390,7 @@ TEST(VtermRoundTripTest, RandomTransitionsShowExactlyTheConsoleScreen) {
         // Half the sessions send the colours, mostly with the usual default.
         static const int kDefaults[] = {0x07, 0x07, 0x07, 0x1F, 0xF0, 0x00};
         const int color_default = random.OneIn(2) ? kDefaults[random.Below(6)] : -1;
-        Session session(rows, columns, suppress, color_default);
+        Session session(rows, columns, suppress, color_default, utf8);
         for (int pass = 0; pass < 200 && done < count; ++pass, ++done) {
             if (random.OneIn(25)) {
                 rows = 1 + random.Below(30);
@@ -536,6 +597,15 @@ TEST(VtermRoundTripTest, ScrolledLinesReachTheScrollbackOnceAndInOrder) {
         }
         return 0;
     });
+}
+
+TEST(VtermRoundTripTest, RandomTransitionsShowExactlyTheConsoleScreen) {
+    RunRandomTransitions(false);
+}
+
+// A UTF-8 client: the cells' characters, two-cell ones among them, as the terminal shows them.
+TEST(VtermRoundTripTest, RandomTransitionsShowExactlyTheWideCellsToAUtf8Client) {
+    RunRandomTransitions(true);
 }
 
 }  // namespace

@@ -12,10 +12,11 @@
 class VtermTerminal {
   public:
     // With latin1 set, bytes above 0x7F stand for the Latin-1 characters of their values (the
-    // client's 8-bit code page) and go in as their UTF-8; otherwise the bytes go in as they are.
-    VtermTerminal(int rows, int columns, bool latin1 = false)
+    // client's 8-bit code page) and go in as their UTF-8; otherwise the bytes go in as they are,
+    // as UTF-8 with utf8 set.
+    VtermTerminal(int rows, int columns, bool latin1 = false, bool utf8 = false)
         : vt_(vterm_new(rows, columns)), latin1_(latin1) {
-        if (latin1_) vterm_set_utf8(vt_, 1);
+        if (latin1_ || utf8) vterm_set_utf8(vt_, 1);
         screen_ = vterm_obtain_screen(vt_);
         vterm_screen_reset(screen_, 1);
     }
@@ -149,7 +150,9 @@ inline std::string ShownColors(const VtermTerminal& terminal, int row, int colum
 // is not the one expected.
 class RecordingTerminal : public VtermTerminal {
   public:
-    RecordingTerminal(int rows, int columns) : VtermTerminal(rows, columns, true) {}
+    // A UTF-8 client's terminal with utf8 set.
+    RecordingTerminal(int rows, int columns, bool utf8 = false)
+        : VtermTerminal(rows, columns, !utf8, utf8) {}
 
     void Feed(const char* bytes, size_t count) {
         VtermTerminal::Feed(bytes, count);

@@ -1,7 +1,8 @@
 // Compares the simulation's code page and keyboard tables with the real user32: all 256 answers
 // of CharToOemBuffA, OemToCharBuffA, VkKeyScanA and MapVirtualKeyA(vk, 0), and how the buffer
-// conversions treat their arguments.  It needs the US layout, ANSI code page 1252 and OEM code
-// page 437, and says so when the system has others.
+// conversions treat their arguments; the wide conversions of 437 and 1252 both ways for every
+// character of either code page and a few of neither, and VkKeyScanW for them.  It needs the US
+// layout, ANSI code page 1252 and OEM code page 437, and says so when the system has others.
 //
 // Left out on purpose, where the simulation gives the US key and the test display's keyboard
 // does not: "(", ")" and "<", which user32 there finds on the keypad parentheses and the 105th
@@ -100,6 +101,57 @@ void CompareBufferHandling() {
     CHECK(MapVirtualKeyA(0x141, 0) == 0);
 }
 
+// The wide conversions, each byte of 437 and 1252 to UTF-16 and each of those characters (and a
+// few that neither code page holds) back with best fit.
+void CompareWideConversions() {
+    // Left out: characters of neither code page that the platform's wider best fit maps to a
+    // look-alike (U+0100 gives 'A'); the simulation gives '?' for all of those.
+    unsigned short characters[512 + 3] = {0x2603, 0x65E5, 0xFFFD};
+    int count = 3;
+    for (int value = 0; value < 256; ++value) {
+        char byte = static_cast<char>(value);
+        WCHAR real[2] = {};
+        CHECK(MultiByteToWideChar(437, 0, &byte, 1, real, 2) == 1);
+        unsigned short mine = winsim::Cp437ToUnicode(static_cast<unsigned char>(value));
+        if (real[0] != mine) Mismatch("MultiByteToWideChar(437)", value, real[0], mine);
+        wincheck::Check(real[0] == mine, "MultiByteToWideChar(437)", __FILE__, __LINE__);
+        characters[count++] = real[0];
+        CHECK(MultiByteToWideChar(1252, 0, &byte, 1, real, 2) == 1);
+        mine = winsim::Cp1252ToUnicode(static_cast<unsigned char>(value));
+        if (real[0] != mine) Mismatch("MultiByteToWideChar(1252)", value, real[0], mine);
+        wincheck::Check(real[0] == mine, "MultiByteToWideChar(1252)", __FILE__, __LINE__);
+        characters[count++] = real[0];
+    }
+    for (int i = 0; i < count; ++i) {
+        WCHAR unit = characters[i];
+        char real = 0;
+        CHECK(WideCharToMultiByte(437, 0, &unit, 1, &real, 1, nullptr, nullptr) == 1);
+        unsigned char mine = winsim::UnicodeToCp437(unit);
+        if (static_cast<unsigned char>(real) != mine)
+            Mismatch("WideCharToMultiByte(437)", unit, static_cast<unsigned char>(real), mine);
+        wincheck::Check(static_cast<unsigned char>(real) == mine, "WideCharToMultiByte(437)",
+                        __FILE__, __LINE__);
+        CHECK(WideCharToMultiByte(1252, 0, &unit, 1, &real, 1, nullptr, nullptr) == 1);
+        mine = winsim::UnicodeToCp1252(unit);
+        if (static_cast<unsigned char>(real) != mine)
+            Mismatch("WideCharToMultiByte(1252)", unit, static_cast<unsigned char>(real), mine);
+        wincheck::Check(static_cast<unsigned char>(real) == mine, "WideCharToMultiByte(1252)",
+                        __FILE__, __LINE__);
+        // The layout has keys for ASCII alone (the table's answers); none for anything else.
+        if (unit >= 0x80) {
+            SHORT key = VkKeyScanW(unit);
+            if (key != -1) Mismatch("VkKeyScanW", unit, static_cast<unsigned short>(key), 0xFFFF);
+            wincheck::Check(key == -1, "VkKeyScanW", __FILE__, __LINE__);
+        }
+    }
+    // UTF-8: a character of every length, and a maximal subpart as one U+FFFD.
+    WCHAR wide[8] = {};
+    CHECK(MultiByteToWideChar(CP_UTF8, 0, "\xc3\xa9\xe2\x94\x80\xf0\x9f\x98\x80\xe2\x94x", 12, wide,
+                              8) == 6);
+    CHECK(wide[0] == 0xE9 && wide[1] == 0x2500 && wide[2] == 0xD83D && wide[3] == 0xDE00);
+    CHECK(wide[4] == 0xFFFD && wide[5] == 'x');
+}
+
 }  // namespace
 
 int main() {
@@ -109,5 +161,6 @@ int main() {
     }
     CompareTables();
     CompareBufferHandling();
+    CompareWideConversions();
     return wincheck::Finish();
 }

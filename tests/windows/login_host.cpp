@@ -66,6 +66,7 @@ const char kUsage[] =
     "  screen FILE            write the console screen to FILE (size, window, cursor, rows)\n"
     "                         and its attributes in hex to FILE.attr, and the socket\n"
     "                         output received so far, byte for byte, to FILE.raw\n"
+    "  screen-utf8 FILE       the same with the wide cells, the rows in UTF-8\n"
     "  size                   print the console buffer and window size\n"
     "  note TEXT              print TEXT\n"
     "\n"
@@ -677,13 +678,13 @@ class Login {
     }
 
     // The screen as text rows (trailing blanks cut) and the attributes as hex, a row a line.
-    bool Screen(const std::string& path, std::string* problem) {
+    bool Screen(const std::string& path, std::string* problem, bool wide = false) {
         CONSOLE_SCREEN_BUFFER_INFO info;
         if (!ConsoleSize(&info, problem)) return false;
         std::string text = tools::ScreenHead(info);
         std::string attributes = text;
-        if (!tools::ReadScreenRows(console_out_, info.dwSize.X, info.dwSize.Y, &text,
-                                   &attributes)) {
+        if (!tools::ReadScreenRows(console_out_, info.dwSize.X, info.dwSize.Y, &text, &attributes,
+                                   wide)) {
             *problem = "ReadConsoleOutputA failed: " + std::to_string(GetLastError());
             return false;
         }
@@ -841,12 +842,12 @@ class Login {
             if (GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) return true;
             *problem = "GenerateConsoleCtrlEvent failed: " + std::to_string(GetLastError());
             return false;
-        } else if (verb == "screen") {
+        } else if (verb == "screen" || verb == "screen-utf8") {
             if (rest.empty()) {
-                *problem = "wanted: screen FILE";
+                *problem = "wanted: " + verb + " FILE";
                 return false;
             }
-            return Screen(rest, problem);
+            return Screen(rest, problem, verb == "screen-utf8");
         } else if (verb == "size") {
             CONSOLE_SCREEN_BUFFER_INFO info;
             if (!ConsoleSize(&info, problem)) return false;

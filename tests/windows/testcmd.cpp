@@ -19,7 +19,7 @@
 namespace {
 
 const char kUsage[] =
-    "usage: testcmd [--log FILE] [--echo] [--prompt]\n"
+    "usage: testcmd [--log FILE] [--echo] [--prompt] [--wide]\n"
     "       testcmd --cat\n"
     "\n"
     "Reads key events from the console, logs each (log file from --log or the environment\n"
@@ -38,7 +38,9 @@ const char kUsage[] =
     "  env NAME           print NAME=VALUE of an environment variable\n"
     "  lines N            print N numbered lines\n"
     "  sleep MS           pause\n"
-    "A Ctrl-C event is logged as CTRL_C and answered with \"^C caught\".\n";
+    "A Ctrl-C event is logged as CTRL_C and answered with \"^C caught\".\n"
+    "With --wide the key events are read as UTF-16 (each logged with its unit too) and the\n"
+    "line holds them in the console's input code page.\n";
 
 const char kPrompt[] = "testcmd> ";
 
@@ -47,6 +49,7 @@ HANDLE g_console_out = INVALID_HANDLE_VALUE;
 HANDLE g_log = INVALID_HANDLE_VALUE;
 bool g_echo = false;
 bool g_prompt = false;
+bool g_wide = false;
 
 void Out(const std::string& text) {
     tools::WriteAll(g_out, text);
@@ -222,6 +225,12 @@ int CopyInput() {
     }
 }
 
+std::string Hex4(WCHAR unit) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%04x", static_cast<unsigned>(unit));
+    return text;
+}
+
 int Run() {
     // Key events come from the console, also when the standard input is a pipe (started by a
     // host rather than by the translator).
@@ -240,7 +249,7 @@ int Run() {
     for (;;) {
         INPUT_RECORD record;
         DWORD got = 0;
-        if (!ReadConsoleInputA(input, &record, 1, &got)) {
+        if (!(g_wide ? ReadConsoleInputW : ReadConsoleInputA)(input, &record, 1, &got)) {
             Log("ReadConsoleInputA failed: %lu", GetLastError());
             return 3;
         }
@@ -256,9 +265,17 @@ int Run() {
         }
         const KEY_EVENT_RECORD& key = record.Event.KeyEvent;
         unsigned char c = static_cast<unsigned char>(key.uChar.AsciiChar);
-        Log("key %s vk=0x%02x scan=0x%02x char=0x%02x state=0x%04lx repeat=%u",
+        if (g_wide) {
+            // The line holds what an A read would give: the unit in the input code page.
+            char narrow = '?';
+            WideCharToMultiByte(GetConsoleCP(), 0, &key.uChar.UnicodeChar, 1, &narrow, 1, nullptr,
+                                nullptr);
+            c = static_cast<unsigned char>(key.uChar.UnicodeChar == 0 ? 0 : narrow);
+        }
+        Log("key %s vk=0x%02x scan=0x%02x char=0x%02x state=0x%04lx repeat=%u%s",
             key.bKeyDown ? "down" : "up", key.wVirtualKeyCode, key.wVirtualScanCode, c,
-            key.dwControlKeyState, key.wRepeatCount);
+            key.dwControlKeyState, key.wRepeatCount,
+            g_wide ? (" unicode=" + Hex4(key.uChar.UnicodeChar)).c_str() : "");
         if (!key.bKeyDown) continue;
         if (key.wVirtualKeyCode == VK_RETURN || c == '\r') {
             if (g_echo) Out("\n");
@@ -293,6 +310,8 @@ int main(int argc, char** argv) {
             g_echo = true;
         } else if (word == "--prompt") {
             g_prompt = true;
+        } else if (word == "--wide") {
+            g_wide = true;
         } else if (word == "--cat") {
             cat = true;
         } else {

@@ -237,6 +237,7 @@ expect_terminal advanced-fast 24 80
 expect_row advanced-fast 0 'testcmd> echo quick'
 expect_row advanced-fast 1 'quick'
 expect_log_line "$log" '^line: echo quick$' "the line typed key by key"
+wine reg delete "$(settings_key telnet)" /v InputSettleDelay /f >/dev/null 2>&1
 
 # Scrollback: with ScrollbackLines the console keeps 2000 rows above a window at the bottom of its
 # buffer, from start-up on (this client sends no window size).  The rows that leave the window
@@ -272,4 +273,46 @@ if [ "$(scrollback_rows advanced-scrollback-cls)" = "$kept" ]; then pass; else
 fi
 if [ "$(sed -n "$((kept + 1))p" "$bin/advanced-scrollback-cls.history")" = "testcmd>" ]; then pass
 else fail "scrollback: after cls the terminal's first row is not the prompt"; fi
+
+# A UTF-8 client ("café ─│┌ 日本"): the keys arrive as wide key records, and the terminal
+# (libvterm in UTF-8) shows the console's wide cells row for row, with testcmd (whose echo, in
+# code page 437, has "?" for the two East Asian characters) and with Wine's cmd.exe.  Under code
+# page 437 Wine does not mark the two halves of such a character: it takes one cell and the
+# terminal gives it two columns, so the rows' text is compared, not the cursor's column.
+wine reg add "$(settings_key telnet)" /v Utf8Client /t REG_DWORD /d 1 /f >/dev/null 2>&1
+set_setting telnet CommandProcessor "$(winpath "$testcmd") --prompt --echo --wide"
+utext='caf\xc3\xa9 \xe2\x94\x80\xe2\x94\x82\xe2\x94\x8c \xe6\x97\xa5\xe6\x9c\xac'
+# expect_utf8_rows NAME ROWS COLUMNS: the rendered rows are the console's, in UTF-8.
+expect_utf8_rows() {
+    screen="$bin/$1.screen"
+    if [ ! -f "$screen" ] || ! "$render" --utf8 "$2" "$3" "$screen.raw" >"$screen.term"; then
+        fail "$1: no screen or no rendering"
+        return
+    fi
+    sed -n "4,$(($2 + 3))p" "$screen" >"$screen.rows"
+    head -n "$2" "$screen.term" >"$screen.term.rows"
+    if cmp -s "$screen.rows" "$screen.term.rows"; then pass; else
+        fail "$1: the terminal shows other rows than the console (< console, > terminal)"
+        diff "$screen.rows" "$screen.term.rows" | head -20 | sed 's/^/  | /'
+    fi
+}
+login advanced-utf8 --console 80x24 "$wtranslator telnet vt100" "$size24" "$start24" \
+    'expect testcmd>' "send echo $utext\\r" 'expect \e[3;1ftestcmd>' 'quiet 500' \
+    "screen-utf8 $(winpath "$bin/advanced-utf8.screen")" 'send exit\r' 'expect-exit 0'
+expect_utf8_rows advanced-utf8 24 80
+expect_row advanced-utf8 1 "$(printf 'caf\303\251 \342\224\200\342\224\202\342\224\214 ??')"
+expect_log_line "$log" '^key down vk=0xe7 scan=0x00 char=0x3f state=0x0000 repeat=1 unicode=0x65e5$' \
+    "UTF-8: an East Asian character as VK_PACKET"
+expect_log_line "$log" 'unicode=0x2502$' "UTF-8: a box-drawing character"
+wine reg delete "$(settings_key telnet)" /v CommandProcessor /f >/dev/null 2>&1
+login advanced-utf8-cmd --console 80x24 "$wtranslator telnet vt100" "$size24" "$start24" \
+    "send echo $utext\\r" 'expect "\xe6\x97\xa5\xe6\x9c\xac" 20000' 'quiet 500' \
+    "screen-utf8 $(winpath "$bin/advanced-utf8-cmd.screen")" 'send exit\r' 'expect-exit 0'
+expect_utf8_rows advanced-utf8-cmd 24 80
+if grep -q "^$(printf 'caf\303\251 \342\224\200\342\224\202\342\224\214 \346\227\245\346\234\254')\$" \
+    "$bin/advanced-utf8-cmd.screen.term"; then
+    pass
+else
+    fail "cmd.exe's echo of the UTF-8 text is not on the terminal"
+fi
 finish

@@ -122,4 +122,29 @@ else
     fail "rlogin control channel: $(cat "$bin/simple-rlogin.ctl")"
 fi
 expect_no_grep "$bin/simple-rlogin.log" "left in the console" "the command processor ended"
+# A UTF-8 client ("café ─│┌", a sequence cut short and a lone continuation byte): the echo
+# shows the characters as sent (U+FFFD for the malformed ones) and erases a wide one by its two
+# columns, the console gets wide key records (VK_PACKET where the US layout has no key), and the
+# command's output in code page 437 comes back as UTF-8; so does Wine's own command processor's.
+clear_settings telnet
+set_setting telnet ModeSelection simple
+wine reg add "$(settings_key telnet)" /v Utf8Client /t REG_DWORD /d 1 /f >/dev/null 2>&1
+use_testcmd telnet "$log" --prompt --wide
+text='caf\xc3\xa9 \xe2\x94\x80\xe2\x94\x82\xe2\x94\x8c'
+expect_login simple-utf8 "$wtranslator telnet vt100" 'expect "testcmd> "' \
+    'send \xe6\x97\xa5\x7f' 'expect "\xe6\x97\xa5\b \b\b \b"' \
+    "send echo $text \\xe2\\x94x \\x80\\r" \
+    "expect \"echo $text \\xef\\xbf\\xbdx \\xef\\xbf\\xbd\\r\\n\"" \
+    "expect \"$text ?x ?\\r\\ntestcmd> \"" 'send exit\r' 'expect-exit 0'
+expect_log_line "$log" '^key down vk=0xe7 scan=0x00 char=0x82 state=0x0000 repeat=1 unicode=0x00e9$' \
+    "UTF-8: e-acute as VK_PACKET"
+expect_log_line "$log" '^key down vk=0xe7 .* unicode=0x250c$' "UTF-8: box corner"
+expect_log_line "$log" '^key down vk=0xe7 .* unicode=0xfffd$' "UTF-8: U+FFFD"
+expect_log_line "$log" "$(printf '^line: echo caf\202 \304\263\332 ?x ?$')" \
+    "UTF-8: the line in the console's code page"
+wine reg delete "$(settings_key telnet)" /v CommandProcessor /f >/dev/null 2>&1
+expect_login simple-utf8-cmd "$wtranslator telnet vt100" 'expect "windows>" 20000' \
+    "send echo $text\\r" \
+    "expect \"\\r\\n$text\\r\\n\" 20000" 'send exit\r' 'expect-exit 0'
+clear_settings telnet
 finish

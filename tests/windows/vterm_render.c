@@ -3,8 +3,10 @@
  * in reverse video.  Used by the Windows tests to compare what the client sees with the console.
  *
  * With "scrollback", the rows that scrolled off the top come first, oldest first, as the rows.
+ * With --utf8 the stream is UTF-8 and the rows are printed in UTF-8 (a character that takes two
+ * columns once); otherwise a character beyond 0xFF prints as '?'.
  *
- *   vterm_render ROWS COLUMNS FILE [scrollback]
+ *   vterm_render [--utf8] ROWS COLUMNS FILE [scrollback]
  */
 #include <stdio.h>
 #include <stdlib.h>
@@ -30,9 +32,31 @@ static int PushLine(int columns, const VTermScreenCell* cells, void* user) {
     return 1;
 }
 
+/* Appends the UTF-8 of c to line at *length. */
+static void put_utf8(char* line, int* length, uint32_t c) {
+    if (c < 0x80) {
+        line[(*length)++] = (char)c;
+    } else if (c < 0x800) {
+        line[(*length)++] = (char)(0xC0 | (c >> 6));
+        line[(*length)++] = (char)(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        line[(*length)++] = (char)(0xE0 | (c >> 12));
+        line[(*length)++] = (char)(0x80 | ((c >> 6) & 0x3F));
+        line[(*length)++] = (char)(0x80 | (c & 0x3F));
+    } else {
+        line[(*length)++] = (char)(0xF0 | (c >> 18));
+        line[(*length)++] = (char)(0x80 | ((c >> 12) & 0x3F));
+        line[(*length)++] = (char)(0x80 | ((c >> 6) & 0x3F));
+        line[(*length)++] = (char)(0x80 | (c & 0x3F));
+    }
+}
+
 int main(int argc, char** argv) {
+    int utf8 = argc > 1 && strcmp(argv[1], "--utf8") == 0;
+    argc -= utf8;
+    argv += utf8;
     if (argc != 4 && !(argc == 5 && strcmp(argv[4], "scrollback") == 0)) {
-        fprintf(stderr, "usage: vterm_render ROWS COLUMNS FILE [scrollback]\n");
+        fprintf(stderr, "usage: vterm_render [--utf8] ROWS COLUMNS FILE [scrollback]\n");
         return 2;
     }
     int rows = atoi(argv[1]);
@@ -43,7 +67,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     VTerm* terminal = vterm_new(rows, columns);
-    vterm_set_utf8(terminal, 0);
+    vterm_set_utf8(terminal, utf8);
     VTermScreen* screen = vterm_obtain_screen(terminal);
     vterm_screen_reset(screen, 1);
     VTermScreenCallbacks callbacks;
@@ -57,9 +81,24 @@ int main(int argc, char** argv) {
     }
     fclose(file);
 
-    char* line = malloc((size_t)columns + 1);
+    char* line = malloc(4 * (size_t)columns + 1);
     for (int row = 0; row < rows; ++row) {
         int length = 0;
+        if (utf8) {
+            int end = 0;
+            for (int column = 0; column < columns; ++column) {
+                VTermScreenCell cell;
+                VTermPos position = {row, column};
+                vterm_screen_get_cell(screen, position, &cell);
+                uint32_t c = cell.chars[0];
+                if (c == (uint32_t)-1) continue; /* the second column of a wide character */
+                put_utf8(line, &length, c == 0 ? ' ' : c);
+                if (c != 0 && c != ' ') end = length;
+            }
+            line[end] = '\0';
+            printf("%s\n", line);
+            continue;
+        }
         for (int column = 0; column < columns; ++column) {
             VTermScreenCell cell;
             VTermPos position = {row, column};

@@ -270,6 +270,23 @@ inline std::string RowText(const CHAR_INFO* cells, size_t count) {
     return line;
 }
 
+// A row of wide cells (ReadConsoleOutputW) as UTF-8 text: the second half of a character marked
+// as taking two cells is left out, an empty cell shows as a blank, trailing blanks are cut.
+inline std::string WideRowText(const CHAR_INFO* cells, size_t count) {
+    std::wstring units;
+    for (size_t i = 0; i < count; ++i) {
+        if (cells[i].Attributes & COMMON_LVB_TRAILING_BYTE) continue;
+        WCHAR c = cells[i].Char.UnicodeChar;
+        units += c == 0 ? L' ' : c;
+    }
+    units.erase(units.find_last_not_of(L' ') + 1);
+    std::string line(units.size() * 3, '\0');
+    int length = WideCharToMultiByte(CP_UTF8, 0, units.data(), static_cast<int>(units.size()),
+                                     &line[0], static_cast<int>(line.size()), nullptr, nullptr);
+    line.resize(length > 0 ? static_cast<size_t>(length) : 0);
+    return line;
+}
+
 // A row's attributes, the low byte of each cell in hex.
 inline std::string RowAttributes(const CHAR_INFO* cells, size_t count) {
     std::string hex;
@@ -278,16 +295,19 @@ inline std::string RowAttributes(const CHAR_INFO* cells, size_t count) {
 }
 
 // The first `rows` rows of the screen buffer, `columns` wide, appended to text a line each (see
-// RowText), and where attributes is given their attributes to it a line each.  False when a row
-// cannot be read (GetLastError says why).
+// RowText, or WideRowText with `wide`), and where attributes is given their attributes to it a
+// line each.  False when a row cannot be read (GetLastError says why).
 inline bool ReadScreenRows(HANDLE console, SHORT columns, SHORT rows, std::string* text,
-                           std::string* attributes) {
+                           std::string* attributes, bool wide = false) {
     if (columns <= 0) return true;
     std::vector<CHAR_INFO> row(columns);
     for (SHORT y = 0; y < rows; ++y) {
         SMALL_RECT from = {0, y, static_cast<SHORT>(columns - 1), y};
-        if (!ReadConsoleOutputA(console, row.data(), {columns, 1}, {0, 0}, &from)) return false;
-        *text += RowText(row.data(), row.size()) + "\n";
+        if (!(wide ? ReadConsoleOutputW : ReadConsoleOutputA)(console, row.data(), {columns, 1},
+                                                              {0, 0}, &from))
+            return false;
+        *text +=
+            (wide ? WideRowText(row.data(), row.size()) : RowText(row.data(), row.size())) + "\n";
         if (attributes != nullptr) *attributes += RowAttributes(row.data(), row.size()) + "\n";
     }
     return true;

@@ -19,12 +19,13 @@ std::string Command(unsigned char verb, unsigned char option) {
 }
 
 bool HostOffers(unsigned char option) {
-    return option == telnet::kEcho || option == telnet::kSuppressGoAhead;
+    return option == telnet::kEcho || option == telnet::kSuppressGoAhead ||
+           option == telnet::kBinary;
 }
 
 bool HostWants(unsigned char option) {
     return option == telnet::kTerminalType || option == telnet::kWindowSize ||
-           option == telnet::kSuppressGoAhead;
+           option == telnet::kSuppressGoAhead || option == telnet::kBinary;
 }
 
 }  // namespace
@@ -53,7 +54,8 @@ std::string TelnetGreeting() {
     return Command(telnet::kWill, telnet::kEcho) +
            Command(telnet::kWill, telnet::kSuppressGoAhead) +
            Command(telnet::kDo, telnet::kSuppressGoAhead) +
-           Command(telnet::kDo, telnet::kTerminalType) + Command(telnet::kDo, telnet::kWindowSize);
+           Command(telnet::kDo, telnet::kTerminalType) + Command(telnet::kDo, telnet::kWindowSize) +
+           Command(telnet::kWill, telnet::kBinary) + Command(telnet::kDo, telnet::kBinary);
 }
 
 std::string TelnetEscapeOutput(const char* data, size_t size) {
@@ -77,6 +79,8 @@ TelnetInput::TelnetInput() {
     him_asked_[telnet::kSuppressGoAhead] = true;
     him_asked_[telnet::kTerminalType] = true;
     him_asked_[telnet::kWindowSize] = true;
+    us_asked_[telnet::kBinary] = true;
+    him_asked_[telnet::kBinary] = true;
 }
 
 void TelnetInput::Feed(const char* bytes, size_t size, std::string* data, std::string* reply) {

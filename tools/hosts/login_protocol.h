@@ -20,6 +20,7 @@ const unsigned char kDo = 253;
 const unsigned char kDont = 254;
 const unsigned char kIac = 255;
 
+const unsigned char kBinary = 0;
 const unsigned char kEcho = 1;
 const unsigned char kSuppressGoAhead = 3;
 const unsigned char kTerminalType = 24;
@@ -39,7 +40,8 @@ std::string CleanTerminalType(const std::string& received);
 std::string TelnetStateMessage(unsigned rows, unsigned columns);
 
 // What the host says first: it will echo and suppress go-ahead (the translator echoes itself),
-// and asks the client for its terminal type and window size.
+// asks for 8-bit data both ways (binary, RFC 856: a UTF-8 client needs all 8 bits), and asks the
+// client for its terminal type and window size.
 std::string TelnetGreeting();
 
 // The translator's output as telnet data: every 0xFF doubled.

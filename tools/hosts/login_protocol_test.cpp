@@ -51,6 +51,17 @@ TEST(TelnetInput, AnswersTheClientsUsualOpeningAndLearnsTypeAndSize) {
     EXPECT_EQ(fed.reply, Bytes({IAC, WONT, 1}));
 }
 
+TEST(TelnetInput, BinaryIsAskedForBothWaysAndAcceptedWithoutAnAnswer) {
+    const std::string greeting = hosts::TelnetGreeting();
+    EXPECT_NE(greeting.find(Bytes({IAC, WILL, 0})), std::string::npos);
+    EXPECT_NE(greeting.find(Bytes({IAC, DO, 0})), std::string::npos);
+    TelnetInput input;
+    // The answers to the host's own questions are not answered again; data stays 8-bit.
+    Fed fed = Feed(input, Bytes({IAC, DO, 0, IAC, WILL, 0, 0xC3, 0xA9}));
+    EXPECT_TRUE(fed.reply.empty());
+    EXPECT_EQ(fed.data, Bytes({0xC3, 0xA9}));
+}
+
 TEST(TelnetInput, RefusalsSettleTheNegotiation) {
     TelnetInput input;
     Fed fed = Feed(input, Bytes({IAC, WONT, 24, IAC, WONT, 31}));

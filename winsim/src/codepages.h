@@ -20,4 +20,17 @@ unsigned short UsKeyScan(unsigned char ansi);
 // MapVirtualKeyA(vk, 0) on the US layout: the scan code of a virtual key, 0 when it has none.
 unsigned char UsScanCode(unsigned char vk);
 
+// MultiByteToWideChar of one byte of OEM 437 or ANSI 1252 (no flags): the upper halves as the
+// code pages define them, the bytes below 0x80 as themselves, and the five bytes that 1252 leaves
+// undefined as the C1 controls of the same value.
+unsigned short Cp437ToUnicode(unsigned char oem);
+unsigned short Cp1252ToUnicode(unsigned char ansi);
+
+// WideCharToMultiByte of one UTF-16 unit with best fit: the code page's own byte when it has the
+// character, else the look-alike that the other code page's best fit gives (so 1252 shows the
+// box-drawing characters of 437 as '+', '-' and 0xA6, and 437 the accented letters of 1252 as
+// the bare ones), else '?'.
+unsigned char UnicodeToCp437(unsigned short unit);
+unsigned char UnicodeToCp1252(unsigned short unit);
+
 }  // namespace winsim

@@ -29,8 +29,12 @@ struct Console {
     DWORD input_mode = 0;
     std::deque<INPUT_RECORD> input;
     std::vector<INPUT_RECORD> input_log;
-    std::string line;
+    std::wstring line;
     std::string cooked;
+    // The code pages of the A functions: key records and typed text (input), text written and
+    // cells (output).  The cells and the queued key records hold UTF-16 units.
+    UINT input_cp = 437;
+    UINT output_cp = 437;
     // Ids of the processes attached, and the control events raised.
     std::vector<DWORD> attached;
     std::vector<DWORD> ctrl_events;
@@ -60,9 +64,9 @@ BOOL Fail(DWORD error) {
     return FALSE;
 }
 
-CHAR_INFO Cell(char character, WORD attributes) {
+CHAR_INFO Cell(WCHAR character, WORD attributes) {
     CHAR_INFO cell{};
-    cell.Char.UnicodeChar = static_cast<unsigned char>(character);
+    cell.Char.UnicodeChar = character;
     cell.Attributes = attributes;
     return cell;
 }
@@ -110,7 +114,7 @@ void NewLine(Console& console) {
 // Shows one glyph at the cursor.  The classic console moves to the next row as soon as the last
 // column is written (with wrapping on); without wrapping the cursor stays in the last column
 // and the next glyph overwrites it.
-void Put(Console& console, char character) {
+void Put(Console& console, WCHAR character) {
     At(console, console.cursor.X, console.cursor.Y) = Cell(character, console.attributes);
     if (console.cursor.X + 1 < console.size.X) {
         ++console.cursor.X;
@@ -119,13 +123,13 @@ void Put(Console& console, char character) {
     }
 }
 
-// Text written to the screen buffer (WriteFile, WriteConsoleA, echo of line input).  With
-// processed output CR, LF, BS, TAB and BEL act as on the classic console; without it every byte
-// is a glyph.
-void WriteText(Console& console, const char* bytes, size_t length) {
+// Text written to the screen buffer (WriteFile, WriteConsoleW, echo of line input).  With
+// processed output CR, LF, BS, TAB and BEL act as on the classic console; without it every
+// character is a glyph.
+void WriteWideText(Console& console, const WCHAR* units, size_t length) {
     bool processed = (console.output_mode & ENABLE_PROCESSED_OUTPUT) != 0;
     for (size_t i = 0; i < length; ++i) {
-        char c = bytes[i];
+        WCHAR c = units[i];
         if (!processed) {
             Put(console, c);
             continue;
@@ -153,6 +157,24 @@ void WriteText(Console& console, const char* bytes, size_t length) {
         }
     }
     ShowCursor(console);
+}
+
+// Bytes written (WriteFile, WriteConsoleA) are text in the output code page.
+void WriteText(Console& console, const char* bytes, size_t length) {
+    std::wstring text = detail::ToWide(console.output_cp, bytes, length);
+    WriteWideText(console, text.data(), text.size());
+}
+
+WCHAR ToWideUnit(UINT code_page, char byte) {
+    std::wstring text = detail::ToWide(code_page, &byte, 1);
+    return text.empty() ? 0 : text[0];
+}
+
+// A cell or a key record's character as an A function gives it: its one byte in the code page
+// (a character that takes more, in UTF-8, reads as '?'), the high byte zero.
+WCHAR ToNarrowUnit(UINT code_page, WCHAR unit) {
+    std::string bytes = detail::FromWide(code_page, &unit, 1);
+    return bytes.size() == 1 ? static_cast<unsigned char>(bytes[0]) : '?';
 }
 
 // SetConsoleScreenBufferSize: never smaller than the window; the cells keep their place from
@@ -249,7 +271,7 @@ Transfer ClipTransfer(COORD screen, COORD size, COORD origin, const SMALL_RECT& 
 // ---- Input ---------------------------------------------------------------------------------
 
 bool IsCtrlCKey(const INPUT_RECORD& record) {
-    return record.EventType == KEY_EVENT && record.Event.KeyEvent.uChar.AsciiChar == 0x03;
+    return record.EventType == KEY_EVENT && record.Event.KeyEvent.uChar.UnicodeChar == 0x03;
 }
 
 // Takes queued key records into the text that ReadFile returns.  With line input the keys edit
@@ -262,12 +284,14 @@ void CookInput(Console& console) {
         INPUT_RECORD record = console.input.front();
         console.input.pop_front();
         if (record.EventType != KEY_EVENT || !record.Event.KeyEvent.bKeyDown) continue;
-        char c = record.Event.KeyEvent.uChar.AsciiChar;
+        WCHAR c = record.Event.KeyEvent.uChar.UnicodeChar;
         if (c == 0) continue;
         if (!lines) {
-            console.cooked += c;
+            console.cooked += detail::FromWide(console.input_cp, &c, 1);
         } else if (c == '\r') {
-            console.cooked += console.line + "\r\n";
+            console.cooked +=
+                detail::FromWide(console.input_cp, console.line.data(), console.line.size()) +
+                "\r\n";
             console.line.clear();
             if (echo) WriteText(console, "\r\n", 2);
             return;
@@ -277,7 +301,7 @@ void CookInput(Console& console) {
             if (echo) WriteText(console, "\b \b", 3);
         } else {
             console.line += c;
-            if (echo) WriteText(console, &c, 1);
+            if (echo) WriteWideText(console, &c, 1);
         }
     }
 }
@@ -492,9 +516,22 @@ std::string ScreenRow(SimProcess& process, int row) {
     Console& console = TestConsole(process);
     std::string text;
     if (row < 0 || row >= console.size.Y) return text;
-    for (int x = 0; x < console.size.X; ++x) text += At(console, x, row).Char.AsciiChar;
+    for (int x = 0; x < console.size.X; ++x) {
+        WCHAR unit = At(console, x, row).Char.UnicodeChar;
+        text += static_cast<char>(ToNarrowUnit(437, unit));
+    }
     text.erase(text.find_last_not_of(' ') + 1);
     return text;
+}
+
+std::string ScreenRowUtf8(SimProcess& process, int row) {
+    std::lock_guard<std::mutex> guard(KernelLock());
+    Console& console = TestConsole(process);
+    std::wstring units;
+    if (row < 0 || row >= console.size.Y) return std::string();
+    for (int x = 0; x < console.size.X; ++x) units += At(console, x, row).Char.UnicodeChar;
+    units.erase(units.find_last_not_of(L' ') + 1);
+    return detail::FromWide(CP_UTF8, units.data(), units.size());
 }
 
 CHAR_INFO ScreenCell(SimProcess& process, int column, int row) {
@@ -644,16 +681,21 @@ BOOL GenerateConsoleCtrlEvent(DWORD event, DWORD process_group) {
 // A key record for Ctrl-C (character 0x03) written while the console processes input raises a
 // Ctrl-C event in the console instead of being queued, on its key-down; its key-up is dropped
 // too, so that no stray Ctrl-C key reaches the program.
-BOOL WriteConsoleInputA(HANDLE handle, const INPUT_RECORD* records, DWORD count, LPDWORD written) {
+static BOOL PutInput(const char* api, bool wide, HANDLE handle, const INPUT_RECORD* records,
+                     DWORD count, LPDWORD written) {
     std::lock_guard<std::mutex> guard(KernelLock());
     if (written != nullptr) *written = 0;
-    if (Faulted("WriteConsoleInputA")) return FALSE;
+    if (Faulted(api)) return FALSE;
     Console* console = ConsoleOf<ConsoleInput>(handle);
     if (console == nullptr) return FALSE;
     if (records == nullptr && count > 0) return Fail(ERROR_INVALID_PARAMETER);
     for (DWORD i = 0; i < count; ++i) {
-        const INPUT_RECORD& record = records[i];
+        INPUT_RECORD record = records[i];
         console->input_log.push_back(record);
+        if (!wide && record.EventType == KEY_EVENT) {
+            KEY_EVENT_RECORD& key = record.Event.KeyEvent;
+            key.uChar.UnicodeChar = ToWideUnit(console->input_cp, key.uChar.AsciiChar);
+        }
         if ((console->input_mode & ENABLE_PROCESSED_INPUT) && IsCtrlCKey(record)) {
             if (record.Event.KeyEvent.bKeyDown) RaiseCtrlEventLocked(*console, CTRL_C_EVENT);
             continue;
@@ -665,8 +707,16 @@ BOOL WriteConsoleInputA(HANDLE handle, const INPUT_RECORD* records, DWORD count,
     return TRUE;
 }
 
+BOOL WriteConsoleInputA(HANDLE handle, const INPUT_RECORD* records, DWORD count, LPDWORD written) {
+    return PutInput("WriteConsoleInputA", false, handle, records, count, written);
+}
+
+BOOL WriteConsoleInputW(HANDLE handle, const INPUT_RECORD* records, DWORD count, LPDWORD written) {
+    return PutInput("WriteConsoleInputW", true, handle, records, count, written);
+}
+
 static BOOL TakeInput(const char* api, HANDLE handle, PINPUT_RECORD records, DWORD count,
-                      LPDWORD read, bool wait, bool remove) {
+                      LPDWORD read, bool wait, bool remove, bool wide = false) {
     std::unique_lock<std::mutex> lock(KernelLock());
     if (read != nullptr) *read = 0;
     if (Faulted(api)) return FALSE;
@@ -677,6 +727,11 @@ static BOOL TakeInput(const char* api, HANDLE handle, PINPUT_RECORD records, DWO
         return Fail(ERROR_INVALID_HANDLE);
     DWORD taken = std::min<DWORD>(count, static_cast<DWORD>(console->input.size()));
     std::copy_n(console->input.begin(), taken, records);
+    for (DWORD i = 0; i < taken && !wide; ++i) {
+        if (records[i].EventType != KEY_EVENT) continue;
+        WCHAR& unit = records[i].Event.KeyEvent.uChar.UnicodeChar;
+        unit = ToNarrowUnit(console->input_cp, unit);
+    }
     if (remove) console->input.erase(console->input.begin(), console->input.begin() + taken);
     *read = taken;
     detail::KernelChanged().notify_all();
@@ -685,6 +740,10 @@ static BOOL TakeInput(const char* api, HANDLE handle, PINPUT_RECORD records, DWO
 
 BOOL ReadConsoleInputA(HANDLE input, PINPUT_RECORD records, DWORD count, LPDWORD read) {
     return TakeInput("ReadConsoleInputA", input, records, count, read, true, true);
+}
+
+BOOL ReadConsoleInputW(HANDLE input, PINPUT_RECORD records, DWORD count, LPDWORD read) {
+    return TakeInput("ReadConsoleInputW", input, records, count, read, true, true, true);
 }
 
 BOOL PeekConsoleInputA(HANDLE input, PINPUT_RECORD records, DWORD count, LPDWORD read) {
@@ -714,6 +773,51 @@ BOOL WriteConsoleA(HANDLE output, const void* buffer, DWORD length, LPDWORD writ
     return TRUE;
 }
 
+// The length counts UTF-16 units.
+BOOL WriteConsoleW(HANDLE output, const void* buffer, DWORD length, LPDWORD written, LPVOID) {
+    std::lock_guard<std::mutex> guard(KernelLock());
+    if (written != nullptr) *written = 0;
+    if (Faulted("WriteConsoleW")) return FALSE;
+    Console* console = ConsoleOf<ConsoleOutput>(output);
+    if (console == nullptr) return FALSE;
+    WriteWideText(*console, static_cast<const WCHAR*>(buffer), length);
+    if (written != nullptr) *written = length;
+    detail::KernelChanged().notify_all();
+    return TRUE;
+}
+
+// The code pages of the calling process's console; 0 without one.
+UINT GetConsoleCP() {
+    std::lock_guard<std::mutex> guard(KernelLock());
+    auto& console = detail::CurrentProcess().console;
+    return console ? console->input_cp : 0;
+}
+
+UINT GetConsoleOutputCP() {
+    std::lock_guard<std::mutex> guard(KernelLock());
+    auto& console = detail::CurrentProcess().console;
+    return console ? console->output_cp : 0;
+}
+
+static BOOL SetCodePage(const char* api, UINT code_page, bool input) {
+    std::lock_guard<std::mutex> guard(KernelLock());
+    if (Faulted(api)) return FALSE;
+    auto& console = detail::CurrentProcess().console;
+    if (!console) return Fail(ERROR_INVALID_HANDLE);
+    if (code_page == CP_ACP || code_page == CP_OEMCP || !detail::KnownCodePage(code_page))
+        return Fail(ERROR_INVALID_PARAMETER);
+    (input ? console->input_cp : console->output_cp) = code_page;
+    return TRUE;
+}
+
+BOOL SetConsoleCP(UINT code_page) {
+    return SetCodePage("SetConsoleCP", code_page, true);
+}
+
+BOOL SetConsoleOutputCP(UINT code_page) {
+    return SetCodePage("SetConsoleOutputCP", code_page, false);
+}
+
 BOOL GetConsoleScreenBufferInfo(HANDLE output, PCONSOLE_SCREEN_BUFFER_INFO info) {
     std::lock_guard<std::mutex> guard(KernelLock());
     if (Faulted("GetConsoleScreenBufferInfo")) return FALSE;
@@ -731,10 +835,10 @@ COORD GetLargestConsoleWindowSize(HANDLE output) {
     return console->largest_window;
 }
 
-BOOL ReadConsoleOutputA(HANDLE output, PCHAR_INFO buffer, COORD buffer_size, COORD buffer_origin,
-                        PSMALL_RECT region) {
+static BOOL ReadOutput(const char* api, bool wide, HANDLE output, PCHAR_INFO buffer,
+                       COORD buffer_size, COORD buffer_origin, PSMALL_RECT region) {
     std::lock_guard<std::mutex> guard(KernelLock());
-    if (Faulted("ReadConsoleOutputA")) return FALSE;
+    if (Faulted(api)) return FALSE;
     Console* console = ConsoleOf<ConsoleOutput>(output);
     if (console == nullptr) return FALSE;
     if (region == nullptr) return Fail(ERROR_INVALID_PARAMETER);
@@ -745,11 +849,27 @@ BOOL ReadConsoleOutputA(HANDLE output, PCHAR_INFO buffer, COORD buffer_size, COO
     Transfer transfer = ClipTransfer(console->size, buffer_size, buffer_origin, *region);
     *region = transfer.region;
     if (transfer.empty) return TRUE;
-    for (int y = region->Top; y <= region->Bottom; ++y)
-        for (int x = region->Left; x <= region->Right; ++x)
-            buffer[static_cast<size_t>(y + transfer.dy) * buffer_size.X + x + transfer.dx] =
-                At(*console, x, y);
+    for (int y = region->Top; y <= region->Bottom; ++y) {
+        for (int x = region->Left; x <= region->Right; ++x) {
+            CHAR_INFO& to =
+                buffer[static_cast<size_t>(y + transfer.dy) * buffer_size.X + x + transfer.dx];
+            to = At(*console, x, y);
+            if (!wide) to.Char.UnicodeChar = ToNarrowUnit(console->output_cp, to.Char.UnicodeChar);
+        }
+    }
     return TRUE;
+}
+
+BOOL ReadConsoleOutputA(HANDLE output, PCHAR_INFO buffer, COORD buffer_size, COORD buffer_origin,
+                        PSMALL_RECT region) {
+    return ReadOutput("ReadConsoleOutputA", false, output, buffer, buffer_size, buffer_origin,
+                      region);
+}
+
+BOOL ReadConsoleOutputW(HANDLE output, PCHAR_INFO buffer, COORD buffer_size, COORD buffer_origin,
+                        PSMALL_RECT region) {
+    return ReadOutput("ReadConsoleOutputW", true, output, buffer, buffer_size, buffer_origin,
+                      region);
 }
 
 BOOL WriteConsoleOutputA(HANDLE output, const CHAR_INFO* buffer, COORD buffer_size,
@@ -766,7 +886,8 @@ BOOL WriteConsoleOutputA(HANDLE output, const CHAR_INFO* buffer, COORD buffer_si
         for (int x = region->Left; x <= region->Right; ++x) {
             const CHAR_INFO& from =
                 buffer[static_cast<size_t>(y + transfer.dy) * buffer_size.X + x + transfer.dx];
-            At(*console, x, y) = Cell(from.Char.AsciiChar, from.Attributes);
+            At(*console, x, y) =
+                Cell(ToWideUnit(console->output_cp, from.Char.AsciiChar), from.Attributes);
         }
     }
     detail::KernelChanged().notify_all();

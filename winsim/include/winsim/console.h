@@ -64,7 +64,18 @@
 #define VK_F11 0x7A
 #define VK_F12 0x7B
 
+#define VK_PACKET 0xE7
+
 #define MAPVK_VK_TO_VSC 0
+
+// Code pages: the ANSI and OEM ones of the system (1252 and 437) and UTF-8.
+#define CP_ACP 0
+#define CP_OEMCP 1
+#define CP_UTF8 65001
+
+// A character that takes two cells marks its halves (under the East Asian code pages).
+#define COMMON_LVB_LEADING_BYTE 0x0100
+#define COMMON_LVB_TRAILING_BYTE 0x0200
 
 #define FOREGROUND_BLUE 0x0001
 #define FOREGROUND_GREEN 0x0002
@@ -158,6 +169,30 @@ BOOL SetConsoleWindowInfo(HANDLE output, BOOL absolute, const SMALL_RECT* window
 BOOL SetConsoleCursorPosition(HANDLE output, COORD position);
 BOOL SetConsoleTextAttribute(HANDLE output, WORD attributes);
 
+// The W functions take and give UTF-16 units; the A functions convert through the console's
+// input code page (key records) or output code page (text and cells), 437 until changed.
+BOOL WriteConsoleInputW(HANDLE input, const INPUT_RECORD* records, DWORD count, LPDWORD written);
+BOOL ReadConsoleInputW(HANDLE input, PINPUT_RECORD records, DWORD count, LPDWORD read);
+BOOL WriteConsoleW(HANDLE output, const void* buffer, DWORD length, LPDWORD written, LPVOID);
+BOOL ReadConsoleOutputW(HANDLE output, PCHAR_INFO buffer, COORD buffer_size, COORD buffer_origin,
+                        PSMALL_RECT region);
+UINT GetConsoleCP();
+UINT GetConsoleOutputCP();
+BOOL SetConsoleCP(UINT code_page);
+BOOL SetConsoleOutputCP(UINT code_page);
+
+// Conversions for the code pages 437, 1252 and 65001 (and CP_ACP, CP_OEMCP); flags are not
+// modelled.  A length of -1 takes the text up to and with its terminating zero; a destination
+// size of 0 asks for the size needed.
+int MultiByteToWideChar(UINT code_page, DWORD flags, LPCSTR source, int length, LPWSTR destination,
+                        int size);
+int WideCharToMultiByte(UINT code_page, DWORD flags, LPCWSTR source, int length, LPSTR destination,
+                        int size, LPCSTR default_character, LPBOOL default_used);
+
+// None of the code pages above has lead bytes.
+BOOL IsDBCSLeadByteEx(UINT code_page, BYTE byte);
+
+SHORT VkKeyScanW(WCHAR character);
 SHORT VkKeyScanA(CHAR character);
 UINT MapVirtualKeyA(UINT code, UINT map_type);
 BOOL CharToOemBuffA(LPCSTR source, LPSTR destination, DWORD length);

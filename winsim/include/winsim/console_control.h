@@ -49,10 +49,13 @@ void SetInputMode(SimProcess& process, DWORD mode);
 // What the console holds.  ScreenInfo answers as GetConsoleScreenBufferInfo would (buffer size,
 // cursor, current attributes, window, largest window).
 CONSOLE_SCREEN_BUFFER_INFO ScreenInfo(SimProcess& process);
-// The characters of one buffer row without its trailing blanks; empty for a row outside the
-// buffer.
+// The characters of one buffer row in code page 437, without its trailing blanks; empty for a row
+// outside the buffer.
 std::string ScreenRow(SimProcess& process, int row);
-// One cell; a cell outside the buffer reads as character 0 with attributes 0.
+// The same row as the cells hold it, in UTF-8.
+std::string ScreenRowUtf8(SimProcess& process, int row);
+// One cell, its character in UTF-16; a cell outside the buffer reads as character 0 with attributes
+// 0.
 CHAR_INFO ScreenCell(SimProcess& process, int column, int row);
 DWORD InputMode(SimProcess& process);
 DWORD OutputMode(SimProcess& process);
