@@ -149,8 +149,16 @@ void SendScrolledRows(const CHAR_INFO* rows, int count, ScreenSnapshot& shown,
     for (int y = 0; y < height; ++y) {
         send(row(y), shown.cells.get() + static_cast<size_t>(y) * columns, y);
     }
-    // A new bottom row shows nothing: every cell that is not zero is sent.
+    // A new bottom row shows nothing: every cell that is not zero is sent.  While colours are
+    // sent it shows blanks in the default colours (the line feed sets them), as a cleared screen
+    // does, so a cell of other attributes is sent even when it holds nothing.
     std::vector<CHAR_INFO> blank(static_cast<size_t>(columns));
+    if (writer.color_default() >= 0) {
+        for (CHAR_INFO& cell : blank) {
+            cell.Char.UnicodeChar = ' ';
+            cell.Attributes = static_cast<WORD>(writer.color_default());
+        }
+    }
     writer.MoveCursor(static_cast<unsigned>(height - 1), 0);
     for (int i = height; i < height + count; ++i) {
         writer.LineFeed();
