@@ -2,6 +2,7 @@
 #include "LineEditor.h"
 
 #include <cstring>
+#include <utility>
 
 #include "KeyInput.h"
 #include "Reporter.h"
@@ -49,6 +50,13 @@ EditorAction InjectWide(char32_t character) {
     return action;
 }
 
+EditorAction Echo(std::string text, const char* failure) {
+    EditorAction action = Simple(EditorAction::Kind::kEcho);
+    action.echo = std::move(text);
+    action.failure = failure;
+    return action;
+}
+
 EditorAction SleepFor(DWORD milliseconds) {
     EditorAction action = Simple(EditorAction::Kind::kSleep);
     action.milliseconds = milliseconds;
@@ -61,9 +69,7 @@ std::vector<EditorAction> LineEditor::Take(BYTE byte, DWORD input_mode, bool gat
     using Kind = EditorAction::Kind;
     std::vector<EditorAction> actions;
 
-    // A new console program: what was typed for the previous one is of no use to it.
-    if (input_mode != previous_mode_) length_ = 0;
-    previous_mode_ = input_mode;
+    NewMode(input_mode);
 
     const bool processed = (input_mode & ENABLE_PROCESSED_INPUT) != 0;
     const bool line_input = (input_mode & ENABLE_LINE_INPUT) != 0;
@@ -76,7 +82,8 @@ std::vector<EditorAction> LineEditor::Take(BYTE byte, DWORD input_mode, bool gat
     }
     if (byte == kCtrlC) {
         actions.push_back(Simple(Kind::kCtrlCEvent));
-        length_ = 0;
+        length_ = cursor_ = 0;
+        recalled_ = history_.size();
         if (!gate_set) actions.push_back(Simple(Kind::kSetGate));
         if (echo) {
             actions.push_back(SleepFor(kCtrlCEchoDelayMs));
@@ -107,13 +114,14 @@ void LineEditor::TakeLineByte(BYTE byte, bool echo, std::vector<EditorAction>* a
         case kCarriageReturn: {
             exit_flag_ = false;
             InjectLine(actions);
+            Remember(echo);
             if (length_ == 4) {
                 char word[5];
                 std::memcpy(word, line_, 4);
                 word[4] = '\0';
                 exit_flag_ = lstrcmpiA(word, "exit") == 0;
             }
-            length_ = 0;
+            length_ = cursor_ = 0;
             if (echo) actions->push_back(Write("\r\n", 2, "Error echoing CRLF: %lu"));
             actions->push_back(Inject(kCarriageReturn));
             // The command processor may be ending: give the child watcher time to notice.
@@ -124,20 +132,44 @@ void LineEditor::TakeLineByte(BYTE byte, bool echo, std::vector<EditorAction>* a
             return;
         case kBackspace:
         case kDelete:
+            if (cursor_ < length_) {
+                if (cursor_ == 0) return;
+                const DWORD end = cursor_;
+                cursor_ = PreviousCharacter(end);
+                std::string shown(Show(cursor_, end, nullptr), '\b');
+                Remove(cursor_, end, &shown);
+                if (echo)
+                    actions->push_back(Echo(std::move(shown), "Error erasing a character: %lu"));
+                return;
+            }
             if (length_ > 0) Erase(echo, "Error erasing a character: %lu", actions);
+            cursor_ = length_;
             return;
         case kEscape:
         case kCtrlU:
+            if (cursor_ < length_) {
+                // To the end of the line first, then erased from there as always.
+                std::string shown;
+                Show(cursor_, length_, &shown);
+                if (echo)
+                    actions->push_back(Echo(std::move(shown), "Error erasing characters: %lu"));
+            }
             while (length_ > 0) Erase(echo, "Error erasing characters: %lu", actions);
+            cursor_ = 0;
             return;
         default:
             break;
+    }
+    if (cursor_ < length_) {
+        Insert(&byte, 1, echo, actions);
+        return;
     }
     if (length_ == kLineSize) {
         actions->push_back(Write("\a", 1, nullptr));
         return;
     }
     line_[length_++] = byte;
+    cursor_ = length_;
     if (!echo) return;
     if (byte >= 0x20) {
         char shown = static_cast<char>(byte);
@@ -158,9 +190,10 @@ void LineEditor::Erase(bool echo, const char* failure, std::vector<EditorAction>
     if (echo) actions->push_back(Write(kEraseColumns, removed < 0x20 ? 6 : 3, failure));
 }
 
-// A decoded key in simple mode.  At a line-input prompt the local editor has no use for it: it
-// is dropped, and none of its bytes becomes text.
-static void TakeDecodedKey(const KeySequence& key, DWORD input_mode) {
+// A decoded key in simple mode.  At a line-input prompt it is the local editor's, and none of
+// its bytes becomes text.
+static std::vector<EditorAction> TakeDecodedKey(const KeySequence& key, DWORD input_mode,
+                                                LineEditor* editor) {
     switch (DecideKeyRoute(input_mode, g_output_gate.IsSet() != 0)) {
         case KeyRoute::kResumeOutput:
             g_output_gate.Set();
@@ -169,8 +202,159 @@ static void TakeDecodedKey(const KeySequence& key, DWORD input_mode) {
             InjectDecodedKey(key);
             break;
         case KeyRoute::kLineEditor:
+            return editor->TakeKey(key, input_mode);
+    }
+    return {};
+}
+
+std::vector<EditorAction> LineEditor::TakeKey(const KeySequence& key, DWORD input_mode) {
+    std::vector<EditorAction> actions;
+    NewMode(input_mode);
+    std::string shown;
+    // A key with Shift, Ctrl or Alt, and Alt with a character, have no use here.
+    const WORD virtual_key = key.modifiers == 0 ? key.virtual_key : 0;
+    switch (virtual_key) {
+        case VK_LEFT:
+            if (cursor_ > 0) {
+                const DWORD start = PreviousCharacter(cursor_);
+                shown.assign(Show(start, cursor_, nullptr), '\b');
+                cursor_ = start;
+            }
+            break;
+        case VK_RIGHT:
+            if (cursor_ < length_) {
+                const DWORD end = NextCharacter(cursor_);
+                Show(cursor_, end, &shown);
+                cursor_ = end;
+            }
+            break;
+        case VK_HOME:
+            shown.assign(Show(0, cursor_, nullptr), '\b');
+            cursor_ = 0;
+            break;
+        case VK_END:
+            Show(cursor_, length_, &shown);
+            cursor_ = length_;
+            break;
+        case VK_DELETE:
+            if (cursor_ < length_) Remove(cursor_, NextCharacter(cursor_), &shown);
+            break;
+        case VK_UP:
+            if (recalled_ > 0) Replace(history_[--recalled_], &shown);
+            break;
+        case VK_DOWN:
+            if (recalled_ + 1 < history_.size()) Replace(history_[++recalled_], &shown);
+            break;
+        default:
             break;
     }
+    if ((input_mode & ENABLE_ECHO_INPUT) != 0 && !shown.empty())
+        actions.push_back(Echo(std::move(shown), "Error echoing input: %lu"));
+    return actions;
+}
+
+// A new console program: what was typed for the previous one is of no use to it.
+void LineEditor::NewMode(DWORD input_mode) {
+    if (input_mode != previous_mode_) {
+        length_ = cursor_ = 0;
+        recalled_ = history_.size();
+    }
+    previous_mode_ = input_mode;
+}
+
+DWORD LineEditor::NextCharacter(DWORD at) const {
+    DWORD next = at + 1;
+    if (utf8_) {
+        while (next < length_ && (line_[next] & 0xC0) == 0x80) ++next;
+    }
+    return next;
+}
+
+DWORD LineEditor::PreviousCharacter(DWORD at) const {
+    return utf8_ ? LastCharacterStart(line_, at) : at - 1;
+}
+
+// Appends to `out` (if given) how the characters between the two offsets show on the client's
+// screen, and returns the columns they take.
+DWORD LineEditor::Show(DWORD from, DWORD to, std::string* out) const {
+    DWORD columns = 0;
+    for (DWORD i = from; i < to;) {
+        const DWORD next = NextCharacter(i);
+        const BYTE byte = line_[i];
+        if (byte < 0x20) {
+            if (out != nullptr) {
+                out->push_back('^');
+                out->push_back(static_cast<char>(byte + 0x40));
+            }
+            columns += 2;
+        } else if (utf8_ && byte >= 0x80) {
+            Utf8Decoder decoder;
+            char32_t decoded[2] = {kReplacementCharacter, 0};
+            for (DWORD k = i; k < next; ++k) decoder.Feed(line_[k], decoded);
+            if (out != nullptr) out->append(reinterpret_cast<const char*>(line_ + i), next - i);
+            columns += CharacterColumns(decoded[0]);
+        } else {
+            if (out != nullptr) out->push_back(static_cast<char>(byte));
+            columns += 1;
+        }
+        i = next;
+    }
+    return columns;
+}
+
+// Inserts a character at the cursor, redrawing the rest of the line after it.
+void LineEditor::Insert(const BYTE* bytes, DWORD count, bool echo,
+                        std::vector<EditorAction>* actions) {
+    if (length_ + count > kLineSize) {
+        actions->push_back(Write("\a", 1, nullptr));
+        return;
+    }
+    std::memmove(line_ + cursor_ + count, line_ + cursor_, length_ - cursor_);
+    std::memcpy(line_ + cursor_, bytes, count);
+    const DWORD start = cursor_;
+    cursor_ += count;
+    length_ += count;
+    if (!echo) return;
+    std::string shown;
+    Show(start, cursor_, &shown);
+    shown.append(Show(cursor_, length_, &shown), '\b');
+    actions->push_back(Echo(std::move(shown), "Error echoing input: %lu"));
+}
+
+// Removes the bytes between the two offsets, the cursor and the client's at the first: the rest
+// of the line moves left over them and blanks cover the columns it leaves.
+void LineEditor::Remove(DWORD from, DWORD to, std::string* echo) {
+    const DWORD removed = Show(from, to, nullptr);
+    std::memmove(line_ + from, line_ + to, length_ - to);
+    length_ -= to - from;
+    cursor_ = from;
+    const DWORD rest = Show(cursor_, length_, echo);
+    echo->append(removed, ' ');
+    echo->append(rest + removed, '\b');
+}
+
+// Shows `text` in place of the line, the cursor at its end.
+void LineEditor::Replace(const std::string& text, std::string* echo) {
+    echo->append(Show(0, cursor_, nullptr), '\b');
+    const DWORD before = Show(0, length_, nullptr);
+    std::memcpy(line_, text.data(), text.size());
+    length_ = cursor_ = static_cast<DWORD>(text.size());
+    const DWORD now = Show(0, length_, echo);
+    if (before > now) {
+        echo->append(before - now, ' ');
+        echo->append(before - now, '\b');
+    }
+}
+
+// A line passed on with echo becomes the newest of the history; one typed without echo, as a
+// password is, never does.
+void LineEditor::Remember(bool echo) {
+    if (echo && length_ > 0) {
+        std::string line(reinterpret_cast<const char*>(line_), length_);
+        if (history_.empty() || history_.back() != line) history_.push_back(std::move(line));
+        if (history_.size() > kHistorySize) history_.erase(history_.begin());
+    }
+    recalled_ = history_.size();
 }
 
 std::vector<EditorAction> LineEditor::TakeCharacter(char32_t character, DWORD input_mode,
@@ -178,8 +362,7 @@ std::vector<EditorAction> LineEditor::TakeCharacter(char32_t character, DWORD in
     using Kind = EditorAction::Kind;
     std::vector<EditorAction> actions;
     // As Take for a byte without a meaning of its own.
-    if (input_mode != previous_mode_) length_ = 0;
-    previous_mode_ = input_mode;
+    NewMode(input_mode);
     const bool processed = (input_mode & ENABLE_PROCESSED_INPUT) != 0;
     if (!processed) {
         actions.push_back(gate_set ? InjectWide(character) : Simple(Kind::kSetGate));
@@ -196,12 +379,18 @@ std::vector<EditorAction> LineEditor::TakeCharacter(char32_t character, DWORD in
     // The line's bound counts bytes: a character that does not fit whole is refused.
     char bytes[kMaxUtf8Length];
     DWORD count = EncodeUtf8(character, bytes);
+    if (cursor_ < length_) {
+        Insert(reinterpret_cast<const BYTE*>(bytes), count, (input_mode & ENABLE_ECHO_INPUT) != 0,
+               &actions);
+        return actions;
+    }
     if (length_ + count > kLineSize) {
         actions.push_back(Write("\a", 1, nullptr));
         return actions;
     }
     std::memcpy(line_ + length_, bytes, count);
     length_ += count;
+    cursor_ = length_;
     if (input_mode & ENABLE_ECHO_INPUT)
         actions.push_back(Write(bytes, count, "Error echoing input: %lu"));
     return actions;
@@ -242,16 +431,17 @@ void RunSimpleInput() {
     ClientInput input;
     while (reader.Next(&input)) {
         RefreshInputMode(&input_mode);
+        std::vector<EditorAction> actions;
         if (input.is_key) {
-            TakeDecodedKey(input.key, input_mode);
-            continue;
+            actions = TakeDecodedKey(input.key, input_mode, &editor);
+        } else {
+            byte = input.byte;
+            character = input.character;
+            const bool gate_set = g_output_gate.IsSet() != 0;
+            actions = character != 0 ? editor.TakeCharacter(character, input_mode, gate_set)
+                                     : editor.Take(byte, input_mode, gate_set);
         }
-        byte = input.byte;
-        character = input.character;
-        const bool gate_set = g_output_gate.IsSet() != 0;
-        for (const EditorAction& action :
-             character != 0 ? editor.TakeCharacter(character, input_mode, gate_set)
-                            : editor.Take(byte, input_mode, gate_set)) {
+        for (const EditorAction& action : actions) {
             switch (action.kind) {
                 case EditorAction::Kind::kInjectKey:
                     InjectKey(action.byte, 0);
@@ -266,6 +456,13 @@ void RunSimpleInput() {
                         action.failure != nullptr) {
                         ReportError(action.failure, GetLastError());
                     }
+                    break;
+                }
+                case EditorAction::Kind::kEcho: {
+                    DWORD written = 0;
+                    if (!WriteFile(g_translator.socket_output, action.echo.data(),
+                                   static_cast<DWORD>(action.echo.size()), &written, nullptr))
+                        ReportError(action.failure, GetLastError());
                     break;
                 }
                 case EditorAction::Kind::kSetGate:

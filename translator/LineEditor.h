@@ -1,8 +1,10 @@
 // Simple mode line editor: what to do with each client byte, as a function of plain values.
 #pragma once
 
+#include <string>
 #include <vector>
 
+#include "KeySequences.h"
 #include "translator.h"
 
 constexpr DWORD kLineSize = 256;
@@ -21,6 +23,8 @@ struct EditorAction {
         kRunKeyCommand,  // read the byte after Ctrl-A and run its key command
         // InjectCharacter(character)
         kInjectCharacter,
+        // write `echo` to the socket output; `failure` as for kWrite
+        kEcho,
     };
     Kind kind;
     BYTE byte = 0;  // kInjectKey
@@ -31,7 +35,11 @@ struct EditorAction {
     DWORD length = 0;
     const char* failure = nullptr;
     DWORD milliseconds = 0;  // kSleep
+    std::string echo;        // kEcho: redrawing the line after the cursor
 };
+
+// How many earlier lines Up and Down recall.
+constexpr size_t kHistorySize = 20;
 
 // The editor's state between bytes: the line typed so far, the console input mode seen with the
 // previous byte, and whether the line last passed on was "exit".
@@ -46,7 +54,15 @@ class LineEditor {
     void set_utf8(bool utf8) { utf8_ = utf8; }
     std::vector<EditorAction> TakeCharacter(char32_t character, DWORD input_mode, bool gate_set);
 
+    // A decoded key at a line-input prompt: Left, Right, Home and End move the cursor, Delete
+    // removes the character under it, Up and Down recall earlier lines; any other key is dropped.
+    // Once the cursor has left the end of the line, typing inserts at it and Backspace removes
+    // the character before it, and the echo redraws the rest of the line with reprinted
+    // characters, blanks and backspaces only.
+    std::vector<EditorAction> TakeKey(const KeySequence& key, DWORD input_mode);
+
     const BYTE* line() const { return line_; }
+    DWORD cursor() const { return cursor_; }
     DWORD length() const { return length_; }
     bool exit_flag() const { return exit_flag_; }
 
@@ -55,10 +71,21 @@ class LineEditor {
     void Erase(bool echo, const char* failure, std::vector<EditorAction>* actions);
     void EraseCharacter(bool echo, const char* failure, std::vector<EditorAction>* actions);
     void InjectLine(std::vector<EditorAction>* actions) const;
+    void NewMode(DWORD input_mode);
+    DWORD NextCharacter(DWORD at) const;
+    DWORD PreviousCharacter(DWORD at) const;
+    DWORD Show(DWORD from, DWORD to, std::string* out) const;
+    void Insert(const BYTE* bytes, DWORD count, bool echo, std::vector<EditorAction>* actions);
+    void Remove(DWORD from, DWORD to, std::string* echo);
+    void Replace(const std::string& text, std::string* echo);
+    void Remember(bool echo);
 
     BYTE line_[kLineSize] = {};
     DWORD length_ = 0;
     DWORD previous_mode_ = 0;
     bool exit_flag_ = false;
     bool utf8_ = false;
+    DWORD cursor_ = 0;  // where typing goes, a character boundary in the line
+    std::vector<std::string> history_;
+    size_t recalled_ = 0;  // the history entry Up and Down last showed; its size for none
 };

@@ -18,6 +18,8 @@ constexpr DWORD kLineNoEcho = ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT;
 constexpr DWORD kCharacterMode = ENABLE_PROCESSED_INPUT;
 constexpr DWORD kRawMode = 0;
 
+using Actions = std::vector<std::string>;
+
 std::string Shown(const char* bytes, DWORD length) {
     std::string text;
     for (DWORD i = 0; i < length; ++i) {
@@ -71,6 +73,9 @@ class Typist {
                     case EditorAction::Kind::kWrite:
                         done.push_back((a.failure ? "echo " : "bell ") + Shown(a.text, a.length));
                         break;
+                    case EditorAction::Kind::kEcho:
+                        done.push_back("echo " + Shown(a.echo.data(), a.echo.size()));
+                        break;
                     case EditorAction::Kind::kSetGate:
                         gate_ = true;
                         done.push_back("gate on");
@@ -96,13 +101,29 @@ class Typist {
         }
     }
 
+    // A decoded key, as the input loop hands it over at a line prompt.
+    Actions Key(WORD virtual_key, DWORD mode, DWORD modifiers = 0) {
+        KeySequence key;
+        key.kind = KeySequence::Kind::kKey;
+        key.virtual_key = virtual_key;
+        key.modifiers = modifiers;
+        std::vector<std::string> done;
+        for (const EditorAction& a : editor_.TakeKey(key, mode))
+            done.push_back(a.kind == EditorAction::Kind::kEcho
+                               ? "echo " + Shown(a.echo.data(), a.echo.size())
+                               : "other");
+        return done;
+    }
+
+    std::string Line() const {
+        return std::string(reinterpret_cast<const char*>(editor_.line()), editor_.length());
+    }
+
     LineEditor editor_;
     bool gate_ = true;
     bool utf8_ = false;
     Utf8Decoder decoder_;
 };
-
-using Actions = std::vector<std::string>;
 
 TEST(LineEditorTest, ALineIsEchoedAsTypedAndPassedOnAtEnter) {
     Typist t;
@@ -356,6 +377,79 @@ TEST(LineEditorTest, AUtf8CharacterThatDoesNotFitWholeRingsTheBell) {
     EXPECT_EQ(t.Type("\xe2\x94\x80", kLineNoEcho), Actions{"bell \\x07"});
     EXPECT_EQ(t.Type("\xc3\xa9", kLineNoEcho), Actions{});
     EXPECT_EQ(t.editor_.length(), kLineSize);
+}
+
+TEST(LineEditorTest, CursorKeysMoveInTheLineAndTheEchoRedrawsItsRest) {
+    Typist t;
+    t.Type("ac", kLineMode);
+    EXPECT_EQ(t.Key(VK_LEFT, kLineMode), Actions{"echo \\x08"});
+    // Inserting reprints the rest and goes back over it.
+    EXPECT_EQ(t.Type("b", kLineMode), Actions{"echo bc\\x08"});
+    EXPECT_EQ(t.Key(VK_HOME, kLineMode), Actions{"echo \\x08\\x08"});
+    EXPECT_EQ(t.Key(VK_LEFT, kLineMode), Actions{});
+    EXPECT_EQ(t.Key(VK_DELETE, kLineMode), Actions{"echo bc \\x08\\x08\\x08"});
+    EXPECT_EQ(t.Key(VK_RIGHT, kLineMode), Actions{"echo b"});
+    // Backspace before the cursor, then the line's end.
+    EXPECT_EQ(t.Type("\b", kLineMode), Actions{"echo \\x08c \\x08\\x08"});
+    EXPECT_EQ(t.Key(VK_END, kLineMode), Actions{"echo c"});
+    EXPECT_EQ(t.Key(VK_RIGHT, kLineMode), Actions{});
+    EXPECT_EQ(t.Line(), "c");
+    // Enter passes the whole line wherever the cursor is; other keys and modified ones do nothing.
+    t.Type("d", kLineMode);
+    t.Key(VK_HOME, kLineMode);
+    EXPECT_EQ(t.Key(VK_F5, kLineMode), Actions{});
+    EXPECT_EQ(t.Key(VK_RIGHT, kLineMode, 0x08), Actions{});
+    EXPECT_EQ(t.Type("\r", kLineMode), (Actions{"key c", "key d", "echo \\x0d\\x0a", "key \\x0d"}));
+    // Ctrl-U from the middle goes to the end and erases as always.
+    t.Type("xy", kLineMode);
+    t.Key(VK_LEFT, kLineMode);
+    EXPECT_EQ(t.Type("\x15", kLineMode),
+              (Actions{"echo y", "echo \\x08 \\x08", "echo \\x08 \\x08"}));
+}
+
+TEST(LineEditorTest, TheEditorCountsColumnsOfCaretsAndWideCharacters) {
+    Typist t;
+    t.UseUtf8();
+    t.Type("\x01\xe6\x97\xa5z", kLineMode);  // ^A, a wide character, z
+    EXPECT_EQ(t.Key(VK_HOME, kLineMode), Actions{"echo \\x08\\x08\\x08\\x08\\x08"});
+    EXPECT_EQ(t.Key(VK_RIGHT, kLineMode), Actions{"echo ^A"});
+    EXPECT_EQ(t.Key(VK_DELETE, kLineMode), Actions{"echo z  \\x08\\x08\\x08"});
+    EXPECT_EQ(t.Type("\xc3\xa9", kLineMode), Actions{"echo \\xc3\\xa9z\\x08"});
+    EXPECT_EQ(t.Line(), "\x01\xc3\xa9z");
+    EXPECT_EQ(t.editor_.cursor(), 3u);
+    // No room for the character at the cursor: the bell, and the line as it was.
+    Typist full;
+    full.Type(std::string(kLineSize, 'x'), kLineMode);
+    full.Key(VK_LEFT, kLineMode);
+    EXPECT_EQ(full.Type("y", kLineMode), Actions{"bell \\x07"});
+    EXPECT_EQ(full.Line(), std::string(kLineSize, 'x'));
+}
+
+TEST(LineEditorTest, UpAndDownRecallTheLastLinesTypedWithEcho) {
+    Typist t;
+    EXPECT_EQ(t.Key(VK_UP, kLineMode), Actions{});
+    t.Type("first\r", kLineMode);
+    t.Type("secret\r", kLineNoEcho);
+    t.Type("\r", kLineMode);
+    t.Type("2nd\r", kLineMode);
+    t.Type("2nd\r", kLineMode);
+    t.Type("abcdef", kLineMode);
+    t.Key(VK_LEFT, kLineMode);
+    // The line gives way to the recalled one, blanks covering what is left of it.
+    EXPECT_EQ(t.Key(VK_UP, kLineMode),
+              Actions{"echo \\x08\\x08\\x08\\x08\\x082nd   \\x08\\x08\\x08"});
+    EXPECT_EQ(t.Key(VK_UP, kLineMode), Actions{"echo \\x08\\x08\\x08first"});
+    EXPECT_EQ(t.Key(VK_UP, kLineMode), Actions{});
+    EXPECT_EQ(t.Key(VK_DOWN, kLineMode), Actions{"echo \\x08\\x08\\x08\\x08\\x082nd  \\x08\\x08"});
+    EXPECT_EQ(t.Key(VK_DOWN, kLineMode), Actions{});
+    // Without echo a recalled line is taken silently.
+    EXPECT_EQ(t.Key(VK_UP, kLineNoEcho), Actions{});
+    EXPECT_EQ(t.Line(), "2nd");
+    // Only the last kHistorySize lines are kept.
+    Typist many;
+    for (int i = 0; i < 25; ++i) many.Type(std::to_string(i) + "\r", kLineMode);
+    for (size_t i = 0; i < kHistorySize + 2; ++i) many.Key(VK_UP, kLineMode);
+    EXPECT_EQ(many.Line(), "5");
 }
 
 }  // namespace
