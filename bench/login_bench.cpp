@@ -12,6 +12,10 @@
 //   login-bench typing TRANSLATOR simple|advanced SECONDS [LABEL]
 //       keystrokes at 10 a second (a letter, then its erase) over SECONDS, with "typing_start PID"
 //       and "typing_end PID" around the stretch for an outside observer that takes the CPU time
+//   login-bench scroll TRANSLATOR FILE LINES COLUMNS STREAM [LABEL]
+//       an advanced-mode login at 80x24 that types FILE (LINES lines of COLUMNS characters,
+//       the first starting "line 1 "); prints the bytes sent per byte of text and writes
+//       the whole socket output to STREAM, for a terminal to count what it kept
 //   login-bench command TRANSLATOR ID
 //       a simple-mode login that runs one command and ends; exit status 0 when all went well
 // The figures are named after the mode, or after LABEL when given (a run with other settings).
@@ -79,8 +83,9 @@ DWORD WINAPI ReaderThread(void* parameter) {
 
 class Login {
   public:
-    bool Start(const std::string& translator) {
+    bool Start(const std::string& translator, bool size_80x24) {
         if (!tools::MakeOwnConsole(true)) return Problem("AllocConsole failed", GetLastError());
+        if (size_80x24 && !SizeConsole(80, 24)) return false;
         tools::HostedPipes pipes;
         switch (tools::StartOnPipes("\"" + translator + "\" telnet vt100", &pipes, &process_)) {
             case tools::StartStep::kPipes:
@@ -191,7 +196,33 @@ class Login {
         return false;
     }
 
+    std::string Snapshot(size_t from) {
+        EnterCriticalSection(&output_.lock);
+        std::string data = output_.data.substr(from);
+        LeaveCriticalSection(&output_.lock);
+        return data;
+    }
+
   private:
+    // Grows the buffer first and shrinks the window first: the console refuses a window larger
+    // than its buffer at every step.
+    bool SizeConsole(SHORT columns, SHORT rows) {
+        HANDLE screen = tools::OpenConsole("CONOUT$");
+        CONSOLE_SCREEN_BUFFER_INFO info;
+        if (!GetConsoleScreenBufferInfo(screen, &info)) {
+            return Problem("GetConsoleScreenBufferInfo failed", GetLastError());
+        }
+        SMALL_RECT smallest = {0, 0, static_cast<SHORT>(std::min(columns, info.dwSize.X) - 1),
+                               static_cast<SHORT>(std::min(rows, info.dwSize.Y) - 1)};
+        SMALL_RECT window = {0, 0, static_cast<SHORT>(columns - 1), static_cast<SHORT>(rows - 1)};
+        bool ok = SetConsoleWindowInfo(screen, TRUE, &smallest) &&
+                  SetConsoleScreenBufferSize(screen, {columns, rows}) &&
+                  SetConsoleWindowInfo(screen, TRUE, &window);
+        DWORD error = GetLastError();
+        CloseHandle(screen);
+        return ok || Problem("sizing the console failed", error);
+    }
+
     bool StartReader(Stream* stream) {
         InitializeCriticalSection(&stream->lock);
         stream->arrived = CreateEventA(nullptr, FALSE, FALSE, nullptr);
@@ -312,6 +343,31 @@ int Typing(Login& login, bool advanced, int seconds, const char* mode) {
     return login.Exit(20000) ? 0 : 1;
 }
 
+int Scroll(Login& login, const char* file, int lines, int columns, const char* stream,
+           const char* label) {
+    if (!login.ReachPrompt(true)) return 1;
+    const size_t mark = login.size();
+    const double began = NowMs();
+    if (!login.Send(std::string("type ") + file + "\r")) return 1;
+    // The output has ended when nothing has come for a while (a repaint need not show the
+    // last line's number whole).
+    if (!login.Await("line 1 ", mark, 60000, nullptr)) return login.Problem("no output", 0);
+    if (!login.Quiet(3000, 300000)) return 1;
+    const double ended = NowMs() - 3000;
+    const std::string all = login.Snapshot(0);
+    FILE* out = std::fopen(stream, "wb");
+    if (out == nullptr || std::fwrite(all.data(), 1, all.size(), out) != all.size()) {
+        return login.Problem("writing the stream failed", 0);
+    }
+    std::fclose(out);
+    const double sent = static_cast<double>(all.size() - mark);
+    const double text = static_cast<double>(lines) * columns;
+    Say("scroll_bytes_%s %.0f", label, sent);
+    Say("scroll_bytes_per_text_byte_%s %.4f", label, sent / text);
+    Say("scroll_ms_%s %.1f", label, ended - began);
+    return login.Exit(20000) ? 0 : 1;
+}
+
 int Command(Login& login, int id) {
     if (!login.ReachPrompt(false)) return 1;
     char command[64];
@@ -333,15 +389,18 @@ int Command(Login& login, int id) {
 int main(int argc, char** argv) {
     QueryPerformanceFrequency(&g_frequency);
     if (argc < 4) {
-        Say("usage: login-bench echo|idle|typing TRANSLATOR simple|advanced N [LABEL], or command "
-            "TRANSLATOR ID");
+        Say("usage: login-bench echo|idle|typing TRANSLATOR simple|advanced N [LABEL], scroll "
+            "TRANSLATOR FILE LINES COLUMNS STREAM [LABEL], or command TRANSLATOR ID");
         return 2;
     }
     const std::string verb = argv[1];
     Login login;
-    if (!login.Start(argv[2])) return 1;
+    if (!login.Start(argv[2], verb == "scroll")) return 1;
     int status = 2;
-    if (verb == "command") {
+    if (verb == "scroll" && (argc == 7 || argc == 8)) {
+        status = Scroll(login, argv[3], std::atoi(argv[4]), std::atoi(argv[5]), argv[6],
+                        argc == 8 ? argv[7] : "advanced");
+    } else if (verb == "command") {
         status = Command(login, std::atoi(argv[3]));
     } else if ((verb == "echo" || verb == "idle" || verb == "typing") && (argc == 5 || argc == 6)) {
         const bool advanced = std::strcmp(argv[3], "advanced") == 0;

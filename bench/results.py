@@ -71,6 +71,10 @@ rows = [
     ("typing_cpu_percent_advanced", ""),
     ("typing_cpu_percent_advanced_fast", ""),
     ("typing_cpu_fast_vs_default_ratio", "<= 2"),
+    ("idle_cpu_percent_advanced_scrollback", "< 1"),
+    ("scroll_bytes_per_text_byte", "<= 1.3"),
+    ("scroll_bytes_per_text_byte_repaint", ""),
+    ("scrollback_lines_kept", "2000"),
     ("idle_cpu_percent_simple", "< 0.2"),
     ("logins_concurrent_ok", "20"),
 ]

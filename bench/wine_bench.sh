@@ -148,6 +148,44 @@ echo "typing CPU, advanced mode, InputSettleDelay 2 (10 keys a second for 20 s)"
 cpu_stretch typing advanced 20 advanced_fast
 wine reg delete "$settings" /v InputSettleDelay /f >/dev/null 2>&1
 
+# Scrolling output: 2000 lines of 60 characters typed at 80x24, with the console's scrollback
+# (ScrollbackLines 2000) and without it (repaints).  The lines the client's terminal kept are
+# counted in a libvterm rendering of everything it got: each of "line 1 ..." to "line 2000 ..."
+# that its scrollback and screen hold, once and in order.
+render="$out/vterm_render"
+cc -o "$render" "$(dirname "$0")/../tests/windows/vterm_render.c" $(pkg-config --cflags --libs vterm)
+awk 'BEGIN { filler = "abcdefghijklmnopqrstuvwxyz0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ"
+    for (i = 1; i <= 2000; ++i) {
+        line = "line " i " " substr(filler, 1 + i % 26)
+        while (length(line) < 60) line = line filler
+        printf "%s\r\n", substr(line, 1, 60)
+    } }' >"$WINEPREFIX/drive_c/scroll.txt"
+awk '{ sub(/\r$/, ""); print }' "$WINEPREFIX/drive_c/scroll.txt" >"$out/scroll.expected"
+# kept_lines STREAM: how many of the expected lines the terminal holds, in order, once each.
+kept_lines() {
+    "$render" 24 80 "$1" scrollback | sed '/^cursor /,$d' |
+        awk -v expected="$out/scroll.expected" '
+            BEGIN { while ((getline line <expected) > 0) want[++n] = line }
+            /^line [0-9]+ / { k = $2 + 0; if (k > last && want[k] == $0) { ++kept; last = k } }
+            END { print kept + 0 }'
+}
+echo "scrolling output, ScrollbackLines 2000"
+wine reg add "$settings" /v ScrollbackLines /t REG_DWORD /d 2000 /f >/dev/null 2>&1
+wine "$login_bench" scroll "$translator" 'C:\scroll.txt' 2000 60 "$(winepath -w "$out/scroll_scrollback.raw")" \
+    scrollback >"$out/scroll_scrollback.txt" 2>&1
+sed -n 's/^scroll_bytes_per_text_byte_scrollback /scroll_bytes_per_text_byte /p' \
+    "$out/scroll_scrollback.txt" >>"$results"
+grep '^scroll_' "$out/scroll_scrollback.txt" | grep -v '^scroll_bytes_per_text_byte_' >>"$results"
+figure scrollback_lines_kept "$(kept_lines "$out/scroll_scrollback.raw")"
+echo "idle CPU, advanced mode, ScrollbackLines 2000 (20 s)"
+cpu_stretch idle advanced 20 advanced_scrollback
+wine reg delete "$settings" /v ScrollbackLines /f >/dev/null 2>&1
+echo "scrolling output, repaints"
+wine "$login_bench" scroll "$translator" 'C:\scroll.txt' 2000 60 "$(winepath -w "$out/scroll_repaint.raw")" \
+    repaint >"$out/scroll_repaint.txt" 2>&1
+grep '^scroll_' "$out/scroll_repaint.txt" >>"$results"
+figure scrollback_lines_kept_repaint "$(kept_lines "$out/scroll_repaint.raw")"
+
 echo "20 simultaneous simple-mode logins"
 jobs=""
 for id in $(seq 1 20); do
