@@ -146,5 +146,19 @@ wine reg delete "$(settings_key telnet)" /v CommandProcessor /f >/dev/null 2>&1
 expect_login simple-utf8-cmd "$wtranslator telnet vt100" 'expect "windows>" 20000' \
     "send echo $text\\r" \
     "expect \"\\r\\n$text\\r\\n\" 20000" 'send exit\r' 'expect-exit 0'
+
+# KeySequences: at the line prompt the terminal's keys edit the line (Left, a character inserted,
+# Home, Delete, End in both their forms), Enter gives the command processor the edited line, and
+# Up recalls it.
+clear_settings telnet
+set_setting telnet ModeSelection simple
+wine reg add "$(settings_key telnet)" /v KeySequences /t REG_DWORD /d 1 /f >/dev/null 2>&1
+use_testcmd telnet "$log" --prompt
+expect_login simple-keys "$wtranslator telnet xterm" 'expect "testcmd> "' \
+    'send ac\e[Db' 'expect "ac\bbc\b"' 'send \e[H\e[3~' 'expect "\b\bbc \b\b\b"' \
+    'send \eOF\r' 'expect "bc\r\nunknown command: bc\r\ntestcmd> "' \
+    'send \e[A' 'expect "bc"' 'send \r' 'expect "\r\nunknown command: bc\r\ntestcmd> "' \
+    'send exit\r' 'expect-exit 0'
+if [ "$(grep -c '^line: bc$' "$log")" = 2 ]; then pass; else fail "keys: the edited line twice"; fi
 clear_settings telnet
 finish
