@@ -34,11 +34,27 @@ old_code=$(property_of "$package" ProductCode)
 
 # msiexec ARGS...: a silent msiexec run; its status is the result.
 msiexec() { wine msiexec "$@" /qn >"$log" 2>&1; }
-# values KEY FILE: the values of KEY as reg query lists them ("    Name    TYPE    data").
-values() { wine reg query "$1" 2>&1 | tr -d '\r' >"$2"; }
+# values KEY FILE: the values of KEY as reg query lists them ("    Name    TYPE    data").  A
+# query that printed nothing at all, not even an error (seen once, right after an msiexec run),
+# is asked again.
+values() {
+    for attempt in 1 2 3; do
+        wine reg query "$1" 2>&1 | tr -d '\r' >"$2"
+        [ -s "$2" ] && return
+        echo "reg query $1 printed nothing (attempt $attempt)"
+        sleep 1
+    done
+}
 # set_number PROTOCOL NAME VALUE: a REG_DWORD setting, as an administrator changes it.
+# A failed reg add is said and tried again.
 set_number() {
-    wine reg add "$(settings_key "$1")" /v "$2" /t REG_DWORD /d "$3" /f >/dev/null 2>&1
+    for attempt in 1 2 3; do
+        wine reg add "$(settings_key "$1")" /v "$2" /t REG_DWORD /d "$3" /f >"$out/reg-add" 2>&1 &&
+            return
+        echo "reg add $1 $2 failed (attempt $attempt):"
+        sed 's/^/  | /' "$out/reg-add"
+        sleep 1
+    done
 }
 # expect_value FILE NAME TYPE DATA WHAT
 expect_value() {
