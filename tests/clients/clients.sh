@@ -239,6 +239,12 @@ drive rlogin --size 30x100 'expect:>' "run:$self --size rlogin 100 30" \
 if grep -q 'Use advanced' "$out/rlogin.raw"; then fail "rlogin: the question was asked"; else pass "rlogin: no question"; fi
 expect_clean rlogin 7
 
+# rlogin from a UTF-8 terminal, Utf8Client under the rlogin key: the same characters come back.
+set_number rlogin Utf8Client 1
+drive rlogin-utf8 --utf8 1 --size 24x80 'expect:>' "send:echo $utf8_text mark^er\\r" \
+    "expect:\\n$utf8_text marker" 'send:exit\r' exit -- rlogin -p $rlogin_port 127.0.0.1
+expect_clean rlogin-utf8 8
+
 # Ten telnet logins at once, each running a command and exiting.
 set_mode telnet simple
 pids=""
@@ -256,12 +262,12 @@ else
     fail "ten logins at once: $good passed"
     for n in 1 2 3 4 5 6 7 8 9 10; do grep -q FAILED "$out/many-$n.log" && tail -30 "$out/many-$n.log"; done
 fi
-expect_clean "ten logins" 17
+expect_clean "ten logins" 18
 
 # A client that goes away in the middle of a command leaves nothing behind.
 drive disconnect --size 24x80 'expect:>' 'send:ping -n 120 127.0.0.1\r' \
     "run:$self --running ping.exe" 'wait:1000' kill -- $telnet
-expect_clean disconnect 18
+expect_clean disconnect 19
 if grep -q 'the client left' "$out/hosts.log"; then pass "the host saw the client leave"; else fail "no client left in the log"; fi
 
 clear_mode telnet
