@@ -6,6 +6,9 @@
 //   login-bench echo TRANSLATOR simple|advanced SAMPLES [LABEL]
 //       keystrokes at the command processor's prompt, each timed from the write into the socket
 //       input to the arrival of the bytes that show it on the socket output
+//   login-bench escape TRANSLATOR advanced SAMPLES [LABEL]
+//       the same, each letter followed by a lone Escape (key sequences on), whose time to the
+//       row update that shows it is timed too
 //   login-bench idle TRANSLATOR simple|advanced SECONDS [LABEL]
 //       the translator's CPU time over an idle stretch, as a share of one core; prints
 //       "idle_start PID" and "idle_end PID" around the stretch for an outside observer
@@ -251,9 +254,13 @@ double Percentile(std::vector<double> values, double share) {
 // Letters that no escape sequence of the stream contains.
 const char kLetters[] = "qwrtyuiopasdfgzxcvb";
 
-int Echo(Login& login, bool advanced, int samples, const char* mode) {
+// With `escape` (advanced mode, key sequences on) a lone Escape follows each letter, and the
+// time from its write to the row update that shows it is a figure of its own: the wait for the
+// rest of a sequence that never comes, plus the echo's usual path.
+int Echo(Login& login, bool advanced, int samples, const char* mode, bool escape = false) {
     if (!login.ReachPrompt(advanced)) return 1;
     std::vector<double> times;
+    std::vector<double> escapes;
     for (int i = 0; i < samples; ++i) {
         const char letter = kLetters[i % (sizeof kLetters - 1)];
         size_t mark = login.size();
@@ -264,11 +271,24 @@ int Echo(Login& login, bool advanced, int samples, const char* mode) {
             return login.Problem("a keystroke was not shown", i);
         }
         times.push_back(shown - sent);
-        // Rub it out again and let everything settle before the next one.
+        // Rub it out again and let everything settle before the next one.  An Escape waits for
+        // the letter's update to end, so as not to be timed by the rest of it.
+        if (escape && !login.Quiet(100, 10000)) return 1;
         mark = login.size();
-        if (!login.Send(advanced ? "\b" : "\x7f")) return 1;
-        if (!login.Await(advanced ? "\033[" : "\b \b", mark, 5000, nullptr)) {
+        sent = NowMs();
+        if (!login.Send(escape ? "\033" : advanced ? "\b" : "\x7f")) return 1;
+        if (!login.Await(advanced ? "\033[" : "\b \b", mark, 5000, &shown)) {
             return login.Problem("the erase was not shown", i);
+        }
+        if (escape) {
+            // Wine's line editor takes the Escape key for a character: rub both out.
+            escapes.push_back(shown - sent);
+            if (!login.Quiet(100, 10000)) return 1;
+            mark = login.size();
+            if (!login.Send("\b\b")) return 1;
+            if (!login.Await("\033[", mark, 5000, nullptr)) {
+                return login.Problem("the erase was not shown", i);
+            }
         }
         // Keystrokes come at no fixed phase of the mirror's polling.
         if (!login.Quiet(advanced ? 150 + (i * 97) % 400 : 20 + (i * 7) % 50, 10000)) return 1;
@@ -278,6 +298,10 @@ int Echo(Login& login, bool advanced, int samples, const char* mode) {
     Say("echo_ms_%s_min %.3f", mode, Percentile(times, 0));
     Say("echo_ms_%s_max %.3f", mode, Percentile(times, 1));
     Say("echo_ms_%s_samples %d", mode, samples);
+    if (escape) {
+        Say("escape_ms_%s_median %.3f", mode, Percentile(escapes, 0.5));
+        Say("escape_ms_%s_p95 %.3f", mode, Percentile(escapes, 0.95));
+    }
     return login.Exit(20000) ? 0 : 1;
 }
 
@@ -389,8 +413,8 @@ int Command(Login& login, int id) {
 int main(int argc, char** argv) {
     QueryPerformanceFrequency(&g_frequency);
     if (argc < 4) {
-        Say("usage: login-bench echo|idle|typing TRANSLATOR simple|advanced N [LABEL], scroll "
-            "TRANSLATOR FILE LINES COLUMNS STREAM [LABEL], or command TRANSLATOR ID");
+        Say("usage: login-bench echo|escape|idle|typing TRANSLATOR simple|advanced N [LABEL], "
+            "scroll TRANSLATOR FILE LINES COLUMNS STREAM [LABEL], or command TRANSLATOR ID");
         return 2;
     }
     const std::string verb = argv[1];
@@ -402,13 +426,15 @@ int main(int argc, char** argv) {
                         argc == 8 ? argv[7] : "advanced");
     } else if (verb == "command") {
         status = Command(login, std::atoi(argv[3]));
-    } else if ((verb == "echo" || verb == "idle" || verb == "typing") && (argc == 5 || argc == 6)) {
+    } else if ((verb == "echo" || verb == "escape" || verb == "idle" || verb == "typing") &&
+               (argc == 5 || argc == 6)) {
         const bool advanced = std::strcmp(argv[3], "advanced") == 0;
         const int count = std::atoi(argv[4]);
         const char* label = argc == 6 ? argv[5] : argv[3];
-        status = verb == "echo"   ? Echo(login, advanced, count, label)
-                 : verb == "idle" ? Idle(login, advanced, count, label)
-                                  : Typing(login, advanced, count, label);
+        status = verb == "echo"     ? Echo(login, advanced, count, label)
+                 : verb == "escape" ? Echo(login, advanced, count, label, true)
+                 : verb == "idle"   ? Idle(login, advanced, count, label)
+                                    : Typing(login, advanced, count, label);
     } else {
         Say("unknown verb %s", verb.c_str());
     }

@@ -72,12 +72,13 @@ echo "echo latency, advanced mode"
 wine "$login_bench" echo "$translator" advanced 50 >"$out/echo_advanced.txt" 2>&1
 grep '^echo_' "$out/echo_advanced.txt" >>"$results"
 
-echo "echo latency, advanced mode with KeySequences"
+echo "echo latency, advanced mode with KeySequences, and a lone Escape's"
 keys='HKLM\Software\Orvane Software, Inc.\Orvane Telnetd Server\CurrentVersion'
 wine reg add "$keys" /v KeySequences /t REG_DWORD /d 1 /f >/dev/null 2>&1
-wine "$login_bench" echo "$translator" advanced 50 >"$out/echo_advanced_keys.txt" 2>&1
+wine "$login_bench" escape "$translator" advanced 50 advanced_keys \
+    >"$out/echo_advanced_keys.txt" 2>&1
 wine reg delete "$keys" /v KeySequences /f >/dev/null 2>&1
-sed -n 's/^echo_ms_advanced_/echo_ms_advanced_keys_/p' "$out/echo_advanced_keys.txt" >>"$results"
+grep -E '^(echo|escape)_' "$out/echo_advanced_keys.txt" >>"$results"
 
 echo "echo latency, advanced mode, UTF-8 client"
 utf8_key='HKLM\Software\Orvane Software, Inc.\Orvane Telnetd Server\CurrentVersion'
