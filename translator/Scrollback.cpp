@@ -69,34 +69,27 @@ void WriteAttribute(HANDLE console, COORD cell, WORD attributes) {
     WriteConsoleOutputAttribute(console, &attributes, 1, cell, &written);
 }
 
-// The lowest row of `first` to `last` whose cell in `column` carries `bit`, in one read of the
-// column (a cell a row), or -1.
-int FindInColumn(HANDLE console, SHORT column, int first, int last, WORD bit) {
-    if (last < first) return -1;
-    std::vector<CHAR_INFO> cells(static_cast<size_t>(last - first + 1));
-    ReadRows(console, cells.data(), column, 1, first, last - first + 1);
-    return FindMark(cells.data(), last - first + 1, first, bit);
-}
-
 // The lowest row from `from` up to the top of the buffer whose cell in `column` carries the
 // mark, or -1: the row itself first (nothing scrolled, the pass of an idle screen), then the
-// `nearby` rows above it, then the rest of the column.  The content only moves up, so a mark not
-// seen in those rows can only have gone higher.
-int SearchMark(HANDLE console, SHORT column, int from, int nearby, WORD bit) {
+// `nearby` rows above it, then the rest of the column, a cell a row in each read.  The content
+// only moves up, so a mark not seen in those rows can only have gone higher.  The marks of the
+// two bits follow each other down the column, the newest lowest: one of the other bit below the
+// one found shows that the mark sought is gone (the output overwrote it) and that the one found
+// is older, so -1 then too.
+int SearchMark(HANDLE console, SHORT column, int from, int nearby, WORD bit, WORD other) {
     if ((ReadCell(console, COORD{column, static_cast<SHORT>(from)}).Attributes & bit) != 0)
         return from;
     const int low = from - nearby < 0 ? 0 : from - nearby;
-    int found = FindInColumn(console, column, low, from - 1, bit);
-    if (found < 0 && low > 0) found = FindInColumn(console, column, 0, low - 1, bit);
+    std::vector<CHAR_INFO> cells(static_cast<size_t>(from) + 1);
+    ReadRows(console, cells.data() + low, column, 1, low, from - low + 1);
+    int found = FindMark(cells.data() + low, from - low + 1, low, bit);
+    if (found < 0 && low > 0) {
+        ReadRows(console, cells.data(), column, 1, 0, low);
+        found = FindMark(cells.data(), low, 0, bit);
+    }
+    if (found < 0 || FindMark(cells.data() + found + 1, from - found, found + 1, other) >= 0)
+        return -1;
     return found;
-}
-
-// Takes `bit` out of the cell, read again just before, when it is still there and `keep` is not:
-// output moving the content in between then cannot make this write land on another mark.
-void ClearMark(HANDLE console, COORD cell, WORD bit, WORD keep) {
-    const WORD attributes = ReadCell(console, cell).Attributes;
-    if ((attributes & bit) != 0 && (attributes & keep) == 0)
-        WriteAttribute(console, cell, static_cast<WORD>(attributes & ~bit));
 }
 
 bool Allocate(std::unique_ptr<CHAR_INFO[]>& cells, size_t count) {
@@ -216,7 +209,8 @@ int ReadScrolledScreen(HANDLE console, ScreenSnapshot& current, ScrollTracker& t
         int top = window.Top;
         int guess = -1;
         if (same) {
-            guess = SearchMark(console, window.Right, before.mark_row, 2 * size.Y, old_bit);
+            guess =
+                SearchMark(console, window.Right, before.mark_row, 2 * size.Y, old_bit, new_bit);
             if (guess >= 0) {
                 int margin = guess == before.mark_row ? 0 : 2 * size.Y * widen;
                 if (margin > most_rows / 2) margin = most_rows / 2;
@@ -269,7 +263,9 @@ int ReadScrolledScreen(HANDLE console, ScreenSnapshot& current, ScrollTracker& t
         // new mark's cell never takes the old bit along, so that the old mark is told only by
         // the old cell; a column that shows either mark nowhere, or the new one not below the
         // old, leaves no distance that can be told, and the next pass repaints.  An old mark on
-        // that very row stays as it is: it already marks where the next pass goes on from.
+        // that very row stays as it is: it already marks where the next pass goes on from.  Old
+        // marks are left where they are, for the output may move the content between any read
+        // of a cell and a write to it: a write that took one out could land on the new one.
         const COORD mark{window.Right, static_cast<SHORT>(shown_top)};
         int lead = 0;
         int new_row = mark.Y;
@@ -293,14 +289,8 @@ int ReadScrolledScreen(HANDLE console, ScreenSnapshot& current, ScrollTracker& t
                     if ((old_row >= 0 && placed >= 0) || from == 0) break;
                 }
                 const int fell = (placed - old_row) - (mark.Y - found);
-                if (old_row >= 0 && placed > old_row && fell >= 0) {
-                    lead = fell;
-                    new_row = placed;
-                    ClearMark(console, COORD{mark.X, static_cast<SHORT>(old_row)}, old_bit,
-                              new_bit);
-                } else {
-                    new_row = -1;
-                }
+                new_row = old_row >= 0 && placed > old_row && fell >= 0 ? placed : -1;
+                if (new_row >= 0) lead = fell;
             }
             tracker.view = ScrollView{info.dwSize, window, new_row};
             tracker.mark = mark;
