@@ -373,9 +373,10 @@ int Scroll(Login& login, const char* file, int lines, int columns, const char* s
     const size_t mark = login.size();
     const double began = NowMs();
     if (!login.Send(std::string("type ") + file + "\r")) return 1;
-    // The output has ended when nothing has come for a while (a repaint need not show the
-    // last line's number whole).
-    if (!login.Await("line 1 ", mark, 60000, nullptr)) return login.Problem("no output", 0);
+    // The output has begun with the first row of it that arrives (repaints show only the lines
+    // on the screen at each pass, so not necessarily the first one), and has ended when nothing
+    // has come for a while (a repaint need not show the last line's number whole).
+    if (!login.Await("line ", mark, 60000, nullptr)) return login.Problem("no output", 0);
     if (!login.Quiet(3000, 300000)) return 1;
     const double ended = NowMs() - 3000;
     const std::string all = login.Snapshot(0);

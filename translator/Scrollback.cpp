@@ -15,8 +15,8 @@ constexpr char kModule[] = "transcmd.cpp";
 // Cells in one console read, as the screen mirror's reads.
 constexpr int kMaxCellsPerRead = 8192;
 // Reads of one pass that the console's own output may overtake before the pass gives up on
-// telling how far it scrolled.
-constexpr int kReadAttempts = 3;
+// telling how far it scrolled; each attempt reads twice as many rows above the mark as the last.
+constexpr int kReadAttempts = 4;
 // The most cells of the one read that a pass makes of the window and the rows above it: under
 // 64 KB, which every console version takes in one ReadConsoleOutputA.
 constexpr int kMaxCellsPerPass = 16000;
@@ -70,19 +70,26 @@ void WriteAttribute(HANDLE console, COORD cell, WORD attributes) {
 }
 
 // The lowest row from `from` up to the top of the buffer whose cell in `column` carries the
-// mark, or -1: the row itself first (nothing scrolled, the pass of an idle screen), then upwards
-// a window's height of rows at a time.
-int SearchMark(HANDLE console, SHORT column, int from, int step, WORD bit) {
+// mark, or -1: the row itself first (nothing scrolled, the pass of an idle screen), then the
+// `nearby` rows above it, then the rest of the column, a cell a row in each read.  The content
+// only moves up, so a mark not seen in those rows can only have gone higher.  The marks of the
+// two bits follow each other down the column, the newest lowest: one of the other bit below the
+// one found shows that the mark sought is gone (the output overwrote it) and that the one found
+// is older, so -1 then too.
+int SearchMark(HANDLE console, SHORT column, int from, int nearby, WORD bit, WORD other) {
     if ((ReadCell(console, COORD{column, static_cast<SHORT>(from)}).Attributes & bit) != 0)
         return from;
-    std::vector<CHAR_INFO> cells(static_cast<size_t>(step));
-    for (int bottom = from - 1; bottom >= 0; bottom -= step) {
-        int top = bottom - step + 1 < 0 ? 0 : bottom - step + 1;
-        ReadRows(console, cells.data(), column, 1, top, bottom - top + 1);
-        int found = FindMark(cells.data(), bottom - top + 1, top, bit);
-        if (found >= 0) return found;
+    const int low = from - nearby < 0 ? 0 : from - nearby;
+    std::vector<CHAR_INFO> cells(static_cast<size_t>(from) + 1);
+    ReadRows(console, cells.data() + low, column, 1, low, from - low + 1);
+    int found = FindMark(cells.data() + low, from - low + 1, low, bit);
+    if (found < 0 && low > 0) {
+        ReadRows(console, cells.data(), column, 1, 0, low);
+        found = FindMark(cells.data(), low, 0, bit);
     }
-    return -1;
+    if (found < 0 || FindMark(cells.data() + found + 1, from - found, found + 1, other) >= 0)
+        return -1;
+    return found;
 }
 
 bool Allocate(std::unique_ptr<CHAR_INFO[]>& cells, size_t count) {
@@ -171,7 +178,8 @@ void SendScrolledRows(const CHAR_INFO* rows, int count, ScreenSnapshot& shown,
 }
 
 int ReadScrolledScreen(HANDLE console, ScreenSnapshot& current, ScrollTracker& tracker) {
-    for (int attempt = 1;; ++attempt) {
+    int widen = 1;
+    for (int attempt = 1;; ++attempt, widen *= 2) {
         CONSOLE_SCREEN_BUFFER_INFO info;
         AssertCheck(GetConsoleScreenBufferInfo(console, &info) != FALSE, kModule, __LINE__);
         const SMALL_RECT window = info.srWindow;
@@ -194,13 +202,18 @@ int ReadScrolledScreen(HANDLE console, ScreenSnapshot& current, ScrollTracker& t
         // one read returns holds together.  In it the mark shows where the rows not yet sent
         // begin (`lead` rows above the mark), and the window where they end.  More rows than one
         // read takes are sent a read at a time: the pass then ends on a window of rows above
-        // the console's, and the next pass goes on from there.
+        // the console's, and the next pass goes on from there.  The rows above the mark allow
+        // for the output of the moment between the search and the read, more at each attempt,
+        // but never so many that the rows from the mark on no longer fit.
         const int most_rows = kMaxCellsPerPass / size.X;
         int top = window.Top;
+        int guess = -1;
         if (same) {
-            int guess = SearchMark(console, window.Right, before.mark_row, size.Y, old_bit);
+            guess =
+                SearchMark(console, window.Right, before.mark_row, 2 * size.Y, old_bit, new_bit);
             if (guess >= 0) {
-                int margin = guess == before.mark_row ? 0 : 2 * size.Y;
+                int margin = guess == before.mark_row ? 0 : 2 * size.Y * widen;
+                if (margin > most_rows / 2) margin = most_rows / 2;
                 top = guess - tracker.lead - margin;
                 if (top < 0) top = 0;
                 if (top > window.Top) top = window.Top;
@@ -224,7 +237,8 @@ int ReadScrolledScreen(HANDLE console, ScreenSnapshot& current, ScrollTracker& t
                 if ((read[static_cast<size_t>(y) * size.X + column].Attributes & old_bit) != 0)
                     found = top + y;
             }
-            if (found < 0 && top > 0 && attempt < kReadAttempts) continue;  // moved past the read
+            // Moved past the read; a mark the search did not find is gone.
+            if (found < 0 && guess >= 0 && top > 0 && attempt < kReadAttempts) continue;
         }
         const int first = found - tracker.lead;
         // The window this pass ends on: the console's, or the rows after those a read could take.
@@ -245,34 +259,44 @@ int ReadScrolledScreen(HANDLE console, ScreenSnapshot& current, ScrollTracker& t
 
         // The new mark, on the top row of the window sent, as it was when it was read, unless
         // the output moved on in between: one read of the mark column then shows both marks,
-        // and how far the new one fell below that row, the rows above it still to be sent.
+        // and how far the new one fell below that row, the rows above it still to be sent.  The
+        // new mark's cell never takes the old bit along, so that the old mark is told only by
+        // the old cell; a column that shows either mark nowhere, or the new one not below the
+        // old, leaves no distance that can be told, and the next pass repaints.  An old mark on
+        // that very row stays as it is: it already marks where the next pass goes on from.  Old
+        // marks are left where they are, for the output may move the content between any read
+        // of a cell and a write to it: a write that took one out could land on the new one.
         const COORD mark{window.Right, static_cast<SHORT>(shown_top)};
-        const CHAR_INFO mark_cell = ReadCell(console, mark);
-        WriteAttribute(console, mark, static_cast<WORD>(mark_cell.Attributes | new_bit));
         int lead = 0;
         int new_row = mark.Y;
-        if (found >= 0) {
-            int from = found - size.Y < 0 ? 0 : found - size.Y;
-            int span = mark.Y - from + 1;
-            std::vector<CHAR_INFO> marks(static_cast<size_t>(span));
-            ReadRows(console, marks.data(), mark.X, 1, from, span);
-            int old_row = FindMark(marks.data(), span, from, old_bit);
-            int placed = FindMark(marks.data(), span, from, new_bit);
-            if (old_row >= 0 && placed >= 0) {
-                int fell = (placed - old_row) - (mark.Y - found);
-                if (fell > 0) lead = fell;
-                new_row = placed;
-                CHAR_INFO old_value = marks[static_cast<size_t>(old_row - from)];
-                if (old_row != placed) {
-                    WriteAttribute(console, COORD{mark.X, static_cast<SHORT>(old_row)},
-                                   static_cast<WORD>(old_value.Attributes & ~old_bit));
+        if (found == mark.Y) {
+            tracker.view = ScrollView{info.dwSize, window, found};
+            tracker.mark = mark;
+        } else {
+            const CHAR_INFO mark_cell = ReadCell(console, mark);
+            WriteAttribute(
+                console, mark,
+                static_cast<WORD>((mark_cell.Attributes & ~(old_bit | new_bit)) | new_bit));
+            if (found >= 0) {
+                int old_row = -1, placed = -1;
+                for (int from = found - 2 * size.Y;; from = 0) {
+                    if (from < 0) from = 0;
+                    int span = mark.Y - from + 1;
+                    std::vector<CHAR_INFO> marks(static_cast<size_t>(span));
+                    ReadRows(console, marks.data(), mark.X, 1, from, span);
+                    old_row = FindMark(marks.data(), span, from, old_bit);
+                    placed = FindMark(marks.data(), span, from, new_bit);
+                    if ((old_row >= 0 && placed >= 0) || from == 0) break;
                 }
+                const int fell = (placed - old_row) - (mark.Y - found);
+                new_row = old_row >= 0 && placed > old_row && fell >= 0 ? placed : -1;
+                if (new_row >= 0) lead = fell;
             }
+            tracker.view = ScrollView{info.dwSize, window, new_row};
+            tracker.mark = mark;
+            tracker.bit = 1 - tracker.bit;
         }
-        tracker.view = ScrollView{info.dwSize, window, new_row};
-        tracker.mark = mark;
         tracker.lead = lead;
-        tracker.bit = 1 - tracker.bit;
 
         StripMark(current.cells.get(), static_cast<size_t>(size.X) * size.Y);
         StripMark(read, static_cast<size_t>(scrolled) * size.X);

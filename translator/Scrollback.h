@@ -10,7 +10,8 @@
 // rows that left the window.  A mark that is gone (a clear, a program that fills the buffer) or
 // that moved down means the distance cannot be told: the mirror then repaints as it does without
 // scrollback, and sends nothing to the scrollback.  The mirror clears the bit in every cell it
-// reads, so it never reaches the client.
+// reads, so it never reaches the client, and leaves old marks in the console's cells: they go up
+// the history with the content.
 #pragma once
 
 #include <memory>

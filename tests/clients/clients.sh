@@ -270,6 +270,29 @@ drive disconnect --size 24x80 'expect:>' 'send:ping -n 120 127.0.0.1\r' \
 expect_clean disconnect 19
 if grep -q 'the client left' "$out/hosts.log"; then pass "the host saw the client leave"; else fail "no client left in the log"; fi
 
+# telnet, advanced mode with ScrollbackLines: the rows that a typed file scrolls off the screen
+# reach the client terminal's own scrollback, which with its screen holds every line once, in
+# order.
+clear_mode telnet
+set_mode telnet advanced
+set_number telnet ScrollbackLines 2000
+seq 1 300 | awk '{ printf "scrolled line %d\r\n", $1 }' >"$WINEPREFIX/drive_c/lines300.txt"
+# The scrollback is taken with the screen: the client's closing line scrolls another row into it.
+drive telnet-scrollback --size 24x80 --scrollback "$out/scrollback.history" 'expect:>' \
+    'send:type C:\\lines300.txt\r' 'expect:scrolled line 300' 'quiet:1500' \
+    "screen:$out/scrollback.screen" "run:cp $out/scrollback.history $out/scrollback.pushed" \
+    'send:exit\r' 'expect:Connection closed by foreign host.' exit -- $telnet
+seq 1 300 | sed 's/^/scrolled line /' >"$out/scrollback.expected"
+cat "$out/scrollback.pushed" "$out/scrollback.screen" 2>/dev/null | grep '^scrolled line ' \
+    >"$out/scrollback.kept"
+if cmp -s "$out/scrollback.kept" "$out/scrollback.expected"; then
+    pass "telnet-scrollback: the client kept lines 1 to 300 once each, in order"
+else
+    fail "telnet-scrollback: the client's scrollback and screen (< expected, > kept):"
+    diff "$out/scrollback.expected" "$out/scrollback.kept" | head -20
+fi
+expect_clean telnet-scrollback 19
+
 clear_mode telnet
 clear_mode rlogin
 echo "client tests took $(($(date +%s) - started)) s"

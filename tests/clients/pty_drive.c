@@ -2,8 +2,13 @@
  * at a terminal would, and renders everything it prints with libvterm, so that the checks are
  * on what the user sees.
  *
- *   pty_drive [--size ROWSxCOLUMNS] [--limit MS] [--raw FILE] [--utf8 1] STEP... -- PROGRAM
- *             [ARG...]
+ *   pty_drive [--size ROWSxCOLUMNS] [--limit MS] [--raw FILE] [--utf8 1] [--scrollback FILE]
+ *             STEP... -- PROGRAM [ARG...]
+ *
+ * --scrollback FILE writes each row that scrolls off the top of the terminal's screen into its
+ * scrollback to FILE as it goes, as the screen steps write rows; the file is up to date at each
+ * screen and run step, so that a run step can copy what goes with the screen (the client's own
+ * last lines, "Connection closed..." say, scroll more rows off).
  *
  * With --utf8 1 the terminal is a UTF-8 one (the program runs in the C.UTF-8 locale) and the
  * screen text holds its characters in UTF-8; otherwise a character beyond ASCII shows as '?'.
@@ -50,6 +55,7 @@ static long limit_ms = 20000;
 static char* stream;
 static size_t stream_size, stream_point;
 static FILE* raw;
+static FILE* scrollback;
 static int utf8;
 /* A UTF-8 sequence that the last read cut off, held for the next one. */
 static char held[4];
@@ -163,6 +169,24 @@ static char* screen_text(void) {
     }
     text[length] = '\0';
     return text;
+}
+
+/* A row that leaves the top of the screen, into the scrollback file. */
+static int push_line(int cells, const VTermScreenCell* row, void* user) {
+    (void)user;
+    char* text = malloc(4 * (size_t)cells + 2);
+    size_t length = 0, last = 0;
+    for (int column = 0; column < cells; ++column) {
+        uint32_t c = row[column].chars[0];
+        if (utf8 && c == (uint32_t)-1) continue;
+        char shown = c == 0 ? ' ' : (c < 0x80 ? (char)c : '?');
+        text[length++] = shown;
+        if (shown != ' ') last = length;
+    }
+    text[last] = '\n';
+    fwrite(text, 1, last + 1, scrollback);
+    free(text);
+    return 1;
 }
 
 static void show_screen(void) {
@@ -289,6 +313,7 @@ static int run_step(const char* step) {
     }
     if (VERB("screen")) {
         pump(0);
+        if (scrollback != NULL) fflush(scrollback);
         FILE* file = fopen(argument, "w");
         if (file == NULL) return say("cannot write %s", argument), 0;
         char* text = screen_text();
@@ -299,6 +324,7 @@ static int run_step(const char* step) {
     }
     if (VERB("run")) {
         pump(0);
+        if (scrollback != NULL) fflush(scrollback);
         int status = system(argument);
         if (status == 0) return 1;
         say("FAILED: %s: status %d", step, status);
@@ -334,6 +360,9 @@ int main(int argc, char** argv) {
             utf8 = atoi(argv[i + 1]) != 0;
         } else if (strcmp(argv[i], "--raw") == 0) {
             raw = fopen(argv[i + 1], "wb");
+        } else if (strcmp(argv[i], "--scrollback") == 0) {
+            scrollback = fopen(argv[i + 1], "w");
+            if (scrollback == NULL) return perror(argv[i + 1]), 2;
         } else {
             fprintf(stderr, "pty_drive: unknown option %s\n", argv[i]);
             return 2;
@@ -343,8 +372,8 @@ int main(int argc, char** argv) {
     while (i < argc && strcmp(argv[i], "--") != 0) ++i;
     if (i + 1 >= argc) {
         fprintf(stderr,
-                "usage: pty_drive [--size RxC] [--limit MS] [--raw FILE] [--utf8 1] STEP... -- "
-                "PROGRAM [ARG...]\n");
+                "usage: pty_drive [--size RxC] [--limit MS] [--raw FILE] [--utf8 1] "
+                "[--scrollback FILE] STEP... -- PROGRAM [ARG...]\n");
         return 2;
     }
     int last_step = i;
@@ -353,6 +382,11 @@ int main(int argc, char** argv) {
     vterm_output_set_callback(terminal, terminal_output, NULL);
     screen = vterm_obtain_screen(terminal);
     vterm_screen_reset(screen, 1);
+    static VTermScreenCallbacks callbacks;
+    if (scrollback != NULL) {
+        callbacks.sb_pushline = push_line;
+        vterm_screen_set_callbacks(screen, &callbacks, NULL);
+    }
     struct winsize size = {(unsigned short)rows, (unsigned short)columns, 0, 0};
     child = forkpty(&master, NULL, NULL, &size);
     if (child < 0) {
@@ -378,6 +412,7 @@ int main(int argc, char** argv) {
     }
     waitpid(child, NULL, failed ? 0 : WNOHANG);
     if (raw != NULL) fclose(raw);
+    if (scrollback != NULL) fclose(scrollback);
     vterm_free(terminal);
     return failed;
 }

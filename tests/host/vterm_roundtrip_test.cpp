@@ -16,6 +16,7 @@
 #include "ColorEncoding.h"
 #include "ScreenMirror.h"
 #include "vterm_terminal.h"
+#include "winsim/console_control.h"
 #include "winsim/control.h"
 
 namespace {
@@ -420,11 +421,14 @@ void RunRandomTransitions(bool utf8) {
 }
 
 // Scrollback: a console with history rows above its window prints lines, repeated and blank ones
-// among them, and is cleared now and then; mirror passes come at random moments, never more lines
-// apart than the history holds.  What the terminal pushed into its scrollback since the last
-// clear, then its screen, must be the lines printed since then, each once and in order; its screen
-// must be the console's window.  A clear takes the mark with it, so the pass after it repaints:
-// the test makes that pass before more lines are printed.
+// among them, and is cleared now and then; mirror passes come at random moments, mostly no more
+// lines apart than the history holds.  Now and then the command processor prints in the middle of a
+// pass, after one of its console reads: far more rows than the window has may then pass between
+// the mirror's search for its mark, its read of the rows and its new mark.  What the terminal
+// pushed into its scrollback since the last clear, then its screen, must be the lines printed since
+// then, each once and in order; its screen must be the console's window.  A clear takes the mark
+// with it, so the pass after it repaints: the test makes that pass before more lines are printed.
+// So does a pass after more lines than the history holds.
 class ScrollingConsole {
   public:
     ScrollingConsole(HANDLE output, uint32_t seed) : output_(output), random_(seed) {}
@@ -553,19 +557,49 @@ TEST(VtermRoundTripTest, ScrolledLinesReachTheScrollbackOnceAndInOrder) {
             // The first pass puts the mark, as start-up does before the command processor runs.
             ScrollbackPass(output, snapshots[1], snapshots[0], false, writer, tracker);
 
+            int reads = 0, print_at = 0, print_count = 0;  // printing in the middle of a pass
+            winsim::test::AfterConsoleRead([&] {
+                if (++reads != print_at) return;
+                for (; print_count > 0; --print_count, ++done) printed.push_back(console.Print());
+            });
             for (int step = 0; step < 100 && done < count; ++step) {
                 bool cleared = console.Below(25) == 0;
+                // More lines than the history holds, a window's worth beyond it.
+                bool overflow = !cleared && console.Below(30) == 0;
+                reads = 0;
+                print_at = 1 + console.Below(8);
+                print_count =
+                    cleared || overflow || console.Below(3) != 0 ? 0 : console.Below(history + 1);
+                const int planned = print_count;
                 if (cleared) {
                     console.Clear();
                 } else {
-                    for (int n = console.Below(history + 1); n > 0; --n, ++done)
-                        printed.push_back(console.Print());
+                    int lines = overflow ? history + rows + console.Below(history + 1)
+                                         : console.Below(history - planned + 1);
+                    for (int n = lines; n > 0; --n, ++done) printed.push_back(console.Print());
                 }
                 shown = 1 - shown;
                 ScrollbackPass(output, snapshots[shown], snapshots[1 - shown],
                                console.Below(40) == 0, writer, tracker);
+                const int during = planned - print_count;
+                print_count = 0;
+                if (during > 0) {
+                    // The next pass finds the rest of what was printed during this one.
+                    for (int n = console.Below(history - during + 1); n > 0; --n, ++done)
+                        printed.push_back(console.Print());
+                    shown = 1 - shown;
+                    ScrollbackPass(output, snapshots[shown], snapshots[1 - shown], false, writer,
+                                   tracker);
+                }
                 if (cleared) {
                     printed.clear();
+                    kept_before = terminal.scrollback().size();
+                }
+                if (overflow) {
+                    // The mark went off the top with the lines above the window: the pass
+                    // repaints the window, its lines but the cursor's empty bottom row, and
+                    // sends nothing into the scrollback.
+                    printed.erase(printed.begin(), printed.end() - (rows - 1));
                     kept_before = terminal.scrollback().size();
                 }
 
@@ -591,9 +625,11 @@ TEST(VtermRoundTripTest, ScrolledLinesReachTheScrollbackOnceAndInOrder) {
                                   << " history rows): terminal and "
                                   << "scrollback " << report << "\nbytes: " << Printable(bytes)
                                   << "\nreplay with VTERM_ROUNDTRIP_SEED=" << seed;
+                    winsim::test::AfterConsoleRead(nullptr);
                     return 0;
                 }
             }
+            winsim::test::AfterConsoleRead(nullptr);
         }
         return 0;
     });

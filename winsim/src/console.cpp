@@ -44,6 +44,9 @@ namespace {
 
 using detail::KernelLock;
 
+// test::AfterConsoleRead; guarded by the kernel lock.
+std::function<void()> g_after_console_read;
+
 // Buffers beyond this many cells are refused as the real console refuses what it cannot
 // allocate; it keeps a test's mistake from taking all memory.
 constexpr long kMaxCells = 1L << 22;
@@ -459,7 +462,18 @@ bool ConsoleModeLocked(Object& object, DWORD* mode) {
 
 }  // namespace detail
 
+namespace detail {
+void ResetConsoleHooks() {
+    g_after_console_read = nullptr;
+}
+}  // namespace detail
+
 namespace test {
+
+void AfterConsoleRead(std::function<void()> hook) {
+    std::lock_guard<std::mutex> guard(KernelLock());
+    g_after_console_read = std::move(hook);
+}
 
 void NewConsole(SimProcess& process, const ConsoleSettings& settings) {
     const SMALL_RECT& window = settings.window;
@@ -835,9 +849,8 @@ COORD GetLargestConsoleWindowSize(HANDLE output) {
     return console->largest_window;
 }
 
-static BOOL ReadOutput(const char* api, bool wide, HANDLE output, PCHAR_INFO buffer,
-                       COORD buffer_size, COORD buffer_origin, PSMALL_RECT region) {
-    std::lock_guard<std::mutex> guard(KernelLock());
+static BOOL ReadOutputLocked(const char* api, bool wide, HANDLE output, PCHAR_INFO buffer,
+                             COORD buffer_size, COORD buffer_origin, PSMALL_RECT region) {
     if (Faulted(api)) return FALSE;
     Console* console = ConsoleOf<ConsoleOutput>(output);
     if (console == nullptr) return FALSE;
@@ -858,6 +871,19 @@ static BOOL ReadOutput(const char* api, bool wide, HANDLE output, PCHAR_INFO buf
         }
     }
     return TRUE;
+}
+
+static BOOL ReadOutput(const char* api, bool wide, HANDLE output, PCHAR_INFO buffer,
+                       COORD buffer_size, COORD buffer_origin, PSMALL_RECT region) {
+    BOOL done;
+    std::function<void()> hook;
+    {
+        std::lock_guard<std::mutex> guard(KernelLock());
+        done = ReadOutputLocked(api, wide, output, buffer, buffer_size, buffer_origin, region);
+        if (done) hook = g_after_console_read;
+    }
+    if (hook) hook();
+    return done;
 }
 
 BOOL ReadConsoleOutputA(HANDLE output, PCHAR_INFO buffer, COORD buffer_size, COORD buffer_origin,

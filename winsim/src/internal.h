@@ -187,6 +187,7 @@ void ResetRegistry();
 void ResetProcesses();
 void ResetEventLog();
 void ResetAccounts();
+void ResetConsoleHooks();  // the kernel lock held
 
 }  // namespace detail
 }  // namespace winsim

@@ -519,6 +519,7 @@ void Reset() {
     State().now = 0;
     State().sleeps.clear();
     State().after_set_event = nullptr;
+    detail::ResetConsoleHooks();
 }
 
 void AfterSetEvent(std::function<void(HANDLE)> hook) {

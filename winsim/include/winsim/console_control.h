@@ -6,6 +6,7 @@
 // std::logic_error when it has none.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,12 @@ DWORD PendingInput(SimProcess& process);
 // The control events (CTRL_C_EVENT, CTRL_BREAK_EVENT) raised in the console, in order, by
 // GenerateConsoleCtrlEvent or by a Ctrl-C key record.
 std::vector<DWORD> CtrlEvents(SimProcess& process);
+
+// Runs `hook` on the calling thread right after each ReadConsoleOutputA or ReadConsoleOutputW that
+// succeeded, of any console, before it returns (for example to print into the console in the
+// middle of a program's reads); null removes it, and so does Reset.  The hook may call the
+// console functions; a read it makes runs the hook again.
+void AfterConsoleRead(std::function<void()> hook);
 
 // Whether the process ignores Ctrl-C events (SetConsoleCtrlHandler with no routine and TRUE).
 // Works for a process without a console too.
