@@ -291,7 +291,7 @@ else
     fail "telnet-scrollback: the client's scrollback and screen (< expected, > kept):"
     diff "$out/scrollback.expected" "$out/scrollback.kept" | head -20
 fi
-expect_clean telnet-scrollback 19
+expect_clean telnet-scrollback 20
 
 clear_mode telnet
 clear_mode rlogin
