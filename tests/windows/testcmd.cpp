@@ -25,6 +25,7 @@ const char kUsage[] =
     "Reads key events from the console, logs each (log file from --log or the environment\n"
     "variable TESTCMD_LOG), collects a line until Enter and runs it:\n"
     "  echo TEXT          print TEXT and a line feed\n"
+    "  crlf TEXT          print TEXT, a carriage return and a line feed in one write\n"
     "  exit [N [TEXT]]    print TEXT and a line feed, if given, and end with status N\n"
     "                     (default 0)\n"
     "  mode raw|char|line set the console input mode and print it as read back\n"
@@ -139,6 +140,8 @@ bool RunLine(HANDLE input, const std::string& line, int* status) {
         // nothing to do
     } else if (command == "echo") {
         Out(rest + "\n");
+    } else if (command == "crlf") {
+        Out(rest + "\r\n");
     } else if (command == "exit") {
         size_t words = 0;
         std::string number = Word(rest, &words);

@@ -81,6 +81,13 @@ expect_login simple-last-words --output-buffer 64 "$wtranslator telnet vt100" \
 WINEDEBUG=$debug
 expect_no_grep "$bin/simple-last-words.log" "Writing translated output" "no report at the end"
 
+# A line end that the relay's 32-byte reads cut between its CR and its LF (31 characters and
+# the CR fill the first read) reaches the client as one CR LF.
+use_testcmd telnet "$log" --prompt
+cut=$(printf '%031d' 5)
+expect_login simple-cut-line-end "$wtranslator telnet vt100" 'expect "testcmd> "' \
+    "send crlf $cut\\r" "expect \"\\r\\n$cut\\r\\ntestcmd> \"" 'send exit\r' 'expect-exit 0'
+
 # Ctrl-C reaches the command processor as an event; the translator answers with "\r\n\n>".
 use_testcmd telnet "$log" --prompt
 expect_login simple-ctrlc "$wtranslator telnet vt100" 'expect "testcmd> "' 'send ab\x03' \
