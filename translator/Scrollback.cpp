@@ -106,19 +106,16 @@ SHORT CappedScrollbackLines(DWORD setting, SHORT window_rows) {
     return static_cast<SHORT>(setting < room ? setting : room);
 }
 
-int ScrolledRows(const ScrollView& before, const ScrollView& now) {
-    if (before.mark_row < 0 || now.mark_row < 0) return 0;
-    if (before.buffer.X != now.buffer.X || before.buffer.Y != now.buffer.Y) return 0;
-    if (Rows(before.window) != Rows(now.window) || Columns(before.window) != Columns(now.window) ||
-        before.window.Left != now.window.Left) {
-        return 0;
-    }
-    const int content_moved = before.mark_row - now.mark_row;
-    if (content_moved < 0) return 0;
-    const int rows = content_moved + now.window.Top - before.window.Top;
-    // Rows beyond those kept above the window are gone; a window that moved up is not a scroll.
-    if (rows <= 0 || rows > now.window.Top) return 0;
-    return rows;
+int ScrolledRows(int found, int lead, int top, int shown_top) {
+    if (found < 0 || lead < 0) return 0;
+    const int first = found - lead;
+    return first >= top && first <= shown_top ? shown_top - first : 0;
+}
+
+int MarkLead(int found, int mark_row, int old_row, int placed) {
+    if (old_row < 0 || placed <= old_row) return -1;
+    const int fell = (placed - old_row) - (mark_row - found);
+    return fell >= 0 ? fell : -1;
 }
 
 int FindMark(const CHAR_INFO* cells, int count, int first_row, WORD bit) {
@@ -243,7 +240,7 @@ int ReadScrolledScreen(HANDLE console, ScreenSnapshot& current, ScrollTracker& t
         const int first = found - tracker.lead;
         // The window this pass ends on: the console's, or the rows after those a read could take.
         int shown_top = end - size.Y;
-        int scrolled = found >= 0 && first >= top && first <= shown_top ? shown_top - first : 0;
+        const int scrolled = ScrolledRows(found, tracker.lead, top, shown_top);
         if (scrolled == 0) shown_top = window.Top;
         if (shown_top < top) {
             // Nothing found in a read that did not reach the window: read the window itself.
@@ -288,8 +285,8 @@ int ReadScrolledScreen(HANDLE console, ScreenSnapshot& current, ScrollTracker& t
                     placed = FindMark(marks.data(), span, from, new_bit);
                     if ((old_row >= 0 && placed >= 0) || from == 0) break;
                 }
-                const int fell = (placed - old_row) - (mark.Y - found);
-                new_row = old_row >= 0 && placed > old_row && fell >= 0 ? placed : -1;
+                const int fell = MarkLead(found, mark.Y, old_row, placed);
+                new_row = fell >= 0 ? placed : -1;
                 if (new_row >= 0) lead = fell;
             }
             tracker.view = ScrollView{info.dwSize, window, new_row};

@@ -37,12 +37,21 @@ struct ScrollView {
     int mark_row = -1;
 };
 
-// The rows that left the window from `before` to `now`: the rows the mark moved up plus the rows
-// the window moved down.  0 when nothing scrolled or when the distance cannot be told (no mark,
-// another buffer or window size, a mark that moved down, more rows than the buffer keeps above
-// the window).  The rows are then the buffer rows window.Top - result to window.Top - 1 of
-// `now`, oldest first.
-int ScrolledRows(const ScrollView& before, const ScrollView& now);
+// The rows a pass sends into the client's scrollback, from one read of the buffer's rows from
+// `top` on: the old mark seen in it at buffer row `found` (-1: not seen), the `lead` rows above
+// the mark that the last pass left to send, and the window the pass ends on, from buffer row
+// `shown_top`.  The rows are buffer rows found - lead to shown_top - 1, oldest first.  0 when
+// nothing scrolled, or when the distance cannot be told from the read: no mark, or rows to send
+// that begin above the read or below the window.
+int ScrolledRows(int found, int lead, int top, int shown_top);
+
+// Once the new mark is placed on buffer row `mark_row` (the old one was seen at `found`), a read
+// of the mark column shows the old mark at `old_row` and the new one at `placed` (-1: not seen).
+// The output may have moved the content between the read of the rows and the write of the mark,
+// and moved the new mark below the row meant: the rows it fell are above it and still to be sent.
+// Gives them, or -1 when the distance cannot be told (either mark unseen, the new one not below
+// the old, or a fall less than none).
+int MarkLead(int found, int mark_row, int old_row, int placed);
 
 // Where the mark is in one column of cells (cells[0] is buffer row `first_row`): the lowest row
 // that carries the bit, or -1.

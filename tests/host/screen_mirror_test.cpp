@@ -407,25 +407,25 @@ TEST(ShownCharacterTest, ControlCharactersNeverReachTheTerminalAsSuch) {
 
 }  // namespace
 
-// Scroll distance from the mark: rows the content moved up plus rows the window moved down.
-TEST(ScrolledRowsTest, CountsTheMarksMoveAndTheWindowsAndNothingItCannotTell) {
-    const COORD buffer{80, 124};
-    const SMALL_RECT bottom{0, 100, 79, 123};
-    auto view = [&](SMALL_RECT window, int mark) { return ScrollView{buffer, window, mark}; };
-    EXPECT_EQ(ScrolledRows(view(bottom, 100), view(bottom, 100)), 0);  // idle
-    EXPECT_EQ(ScrolledRows(view(bottom, 100), view(bottom, 93)), 7);   // content moved up
-    EXPECT_EQ(ScrolledRows(view(bottom, 100), view(bottom, 0)), 100);  // the whole history
-    const SMALL_RECT top{0, 0, 79, 23}, lower{0, 30, 79, 53};
-    EXPECT_EQ(ScrolledRows(view(top, 0), view(lower, 0)), 30);  // window followed the cursor
-    // Cannot tell: mark gone (a clear), mark moved down, window moved up, other sizes.
-    EXPECT_EQ(ScrolledRows(view(bottom, 100), view(top, -1)), 0);
-    EXPECT_EQ(ScrolledRows(view(bottom, -1), view(bottom, 100)), 0);
-    EXPECT_EQ(ScrolledRows(view(bottom, 90), view(bottom, 95)), 0);
-    EXPECT_EQ(ScrolledRows(view(lower, 30), view(top, 30)), 0);
-    ScrollView wider{COORD{100, 124}, bottom, 93};
-    EXPECT_EQ(ScrolledRows(view(bottom, 100), wider), 0);
-    ScrollView shorter{buffer, SMALL_RECT{0, 101, 79, 123}, 100};
-    EXPECT_EQ(ScrolledRows(view(bottom, 100), shorter), 0);
+// The rows a pass sends, from where a read (from row `top`) shows the old mark, the rows the last
+// pass left above it, and the window the pass ends on; and how far a new mark fell.
+TEST(ScrolledRowsTest, CountsFromTheMarkAndItsLeadAndNothingTheReadCannotShow) {
+    EXPECT_EQ(ScrolledRows(100, 0, 0, 100), 0);   // idle: the mark on the window's top row
+    EXPECT_EQ(ScrolledRows(93, 0, 0, 100), 7);    // the content moved up 7 rows
+    EXPECT_EQ(ScrolledRows(90, 3, 80, 100), 13);  // and 3 rows the last pass could not send
+    EXPECT_EQ(ScrolledRows(0, 0, 0, 100), 100);   // the whole history
+    EXPECT_EQ(ScrolledRows(5, 0, 0, 30), 25);     // a window that followed the cursor down
+    // Cannot tell: no mark (a clear), rows beginning above the read or below the window.
+    EXPECT_EQ(ScrolledRows(-1, 0, 0, 100), 0);
+    EXPECT_EQ(ScrolledRows(82, 3, 80, 100), 0);
+    EXPECT_EQ(ScrolledRows(105, 0, 0, 100), 0);
+
+    EXPECT_EQ(MarkLead(93, 100, 93, 100), 0);  // placed where meant
+    EXPECT_EQ(MarkLead(93, 100, 90, 100), 3);  // the output moved 3 rows before the write
+    EXPECT_EQ(MarkLead(93, 100, 93, 95), -1);  // a fall of less than none
+    EXPECT_EQ(MarkLead(93, 100, -1, 100), -1);
+    EXPECT_EQ(MarkLead(93, 100, 93, -1), -1);
+    EXPECT_EQ(MarkLead(93, 100, 100, 100), -1);  // the new mark not below the old
 }
 
 TEST(ScrolledRowsTest, FindsTheLowestMarkOfItsBitAndStripsBoth) {
