@@ -58,10 +58,14 @@ start24='expect-size 80x24'
 # socket output so far); a "quiet" step before it lets the mirror's last pass arrive.
 screen_step() { printf "screen %s" "$(winpath "$bin/$1.screen")"; }
 
-# expect_terminal NAME ROWS COLUMNS [off]: the socket output received up to the screen step,
-# rendered by a terminal of ROWS x COLUMNS, shows the console's rows and cursor, and reverse
-# video in exactly the cells whose background (attribute AND 0x70) is 0x20, 0x60 or 0x70 (in no
-# cell with "off", colour simulation suppressed).
+# expect_terminal NAME ROWS COLUMNS [off|colours]: the socket output received up to the screen
+# step, rendered by a terminal of ROWS x COLUMNS, shows the console's rows and cursor, and
+# reverse video in exactly the cells whose background (attribute AND 0x70) is 0x20, 0x60 or 0x70
+# (in no cell with "off" or "colours", colour simulation off).  With "colours" every cell shows
+# the console's colours: the terminal's own where they are the start-up attribute's (that of the
+# first cell, where the command processor's first prompt is), elsewhere the palette colour of the
+# console's (its blue, green and red bits as ANSI's red, green and blue); a blank shows only its
+# background.
 expect_terminal() {
     screen="$bin/$1.screen"
     rows=$2
@@ -94,6 +98,26 @@ expect_terminal() {
     if cmp -s "$screen.reverse" "$screen.term.reverse"; then pass; else
         fail "$1: reverse video differs from the colours (< console, > terminal)"
         diff "$screen.reverse" "$screen.term.reverse" | head -10 | sed 's/^/  | /'
+    fi
+    [ "${4:-}" = colours ] || return
+    awk -v rows="$rows" 'function digit(c) { return index("0123456789abcdef", c) - 1 }
+    function ansi(n) { return int(n / 4) % 2 + 2 * (int(n / 2) % 2) + 4 * (n % 2) + 8 * int(n / 8) }
+    NR == FNR { if (FNR > 3 && FNR <= rows + 3) text[FNR - 4] = $0; next }
+    FNR == 4 { fg0 = digit(substr($0, 2, 1)); bg0 = digit(substr($0, 1, 1)) }
+    FNR > 3 {
+        for (i = 0; 2 * i < length($0); ++i) {
+            b = digit(substr($0, 2 * i + 1, 1))
+            f = digit(substr($0, 2 * i + 2, 1))
+            c = substr(text[FNR - 4], i + 1, 1)
+            fg = c == "" || c == " " ? "-" : f == fg0 ? "d" : ansi(f)
+            bg = b == bg0 ? "d" : ansi(b)
+            if ((fg != "-" && fg != "d") || bg != "d") print "colour", FNR - 4, i, fg, bg
+        }
+    }' "$screen" "$screen.attr" >"$screen.colours"
+    grep '^colour' "$screen.term" >"$screen.term.colours"
+    if cmp -s "$screen.colours" "$screen.term.colours"; then pass; else
+        fail "$1: the terminal's colours differ from the console's (< console, > terminal)"
+        diff "$screen.colours" "$screen.term.colours" | head -10 | sed 's/^/  | /'
     fi
 }
 
@@ -194,7 +218,7 @@ login advanced-sequences --console 80x24 "$wtranslator telnet vt100" "$size24" "
     'send exit\r' 'expect-exit 0'
 wine reg delete "$(settings_key telnet)" /v KeySequences /f >/dev/null 2>&1
 wine reg delete "$(settings_key telnet)" /v ColorMode /f >/dev/null 2>&1
-expect_terminal advanced-sequences 24 80 off
+expect_terminal advanced-sequences 24 80 colours
 expect_log_line "$log" '^key down vk=0x26 scan=0x[0-9a-f]* char=0x00 state=0x0000' "ESC [ A: Up"
 expect_log_line "$log" '^key down vk=0x25 scan=0x[0-9a-f]* char=0x00 state=0x0008' \
     "ESC [ 1;5D: Ctrl+Left"

@@ -1,6 +1,8 @@
 /* Renders a byte stream the way an ANSI terminal shows it: feeds the bytes to libvterm and prints
- * the screen, one line per row with trailing blanks removed, then the cursor and the cells shown
- * in reverse video.  Used by the Windows tests to compare what the client sees with the console.
+ * the screen, one line per row with trailing blanks removed, then the cursor, the cells shown
+ * in reverse video, and the cells given colours ("colour ROW COLUMN FG BG": palette indexes, "d"
+ * for the terminal's own, "-" for the foreground of a blank).  Used by the Windows tests to compare what the client sees with the
+ * console.
  *
  * With "scrollback", the rows that scrolled off the top come first, oldest first, as the rows.
  * With --utf8 the stream is UTF-8 and the rows are printed in UTF-8 (a character that takes two
@@ -49,6 +51,11 @@ static void put_utf8(char* line, int* length, uint32_t c) {
         line[(*length)++] = (char)(0x80 | ((c >> 6) & 0x3F));
         line[(*length)++] = (char)(0x80 | (c & 0x3F));
     }
+}
+
+/* A colour the terminal was given: its palette index, or 256 for any other. */
+static int Colour(const VTermColor* colour) {
+    return VTERM_COLOR_IS_INDEXED(colour) ? colour->indexed.idx : 256;
 }
 
 int main(int argc, char** argv) {
@@ -119,6 +126,21 @@ int main(int argc, char** argv) {
             VTermPos position = {row, column};
             vterm_screen_get_cell(screen, position, &cell);
             if (cell.attrs.reverse) printf("reverse %d %d\n", row, column);
+        }
+    }
+    for (int row = 0; row < rows; ++row) {
+        for (int column = 0; column < columns; ++column) {
+            VTermScreenCell cell;
+            VTermPos position = {row, column};
+            vterm_screen_get_cell(screen, position, &cell);
+            /* A blank shows no foreground. */
+            int blank = cell.chars[0] == 0 || cell.chars[0] == ' ';
+            int fg = blank || VTERM_COLOR_IS_DEFAULT_FG(&cell.fg) ? -1 : Colour(&cell.fg);
+            int bg = VTERM_COLOR_IS_DEFAULT_BG(&cell.bg) ? -1 : Colour(&cell.bg);
+            if (fg == -1 && bg == -1) continue;
+            printf("colour %d %d ", row, column);
+            if (fg == -1) printf(blank ? "- " : "d "); else printf("%d ", fg);
+            if (bg == -1) printf("d\n"); else printf("%d\n", bg);
         }
     }
     free(line);
