@@ -39,19 +39,45 @@ bool IsEndOfPipe(DWORD error) {
     return error == ERROR_BROKEN_PIPE || error == ERROR_INVALID_HANDLE;
 }
 
+int64_t Microseconds(int64_t ticks) {
+    static const int64_t frequency = [] {
+        LARGE_INTEGER f{};
+        return QueryPerformanceFrequency(&f) && f.QuadPart > 0 ? f.QuadPart : 1;
+    }();
+    // In two steps, so that no span of the counter overflows.
+    return ticks / frequency * 1000000 + ticks % frequency * 1000000 / frequency;
+}
+
+int64_t PerformanceCounter() {
+    LARGE_INTEGER now{};
+    QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+
 // A UTF-8 client gets the text in the console's output code page of the moment, which a program
-// may change (to UTF-8, say); while it cannot be read the last one known holds.
-DWORD RelayUtf8Chunk(const BYTE* chunk, DWORD count, bool translate_line_ends, BYTE* output) {
+// may change (to UTF-8, say); while it cannot be read the last one known holds.  `read_began` is
+// the performance counter before the read of the chunk.
+DWORD RelayUtf8Chunk(const BYTE* chunk, DWORD count, int64_t read_began, bool translate_line_ends,
+                     BYTE* output) {
     static_assert(RelayUtf8Converter::OutputSize(kRelayChunkSize) >= 2 * kRelayChunkSize);
+    TranslatorState& t = g_translator;
     // ASCII is the same in every code page the console takes: only a chunk with other bytes
-    // needs to know which one is in force (a console call each time).
+    // needs to know which one is in force.
     bool ascii = true;
     for (DWORD i = 0; i < count && ascii; ++i) ascii = chunk[i] < 0x80;
-    UINT code_page = ascii ? 0 : GetConsoleOutputCP();
-    if (code_page == 0) code_page = g_translator.relay_code_page;
-    g_translator.relay_code_page = code_page;
-    return g_translator.relay_converter.Convert(chunk, count, code_page, translate_line_ends,
-                                                output);
+    if (!ascii) {
+        const int64_t now = PerformanceCounter();
+        if (!t.relay_code_page_asked ||
+            !CodePageHolds(Microseconds(now - t.relay_code_page_asked_at),
+                           Microseconds(now - read_began))) {
+            if (UINT code_page = GetConsoleOutputCP(); code_page != 0) {
+                t.relay_code_page = code_page;
+                t.relay_code_page_asked = true;
+                t.relay_code_page_asked_at = now;
+            }
+        }
+    }
+    return t.relay_converter.Convert(chunk, count, t.relay_code_page, translate_line_ends, output);
 }
 
 // One chunk from the pipe to the client; false when the relay is to end.
@@ -61,6 +87,8 @@ bool RelayOneChunk(RelayCarry* carry) {
     // again, so that they can be torn down.
     if (g_translator.relay_stop.load() != 0) return false;
 
+    const bool utf8 = g_translator.utf8_client != 0;
+    const int64_t read_began = utf8 ? PerformanceCounter() : 0;
     BYTE chunk[kRelayChunkSize];
     DWORD count = 0;
     if (!ReadFile(g_translator.translation_read, chunk, kRelayChunkSize, &count, nullptr)) {
@@ -69,7 +97,6 @@ bool RelayOneChunk(RelayCarry* carry) {
         return false;
     }
 
-    const bool utf8 = g_translator.utf8_client != 0;
     BYTE converted[kRelayChunkSize];
     if (count > 0 && !utf8 &&
         !OemToCharBuffA(reinterpret_cast<const char*>(chunk), reinterpret_cast<char*>(converted),
@@ -98,7 +125,7 @@ bool RelayOneChunk(RelayCarry* carry) {
 
     BYTE output[RelayUtf8Converter::OutputSize(kRelayChunkSize)];
     DWORD length =
-        utf8 ? RelayUtf8Chunk(chunk, count, translate_line_ends, output)
+        utf8 ? RelayUtf8Chunk(chunk, count, read_began, translate_line_ends, output)
              : BuildRelayOutput(chunk, converted, count, translate_line_ends, carry, output);
     DWORD written = 0;
     if (!WriteFile(g_translator.socket_output, output, length, &written, nullptr)) {

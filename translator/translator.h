@@ -64,6 +64,8 @@ struct TranslatorState {
     // A UTF-8 client's output (relay thread only).
     RelayUtf8Converter relay_converter;
     UINT relay_code_page = 437;
+    bool relay_code_page_asked = false;    // whether relay_code_page came from the console
+    int64_t relay_code_page_asked_at = 0;  // the performance counter when it was asked
 
     // Socket input and window sizing (main thread only).
     WindowSize requested_size{80, 24};

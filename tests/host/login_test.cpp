@@ -129,9 +129,10 @@ TEST_F(LoginTest, AUtf8ClientTypesAndReadsCharactersBeyondTheCodePages) {
     }
     EXPECT_EQ(packets, (std::vector<WCHAR>{0xE9, 0x2500, 0x2502, 0x250C, 0xFFFD, 0xFFFD}));
     // A program that switches the console to UTF-8 reads and writes every character; the relay
-    // follows the output code page.
+    // follows the output code page after any pause in the output, here one of 1 ms.
     login.Send("chcp 65001\r");
     login.NewOutput();
+    winsim::test::Advance(1);
     login.Send("echo " + text + " \xe6\x97\xa5\r");
     EXPECT_EQ(login.NewOutput(),
               "echo " + text + " \xe6\x97\xa5\r\n" + text + " \xe6\x97\xa5\r\nC:\\>");

@@ -32,6 +32,8 @@ const char kUsage[] =
     "  localecho on|off   print typed characters (off by default; --echo turns it on)\n"
     "  prompt [on|off]    print \"testcmd> \" before each line (--prompt turns it on)\n"
     "  oem                print bytes of the OEM code page above 0x7F\n"
+    "  cp N               set the console's output code page\n"
+    "  utf8               print UTF-8 bytes beyond ASCII\n"
     "  cls                clear the console screen\n"
     "  draw [ROW COL ATTR TEXT]  write TEXT at a place with an attribute (hex); without\n"
     "                     arguments a fixed picture in several colours\n"
@@ -174,6 +176,12 @@ bool RunLine(HANDLE input, const std::string& line, int* status) {
     } else if (command == "oem") {
         // In code page 437: e acute, e grave, sharp s, a horizontal line.
         Out("oem \x82\x8a\xe1\xc4\n");
+    } else if (command == "cp") {
+        const UINT code_page = static_cast<UINT>(std::strtoul(rest.c_str(), nullptr, 10));
+        Out("cp " + rest + (SetConsoleOutputCP(code_page) ? " ok\n" : " failed\n"));
+    } else if (command == "utf8") {
+        // "café ─│┌ 日本"
+        Out("utf8 caf\xc3\xa9 \xe2\x94\x80\xe2\x94\x82\xe2\x94\x8c \xe6\x97\xa5\xe6\x9c\xac\n");
     } else if (command == "cls") {
         Clear();
     } else if (command == "draw") {

@@ -133,6 +133,7 @@ expect_no_grep "$bin/simple-rlogin.log" "left in the console" "the command proce
 # shows the characters as sent (U+FFFD for the malformed ones) and erases a wide one by its two
 # columns, the console gets wide key records (VK_PACKET where the US layout has no key), and the
 # command's output in code page 437 comes back as UTF-8; so does Wine's own command processor's.
+# The relay follows the program's switches of the output code page, to UTF-8 and back.
 clear_settings telnet
 set_setting telnet ModeSelection simple
 wine reg add "$(settings_key telnet)" /v Utf8Client /t REG_DWORD /d 1 /f >/dev/null 2>&1
@@ -142,7 +143,11 @@ expect_login simple-utf8 "$wtranslator telnet vt100" 'expect "testcmd> "' \
     'send \xe6\x97\xa5\x7f' 'expect "\xe6\x97\xa5\b \b\b \b"' \
     "send echo $text \\xe2\\x94x \\x80\\r" \
     "expect \"echo $text \\xef\\xbf\\xbdx \\xef\\xbf\\xbd\\r\\n\"" \
-    "expect \"$text ?x ?\\r\\ntestcmd> \"" 'send exit\r' 'expect-exit 0'
+    "expect \"$text ?x ?\\r\\ntestcmd> \"" \
+    'send cp 65001\r' 'expect "cp 65001 ok\r\ntestcmd> "' 'send utf8\r' \
+    "expect \"utf8 $text \\xe6\\x97\\xa5\\xe6\\x9c\\xac\\r\\n\"" 'send cp 437\r' \
+    'expect "cp 437 ok\r\ntestcmd> "' 'send oem\r' \
+    'expect "oem \xc3\xa9\xc3\xa8\xc3\x9f\xe2\x94\x80\r\n"' 'send exit\r' 'expect-exit 0'
 expect_log_line "$log" '^key down vk=0xe7 scan=0x00 char=0x82 state=0x0000 repeat=1 unicode=0x00e9$' \
     "UTF-8: e-acute as VK_PACKET"
 expect_log_line "$log" '^key down vk=0xe7 .* unicode=0x250c$' "UTF-8: box corner"

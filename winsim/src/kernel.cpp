@@ -946,6 +946,17 @@ DWORD GetTickCount() {
     return static_cast<DWORD>(State().now);
 }
 
+BOOL QueryPerformanceCounter(LARGE_INTEGER* count) {
+    std::lock_guard<std::mutex> guard(State().lock);
+    count->QuadPart = static_cast<int64_t>(State().now) * 1000;
+    return TRUE;
+}
+
+BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency) {
+    frequency->QuadPart = 1000000;
+    return TRUE;
+}
+
 uintptr_t _beginthread(void(__cdecl* start)(void*), unsigned, void* argument) {
     std::lock_guard<std::mutex> guard(State().lock);
     DWORD error;

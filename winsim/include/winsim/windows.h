@@ -236,6 +236,16 @@ void EnterCriticalSection(LPCRITICAL_SECTION section);
 void LeaveCriticalSection(LPCRITICAL_SECTION section);
 void Sleep(DWORD milliseconds);
 DWORD GetTickCount();
+// The performance counter counts microseconds of virtual time.
+typedef union _LARGE_INTEGER {
+    struct {
+        DWORD LowPart;
+        LONG HighPart;
+    } u;
+    int64_t QuadPart;
+} LARGE_INTEGER;
+BOOL QueryPerformanceCounter(LARGE_INTEGER* count);
+BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency);
 uintptr_t _beginthread(void(__cdecl* start)(void*), unsigned stack_size, void* argument);
 
 // Ending a program
