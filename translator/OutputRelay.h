@@ -30,10 +30,11 @@ DWORD BuildRelayOutput(const BYTE* chunk, const BYTE* converted, DWORD count,
 // A UTF-8 client's text is converted from the console's output code page, and asking the console
 // for it is a round trip to the console.  While a program's output streams in without a break, the
 // code page asked for one chunk holds for the chunks of the next kCodePageHoldUs microseconds,
-// as long as the read of each found its bytes waiting (took less than kWaitingReadUs).  Any pause
-// in the output, as a program starting or ending makes, asks again.
-constexpr int64_t kCodePageHoldUs = 2000;
-constexpr int64_t kWaitingReadUs = 200;
+// as long as the read of each found its bytes waiting (took less than kWaitingReadUs: a read of
+// bytes already there is one call to the system, well under that even on a loaded machine).  Any
+// pause in the output, as a program starting or ending makes, asks again.
+constexpr int64_t kCodePageHoldUs = 5000;
+constexpr int64_t kWaitingReadUs = 1000;
 inline bool CodePageHolds(int64_t since_asked_us, int64_t read_took_us) {
     return since_asked_us < kCodePageHoldUs && read_took_us < kWaitingReadUs;
 }
