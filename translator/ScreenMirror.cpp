@@ -199,8 +199,13 @@ PassResult UpdateTerminal(ScreenSnapshot& shown, ScreenSnapshot& current, bool r
         rows_sent = true;
     }
 
+    // A terminal that was resized may have moved its cursor (one that loses rows moves it with
+    // them).  While colours are sent, a screen of blanks after a clear needs no row, so the cursor
+    // goes out whatever the shown copy says.
     COORD cursor = current.info.dwCursorPosition;
-    if (rows_sent || !SameCoord(cursor, shown.info.dwCursorPosition)) SendCursor(cursor, writer);
+    const bool cleared_in_colour = (resized || redraw) && writer.color_default() >= 0;
+    if (rows_sent || cleared_in_colour || !SameCoord(cursor, shown.info.dwCursorPosition))
+        SendCursor(cursor, writer);
     // A clear with no row after it (a screen of empty cells) still goes out in this pass: left in
     // the buffer, it would reach the terminal with a later pass and wipe the rows already shown.
     writer.Flush();

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "ColorEncoding.h"
 #include "ScreenMirror.h"
 #include "ZEVENT.h"
 #include "winsim/control.h"
@@ -286,6 +287,16 @@ TEST_F(MirrorPassTest, AClearWithNoRowAfterItIsSentInItsOwnPass) {
     for (int x = 0; x < 2; ++x) Cell(resized, 0, x) = CHAR_INFO{};
     EXPECT_EQ(Pass(current, resized), PassResult::kSent);
     EXPECT_EQ(flushes_, std::vector<std::string>{"\033[2J"});
+}
+
+// With colours a cleared terminal already shows blank rows, so after a new size only the clear
+// and the cursor go out: the terminal's own resize may have moved its cursor.
+TEST_F(MirrorPassTest, InColourANewSizeOfBlankRowsSendsTheClearAndTheCursor) {
+    writer_.SetColorMode(kColorModeSixteen, 0x07);
+    ScreenSnapshot shown = Screen(4, {"", "", ""}, COORD{1, 1});
+    ScreenSnapshot current = Screen(3, {"", ""}, COORD{1, 1});
+    EXPECT_EQ(Pass(shown, current), PassResult::kSent);
+    EXPECT_EQ(Output(), "\033[0m\033[2J\033[2;2f");
 }
 
 TEST_F(MirrorPassTest, NewSizeClearsAndRepaintsAtThatSize) {
