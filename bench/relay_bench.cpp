@@ -73,8 +73,10 @@ DWORD WINAPI ReaderThread(void* parameter) {
     return 0;
 }
 
+bool g_utf8_client = false;  // the relay's client takes UTF-8
+
 DWORD WINAPI RelayThread(void*) {
-    OutputRelayThread(nullptr);
+    OutputRelayThread(new OutputRelay(g_utf8_client));
     return 0;
 }
 
@@ -218,9 +220,9 @@ int main(int argc, char** argv) {
         raw.push_back(Run(false, &raw_bytes));
         relay.push_back(Run(true, &relay_bytes));
         // The same stream to a UTF-8 client, from the console's output code page.
-        g_translator.utf8_client = 1;
+        g_utf8_client = true;
         relay_utf8.push_back(Run(true, &relay_utf8_bytes));
-        g_translator.utf8_client = 0;
+        g_utf8_client = false;
     }
     // Every line feed of the stream gets its carriage return: the relay delivers more bytes.
     if (runs == 0) return 0;

@@ -13,9 +13,9 @@ void WakeScreenMirror() {
     g_screen_lock.Leave();
 }
 
-void RunAdvancedInput() {
+void RunAdvancedInput(const Settings& settings) {
     DWORD mode = kAssumedFirstInputMode;
-    KeyReader reader(g_translator.key_sequences != 0, g_translator.utf8_client != 0);
+    KeyReader reader(settings.key_sequences != 0, settings.utf8_client != 0);
     ClientInput input;
     while (reader.Next(&input)) {
         RefreshInputMode(&mode);
@@ -66,6 +66,6 @@ void RunAdvancedInput() {
         WakeScreenMirror();
         // A carriage return at a line-input prompt may end the command processor: give its end
         // the time to show before anything more is read.
-        if (exit_check) Sleep(g_translator.exit_detection_timeout);
+        if (exit_check) Sleep(settings.exit_detection_timeout);
     }
 }

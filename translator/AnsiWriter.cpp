@@ -161,9 +161,8 @@ void AnsiWriter::Append(BYTE byte) {
     buffer_[count_++] = static_cast<char>(byte);
 }
 
-void WriteToSocketOutput(void* context, const char* bytes, DWORD count) {
-    DWORD written = 0;
-    if (WriteFile(*static_cast<HANDLE*>(context), bytes, count, &written, nullptr)) return;
+void WriteToSocketOutput(void*, const char* bytes, DWORD count) {
+    if (WriteToClient(bytes, count)) return;
     DWORD error = GetLastError();
     if (error != ERROR_INVALID_HANDLE) ReportError("Error writing output characters: %lu", error);
 }
@@ -173,39 +172,4 @@ BYTE OemToAnsi(BYTE oem) {
     char out = in;  // the conversion has no failure that is looked at
     OemToCharBuffA(&in, &out, 1);
     return static_cast<BYTE>(out);
-}
-
-// The operations of the process-wide writer, which the screen mirror alone uses, under the
-// screen lock.
-
-bool IsReverseVideo(WORD attributes) {
-    return IsReverseVideo(attributes, g_translator.suppress_color_simulation != 0);
-}
-
-void PutCell(BYTE character, WORD attributes) {
-    g_translator.writer.PutCell(character, attributes);
-}
-
-void PutString(const char* text) {
-    g_translator.writer.PutString(text);
-}
-
-void MoveCursor(unsigned row, unsigned column) {
-    g_translator.writer.MoveCursor(row, column);
-}
-
-void ClearScreen() {
-    g_translator.writer.ClearScreen();
-}
-
-void EraseToEndOfLine() {
-    g_translator.writer.EraseToEndOfLine();
-}
-
-DWORD EraseToEndOfLineCost() {
-    return AnsiWriter::kEraseToEndOfLineCost;
-}
-
-void FlushOutput() {
-    g_translator.writer.Flush();
 }

@@ -91,7 +91,7 @@ class AnsiWriter {
     WCHAR high_surrogate_ = 0;  // the first half of a pair, waiting for the next cell
 };
 
-// The process-wide writer's sink: one WriteFile to the handle that `context` points at.  A closed
+// The screen mirror's sink: one write to the client (`context` is not used).  A closed
 // socket output (ERROR_INVALID_HANDLE, the normal end of a login) is not reported; any other
 // failure is reported once per flush.  Unwritten bytes are dropped.
 void WriteToSocketOutput(void* context, const char* bytes, DWORD count);

@@ -2,6 +2,7 @@
 #include "KeyEvents.h"
 
 #include "Reporter.h"
+#include "Utf8.h"
 #include "ZEVENT.h"
 
 DWORD StickyModifierBits(bool alt, bool ctrl, bool shift) {

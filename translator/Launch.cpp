@@ -41,9 +41,9 @@ void __cdecl ChildWatcher(void* process) {
 }
 
 // The command line of this login, or false after a report.
-bool CommandLineForUser(SidHolder& sid, std::string* line) {
-    if (g_translator.command_processor != nullptr) {
-        *line = ComposeCommandProcessorLine(g_translator.command_processor.get(), "", "", false);
+bool CommandLineForUser(const char* setting, SidHolder& sid, std::string* line) {
+    if (setting != nullptr) {
+        *line = ComposeCommandProcessorLine(setting, "", "", false);
         return true;
     }
     UserAccount account(sid.QualifiedName());
@@ -77,7 +77,7 @@ std::string ComposeCommandProcessorLine(const char* setting, const char* system_
     return line;
 }
 
-HANDLE LaunchCommandProcessor() {
+HANDLE LaunchCommandProcessor(const char* setting) {
     TokenReader token;
     PSID user = token.UserSid();
     std::unique_ptr<SidHolder> sid;
@@ -87,7 +87,7 @@ HANDLE LaunchCommandProcessor() {
         return nullptr;
     }
     std::string line;
-    if (!CommandLineForUser(*sid, &line)) return nullptr;
+    if (!CommandLineForUser(setting, *sid, &line)) return nullptr;
     if (line.size() + 1 > kCommandLineSize) {
         // A cut command line would start something other than what was asked for.
         ReportError("Command line too long: %lu characters, at most %lu can be started",

@@ -420,14 +420,14 @@ void LineEditor::InjectLine(std::vector<EditorAction>* actions) const {
     }
 }
 
-void RunSimpleInput() {
+void RunSimpleInput(const Settings& settings) {
     LineEditor editor;
-    editor.set_utf8(g_translator.utf8_client != 0);
+    editor.set_utf8(settings.utf8_client != 0);
     // Until a query succeeds the console counts as raw input; later failures keep the last mode.
     DWORD input_mode = 0;
     BYTE byte = 0;
     char32_t character = 0;
-    KeyReader reader(g_translator.key_sequences != 0, g_translator.utf8_client != 0);
+    KeyReader reader(settings.key_sequences != 0, settings.utf8_client != 0);
     ClientInput input;
     while (reader.Next(&input)) {
         RefreshInputMode(&input_mode);
@@ -450,18 +450,13 @@ void RunSimpleInput() {
                     InjectCharacter(action.character);
                     break;
                 case EditorAction::Kind::kWrite: {
-                    DWORD written = 0;
-                    if (!WriteFile(g_translator.socket_output, action.text, action.length, &written,
-                                   nullptr) &&
-                        action.failure != nullptr) {
+                    if (!WriteToClient(action.text, action.length) && action.failure != nullptr) {
                         ReportError(action.failure, GetLastError());
                     }
                     break;
                 }
                 case EditorAction::Kind::kEcho: {
-                    DWORD written = 0;
-                    if (!WriteFile(g_translator.socket_output, action.echo.data(),
-                                   static_cast<DWORD>(action.echo.size()), &written, nullptr))
+                    if (!WriteToClient(action.echo.data(), static_cast<DWORD>(action.echo.size())))
                         ReportError(action.failure, GetLastError());
                     break;
                 }
@@ -479,7 +474,7 @@ void RunSimpleInput() {
                     Sleep(action.milliseconds);
                     break;
                 case EditorAction::Kind::kExitPause:
-                    Sleep(g_translator.exit_detection_timeout);
+                    Sleep(settings.exit_detection_timeout);
                     break;
                 case EditorAction::Kind::kRunKeyCommand: {
                     BYTE command = 0;

@@ -1,6 +1,8 @@
 // Simple mode output relay: passes what the command processor writes to the client.
 #include "OutputRelay.h"
 
+#include <memory>
+
 #include "Reporter.h"
 #include "ZEVENT.h"
 
@@ -54,40 +56,39 @@ int64_t PerformanceCounter() {
     return now.QuadPart;
 }
 
+}  // namespace
+
 // A UTF-8 client gets the text in the console's output code page of the moment, which a program
 // may change (to UTF-8, say); while it cannot be read the last one known holds.  `read_began` is
 // the performance counter before the read of the chunk.
-DWORD RelayUtf8Chunk(const BYTE* chunk, DWORD count, int64_t read_began, bool translate_line_ends,
-                     BYTE* output) {
+DWORD OutputRelay::RelayUtf8Chunk(const BYTE* chunk, DWORD count, int64_t read_began,
+                                  bool translate_line_ends, BYTE* output) {
     static_assert(RelayUtf8Converter::OutputSize(kRelayChunkSize) >= 2 * kRelayChunkSize);
-    TranslatorState& t = g_translator;
     // ASCII is the same in every code page the console takes: only a chunk with other bytes
     // needs to know which one is in force.
     bool ascii = true;
     for (DWORD i = 0; i < count && ascii; ++i) ascii = chunk[i] < 0x80;
     if (!ascii) {
         const int64_t now = PerformanceCounter();
-        if (!t.relay_code_page_asked ||
-            !CodePageHolds(Microseconds(now - t.relay_code_page_asked_at),
-                           Microseconds(now - read_began))) {
+        if (!code_page_asked_ || !CodePageHolds(Microseconds(now - code_page_asked_at_),
+                                                Microseconds(now - read_began))) {
             if (UINT code_page = GetConsoleOutputCP(); code_page != 0) {
-                t.relay_code_page = code_page;
-                t.relay_code_page_asked = true;
-                t.relay_code_page_asked_at = now;
+                code_page_ = code_page;
+                code_page_asked_ = true;
+                code_page_asked_at_ = now;
             }
         }
     }
-    return t.relay_converter.Convert(chunk, count, t.relay_code_page, translate_line_ends, output);
+    return converter_.Convert(chunk, count, code_page_, translate_line_ends, output);
 }
 
-// One chunk from the pipe to the client; false when the relay is to end.
-bool RelayOneChunk(RelayCarry* carry) {
+bool OutputRelay::RelayOneChunk() {
     g_output_gate.Wait();
     // The end of the login asked the relay to stop: it touches none of the process's objects
     // again, so that they can be torn down.
     if (g_translator.relay_stop.load() != 0) return false;
 
-    const bool utf8 = g_translator.utf8_client != 0;
+    const bool utf8 = utf8_;
     const int64_t read_began = utf8 ? PerformanceCounter() : 0;
     BYTE chunk[kRelayChunkSize];
     DWORD count = 0;
@@ -126,20 +127,17 @@ bool RelayOneChunk(RelayCarry* carry) {
     BYTE output[RelayUtf8Converter::OutputSize(kRelayChunkSize)];
     DWORD length =
         utf8 ? RelayUtf8Chunk(chunk, count, read_began, translate_line_ends, output)
-             : BuildRelayOutput(chunk, converted, count, translate_line_ends, carry, output);
-    DWORD written = 0;
-    if (!WriteFile(g_translator.socket_output, output, length, &written, nullptr)) {
+             : BuildRelayOutput(chunk, converted, count, translate_line_ends, &carry_, output);
+    if (!WriteToClient(output, length)) {
         ReportError("Writing translated output to socket: %lu", GetLastError());
         return false;
     }
     return true;
 }
 
-}  // namespace
-
-void __cdecl OutputRelayThread(void*) {
-    RelayCarry carry;
-    while (RelayOneChunk(&carry)) {
+void __cdecl OutputRelayThread(void* relay) {
+    const std::unique_ptr<OutputRelay> owned(static_cast<OutputRelay*>(relay));
+    while (owned->RelayOneChunk()) {
     }
     if (g_translator.relay_ended != nullptr) SetEvent(g_translator.relay_ended);
 }

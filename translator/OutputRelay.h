@@ -1,6 +1,7 @@
 // Simple mode output relay: the character-set and line-end rules for one chunk of output.
 #pragma once
 
+#include "Utf8Output.h"
 #include "translator.h"
 
 // The relay reads the output translation pipe at most this many bytes at a time.
@@ -38,3 +39,28 @@ constexpr int64_t kWaitingReadUs = 1000;
 inline bool CodePageHolds(int64_t since_asked_us, int64_t read_took_us) {
     return since_asked_us < kCodePageHoldUs && read_took_us < kWaitingReadUs;
 }
+
+// The relay thread's own state: the line-end carry, and for a UTF-8 client the converter and the
+// code page last asked for.
+class OutputRelay {
+  public:
+    explicit OutputRelay(bool utf8_client) : utf8_(utf8_client) {}
+    // One chunk from the output translation pipe to the client; false when the relay is to end.
+    bool RelayOneChunk();
+
+  private:
+    DWORD RelayUtf8Chunk(const BYTE* chunk, DWORD count, int64_t read_began,
+                         bool translate_line_ends, BYTE* output);
+
+    bool utf8_;
+    RelayCarry carry_;
+    RelayUtf8Converter converter_;
+    UINT code_page_ = 437;
+    bool code_page_asked_ = false;    // whether code_page_ came from the console
+    int64_t code_page_asked_at_ = 0;  // the performance counter when it was asked
+};
+
+// The simple mode output thread: relays chunks until the pipe ends or the login stops the relay,
+// then sets the relay's ended event.  `relay` is an OutputRelay made with new, which the thread
+// owns from then on.
+void __cdecl OutputRelayThread(void* relay);

@@ -3,8 +3,10 @@
 
 #include <cstddef>
 #include <cstring>
+#include <memory>
 #include <new>
 
+#include "ColorEncoding.h"
 #include "Reporter.h"
 #include "ZEVENT.h"
 
@@ -48,7 +50,7 @@ void ReadRegion(HANDLE console, CHAR_INFO* into, SHORT left, SHORT top, SHORT co
     SMALL_RECT region{left, top, static_cast<SHORT>(left + columns - 1),
                       static_cast<SHORT>(top + rows - 1)};
     // A UTF-8 client is sent the characters the cells hold, not their code page bytes.
-    auto read = g_translator.utf8_client != 0 ? ReadConsoleOutputW : ReadConsoleOutputA;
+    auto read = g_translator.reads_wide_cells ? ReadConsoleOutputW : ReadConsoleOutputA;
     AssertCheck(read(console, into, COORD{columns, rows}, COORD{0, 0}, &region) != FALSE, kModule,
                 __LINE__);
 }
@@ -257,7 +259,17 @@ NextPass DecideNextPass(bool sent, bool settling, DWORD step, DWORD since_input)
     return NextPass{left < step ? left : step, true};
 }
 
-bool RunMirrorPass() {
+ScreenMirror::ScreenMirror(const Settings& settings, WORD default_attributes)
+    : settle_step_(InputSettleStep(settings.input_settle_delay)),
+      scrollback_(settings.scrollback_lines != 0),
+      suppress_color_simulation_(settings.suppress_color_simulation),
+      writer_(&WriteToSocketOutput, nullptr, &OemToAnsi, &suppress_color_simulation_) {
+    if (settings.color_mode == kColorModeSixteen)
+        writer_.SetColorMode(settings.color_mode, default_attributes);
+    writer_.set_utf8(settings.utf8_client != 0);
+}
+
+bool ScreenMirror::RunPass() {
     TranslatorState& t = g_translator;
     g_screen_lock.Enter();
     if (t.mirror_stop != 0) {
@@ -268,41 +280,40 @@ bool RunMirrorPass() {
         return false;
     }
     // A keystroke has just been delivered: give the console a moment to show its effect.
-    const DWORD step = InputSettleStep(t.input_settle_delay);
     if (t.mirror_poll_delay.load() == 0) {
-        t.mirror_input_tick = GetTickCount();
-        t.mirror_settling = true;
-        Sleep(step);
+        input_tick_ = GetTickCount();
+        settling_ = true;
+        Sleep(settle_step_);
     }
 
-    t.shown_snapshot = 1 - t.shown_snapshot;
-    ScreenSnapshot& shown = t.snapshots[t.shown_snapshot];
-    ScreenSnapshot& current = t.snapshots[1 - t.shown_snapshot];
+    shown_snapshot_ = 1 - shown_snapshot_;
+    ScreenSnapshot& shown = snapshots_[shown_snapshot_];
+    ScreenSnapshot& current = snapshots_[1 - shown_snapshot_];
     t.mirror_poll_delay.store(kIdlePollDelay);
     const bool redraw = t.redraw_request != 0;
     t.redraw_request = 0;
 
     PassResult result = PassResult::kNoMemory;
-    if (t.scrollback_lines != 0) {
-        result = ScrollbackPass(t.console_output, shown, current, redraw, t.writer, t.scroll);
+    if (scrollback_) {
+        result = ScrollbackPass(t.console_output, shown, current, redraw, writer_, scroll_);
     } else if (ReadScreen(t.console_output, current)) {
-        result = UpdateTerminal(shown, current, redraw, t.writer);
+        result = UpdateTerminal(shown, current, redraw, writer_);
     }
     if (result == PassResult::kNoMemory) {
         // Skipped; both copies are empty now or soon, so the next pass with memory clears the
         // terminal and sends everything.
-        if (!t.mirror_memory_reported) {
+        if (!memory_reported_) {
             ReportError("Not enough memory for a copy of the console screen (%d x %d)",
                         current.info.dwSize.X, current.info.dwSize.Y);
-            t.mirror_memory_reported = true;
+            memory_reported_ = true;
         }
     } else {
-        t.mirror_memory_reported = false;
+        memory_reported_ = false;
     }
     // The input side changes the poll delay only under the screen lock, so it is still ours.
-    NextPass next = DecideNextPass(result == PassResult::kSent, t.mirror_settling, step,
-                                   GetTickCount() - t.mirror_input_tick);
-    t.mirror_settling = next.settling;
+    NextPass next = DecideNextPass(result == PassResult::kSent, settling_, settle_step_,
+                                   GetTickCount() - input_tick_);
+    settling_ = next.settling;
     t.mirror_poll_delay.store(next.delay);
 
     g_mirror_wake_up.Reset();
@@ -313,9 +324,10 @@ bool RunMirrorPass() {
     return true;
 }
 
-void __cdecl ScreenMirrorThread(void*) {
+void __cdecl ScreenMirrorThread(void* mirror) {
+    const std::unique_ptr<ScreenMirror> owned(static_cast<ScreenMirror*>(mirror));
     do {
         // Read without the lock: a stale value only changes how long this wait lasts.
         g_mirror_wake_up.WaitTimeout(g_translator.mirror_poll_delay.load());
-    } while (RunMirrorPass());
+    } while (owned->RunPass());
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "AnsiWriter.h"
+#include "Scrollback.h"
 #include "translator.h"
 
 // Cells are equal when their attribute words and the low bytes of their characters are; wide
@@ -81,6 +82,39 @@ struct NextPass {
 // that input woke the mirror.
 NextPass DecideNextPass(bool sent, bool settling, DWORD step, DWORD since_input);
 
-// One pass of the mirror thread, from taking the screen lock to leaving it.  Returns false, with
-// the mirror_stopped event set, when the mirror has been asked to stop.
-bool RunMirrorPass();
+// The screen mirror thread's own state: the two snapshots, the scrollback tracker and the writer.
+// Start-up builds it from the settings before the thread starts; with scrollback, window sizing
+// puts the first mark through tracker() before that.
+class ScreenMirror {
+  public:
+    // `default_attributes`: the console's attributes at start-up, the terminal's own colours when
+    // the console's colours are sent.
+    ScreenMirror(const Settings& settings, WORD default_attributes);
+    ScreenMirror(const ScreenMirror&) = delete;
+    ScreenMirror& operator=(const ScreenMirror&) = delete;
+
+    // One pass, from taking the screen lock to leaving it.  Returns false, with the
+    // mirror_stopped event set, when the mirror has been asked to stop.
+    bool RunPass();
+    ScrollTracker& tracker() { return scroll_; }
+
+  private:
+    DWORD settle_step_;
+    bool scrollback_;
+    DWORD suppress_color_simulation_;
+    ScreenSnapshot snapshots_[2];
+    int shown_snapshot_ = 0;  // index of the shown snapshot; the other one is the current
+    // Set once a pass found no memory for a screen copy and said so; cleared by the next pass
+    // that has its memory, so that a shortage is reported once and not at every pass.
+    bool memory_reported_ = false;
+    // The tick count when input last woke the mirror, and whether the passes since then are
+    // still looking for that keystroke's effect.
+    DWORD input_tick_ = 0;
+    bool settling_ = false;
+    ScrollTracker scroll_;
+    AnsiWriter writer_;
+};
+
+// The screen mirror thread: a pass at each wake-up or poll delay, until asked to stop.  `mirror`
+// is a ScreenMirror made with new, which the thread owns from then on.
+void __cdecl ScreenMirrorThread(void* mirror);

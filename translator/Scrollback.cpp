@@ -23,7 +23,7 @@ constexpr int kMaxCellsPerPass = 16000;
 
 // A UTF-8 client is sent the characters the cells hold, as the screen mirror reads them.
 BOOL ReadCells(HANDLE console, CHAR_INFO* into, COORD size, SMALL_RECT* region) {
-    auto read = g_translator.utf8_client != 0 ? ReadConsoleOutputW : ReadConsoleOutputA;
+    auto read = g_translator.reads_wide_cells ? ReadConsoleOutputW : ReadConsoleOutputA;
     return read(console, into, size, COORD{0, 0}, region);
 }
 

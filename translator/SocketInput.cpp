@@ -145,6 +145,11 @@ bool ReadSocketByteWithin(BYTE* byte, DWORD wait_ms, bool* timed_out) {
     }
 }
 
+bool WriteToClient(const void* bytes, DWORD count) {
+    DWORD written = 0;
+    return WriteFile(g_translator.socket_output, bytes, count, &written, nullptr) != FALSE;
+}
+
 void SendRloginControlBytes() {
     // 0x10 switches the client to raw mode; 0x80 asks it for its window size.
     static const BYTE kRawMode = 0x10;

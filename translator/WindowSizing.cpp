@@ -68,10 +68,9 @@ int FormatFullScreenNotice(char* buffer, WindowSize requested) {
 
 namespace {
 
-// Client notices go straight to the socket output; a failed write changes nothing.
+// A failed write of a client notice changes nothing.
 void WriteNotice(const char* text, int length) {
-    DWORD written = 0;
-    WriteFile(g_translator.socket_output, text, static_cast<DWORD>(length), &written, nullptr);
+    WriteToClient(text, static_cast<DWORD>(length));
 }
 
 // A size the console refused: the step that failed and its error.
@@ -164,11 +163,10 @@ void ResizeConsole() {
 }
 
 SHORT ScrollbackRows(SHORT window_rows) {
-    if (g_translator.mode != TranslatorMode::kAdvanced) return 0;
-    return CappedScrollbackLines(g_translator.scrollback_lines, window_rows);
+    return CappedScrollbackLines(g_translator.history_lines, window_rows);
 }
 
-void SizeConsoleForScrollback() {
+void SizeConsoleForScrollback(ScrollTracker& tracker) {
     ResizeConsole();
     // Output starts at the window's top row; the rows above are the history.
     CONSOLE_SCREEN_BUFFER_INFO info;
@@ -179,5 +177,5 @@ void SizeConsoleForScrollback() {
     // The mirror's first mark, so that the rows of the first output that leave the window before
     // the first pass are kept too.
     ScreenSnapshot first;
-    ReadScrolledScreen(g_translator.console_output, first, g_translator.scroll);
+    ReadScrolledScreen(g_translator.console_output, first, tracker);
 }

@@ -1,6 +1,7 @@
 // Console window sizing: the decisions of ResizeConsole as functions of plain values.
 #pragma once
 
+#include "Scrollback.h"
 #include "translator.h"
 
 constexpr SHORT kMaxWindowColumns = 128;
@@ -32,3 +33,9 @@ bool IsFullScreenRefusal(DWORD error, COORD buffer, WindowSize requested);
 int FormatRetryNotice(char* buffer, const char* step, DWORD error, COORD old_buffer,
                       WindowSize next);
 int FormatFullScreenNotice(char* buffer, WindowSize requested);
+
+// Start-up with scrollback: sizes the console for the requested window, with the window at the
+// bottom of the buffer and the cursor at its top left, before the command processor starts, and
+// puts the screen mirror's first mark (through its `tracker`, which the mirror takes over), so
+// that the rows of the first output that leave the window before the first pass are kept too.
+void SizeConsoleForScrollback(ScrollTracker& tracker);

@@ -4,9 +4,12 @@
 
 #include "Banner.h"
 #include "ColorEncoding.h"
+#include "OutputRelay.h"
 #include "Reporter.h"
+#include "ScreenMirror.h"
 #include "transcmd.h"
 #include "Text.h"
+#include "WindowSizing.h"
 #include "ZEVENT.h"
 #include "ZREGENT.h"
 #include "translator.h"
@@ -33,46 +36,23 @@ HANDLE OpenConsole(const char* name) {
                        &attributes, OPEN_EXISTING, 0, nullptr);
 }
 
-void ReadSettings(const char* product) {
-    RegistrySettingsStore store(0, "Orvane Software, Inc.", product, "1");
-    const char* text = nullptr;
-    if (store.GetString("CommandProcessor", &text)) g_translator.command_processor = CopyText(text);
-    const char* mode = nullptr;
-    g_translator.mode = ModeFromSetting(store.GetString("ModeSelection", &mode) ? mode : nullptr);
-    store.GetNumber("ExitDetectionTimeout", &g_translator.exit_detection_timeout, 400);
-    store.GetNumber("SuppressColorSimulation", &g_translator.suppress_color_simulation, 0);
-    store.GetNumber("InputSettleDelay", &g_translator.input_settle_delay, 30);
-    store.GetNumber("KeySequences", &g_translator.key_sequences, 0);
-    store.GetNumber("ColorMode", &g_translator.color_mode, 0);
-    if (store.GetString("AdvancedTerminalTypes", &text))
-        g_translator.advanced_terminal_types = CopyText(text);
-    store.GetNumber("ScrollbackLines", &g_translator.scrollback_lines, 0);
-    store.GetNumber("Utf8Client", &g_translator.utf8_client, 0);
-}
-
-// The console's colours are sent with their start-up attributes as the terminal's own.
-void SetUpColors() {
-    if (g_translator.color_mode != kColorModeSixteen) return;
+// The console's attributes at start-up, which the terminal's own colours stand for when the
+// console's colours are sent; asked for only then.
+WORD DefaultAttributes(const Settings& settings) {
     CONSOLE_SCREEN_BUFFER_INFO info{};
-    WORD default_attributes = 0x07;
-    if (GetConsoleScreenBufferInfo(g_translator.console_output, &info))
-        default_attributes = info.wAttributes & 0xFF;
-    g_translator.writer.SetColorMode(g_translator.color_mode, default_attributes);
-}
-
-bool WriteSocket(const char* bytes, DWORD length) {
-    DWORD written;
-    return WriteFile(g_translator.socket_output, bytes, length, &written, nullptr) != FALSE;
+    if (settings.color_mode == kColorModeSixteen &&
+        GetConsoleScreenBufferInfo(g_translator.console_output, &info))
+        return info.wAttributes & 0xFF;
+    return 0x07;
 }
 
 // Asks the client which mode to use until an answer decides; false after a failure.
-bool AskStartupQuestion(const char* terminal_type) {
-    bool default_advanced =
-        DefaultsToAdvanced(terminal_type, g_translator.advanced_terminal_types.get());
+bool AskStartupQuestion(const char* terminal_type, const char* further_types) {
+    bool default_advanced = DefaultsToAdvanced(terminal_type, further_types);
     char question[1024];
     int length = wsprintfA(question, kStartupQuestion, default_advanced ? "y" : "n");
     while (g_translator.mode == TranslatorMode::kUndecided) {
-        if (!WriteSocket(question, static_cast<DWORD>(length))) {
+        if (!WriteToClient(question, static_cast<DWORD>(length))) {
             ReportError("Error (WF) asking about ANSI escape sequences: %lu", GetLastError());
             return false;
         }
@@ -81,7 +61,7 @@ bool AskStartupQuestion(const char* terminal_type) {
             ReportError("Error (RF) asking about ANSI escape sequences: %lu", GetLastError());
             return false;
         }
-        if (!WriteSocket("\r\n", 2)) {
+        if (!WriteToClient("\r\n", 2)) {
             ReportError("Error (WF) writing CRLF: %lu", GetLastError());
             return false;
         }
@@ -195,13 +175,6 @@ const char* SettingsProduct(LoginProtocol protocol) {
     return protocol == LoginProtocol::kRlogin ? "Orvane Rlogind Server" : "Orvane Telnetd Server";
 }
 
-TranslatorMode ModeFromSetting(const char* setting) {
-    if (setting == nullptr) return TranslatorMode::kUndecided;
-    if (lstrcmpiA(setting, "simple") == 0) return TranslatorMode::kSimple;
-    if (std::strcmp(setting, "advanced") == 0) return TranslatorMode::kAdvanced;
-    return TranslatorMode::kUndecided;
-}
-
 bool DefaultsToAdvanced(const char* terminal_type, const char* further_types) {
     static const char* const kAnsiTerminals[] = {"vt100", "dec-vt100", "dec-vt220", "vt220",
                                                  "ansi",  "xterm",     "xterms"};
@@ -275,10 +248,11 @@ int TranslatorMain(int argc, char** argv) {
     if (!ParseLoginProtocol(argv[1], &g_translator.protocol)) {
         ReportFatal("Bad protocol type specified: %s", argv[1]);
     }
-    ReadSettings(SettingsProduct(g_translator.protocol));
-    SetUpColors();
-    g_translator.writer.set_utf8(g_translator.utf8_client != 0);
-    if (g_translator.mode == TranslatorMode::kUndecided && !AskStartupQuestion(terminal_type)) {
+    const Settings settings = ReadSettings(SettingsProduct(g_translator.protocol));
+    g_translator.mode = settings.mode;
+    const WORD default_attributes = DefaultAttributes(settings);
+    if (g_translator.mode == TranslatorMode::kUndecided &&
+        !AskStartupQuestion(terminal_type, settings.advanced_terminal_types.get())) {
         return kStopped;
     }
     g_output_gate.Set();
@@ -291,18 +265,30 @@ int TranslatorMain(int argc, char** argv) {
     if (!SetIgnoreCtrlC(FALSE)) return 1;
     if (g_translator.protocol == LoginProtocol::kRlogin) SendRloginControlBytes();
 
+    // The output thread's own state: the thread takes it over once it runs.
+    std::unique_ptr<OutputRelay> relay;
+    std::unique_ptr<ScreenMirror> mirror;
+    if (simple) {
+        relay = std::make_unique<OutputRelay>(settings.utf8_client != 0);
+    } else {
+        mirror = std::make_unique<ScreenMirror>(settings, default_attributes);
+        g_translator.history_lines = settings.scrollback_lines;
+        g_translator.reads_wide_cells = settings.utf8_client != 0;
+    }
     // Without the event the child watcher does not wait for the relay: a failure here costs at
     // most the command processor's last output.
     if (simple) g_translator.relay_ended = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (!simple && g_translator.scrollback_lines != 0) SizeConsoleForScrollback();
-    HANDLE command_processor = LaunchCommandProcessor();
+    if (!simple && settings.scrollback_lines != 0) SizeConsoleForScrollback(mirror->tracker());
+    HANDLE command_processor = LaunchCommandProcessor(settings.command_processor.get());
     int thread_error = 0;
     bool started = false;
     if (simple) {
-        started = TryStartThread(OutputRelayThread, nullptr, 0, &thread_error);
+        started = TryStartThread(OutputRelayThread, relay.get(), 0, &thread_error);
+        if (started) relay.release();
     } else {
         g_translator.mirror_stopped = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        started = TryStartThread(ScreenMirrorThread, nullptr, 0, &thread_error);
+        started = TryStartThread(ScreenMirrorThread, mirror.get(), 0, &thread_error);
+        if (started) mirror.release();
     }
     if (!started) {
         EndCommandProcessor(command_processor);
@@ -314,9 +300,9 @@ int TranslatorMain(int argc, char** argv) {
         ExitProcess(1);
     }
     if (simple) {
-        RunSimpleInput();
+        RunSimpleInput(settings);
     } else {
-        RunAdvancedInput();
+        RunAdvancedInput(settings);
     }
 
     // The end of the login.  The global reporter is released through the run-time library's

@@ -9,10 +9,6 @@ bool ParseLoginProtocol(const char* argument, LoginProtocol* protocol);
 // The settings key's product for the login protocol.
 const char* SettingsProduct(LoginProtocol protocol);
 
-// The mode the ModeSelection setting selects (null: no setting): "simple" in any case, or exactly
-// "advanced"; anything else leaves the mode undecided.
-TranslatorMode ModeFromSetting(const char* setting);
-
 // The start-up question's default: advanced mode for the ANSI terminal types and for those in
 // `further_types` (the AdvancedTerminalTypes setting; null: none).
 bool DefaultsToAdvanced(const char* terminal_type, const char* further_types = nullptr);

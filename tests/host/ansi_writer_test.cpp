@@ -81,7 +81,6 @@ TEST_F(AnsiWriterTest, ControlSequences) {
     writer_.MoveCursor(9998, 299);
     EXPECT_EQ(Buffered(), "\033[9999;300f");
     EXPECT_EQ(AnsiWriter::kEraseToEndOfLineCost, 4u);
-    EXPECT_EQ(EraseToEndOfLineCost(), 4u);
 }
 
 TEST_F(AnsiWriterTest, OemBytesAreConvertedAndLowerBytesPassUnchanged) {
@@ -209,74 +208,73 @@ TEST_F(AnsiWriterTest, ColoursChangeOnlyBetweenCellsAndAreSetAgainAtEachRowAndWr
     EXPECT_FALSE(writer_.suppress_color_simulation());
 }
 
-// The process-wide writer writes to the socket output.
+// The screen mirror's writer writes to the socket output.
 class ProcessWriterTest : public testing::Test {
   protected:
     void SetUp() override {
         winsim::test::Reset();
         saved_output_ = g_translator.socket_output;
-        saved_suppress_ = g_translator.suppress_color_simulation;
         g_translator.socket_output = socket_.handle();
     }
     void TearDown() override {
-        FlushOutput();
+        writer_.Flush();
         g_translator.socket_output = saved_output_;
-        g_translator.suppress_color_simulation = saved_suppress_;
     }
 
     winsim::test::Sink socket_ = winsim::test::MakeSink();
     HANDLE saved_output_ = nullptr;
-    DWORD saved_suppress_ = 0;
+    DWORD suppress_ = 0;
+    AnsiWriter writer_{&WriteToSocketOutput, nullptr, &OemToAnsi, &suppress_};
 };
 
 TEST_F(ProcessWriterTest, WritesEachFlushToTheSocketOutput) {
-    MoveCursor(0, 4);
-    PutCell('o', 0x07);
-    PutCell(' ', 0x70);
+    writer_.MoveCursor(0, 4);
+    writer_.PutCell('o', 0x07);
+    writer_.PutCell(' ', 0x70);
     EXPECT_EQ(socket_.Text(), "");
-    FlushOutput();
+    writer_.Flush();
     EXPECT_EQ(socket_.Text(), "\033[1;5fo\033[7m \033[0m");
-    ClearScreen();
-    EraseToEndOfLine();
-    PutString("ok");
-    FlushOutput();
+    writer_.ClearScreen();
+    writer_.EraseToEndOfLine();
+    writer_.PutString("ok");
+    writer_.Flush();
     EXPECT_EQ(socket_.Text(), "\033[1;5fo\033[7m \033[0m\033[2J\033[0Kok");
 }
 
 TEST_F(ProcessWriterTest, ReverseVideoFollowsTheSetting) {
-    EXPECT_TRUE(IsReverseVideo(0x70));
-    g_translator.suppress_color_simulation = 1;
-    EXPECT_FALSE(IsReverseVideo(0x70));
-    PutCell(' ', 0x70);
-    FlushOutput();
+    EXPECT_TRUE(writer_.IsReverseVideo(0x70));
+    suppress_ = 1;
+    EXPECT_FALSE(writer_.IsReverseVideo(0x70));
+    writer_.PutCell(' ', 0x70);
+    writer_.Flush();
     EXPECT_EQ(socket_.Text(), " ");
 }
 
 TEST_F(ProcessWriterTest, AClosedSocketOutputIsNotReportedAndOtherFailuresOncePerFlush) {
     g_translator.socket_output = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x7ff0));
-    PutString("lost");
-    FlushOutput();
+    writer_.PutString("lost");
+    writer_.Flush();
     EXPECT_TRUE(EventLog().empty());
 
     g_translator.socket_output = socket_.handle();
     winsim::test::FailCall("WriteFile", ERROR_NO_DATA, 0, 2);
-    for (int i = 0; i < 200; ++i) PutCell('z', 0x07);  // one forced flush
-    FlushOutput();                                     // and one asked for
+    for (int i = 0; i < 200; ++i) writer_.PutCell('z', 0x07);  // one forced flush
+    writer_.Flush();                                           // and one asked for
     auto log = EventLog();
     ASSERT_EQ(log.size(), 2u);
     EXPECT_EQ(log[0].type, EVENTLOG_ERROR_TYPE);
     EXPECT_EQ(log[0].strings, std::vector<std::string>{"Error writing output characters: 232"});
 
     // Dropped, never retried: the next flush carries only what came after.
-    PutString("next");
-    FlushOutput();
+    writer_.PutString("next");
+    writer_.Flush();
     EXPECT_EQ(socket_.Text(), "next");
 }
 
 TEST_F(ProcessWriterTest, OemBytesGoOutInTheAnsiCodePage) {
-    PutCell(0x82, 0x07);  // e acute in code page 437
-    PutCell(0x7F, 0x07);
-    FlushOutput();
+    writer_.PutCell(0x82, 0x07);  // e acute in code page 437
+    writer_.PutCell(0x7F, 0x07);
+    writer_.Flush();
     EXPECT_EQ(socket_.Text(), "\xE9\x7F");
 }
 

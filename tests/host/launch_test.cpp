@@ -35,25 +35,27 @@ class LaunchTest : public testing::Test {
         winsim::test::RegisterProgram("sh", [](const std::string&) { return 0; });
     }
     void TearDown() override {
-        g_translator.command_processor.reset();
+        setting_.reset();
         winsim::test::Reset();
     }
 
     // Launches in a simulated process; the handle it returned, or null.
     winsim::ExitStatus Launch(bool* started) {
-        auto status = winsim::RunProcess([started] {
-            HANDLE process = LaunchCommandProcessor();
+        auto status = winsim::RunProcess([this, started] {
+            HANDLE process = LaunchCommandProcessor(setting_.get());
             *started = process != nullptr;
             return 0;
         });
         winsim::test::WaitForCreatedProcesses();
         return status;
     }
+
+    std::unique_ptr<char[]> setting_;  // the CommandProcessor setting
 };
 
 TEST_F(LaunchTest, SettingIsStartedAsItIsWithoutAskingForTheAccount) {
     winsim::test::AddFile("C:\\Users\\user\\remote.cmd");
-    g_translator.command_processor = CopyText("sh.exe -i -x");
+    setting_ = CopyText("sh.exe -i -x");
     bool started = false;
     Launch(&started);
     EXPECT_TRUE(started);
@@ -119,7 +121,7 @@ TEST_F(LaunchTest, RoadsThatStartNothing) {
 }
 
 TEST_F(LaunchTest, ALineThatDoesNotFitIsNeverStartedCut) {
-    g_translator.command_processor = CopyText(("sh " + std::string(8189, 'x')).c_str());
+    setting_ = CopyText(("sh " + std::string(8189, 'x')).c_str());
     bool started = true;
     Launch(&started);
     EXPECT_FALSE(started);
@@ -130,7 +132,7 @@ TEST_F(LaunchTest, ALineThatDoesNotFitIsNeverStartedCut) {
 
     SetUp();  // the longest line that fits is started whole
     std::string longest = "sh " + std::string(8188, 'y');
-    g_translator.command_processor = CopyText(longest.c_str());
+    setting_ = CopyText(longest.c_str());
     Launch(&started);
     EXPECT_TRUE(started);
     EXPECT_EQ(CreatedProcesses().at(0).command_line, longest);
@@ -166,7 +168,7 @@ TEST_F(LaunchTest, WatcherClosesTheSocketPipesWhenTheCommandProcessorEnds) {
         g_translator.socket_input = in;
         g_translator.socket_output = out;
         g_translator.control_channel = control;
-        LaunchCommandProcessor();
+        LaunchCommandProcessor(nullptr);
         char byte;
         DWORD count;
         if (!ReadFile(in, &byte, 1, &count, nullptr)) read_error = GetLastError();

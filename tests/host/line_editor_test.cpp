@@ -306,7 +306,7 @@ class SimpleInputGlueTest : public testing::Test {
         made_.push_back(console);
         g_translator.socket_input = read_end;
         g_translator.console_input = console;
-        RunSimpleInput();
+        RunSimpleInput(Settings{});
     }
 
     winsim::test::Sink client_ = winsim::test::MakeSink();

@@ -188,7 +188,7 @@ class RelayGlueTest : public testing::Test {
                 },
                 nullptr, 0);
         }
-        OutputRelayThread(nullptr);
+        OutputRelayThread(new OutputRelay(false));
     }
 
     HANDLE Made(HANDLE handle) {
@@ -263,7 +263,7 @@ TEST_F(RelayGlueTest, AResetGateHoldsTheRelayAfterTheChunkInHand) {
             writer_done = true;
         },
         nullptr, 0);
-    winsim::test::StartRunnerThread([] { OutputRelayThread(nullptr); });
+    winsim::test::StartRunnerThread([] { OutputRelayThread(new OutputRelay(false)); });
     winsim::test::RunUntilIdle();  // the relay holds the first chunk, 8 bytes of it sent
     g_output_gate.Reset();
     winsim::test::StartRunnerThread([] {

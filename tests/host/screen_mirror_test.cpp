@@ -388,7 +388,8 @@ class MirrorStopTest : public testing::Test {
 };
 
 TEST_F(MirrorStopTest, APassAskedToStopSignalsAndLeavesTheLock) {
-    EXPECT_FALSE(RunMirrorPass());
+    ScreenMirror mirror(Settings{}, 0x07);
+    EXPECT_FALSE(mirror.RunPass());
     EXPECT_EQ(WaitForSingleObject(g_translator.mirror_stopped, 0), WAIT_OBJECT_0);
     std::thread other([] {
         g_screen_lock.Enter();  // would block for ever if the pass had kept the lock
@@ -399,7 +400,7 @@ TEST_F(MirrorStopTest, APassAskedToStopSignalsAndLeavesTheLock) {
 
 TEST_F(MirrorStopTest, TheThreadEndsWhenWokenWithTheRequestSet) {
     g_mirror_wake_up.Set();
-    std::thread mirror([] { ScreenMirrorThread(nullptr); });
+    std::thread mirror([] { ScreenMirrorThread(new ScreenMirror(Settings{}, 0x07)); });
     mirror.join();
     EXPECT_EQ(WaitForSingleObject(g_translator.mirror_stopped, 0), WAIT_OBJECT_0);
 }

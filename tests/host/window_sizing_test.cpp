@@ -112,10 +112,7 @@ class ResizeTest : public testing::Test {
         scrollback = scrollback_;
         process.Start([&client] {
             FreshTranslatorProcess();
-            if (scrollback != 0) {
-                g_translator.mode = TranslatorMode::kAdvanced;
-                g_translator.scrollback_lines = scrollback;
-            }
+            g_translator.history_lines = scrollback;
             g_translator.console_output =
                 CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);

@@ -1,0 +1,33 @@
+// The translator's settings, read from the registry.
+#include "Settings.h"
+
+#include <cstring>
+
+#include "Text.h"
+#include "ZREGENT.h"
+
+Settings ReadSettings(const char* product) {
+    RegistrySettingsStore store(0, "Orvane Software, Inc.", product, "1");
+    Settings settings;
+    const char* text = nullptr;
+    if (store.GetString("CommandProcessor", &text)) settings.command_processor = CopyText(text);
+    const char* mode = nullptr;
+    settings.mode = ModeFromSetting(store.GetString("ModeSelection", &mode) ? mode : nullptr);
+    store.GetNumber("ExitDetectionTimeout", &settings.exit_detection_timeout, 400);
+    store.GetNumber("SuppressColorSimulation", &settings.suppress_color_simulation, 0);
+    store.GetNumber("InputSettleDelay", &settings.input_settle_delay, 30);
+    store.GetNumber("KeySequences", &settings.key_sequences, 0);
+    store.GetNumber("ColorMode", &settings.color_mode, 0);
+    if (store.GetString("AdvancedTerminalTypes", &text))
+        settings.advanced_terminal_types = CopyText(text);
+    store.GetNumber("ScrollbackLines", &settings.scrollback_lines, 0);
+    store.GetNumber("Utf8Client", &settings.utf8_client, 0);
+    return settings;
+}
+
+TranslatorMode ModeFromSetting(const char* setting) {
+    if (setting == nullptr) return TranslatorMode::kUndecided;
+    if (lstrcmpiA(setting, "simple") == 0) return TranslatorMode::kSimple;
+    if (std::strcmp(setting, "advanced") == 0) return TranslatorMode::kAdvanced;
+    return TranslatorMode::kUndecided;
+}

@@ -1,0 +1,30 @@
+// The translator's settings: every registry value it reads, with its default.  Start-up reads them
+// once, before any thread starts, and hands each part to what needs it; nothing changes them.
+#pragma once
+
+#include <memory>
+
+#include "win32.h"
+
+enum class TranslatorMode { kUndecided, kSimple, kAdvanced };
+
+struct Settings {
+    std::unique_ptr<char[]> command_processor;  // CommandProcessor; null when none
+    // ModeSelection: the mode it selects, undecided when absent or not understood.
+    TranslatorMode mode = TranslatorMode::kUndecided;
+    DWORD exit_detection_timeout = 400;  // ExitDetectionTimeout, ms
+    DWORD suppress_color_simulation = 0;
+    DWORD input_settle_delay = 30;  // ms the mirror gives a keystroke before it looks
+    DWORD key_sequences = 0;        // non-zero: the terminal's key sequences are decoded
+    DWORD color_mode = 0;           // ColorMode
+    std::unique_ptr<char[]> advanced_terminal_types;  // AdvancedTerminalTypes; null if none
+    DWORD scrollback_lines = 0;  // ScrollbackLines: history rows above the window (advanced mode)
+    DWORD utf8_client = 0;       // non-zero: the client's bytes are UTF-8 both ways
+};
+
+// The settings under the product key (`SettingsProduct`) of the login's protocol.
+Settings ReadSettings(const char* product);
+
+// The mode the ModeSelection setting selects (null: no setting): "simple" in any case, or exactly
+// "advanced"; anything else leaves the mode undecided.
+TranslatorMode ModeFromSetting(const char* setting);
