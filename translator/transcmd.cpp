@@ -219,6 +219,86 @@ TranslatorMode ModeFromAnswer(BYTE answer, bool default_advanced) {
     }
 }
 
+namespace {
+
+// Takes the standard handles over as the socket pipes and opens the console; false after a report.
+bool TakeOverHandles() {
+    g_translator.socket_input = GetStdHandle(STD_INPUT_HANDLE);
+    g_translator.socket_output = GetStdHandle(STD_OUTPUT_HANDLE);
+    g_translator.control_channel = GetStdHandle(STD_ERROR_HANDLE);
+
+    g_translator.console_input = OpenConsole("CONIN$");
+    if (g_translator.console_input == INVALID_HANDLE_VALUE) {
+        ReportError("Can't get handle to console input: %lu", GetLastError());
+        return false;
+    }
+    g_translator.console_output = OpenConsole("CONOUT$");
+    if (g_translator.console_output == INVALID_HANDLE_VALUE) {
+        ReportError("Can't get handle to console output: %lu", GetLastError());
+        return false;
+    }
+    if (!SetStdHandle(STD_INPUT_HANDLE, g_translator.console_input)) {
+        ReportError("Can't set standard input to console input: %lu", GetLastError());
+        return false;
+    }
+    return true;
+}
+
+// Launches the command processor and starts the output thread of the mode, with the thread's
+// own state, which the thread takes over once it runs.  Returns the command processor (null when
+// it could not be started); a thread that cannot start ends the login.
+HANDLE StartLogin(const Settings& settings, WORD default_attributes, bool simple) {
+    std::unique_ptr<OutputRelay> relay;
+    std::unique_ptr<ScreenMirror> mirror;
+    if (simple) {
+        relay = std::make_unique<OutputRelay>(settings.utf8_client != 0);
+        // Without the event the child watcher does not wait for the relay: a failure here costs
+        // at most the command processor's last output.
+        g_translator.relay_ended = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    } else {
+        mirror = std::make_unique<ScreenMirror>(settings, default_attributes);
+        g_translator.history_lines = settings.scrollback_lines;
+        g_translator.reads_wide_cells = settings.utf8_client != 0;
+        if (settings.scrollback_lines != 0) SizeConsoleForScrollback(mirror->tracker());
+    }
+    HANDLE command_processor = LaunchCommandProcessor(settings.command_processor.get());
+    int thread_error = 0;
+    bool started = false;
+    if (simple) {
+        started = TryStartThread(OutputRelayThread, relay.get(), 0, &thread_error);
+        if (started) relay.release();
+    } else {
+        g_translator.mirror_stopped = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        started = TryStartThread(ScreenMirrorThread, mirror.get(), 0, &thread_error);
+        if (started) mirror.release();
+    }
+    if (!started) {
+        EndCommandProcessor(command_processor);
+        ReportThreadStartFailure(thread_error);
+    }
+    return command_processor;
+}
+
+// The end of the login, once the input loop has returned.  The global reporter is released
+// through the run-time library's exit list after the static objects, so a check that fails while
+// they are destroyed can still be reported.
+int EndLogin(HANDLE command_processor, bool simple) {
+    bool ended_by_itself =
+        command_processor != nullptr && WaitForSingleObject(command_processor, 0) == WAIT_OBJECT_0;
+    if (command_processor != nullptr) TerminateProcess(command_processor, 0);
+    if (simple && !StopOutputRelay(command_processor, ended_by_itself)) {
+        // The relay may still be inside a chunk: end without tearing anything down under it.
+        ExitProcess(0);
+    }
+    if (!simple && !StopScreenMirror()) {
+        // The mirror may still be inside a pass: end without tearing anything down under it.
+        ExitProcess(0);
+    }
+    return 0;
+}
+
+}  // namespace
+
 int TranslatorMain(int argc, char** argv) {
     if (argc < 3) {
         ShowBanner("Orvane Command Translator", "1.14", "Orvane Software, Inc.", kRightsLine,
@@ -227,24 +307,7 @@ int TranslatorMain(int argc, char** argv) {
     }
     const char* terminal_type = argv[2];
     g_translator.requested_size = WindowSize{80, 24};
-    g_translator.socket_input = GetStdHandle(STD_INPUT_HANDLE);
-    g_translator.socket_output = GetStdHandle(STD_OUTPUT_HANDLE);
-    g_translator.control_channel = GetStdHandle(STD_ERROR_HANDLE);
-
-    g_translator.console_input = OpenConsole("CONIN$");
-    if (g_translator.console_input == INVALID_HANDLE_VALUE) {
-        ReportError("Can't get handle to console input: %lu", GetLastError());
-        return kStopped;
-    }
-    g_translator.console_output = OpenConsole("CONOUT$");
-    if (g_translator.console_output == INVALID_HANDLE_VALUE) {
-        ReportError("Can't get handle to console output: %lu", GetLastError());
-        return kStopped;
-    }
-    if (!SetStdHandle(STD_INPUT_HANDLE, g_translator.console_input)) {
-        ReportError("Can't set standard input to console input: %lu", GetLastError());
-        return kStopped;
-    }
+    if (!TakeOverHandles()) return kStopped;
     if (!ParseLoginProtocol(argv[1], &g_translator.protocol)) {
         ReportFatal("Bad protocol type specified: %s", argv[1]);
     }
@@ -265,35 +328,7 @@ int TranslatorMain(int argc, char** argv) {
     if (!SetIgnoreCtrlC(FALSE)) return 1;
     if (g_translator.protocol == LoginProtocol::kRlogin) SendRloginControlBytes();
 
-    // The output thread's own state: the thread takes it over once it runs.
-    std::unique_ptr<OutputRelay> relay;
-    std::unique_ptr<ScreenMirror> mirror;
-    if (simple) {
-        relay = std::make_unique<OutputRelay>(settings.utf8_client != 0);
-    } else {
-        mirror = std::make_unique<ScreenMirror>(settings, default_attributes);
-        g_translator.history_lines = settings.scrollback_lines;
-        g_translator.reads_wide_cells = settings.utf8_client != 0;
-    }
-    // Without the event the child watcher does not wait for the relay: a failure here costs at
-    // most the command processor's last output.
-    if (simple) g_translator.relay_ended = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (!simple && settings.scrollback_lines != 0) SizeConsoleForScrollback(mirror->tracker());
-    HANDLE command_processor = LaunchCommandProcessor(settings.command_processor.get());
-    int thread_error = 0;
-    bool started = false;
-    if (simple) {
-        started = TryStartThread(OutputRelayThread, relay.get(), 0, &thread_error);
-        if (started) relay.release();
-    } else {
-        g_translator.mirror_stopped = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        started = TryStartThread(ScreenMirrorThread, mirror.get(), 0, &thread_error);
-        if (started) mirror.release();
-    }
-    if (!started) {
-        EndCommandProcessor(command_processor);
-        ReportThreadStartFailure(thread_error);
-    }
+    HANDLE command_processor = StartLogin(settings, default_attributes, simple);
     if (!SetIgnoreCtrlC(TRUE)) {
         // The output thread runs: end without tearing down the static objects under it.
         EndCommandProcessor(command_processor);
@@ -304,20 +339,5 @@ int TranslatorMain(int argc, char** argv) {
     } else {
         RunAdvancedInput(settings);
     }
-
-    // The end of the login.  The global reporter is released through the run-time library's
-    // exit list after the static objects, so a check that fails while they are destroyed can
-    // still be reported.
-    bool ended_by_itself =
-        command_processor != nullptr && WaitForSingleObject(command_processor, 0) == WAIT_OBJECT_0;
-    if (command_processor != nullptr) TerminateProcess(command_processor, 0);
-    if (simple && !StopOutputRelay(command_processor, ended_by_itself)) {
-        // The relay may still be inside a chunk: end without tearing anything down under it.
-        ExitProcess(0);
-    }
-    if (!simple && !StopScreenMirror()) {
-        // The mirror may still be inside a pass: end without tearing anything down under it.
-        ExitProcess(0);
-    }
-    return 0;
+    return EndLogin(command_processor, simple);
 }
