@@ -11,6 +11,7 @@
 
 #include "KeySequences.h"
 #include "login_harness.h"
+#include "vterm_terminal.h"
 
 namespace {
 
@@ -25,116 +26,6 @@ const char kTelnetKey[] = "Software\\Orvane Software, Inc.\\Orvane Telnetd Serve
 void SetSetting(const char* name, DWORD type, const std::string& data) {
     winsim::test::RegSetValue(HKEY_LOCAL_MACHINE, kTelnetKey, name, type, data);
 }
-
-// The client's terminal, as far as the mirror uses one: cursor positioning, erase of the display
-// and of the line's end, reverse video on and off, and printable characters with the usual
-// deferred wrap at the last column.  Sequences may arrive split between writes.  Anything else
-// (a control character, an unknown sequence) is counted as a stray.
-class ClientScreen {
-  public:
-    ClientScreen(int columns, int rows) { Resize(columns, rows); }
-
-    void Resize(int columns, int rows) {
-        columns_ = columns;
-        rows_ = rows;
-        cells_.assign(static_cast<size_t>(rows), std::string(static_cast<size_t>(columns), ' '));
-        row_ = column_ = 0;
-        wrap_pending_ = false;
-    }
-
-    void Feed(const std::string& bytes) {
-        for (char c : bytes) Take(static_cast<unsigned char>(c));
-    }
-
-    std::string Row(int row) const {
-        std::string text = cells_.at(static_cast<size_t>(row));
-        text.erase(text.find_last_not_of(' ') + 1);
-        return text;
-    }
-    int row() const { return row_; }
-    int column() const { return column_; }
-    int strays() const { return strays_; }
-
-  private:
-    void Take(unsigned char c) {
-        if (state_ == kEscape) {
-            state_ = c == '[' ? kSequence : kText;
-            if (c != '[') ++strays_;
-            parameters_.clear();
-            return;
-        }
-        if (state_ == kSequence) {
-            if ((c >= '0' && c <= '9') || c == ';') {
-                parameters_ += static_cast<char>(c);
-            } else {
-                state_ = kText;
-                Perform(c);
-            }
-            return;
-        }
-        if (c == 0x1B) {
-            state_ = kEscape;
-        } else if (c < 0x20 || c == 0x7F) {
-            ++strays_;
-        } else {
-            Print(static_cast<char>(c));
-        }
-    }
-
-    void Perform(unsigned char final_byte) {
-        int first = 0, second = 0;
-        size_t separator = parameters_.find(';');
-        if (!parameters_.empty()) first = std::atoi(parameters_.c_str());
-        if (separator != std::string::npos) second = std::atoi(parameters_.c_str() + separator + 1);
-        wrap_pending_ = false;
-        if (final_byte == 'f' || final_byte == 'H') {
-            row_ = Clamp(first - 1, rows_);
-            column_ = Clamp(second - 1, columns_);
-        } else if (final_byte == 'J' && parameters_ == "2") {
-            for (auto& line : cells_) line.assign(static_cast<size_t>(columns_), ' ');
-        } else if (final_byte == 'K' && (parameters_.empty() || parameters_ == "0")) {
-            for (int x = column_; x < columns_; ++x) cells_[row_][x] = ' ';
-        } else if (final_byte == 'm' && (parameters_ == "7" || parameters_ == "0")) {
-            // Rendition: the fake command processor writes in one colour only.
-        } else {
-            ++strays_;
-        }
-    }
-
-    void Print(char c) {
-        if (wrap_pending_) {
-            wrap_pending_ = false;
-            column_ = 0;
-            if (row_ + 1 < rows_) {
-                ++row_;
-            } else {
-                cells_.erase(cells_.begin());
-                cells_.emplace_back(static_cast<size_t>(columns_), ' ');
-            }
-        }
-        cells_[row_][column_] = c;
-        if (column_ + 1 < columns_) {
-            ++column_;
-        } else {
-            wrap_pending_ = true;
-        }
-    }
-
-    static int Clamp(int value, int limit) {
-        return value < 0 ? 0 : value >= limit ? limit - 1 : value;
-    }
-
-    enum State { kText, kEscape, kSequence };
-    State state_ = kText;
-    std::string parameters_;
-    int columns_ = 0;
-    int rows_ = 0;
-    std::vector<std::string> cells_;
-    int row_ = 0;
-    int column_ = 0;
-    bool wrap_pending_ = false;
-    int strays_ = 0;
-};
 
 // A console of `columns` x `rows` whose window is the whole buffer, as window sizing leaves it.
 SimLogin::Options Console(SHORT columns, SHORT rows) {
@@ -225,13 +116,13 @@ class AdvancedLoginTest : public testing::Test {
 
     // Feeds the new output to the client's screen and checks that it shows what the console
     // holds, row by row, and the cursor where the console has it.
-    void ExpectClientShowsConsole(SimLogin& login, ClientScreen& client) {
+    void ExpectClientShowsConsole(SimLogin& login, VtermTerminal& client) {
         client.Feed(login.NewOutput());
         CONSOLE_SCREEN_BUFFER_INFO info = ScreenInfo(login.translator());
         for (int row = 0; row < info.dwSize.Y; ++row)
             EXPECT_EQ(client.Row(row), ScreenRow(login.translator(), row)) << "row " << row;
-        EXPECT_EQ(client.row(), info.dwCursorPosition.Y);
-        EXPECT_EQ(client.column(), info.dwCursorPosition.X);
+        EXPECT_EQ(client.Cursor().row, info.dwCursorPosition.Y);
+        EXPECT_EQ(client.Cursor().col, info.dwCursorPosition.X);
         EXPECT_EQ(client.strays(), 0);
     }
 
@@ -242,7 +133,7 @@ class AdvancedLoginTest : public testing::Test {
 
 TEST_F(AdvancedLoginTest, FirstPassClearsAndSendsEveryRowThenOnlyWhatChanges) {
     SimLogin login(Console(20, 4));
-    ClientScreen client(20, 4);
+    VtermTerminal client(4, 20);
     Advance(300);
     EXPECT_EQ(login.NewOutput(), FirstPass(4));  // no question: the setting chose the mode
 
@@ -314,7 +205,7 @@ TEST_F(AdvancedLoginTest, ColorModeSixteenSendsTheConsolesColoursItsOwnAsTheTerm
 
 TEST_F(AdvancedLoginTest, RedrawAtThePromptAndByKeyCommandResendsEveryRow) {
     SimLogin login(Console(20, 4));
-    ClientScreen client(20, 4);
+    VtermTerminal client(4, 20);
     login.Send("echo one\r");
     Advance(1000);
     ExpectClientShowsConsole(login, client);
@@ -332,7 +223,7 @@ TEST_F(AdvancedLoginTest, RedrawAtThePromptAndByKeyCommandResendsEveryRow) {
     EXPECT_EQ(InputLog(login.translator()).size(), typed);  // neither injected anything
 
     // A client whose screen was garbled gets it back.
-    ClientScreen garbled(20, 4);
+    VtermTerminal garbled(4, 20);
     garbled.Feed("\033[2;3fnoise");
     login.Send("\x12");
     Advance(30);
@@ -341,7 +232,7 @@ TEST_F(AdvancedLoginTest, RedrawAtThePromptAndByKeyCommandResendsEveryRow) {
 
 TEST_F(AdvancedLoginTest, ATelnetWindowSizeRepaintsAtTheNewSize) {
     SimLogin login(Console(20, 4));
-    ClientScreen client(20, 4);
+    VtermTerminal client(4, 20);
     Advance(300);
     ExpectClientShowsConsole(login, client);
 
@@ -353,14 +244,14 @@ TEST_F(AdvancedLoginTest, ATelnetWindowSizeRepaintsAtTheNewSize) {
     Advance(300);
     std::string pass = login.NewOutput();
     EXPECT_EQ(pass, FirstPass(6));
-    client.Resize(30, 6);
+    client.Resize(6, 30);
     client.Feed(pass);
     ExpectClientShowsConsole(login, client);
 }
 
 TEST_F(AdvancedLoginTest, ScrollingResendsTheRowsThatMoved) {
     SimLogin login(Console(20, 4));
-    ClientScreen client(20, 4);
+    VtermTerminal client(4, 20);
     login.Send("echo a\r");
     Advance(1000);
     ExpectClientShowsConsole(login, client);

@@ -19,6 +19,7 @@ class VtermTerminal {
         if (latin1_ || utf8) vterm_set_utf8(vt_, 1);
         screen_ = vterm_obtain_screen(vt_);
         vterm_screen_reset(screen_, 1);
+        CountStrays();
     }
     ~VtermTerminal() { vterm_free(vt_); }
     VtermTerminal(const VtermTerminal&) = delete;
@@ -94,7 +95,30 @@ class VtermTerminal {
     }
     const std::vector<std::string>& scrollback() const { return scrollback_; }
 
+    // The control characters and sequences the terminal did not understand: what would leave it
+    // showing something other than what was meant.
+    int strays() const { return strays_; }
+
   private:
+    void CountStrays() {
+        static const VTermParserCallbacks fallbacks = [] {
+            VTermParserCallbacks set{};
+            set.control = [](unsigned char, void* user) { return Stray(user); };
+            set.escape = [](const char*, size_t, void* user) { return Stray(user); };
+            set.csi = [](const char*, const long[], int, const char*, char, void* user) {
+                return Stray(user);
+            };
+            set.osc = [](const char*, size_t, void* user) { return Stray(user); };
+            set.dcs = [](const char*, size_t, void* user) { return Stray(user); };
+            return set;
+        }();
+        vterm_screen_set_unrecognised_fallbacks(screen_, &fallbacks, this);
+    }
+    static int Stray(void* user) {
+        ++static_cast<VtermTerminal*>(user)->strays_;
+        return 1;
+    }
+
     VTermScreenCell Cell(int row, int column) const {
         VTermScreenCell cell;
         vterm_screen_get_cell(screen_, VTermPos{row, column}, &cell);
@@ -109,6 +133,7 @@ class VtermTerminal {
     VTermScreen* screen_;
     bool latin1_;
     std::vector<std::string> scrollback_;
+    int strays_ = 0;
 };
 
 // The client's code page in the screen mirror checks: a stand-in for the OEM to ANSI conversion
