@@ -21,12 +21,6 @@ using winsim::test::Now;
 using winsim::test::ScreenInfo;
 using winsim::test::ScreenRow;
 
-const char kTelnetKey[] = "Software\\Orvane Software, Inc.\\Orvane Telnetd Server\\CurrentVersion";
-
-void SetSetting(const char* name, DWORD type, const std::string& data) {
-    winsim::test::RegSetValue(HKEY_LOCAL_MACHINE, kTelnetKey, name, type, data);
-}
-
 // A console of `columns` x `rows` whose window is the whole buffer, as window sizing leaves it.
 SimLogin::Options Console(SHORT columns, SHORT rows) {
     SimLogin::Options options;

@@ -16,6 +16,10 @@ void FreshTranslatorProcess() {
     new (&g_mirror_wake_up) EventObject();
 }
 
+void SetSetting(const char* name, DWORD type, const std::string& data) {
+    winsim::test::RegSetValue(HKEY_LOCAL_MACHINE, kTelnetKey, name, type, data);
+}
+
 namespace {
 
 void Write(HANDLE handle, const std::string& text) {

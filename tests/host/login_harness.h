@@ -20,6 +20,11 @@
 // the previous login's threads must all be gone (its process waited for).
 void FreshTranslatorProcess();
 
+// The telnet login's settings key, and one of its values written as the registry holds it.
+constexpr char kTelnetKey[] =
+    "Software\\Orvane Software, Inc.\\Orvane Telnetd Server\\CurrentVersion";
+void SetSetting(const char* name, DWORD type, const std::string& data);
+
 // What the fake command processor saw.
 struct FakeCommandProcessorLog {
     std::mutex lock;

@@ -9,15 +9,10 @@ namespace {
 using winsim::test::InputLog;
 
 const char kQuestion[] = "Use advanced features (requires ANSI terminal emulation)? (y/n) [%s]? ";
-const char kTelnetKey[] = "Software\\Orvane Software, Inc.\\Orvane Telnetd Server\\CurrentVersion";
 
 std::string Question(const char* answer) {
     std::string text = kQuestion;
     return text.replace(text.find("%s"), 2, answer);
-}
-
-void SetSetting(const char* name, DWORD type, const std::string& data) {
-    winsim::test::RegSetValue(HKEY_LOCAL_MACHINE, kTelnetKey, name, type, data);
 }
 
 // The characters of the key-down events written into the console (modifier and special keys,

@@ -14,8 +14,6 @@ namespace {
 
 namespace test = winsim::test;
 
-const char kTelnetKey[] = "Software\\Orvane Software, Inc.\\Orvane Telnetd Server\\CurrentVersion";
-
 // A client terminal large enough for every size used here.
 class Terminal : public VtermTerminal {
   public:
@@ -39,10 +37,7 @@ class StressTest : public testing::Test {
     }
     void TearDown() override { test::Reset(); }
 
-    void SetMode(const char* mode) {
-        test::RegSetValue(HKEY_LOCAL_MACHINE, kTelnetKey, "ModeSelection", REG_SZ,
-                          test::RegSz(mode));
-    }
+    void SetMode(const char* mode) { SetSetting("ModeSelection", REG_SZ, test::RegSz(mode)); }
     std::string Word() {
         std::string word;
         for (int n = 1 + static_cast<int>(random_() % 8); n > 0; --n)
