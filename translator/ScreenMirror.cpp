@@ -13,12 +13,6 @@ namespace {
 constexpr DWORD kIdlePollDelay = 300;    // ms between scans while nothing happens
 constexpr DWORD kActivePollDelay = 100;  // ms after a pass that sent something
 constexpr DWORD kInputSettleDelay = 30;  // ms a keystroke is given to show its effect
-// The most cells one console read moves: 32 KB, well within what any console version accepts
-// in one ReadConsoleOutputA (older ones fail beyond about 64 KB).
-constexpr int kMaxCellsPerRead = 8192;
-
-// Failed console reads are checked in the name of the translator's main module.
-constexpr char kModule[] = "transcmd.cpp";
 
 size_t CellCount(COORD size) {
     if (size.X <= 0 || size.Y <= 0) return 0;
@@ -42,15 +36,6 @@ bool AllocateCells(ScreenSnapshot& snapshot, COORD size) {
 
 bool SameCoord(COORD a, COORD b) {
     return a.X == b.X && a.Y == b.Y;
-}
-
-void ReadRegion(HANDLE console, CHAR_INFO* into, SHORT left, SHORT top, SHORT columns, SHORT rows) {
-    SMALL_RECT region{left, top, static_cast<SHORT>(left + columns - 1),
-                      static_cast<SHORT>(top + rows - 1)};
-    // A UTF-8 client is sent the characters the cells hold, not their code page bytes.
-    auto read = g_translator.utf8_client != 0 ? ReadConsoleOutputW : ReadConsoleOutputA;
-    AssertCheck(read(console, into, COORD{columns, rows}, COORD{0, 0}, &region) != FALSE, kModule,
-                __LINE__);
 }
 
 // A UTF-8 client's row: a character the console marks as taking two cells goes out once, from
@@ -212,35 +197,18 @@ PassResult UpdateTerminal(ScreenSnapshot& shown, ScreenSnapshot& current, bool r
     return resized || rows_sent ? PassResult::kSent : PassResult::kQuiet;
 }
 
-bool ReadScreen(HANDLE console, ScreenSnapshot& snapshot) {
-    AssertCheck(GetConsoleScreenBufferInfo(console, &snapshot.info) != FALSE, kModule, __LINE__);
+bool ReadScreen(const ConsoleScreen& console, ScreenSnapshot& snapshot) {
+    snapshot.info = console.Info();
     const COORD size = snapshot.info.dwSize;
     if (!SameCoord(size, snapshot.allocated) || !snapshot.cells) {
         if (!AllocateCells(snapshot, size)) return false;
     }
-    if (CellCount(size) == 0) return true;
-
-    CHAR_INFO* cells = snapshot.cells.get();
-    if (size.X <= kMaxCellsPerRead) {
-        // Whole rows, as many as fit in one read.
-        const int rows_per_read = kMaxCellsPerRead / size.X;
-        for (int top = 0; top < size.Y; top += rows_per_read) {
-            int rows = size.Y - top < rows_per_read ? size.Y - top : rows_per_read;
-            ReadRegion(console, cells + static_cast<size_t>(top) * size.X, 0,
-                       static_cast<SHORT>(top), size.X, static_cast<SHORT>(rows));
-        }
-    } else {
-        // Rows wider than one read, piece by piece.
-        for (int y = 0; y < size.Y; ++y) {
-            for (int left = 0; left < size.X; left += kMaxCellsPerRead) {
-                int columns = size.X - left < kMaxCellsPerRead ? size.X - left : kMaxCellsPerRead;
-                ReadRegion(console, cells + static_cast<size_t>(y) * size.X + left,
-                           static_cast<SHORT>(left), static_cast<SHORT>(y),
-                           static_cast<SHORT>(columns), 1);
-            }
-        }
-    }
+    console.ReadRect(snapshot.cells.get(), 0, 0, size);
     return true;
+}
+
+ConsoleScreen MirrorConsole() {
+    return ConsoleScreen(g_translator.console_output, g_translator.utf8_client != 0);
 }
 
 DWORD InputSettleStep(DWORD setting) {
@@ -283,9 +251,10 @@ bool RunMirrorPass() {
     t.redraw_request = 0;
 
     PassResult result = PassResult::kNoMemory;
+    const ConsoleScreen console = MirrorConsole();
     if (t.scrollback_lines != 0) {
-        result = ScrollbackPass(t.console_output, shown, current, redraw, t.writer, t.scroll);
-    } else if (ReadScreen(t.console_output, current)) {
+        result = ScrollbackPass(console, shown, current, redraw, t.writer, t.scroll);
+    } else if (ReadScreen(console, current)) {
         result = UpdateTerminal(shown, current, redraw, t.writer);
     }
     if (result == PassResult::kNoMemory) {

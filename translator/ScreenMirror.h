@@ -3,6 +3,7 @@
 #pragma once
 
 #include "AnsiWriter.h"
+#include "ConsoleScreen.h"
 #include "translator.h"
 
 // Cells are equal when their attribute words and the low bytes of their characters are; wide
@@ -57,14 +58,18 @@ PassResult UpdateTerminal(ScreenSnapshot& shown, ScreenSnapshot& current, bool r
 
 // The pass with scrollback: reads the window and the rows that left it, sends those into the
 // client's scrollback (before a redraw too), then the window as UpdateTerminal does.
-PassResult ScrollbackPass(HANDLE console, ScreenSnapshot& shown, ScreenSnapshot& current,
-                          bool redraw, AnsiWriter& writer, ScrollTracker& tracker);
+PassResult ScrollbackPass(const ConsoleScreen& console, ScreenSnapshot& shown,
+                          ScreenSnapshot& current, bool redraw, AnsiWriter& writer,
+                          ScrollTracker& tracker);
 
 // Reads the whole screen buffer of `console` into the snapshot, reallocating its cells only when
 // the buffer's size changed; the buffer is read in pieces small enough for any console.  False
 // when there is no memory for the cells (the snapshot is then left empty).  A console that
 // cannot be read fails the assertion check.
-bool ReadScreen(HANDLE console, ScreenSnapshot& snapshot);
+bool ReadScreen(const ConsoleScreen& console, ScreenSnapshot& snapshot);
+
+// The translator's console as the mirror reads it: wide cells for a UTF-8 client.
+ConsoleScreen MirrorConsole();
 
 // The cadence of the passes.  A pass that sent rows (or repainted) is followed by the next within
 // 100 ms, any other after 300 ms.  Input wakes the mirror at once, and its pass looks at the

@@ -16,6 +16,7 @@
 
 #include <memory>
 
+#include "ConsoleScreen.h"
 #include "win32.h"
 
 // The bits of the mark, one pass the one, the next the other, so that the new mark is never
@@ -53,9 +54,9 @@ int ScrolledRows(int found, int lead, int top, int shown_top);
 // the old, or a fall less than none).
 int MarkLead(int found, int mark_row, int old_row, int placed);
 
-// Where the mark is in one column of cells (cells[0] is buffer row `first_row`): the lowest row
-// that carries the bit, or -1.
-int FindMark(const CHAR_INFO* cells, int count, int first_row, WORD bit);
+// Where the mark is in one column of cells (cells[0] is buffer row `first_row`, the next row's
+// cell `stride` cells on): the lowest row that carries the bit, or -1.
+int FindMark(const CHAR_INFO* cells, int count, int first_row, WORD bit, int stride = 1);
 
 // Where the mirror puts the mark for a window: the last cell of its top row.  From there it
 // outlasts a scroll of as many rows as the buffer keeps above the window.
@@ -74,6 +75,54 @@ struct ScrollTracker {
     size_t history_cells = 0;
 };
 
+// The planning of one pass, from the tracker's state and the console's geometry.
+
+// Whether the old mark can still tell a distance: there is one, and the buffer and the window's
+// right edge (the mark's column) are as they were when it was put.
+bool SameGeometry(const ScrollView& before, SHORT mark_column,
+                  const CONSOLE_SCREEN_BUFFER_INFO& info);
+
+// The buffer rows of the one read of a pass, from `top` on.
+struct ScrollRead {
+    int top = 0;
+    int rows = 0;
+};
+// From a little above where the old mark is about to be (`guess`, -1 when not searched or not
+// found; `last_mark` where it was put) down to the window's last row.  The rows above the mark
+// allow for its `lead` and for the output of the moment between the search and the read, more
+// at each attempt (from 1), but never so many that the rows from the mark on no longer fit.
+// More rows than one read takes are sent a read at a time: the pass then ends on a window of
+// rows above the console's, and the next pass goes on from there.
+ScrollRead PlanScrollRead(const SMALL_RECT& window, int guess, int last_mark, int lead,
+                          int attempt);
+
+// Whether to read again after a read that did not show the old mark (`found` -1): the search
+// saw it (`guess`), so it moved past a read that did not reach the buffer's top.  A mark the
+// search did not find is gone; after the last attempt the pass repaints.
+bool ReadAgain(int found, int guess, int top, int attempt);
+
+// The rows that left the window, and the top row of the window the pass ends on: the rows after
+// those the read holds, or the console's own when nothing scrolled.
+struct ScrollEnd {
+    int scrolled = 0;
+    int shown_top = 0;
+};
+ScrollEnd PlanScrollEnd(int found, int lead, const ScrollRead& read, SHORT window_top,
+                        int window_rows);
+
+// Where the tracker's mark is after the pass, and the rows above it still to be sent: the old
+// mark itself when it is on the row meant (`mark_row`), that row when no old mark was found,
+// else where the new one was seen after its fall (MarkLead), or none (-1).
+struct NewMark {
+    int row = -1;
+    int lead = 0;
+};
+NewMark PlaceMark(int found, int mark_row, int old_row, int placed);
+
+// The console's cursor relative to the window of `size` cells from column `left` and buffer row
+// `shown_top`, kept off the cells past its right and bottom edges.
+COORD CursorInWindow(COORD cursor, SHORT left, int shown_top, COORD size);
+
 struct ScreenSnapshot;
 class AnsiWriter;
 
@@ -89,4 +138,5 @@ void SendScrolledRows(const CHAR_INFO* rows, int count, ScreenSnapshot& shown,
 // relative to the window, and the rows that left the window since the last pass into the
 // tracker's history; moves the mark.  Returns the number of those rows (0 when none, or when
 // they cannot be told), or -1 when there is no memory for the cells.
-int ReadScrolledScreen(HANDLE console, ScreenSnapshot& current, ScrollTracker& tracker);
+int ReadScrolledScreen(const ConsoleScreen& console, ScreenSnapshot& current,
+                       ScrollTracker& tracker);

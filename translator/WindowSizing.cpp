@@ -2,6 +2,7 @@
 #include "WindowSizing.h"
 
 #include "Reporter.h"
+#include "ScreenMirror.h"
 #include "ZEVENT.h"
 
 WindowSize ValidWindowSize(WindowSize requested) {
@@ -179,5 +180,5 @@ void SizeConsoleForScrollback() {
     // The mirror's first mark, so that the rows of the first output that leave the window before
     // the first pass are kept too.
     ScreenSnapshot first;
-    ReadScrolledScreen(g_translator.console_output, first, g_translator.scroll);
+    ReadScrolledScreen(MirrorConsole(), first, g_translator.scroll);
 }
