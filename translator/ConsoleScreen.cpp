@@ -3,12 +3,8 @@
 
 #include "Reporter.h"
 
-namespace {
-
 // Failed console calls are checked in the name of the translator's main module.
 constexpr char kModule[] = "transcmd.cpp";
-
-}  // namespace
 
 CONSOLE_SCREEN_BUFFER_INFO ConsoleScreen::Info() const {
     CONSOLE_SCREEN_BUFFER_INFO info;
@@ -25,30 +21,20 @@ void ConsoleScreen::ReadBlock(CHAR_INFO* into, SHORT left, int top, COORD size) 
 
 void ConsoleScreen::ReadRect(CHAR_INFO* into, SHORT left, int top, COORD size) const {
     if (size.X <= 0 || size.Y <= 0) return;
-    if (size.X <= kMaxCellsPerRead) {
-        const int per_read = kMaxCellsPerRead / size.X;
-        for (int done = 0; done < size.Y; done += per_read) {
-            const int rows = size.Y - done < per_read ? size.Y - done : per_read;
-            ReadBlock(into + static_cast<size_t>(done) * size.X, left, top + done,
-                      COORD{size.X, static_cast<SHORT>(rows)});
-        }
-        return;
-    }
-    for (int y = 0; y < size.Y; ++y) {
-        for (int x = 0; x < size.X; x += kMaxCellsPerRead) {
-            const int columns = size.X - x < kMaxCellsPerRead ? size.X - x : kMaxCellsPerRead;
+    // Whole rows when one fits, so each read takes as many as fit; otherwise a row in pieces.
+    const int piece = size.X < kMaxCellsPerRead ? size.X : kMaxCellsPerRead;
+    const int per_read = kMaxCellsPerRead / piece;
+    for (int y = 0; y < size.Y; y += per_read) {
+        const int rows = size.Y - y < per_read ? size.Y - y : per_read;
+        for (int x = 0; x < size.X; x += piece) {
+            const int columns = size.X - x < piece ? size.X - x : piece;
             ReadBlock(into + static_cast<size_t>(y) * size.X + x, static_cast<SHORT>(left + x),
-                      top + y, COORD{static_cast<SHORT>(columns), 1});
+                      top + y, COORD{static_cast<SHORT>(columns), static_cast<SHORT>(rows)});
         }
     }
 }
 
-CHAR_INFO ConsoleScreen::ReadCell(COORD cell) const {
-    CHAR_INFO value{};
-    ReadBlock(&value, cell.X, cell.Y, COORD{1, 1});
-    return value;
-}
-
+// Not checked: a mark that did not reach its cell is told by the next read.
 void ConsoleScreen::WriteAttribute(COORD cell, WORD attributes) const {
     DWORD written = 0;
     WriteConsoleOutputAttribute(output_, &attributes, 1, cell, &written);

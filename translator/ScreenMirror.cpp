@@ -197,13 +197,14 @@ PassResult UpdateTerminal(ScreenSnapshot& shown, ScreenSnapshot& current, bool r
     return resized || rows_sent ? PassResult::kSent : PassResult::kQuiet;
 }
 
+bool FitCells(ScreenSnapshot& snapshot, COORD size) {
+    return (SameCoord(size, snapshot.allocated) && snapshot.cells) || AllocateCells(snapshot, size);
+}
+
 bool ReadScreen(const ConsoleScreen& console, ScreenSnapshot& snapshot) {
     snapshot.info = console.Info();
-    const COORD size = snapshot.info.dwSize;
-    if (!SameCoord(size, snapshot.allocated) || !snapshot.cells) {
-        if (!AllocateCells(snapshot, size)) return false;
-    }
-    console.ReadRect(snapshot.cells.get(), 0, 0, size);
+    if (!FitCells(snapshot, snapshot.info.dwSize)) return false;
+    console.ReadRect(snapshot.cells.get(), 0, 0, snapshot.info.dwSize);
     return true;
 }
 

@@ -3,7 +3,6 @@
 #pragma once
 
 #include "AnsiWriter.h"
-#include "ConsoleScreen.h"
 #include "translator.h"
 
 // Cells are equal when their attribute words and the low bytes of their characters are; wide
@@ -61,6 +60,10 @@ PassResult UpdateTerminal(ScreenSnapshot& shown, ScreenSnapshot& current, bool r
 PassResult ScrollbackPass(const ConsoleScreen& console, ScreenSnapshot& shown,
                           ScreenSnapshot& current, bool redraw, AnsiWriter& writer,
                           ScrollTracker& tracker);
+
+// Cells for a snapshot of `size`, reallocated (all zero) only when it has none of that size;
+// false when there is no memory for them (the snapshot is then left empty).
+bool FitCells(ScreenSnapshot& snapshot, COORD size);
 
 // Reads the whole screen buffer of `console` into the snapshot, reallocating its cells only when
 // the buffer's size changed; the buffer is read in pieces small enough for any console.  False

@@ -17,13 +17,6 @@ constexpr int kReadAttempts = 4;
 // 64 KB, which every console version takes in one ReadConsoleOutputA.
 constexpr int kMaxCellsPerPass = 16000;
 
-int Rows(const SMALL_RECT& rect) {
-    return rect.Bottom - rect.Top + 1;
-}
-int Columns(const SMALL_RECT& rect) {
-    return rect.Right - rect.Left + 1;
-}
-
 // The lowest row from `from` up to the top of the buffer whose cell in `column` carries the
 // mark, or -1: the row itself first (nothing scrolled, the pass of an idle screen), then the
 // `nearby` rows above it, then the rest of the column, a cell a row in each read.  The content
@@ -48,28 +41,12 @@ int SearchMark(const ConsoleScreen& console, SHORT column, int from, int nearby,
     return found;
 }
 
-// Where a read of the mark column from row `from` (`found` - 2 window heights, or the whole
-// column when that does not show both) finds the old and the new mark.
-void ReadMarks(const ConsoleScreen& console, COORD mark, int from, WORD old_bit, WORD new_bit,
-               int* old_row, int* placed) {
-    for (;; from = 0) {
-        if (from < 0) from = 0;
-        int span = mark.Y - from + 1;
-        std::vector<CHAR_INFO> marks(static_cast<size_t>(span));
-        console.ReadColumn(marks.data(), mark.X, from, span);
-        *old_row = FindMark(marks.data(), span, from, old_bit);
-        *placed = FindMark(marks.data(), span, from, new_bit);
-        if ((*old_row >= 0 && *placed >= 0) || from == 0) break;
-    }
-}
-
-// The new mark, on the top row of the window sent (`shown_top`), as it was when it was read,
-// unless the output moved on in between: one read of the mark column then shows both marks,
-// and how far the new one fell below that row, the rows above it still to be sent.  The new
-// mark's cell never takes the old bit along, so that the old mark is told only by the old cell.
-// An old mark on that very row stays as it is: it already marks where the next pass goes on
-// from.  Old marks are left where they are, for the output may move the content between any
-// read of a cell and a write to it: a write that took one out could land on the new one.
+// Puts the new mark in the last cell of the top row of the window sent (`shown_top`): from there
+// it outlasts a scroll of as many rows as the buffer keeps above the window.  Its cell never
+// takes the old bit along, so that the old mark is told only by the old cell; an old mark on that
+// very row stays as it is.  Old marks are left where they are, for the output may move the
+// content between any read of a cell and a write to it: a write that took one out could land on
+// the new one.
 void MoveMark(const ConsoleScreen& console, const CONSOLE_SCREEN_BUFFER_INFO& info, int shown_top,
               int found, ScrollTracker& tracker) {
     const SMALL_RECT& window = info.srWindow;
@@ -81,19 +58,23 @@ void MoveMark(const ConsoleScreen& console, const CONSOLE_SCREEN_BUFFER_INFO& in
         const CHAR_INFO cell = console.ReadCell(mark);
         console.WriteAttribute(
             mark, static_cast<WORD>((cell.Attributes & ~(old_bit | new_bit)) | new_bit));
-        if (found >= 0)
-            ReadMarks(console, mark, found - 2 * Rows(window), old_bit, new_bit, &old_row, &placed);
+        // Where the old and the new mark are now: from 2 window heights above the old one, or
+        // in the whole column when that does not show both.
+        for (int from = found - 2 * (window.Bottom - window.Top + 1); found >= 0; from = 0) {
+            if (from < 0) from = 0;
+            int span = mark.Y - from + 1;
+            std::vector<CHAR_INFO> marks(static_cast<size_t>(span));
+            console.ReadColumn(marks.data(), mark.X, from, span);
+            old_row = FindMark(marks.data(), span, from, old_bit);
+            placed = FindMark(marks.data(), span, from, new_bit);
+            if ((old_row >= 0 && placed >= 0) || from == 0) break;
+        }
         tracker.bit = 1 - tracker.bit;
     }
     const NewMark next = PlaceMark(found, mark.Y, old_row, placed);
     tracker.view = ScrollView{info.dwSize, window, next.row};
     tracker.mark = mark;
     tracker.lead = next.lead;
-}
-
-bool Allocate(std::unique_ptr<CHAR_INFO[]>& cells, size_t count) {
-    cells.reset(new (std::nothrow) CHAR_INFO[count > 0 ? count : 1]());
-    return cells != nullptr;
 }
 
 // The window's cells for `current` and the cursor within them, from the read of the pass or,
@@ -111,8 +92,11 @@ void FillWindow(const ConsoleScreen& console, const CONSOLE_SCREEN_BUFFER_INFO& 
     }
     current.info = info;
     current.info.dwSize = size;
-    current.info.dwCursorPosition =
-        CursorInWindow(info.dwCursorPosition, window.Left, shown_top, size);
+    COORD& cursor = current.info.dwCursorPosition;  // relative to the window, and within it
+    cursor.X = static_cast<SHORT>(cursor.X - window.Left);
+    cursor.Y = static_cast<SHORT>(cursor.Y - shown_top);
+    if (cursor.X >= size.X) cursor.X = static_cast<SHORT>(size.X - 1);
+    if (cursor.Y >= size.Y) cursor.Y = static_cast<SHORT>(size.Y - 1);
 }
 
 }  // namespace
@@ -128,12 +112,6 @@ int ScrolledRows(int found, int lead, int top, int shown_top) {
     if (found < 0 || lead < 0) return 0;
     const int first = found - lead;
     return first >= top && first <= shown_top ? shown_top - first : 0;
-}
-
-int MarkLead(int found, int mark_row, int old_row, int placed) {
-    if (old_row < 0 || placed <= old_row) return -1;
-    const int fell = (placed - old_row) - (mark_row - found);
-    return fell >= 0 ? fell : -1;
 }
 
 int FindMark(const CHAR_INFO* cells, int count, int first_row, WORD bit, int stride) {
@@ -152,8 +130,8 @@ bool SameGeometry(const ScrollView& before, SHORT mark_column,
 
 ScrollRead PlanScrollRead(const SMALL_RECT& window, int guess, int last_mark, int lead,
                           int attempt) {
-    const int height = Rows(window);
-    const int most_rows = kMaxCellsPerPass / Columns(window);
+    const int height = window.Bottom - window.Top + 1;
+    const int most_rows = kMaxCellsPerPass / (window.Right - window.Left + 1);
     int top = window.Top;
     if (guess >= 0) {
         int margin = guess == last_mark ? 0 : 2 * height * (1 << (attempt - 1));
@@ -181,20 +159,9 @@ ScrollEnd PlanScrollEnd(int found, int lead, const ScrollRead& read, SHORT windo
 NewMark PlaceMark(int found, int mark_row, int old_row, int placed) {
     if (found == mark_row) return NewMark{found, 0};
     if (found < 0) return NewMark{mark_row, 0};
-    const int fell = MarkLead(found, mark_row, old_row, placed);
+    if (old_row < 0 || placed <= old_row) return NewMark{-1, 0};
+    const int fell = (placed - old_row) - (mark_row - found);
     return fell >= 0 ? NewMark{placed, fell} : NewMark{-1, 0};
-}
-
-COORD CursorInWindow(COORD cursor, SHORT left, int shown_top, COORD size) {
-    cursor.X = static_cast<SHORT>(cursor.X - left);
-    cursor.Y = static_cast<SHORT>(cursor.Y - shown_top);
-    if (cursor.X >= size.X) cursor.X = static_cast<SHORT>(size.X - 1);
-    if (cursor.Y >= size.Y) cursor.Y = static_cast<SHORT>(size.Y - 1);
-    return cursor;
-}
-
-COORD MarkCell(const SMALL_RECT& window) {
-    return COORD{window.Right, window.Top};
 }
 
 void StripMark(CHAR_INFO* cells, size_t count) {
@@ -247,20 +214,14 @@ int ReadScrolledScreen(const ConsoleScreen& console, ScreenSnapshot& current,
     for (int attempt = 1;; ++attempt) {
         const CONSOLE_SCREEN_BUFFER_INFO info = console.Info();
         const SMALL_RECT window = info.srWindow;
-        const COORD size{static_cast<SHORT>(Columns(window)), static_cast<SHORT>(Rows(window))};
+        const COORD size{static_cast<SHORT>(window.Right - window.Left + 1),
+                         static_cast<SHORT>(window.Bottom - window.Top + 1)};
         if (size.X <= 0 || size.Y <= 0) return 0;
-        if (current.allocated.X != size.X || current.allocated.Y != size.Y || !current.cells) {
-            current.allocated = COORD{0, 0};
-            if (!Allocate(current.cells, static_cast<size_t>(size.X) * size.Y)) return -1;
-            current.allocated = size;
-        }
+        if (!FitCells(current, size)) return -1;
         const WORD old_bit = kScrollMarks[tracker.bit];
         const bool same = SameGeometry(tracker.view, tracker.mark.X, info);
-
-        // Where the old mark is about to be, then one read from a little above it down to the
-        // window's last row: the console's output goes on while the mirror reads, and only what
-        // one read returns holds together.  In it the mark shows where the rows not yet sent
-        // begin (`lead` rows above the mark), and the window where they end.
+        // Where the old mark is about to be, then one read from a little above it: only what one
+        // read returns holds together while the console's output goes on.
         const int guess = same ? SearchMark(console, window.Right, tracker.view.mark_row,
                                             2 * size.Y, old_bit, kScrollMarks[1 - tracker.bit])
                                : -1;
@@ -269,7 +230,8 @@ int ReadScrolledScreen(const ConsoleScreen& console, ScreenSnapshot& current,
         const size_t cells = static_cast<size_t>(read.rows) * size.X;
         if (cells > tracker.history_cells) {
             tracker.history_cells = 0;
-            if (!Allocate(tracker.history, cells)) return -1;
+            tracker.history.reset(new (std::nothrow) CHAR_INFO[cells]());
+            if (!tracker.history) return -1;
             tracker.history_cells = cells;
         }
         CHAR_INFO* rows = tracker.history.get();

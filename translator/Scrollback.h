@@ -46,21 +46,9 @@ struct ScrollView {
 // that begin above the read or below the window.
 int ScrolledRows(int found, int lead, int top, int shown_top);
 
-// Once the new mark is placed on buffer row `mark_row` (the old one was seen at `found`), a read
-// of the mark column shows the old mark at `old_row` and the new one at `placed` (-1: not seen).
-// The output may have moved the content between the read of the rows and the write of the mark,
-// and moved the new mark below the row meant: the rows it fell are above it and still to be sent.
-// Gives them, or -1 when the distance cannot be told (either mark unseen, the new one not below
-// the old, or a fall less than none).
-int MarkLead(int found, int mark_row, int old_row, int placed);
-
 // Where the mark is in one column of cells (cells[0] is buffer row `first_row`, the next row's
 // cell `stride` cells on): the lowest row that carries the bit, or -1.
 int FindMark(const CHAR_INFO* cells, int count, int first_row, WORD bit, int stride = 1);
-
-// Where the mirror puts the mark for a window: the last cell of its top row.  From there it
-// outlasts a scroll of as many rows as the buffer keeps above the window.
-COORD MarkCell(const SMALL_RECT& window);
 
 // Clears the marks' bits in every cell.
 void StripMark(CHAR_INFO* cells, size_t count);
@@ -75,53 +63,39 @@ struct ScrollTracker {
     size_t history_cells = 0;
 };
 
-// The planning of one pass, from the tracker's state and the console's geometry.
-
-// Whether the old mark can still tell a distance: there is one, and the buffer and the window's
-// right edge (the mark's column) are as they were when it was put.
+// The decisions of one pass.  Whether the old mark can still tell a distance: there is one, and
+// the buffer's size and the mark's column (the window's right edge) are as they were.
 bool SameGeometry(const ScrollView& before, SHORT mark_column,
                   const CONSOLE_SCREEN_BUFFER_INFO& info);
-
-// The buffer rows of the one read of a pass, from `top` on.
+// The one read of a pass, `rows` rows from `top`, 16,000 cells at most: to the window's last row
+// from `lead` rows above where the search saw the old mark (`guess`, -1: not seen), and a margin
+// for the output of the moment since, doubled at each `attempt`, unless the mark has not moved
+// from `last_mark`.
 struct ScrollRead {
-    int top = 0;
-    int rows = 0;
+    int top, rows;
 };
-// From a little above where the old mark is about to be (`guess`, -1 when not searched or not
-// found; `last_mark` where it was put) down to the window's last row.  The rows above the mark
-// allow for its `lead` and for the output of the moment between the search and the read, more
-// at each attempt (from 1), but never so many that the rows from the mark on no longer fit.
-// More rows than one read takes are sent a read at a time: the pass then ends on a window of
-// rows above the console's, and the next pass goes on from there.
 ScrollRead PlanScrollRead(const SMALL_RECT& window, int guess, int last_mark, int lead,
                           int attempt);
-
-// Whether to read again after a read that did not show the old mark (`found` -1): the search
-// saw it (`guess`), so it moved past a read that did not reach the buffer's top.  A mark the
-// search did not find is gone; after the last attempt the pass repaints.
+// The search saw the old mark but the read from `top` did not (`found` -1): the output moved it
+// above the read.  A few attempts at most.
 bool ReadAgain(int found, int guess, int top, int attempt);
-
-// The rows that left the window, and the top row of the window the pass ends on: the rows after
-// those the read holds, or the console's own when nothing scrolled.
+// The rows that left the window (ScrolledRows) and the top row of the window the pass ends on:
+// the one after the rows the read holds, or the console's own when nothing scrolled.
 struct ScrollEnd {
-    int scrolled = 0;
-    int shown_top = 0;
+    int scrolled, shown_top;
 };
 ScrollEnd PlanScrollEnd(int found, int lead, const ScrollRead& read, SHORT window_top,
                         int window_rows);
-
-// Where the tracker's mark is after the pass, and the rows above it still to be sent: the old
-// mark itself when it is on the row meant (`mark_row`), that row when no old mark was found,
-// else where the new one was seen after its fall (MarkLead), or none (-1).
+// The tracker's mark row and lead once the new mark is meant for row `mark_row`: the old mark
+// where it is on that row (`found`), that row when there was no old mark; otherwise a read of the
+// column shows the old mark at `old_row` and the new one at `placed` (-1: not seen), and the rows
+// it fell below the row meant (the output moved on before the write) are still to be sent.  Row
+// -1 when that cannot be told: either mark unseen, the new one not below the old, or a fall of
+// less than none.
 struct NewMark {
-    int row = -1;
-    int lead = 0;
+    int row, lead;
 };
 NewMark PlaceMark(int found, int mark_row, int old_row, int placed);
-
-// The console's cursor relative to the window of `size` cells from column `left` and buffer row
-// `shown_top`, kept off the cells past its right and bottom edges.
-COORD CursorInWindow(COORD cursor, SHORT left, int shown_top, COORD size);
 
 struct ScreenSnapshot;
 class AnsiWriter;
