@@ -61,8 +61,7 @@ PassResult ScrollbackPass(const ConsoleScreen& console, ScreenSnapshot& shown,
                           ScreenSnapshot& current, bool redraw, AnsiWriter& writer,
                           ScrollTracker& tracker);
 
-// Cells for a snapshot of `size`, reallocated (all zero) only when it has none of that size;
-// false when there is no memory for them (the snapshot is then left empty).
+// Cells of `size` for the snapshot, new (all zero) unless it has them; false without memory.
 bool FitCells(ScreenSnapshot& snapshot, COORD size);
 
 // Reads the whole screen buffer of `console` into the snapshot, reallocating its cells only when

@@ -41,12 +41,10 @@ int SearchMark(const ConsoleScreen& console, SHORT column, int from, int nearby,
     return found;
 }
 
-// Puts the new mark in the last cell of the top row of the window sent (`shown_top`): from there
-// it outlasts a scroll of as many rows as the buffer keeps above the window.  Its cell never
-// takes the old bit along, so that the old mark is told only by the old cell; an old mark on that
-// very row stays as it is.  Old marks are left where they are, for the output may move the
-// content between any read of a cell and a write to it: a write that took one out could land on
-// the new one.
+// Puts the new mark in the last cell of the window's top row (`shown_top`), where it outlasts a
+// scroll of all the rows above the window, without the old bit, so that only the old cell shows
+// the old mark.  Old marks stay: the output may move the content between any read of a cell and
+// a write to it, and a write that took one out could land on the new one.
 void MoveMark(const ConsoleScreen& console, const CONSOLE_SCREEN_BUFFER_INFO& info, int shown_top,
               int found, ScrollTracker& tracker) {
     const SMALL_RECT& window = info.srWindow;

@@ -38,12 +38,10 @@ struct ScrollView {
     int mark_row = -1;
 };
 
-// The rows a pass sends into the client's scrollback, from one read of the buffer's rows from
-// `top` on: the old mark seen in it at buffer row `found` (-1: not seen), the `lead` rows above
-// the mark that the last pass left to send, and the window the pass ends on, from buffer row
-// `shown_top`.  The rows are buffer rows found - lead to shown_top - 1, oldest first.  0 when
-// nothing scrolled, or when the distance cannot be told from the read: no mark, or rows to send
-// that begin above the read or below the window.
+// The rows a pass sends into the client's scrollback, buffer rows found - lead to shown_top - 1:
+// from the `lead` rows above the old mark (seen at `found` in a read from row `top`; -1: not
+// seen) to the window the pass ends on.  0 when nothing scrolled, or when the read cannot tell:
+// no mark, or rows to send that begin above the read or below the window.
 int ScrolledRows(int found, int lead, int top, int shown_top);
 
 // Where the mark is in one column of cells (cells[0] is buffer row `first_row`, the next row's
