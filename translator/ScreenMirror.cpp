@@ -15,12 +15,6 @@ namespace {
 constexpr DWORD kIdlePollDelay = 300;    // ms between scans while nothing happens
 constexpr DWORD kActivePollDelay = 100;  // ms after a pass that sent something
 constexpr DWORD kInputSettleDelay = 30;  // ms a keystroke is given to show its effect
-// The most cells one console read moves: 32 KB, well within what any console version accepts
-// in one ReadConsoleOutputA (older ones fail beyond about 64 KB).
-constexpr int kMaxCellsPerRead = 8192;
-
-// Failed console reads are checked in the name of the translator's main module.
-constexpr char kModule[] = "transcmd.cpp";
 
 size_t CellCount(COORD size) {
     if (size.X <= 0 || size.Y <= 0) return 0;
@@ -44,15 +38,6 @@ bool AllocateCells(ScreenSnapshot& snapshot, COORD size) {
 
 bool SameCoord(COORD a, COORD b) {
     return a.X == b.X && a.Y == b.Y;
-}
-
-void ReadRegion(HANDLE console, CHAR_INFO* into, SHORT left, SHORT top, SHORT columns, SHORT rows) {
-    SMALL_RECT region{left, top, static_cast<SHORT>(left + columns - 1),
-                      static_cast<SHORT>(top + rows - 1)};
-    // A UTF-8 client is sent the characters the cells hold, not their code page bytes.
-    auto read = g_translator.reads_wide_cells ? ReadConsoleOutputW : ReadConsoleOutputA;
-    AssertCheck(read(console, into, COORD{columns, rows}, COORD{0, 0}, &region) != FALSE, kModule,
-                __LINE__);
 }
 
 // A UTF-8 client's row: a character the console marks as taking two cells goes out once, from
@@ -214,34 +199,14 @@ PassResult UpdateTerminal(ScreenSnapshot& shown, ScreenSnapshot& current, bool r
     return resized || rows_sent ? PassResult::kSent : PassResult::kQuiet;
 }
 
-bool ReadScreen(HANDLE console, ScreenSnapshot& snapshot) {
-    AssertCheck(GetConsoleScreenBufferInfo(console, &snapshot.info) != FALSE, kModule, __LINE__);
-    const COORD size = snapshot.info.dwSize;
-    if (!SameCoord(size, snapshot.allocated) || !snapshot.cells) {
-        if (!AllocateCells(snapshot, size)) return false;
-    }
-    if (CellCount(size) == 0) return true;
+bool FitCells(ScreenSnapshot& snapshot, COORD size) {
+    return (SameCoord(size, snapshot.allocated) && snapshot.cells) || AllocateCells(snapshot, size);
+}
 
-    CHAR_INFO* cells = snapshot.cells.get();
-    if (size.X <= kMaxCellsPerRead) {
-        // Whole rows, as many as fit in one read.
-        const int rows_per_read = kMaxCellsPerRead / size.X;
-        for (int top = 0; top < size.Y; top += rows_per_read) {
-            int rows = size.Y - top < rows_per_read ? size.Y - top : rows_per_read;
-            ReadRegion(console, cells + static_cast<size_t>(top) * size.X, 0,
-                       static_cast<SHORT>(top), size.X, static_cast<SHORT>(rows));
-        }
-    } else {
-        // Rows wider than one read, piece by piece.
-        for (int y = 0; y < size.Y; ++y) {
-            for (int left = 0; left < size.X; left += kMaxCellsPerRead) {
-                int columns = size.X - left < kMaxCellsPerRead ? size.X - left : kMaxCellsPerRead;
-                ReadRegion(console, cells + static_cast<size_t>(y) * size.X + left,
-                           static_cast<SHORT>(left), static_cast<SHORT>(y),
-                           static_cast<SHORT>(columns), 1);
-            }
-        }
-    }
+bool ReadScreen(const ConsoleScreen& console, ScreenSnapshot& snapshot) {
+    snapshot.info = console.Info();
+    if (!FitCells(snapshot, snapshot.info.dwSize)) return false;
+    console.ReadRect(snapshot.cells.get(), 0, 0, snapshot.info.dwSize);
     return true;
 }
 
@@ -263,6 +228,7 @@ ScreenMirror::ScreenMirror(const Settings& settings, WORD default_attributes)
     : settle_step_(InputSettleStep(settings.input_settle_delay)),
       scrollback_(settings.scrollback_lines != 0),
       suppress_color_simulation_(settings.suppress_color_simulation),
+      console_(g_translator.console_output, settings.utf8_client != 0),
       writer_(&WriteToSocketOutput, nullptr, &OemToAnsi, &suppress_color_simulation_) {
     if (settings.color_mode == kColorModeSixteen)
         writer_.SetColorMode(settings.color_mode, default_attributes);
@@ -295,8 +261,8 @@ bool ScreenMirror::RunPass() {
 
     PassResult result = PassResult::kNoMemory;
     if (scrollback_) {
-        result = ScrollbackPass(t.console_output, shown, current, redraw, writer_, scroll_);
-    } else if (ReadScreen(t.console_output, current)) {
+        result = ScrollbackPass(console_, shown, current, redraw, writer_, scroll_);
+    } else if (ReadScreen(console_, current)) {
         result = UpdateTerminal(shown, current, redraw, writer_);
     }
     if (result == PassResult::kNoMemory) {

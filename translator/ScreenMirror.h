@@ -58,14 +58,18 @@ PassResult UpdateTerminal(ScreenSnapshot& shown, ScreenSnapshot& current, bool r
 
 // The pass with scrollback: reads the window and the rows that left it, sends those into the
 // client's scrollback (before a redraw too), then the window as UpdateTerminal does.
-PassResult ScrollbackPass(HANDLE console, ScreenSnapshot& shown, ScreenSnapshot& current,
-                          bool redraw, AnsiWriter& writer, ScrollTracker& tracker);
+PassResult ScrollbackPass(const ConsoleScreen& console, ScreenSnapshot& shown,
+                          ScreenSnapshot& current, bool redraw, AnsiWriter& writer,
+                          ScrollTracker& tracker);
+
+// Cells of `size` for the snapshot, new (all zero) unless it has them; false without memory.
+bool FitCells(ScreenSnapshot& snapshot, COORD size);
 
 // Reads the whole screen buffer of `console` into the snapshot, reallocating its cells only when
 // the buffer's size changed; the buffer is read in pieces small enough for any console.  False
 // when there is no memory for the cells (the snapshot is then left empty).  A console that
 // cannot be read fails the assertion check.
-bool ReadScreen(HANDLE console, ScreenSnapshot& snapshot);
+bool ReadScreen(const ConsoleScreen& console, ScreenSnapshot& snapshot);
 
 // The cadence of the passes.  A pass that sent rows (or repainted) is followed by the next within
 // 100 ms, any other after 300 ms.  Input wakes the mirror at once, and its pass looks at the
@@ -97,11 +101,13 @@ class ScreenMirror {
     // mirror_stopped event set, when the mirror has been asked to stop.
     bool RunPass();
     ScrollTracker& tracker() { return scroll_; }
+    const ConsoleScreen& console() const { return console_; }
 
   private:
     DWORD settle_step_;
     bool scrollback_;
     DWORD suppress_color_simulation_;
+    ConsoleScreen console_;  // the console output: wide cells for a UTF-8 client
     ScreenSnapshot snapshots_[2];
     int shown_snapshot_ = 0;  // index of the shown snapshot; the other one is the current
     // Set once a pass found no memory for a screen copy and said so; cleared by the next pass

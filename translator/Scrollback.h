@@ -16,6 +16,7 @@
 
 #include <memory>
 
+#include "ConsoleScreen.h"
 #include "win32.h"
 
 // The bits of the mark, one pass the one, the next the other, so that the new mark is never
@@ -37,29 +38,15 @@ struct ScrollView {
     int mark_row = -1;
 };
 
-// The rows a pass sends into the client's scrollback, from one read of the buffer's rows from
-// `top` on: the old mark seen in it at buffer row `found` (-1: not seen), the `lead` rows above
-// the mark that the last pass left to send, and the window the pass ends on, from buffer row
-// `shown_top`.  The rows are buffer rows found - lead to shown_top - 1, oldest first.  0 when
-// nothing scrolled, or when the distance cannot be told from the read: no mark, or rows to send
-// that begin above the read or below the window.
+// The rows a pass sends into the client's scrollback, buffer rows found - lead to shown_top - 1:
+// from the `lead` rows above the old mark (seen at `found` in a read from row `top`; -1: not
+// seen) to the window the pass ends on.  0 when nothing scrolled, or when the read cannot tell:
+// no mark, or rows to send that begin above the read or below the window.
 int ScrolledRows(int found, int lead, int top, int shown_top);
 
-// Once the new mark is placed on buffer row `mark_row` (the old one was seen at `found`), a read
-// of the mark column shows the old mark at `old_row` and the new one at `placed` (-1: not seen).
-// The output may have moved the content between the read of the rows and the write of the mark,
-// and moved the new mark below the row meant: the rows it fell are above it and still to be sent.
-// Gives them, or -1 when the distance cannot be told (either mark unseen, the new one not below
-// the old, or a fall less than none).
-int MarkLead(int found, int mark_row, int old_row, int placed);
-
-// Where the mark is in one column of cells (cells[0] is buffer row `first_row`): the lowest row
-// that carries the bit, or -1.
-int FindMark(const CHAR_INFO* cells, int count, int first_row, WORD bit);
-
-// Where the mirror puts the mark for a window: the last cell of its top row.  From there it
-// outlasts a scroll of as many rows as the buffer keeps above the window.
-COORD MarkCell(const SMALL_RECT& window);
+// Where the mark is in one column of cells (cells[0] is buffer row `first_row`, the next row's
+// cell `stride` cells on): the lowest row that carries the bit, or -1.
+int FindMark(const CHAR_INFO* cells, int count, int first_row, WORD bit, int stride = 1);
 
 // Clears the marks' bits in every cell.
 void StripMark(CHAR_INFO* cells, size_t count);
@@ -73,6 +60,40 @@ struct ScrollTracker {
     std::unique_ptr<CHAR_INFO[]> history;  // the rows that left the window in this pass
     size_t history_cells = 0;
 };
+
+// The decisions of one pass.  Whether the old mark can still tell a distance: there is one, and
+// the buffer's size and the mark's column (the window's right edge) are as they were.
+bool SameGeometry(const ScrollView& before, SHORT mark_column,
+                  const CONSOLE_SCREEN_BUFFER_INFO& info);
+// The one read of a pass, `rows` rows from `top`, 16,000 cells at most: to the window's last row
+// from `lead` rows above where the search saw the old mark (`guess`, -1: not seen), and a margin
+// for the output of the moment since, doubled at each `attempt`, unless the mark has not moved
+// from `last_mark`.
+struct ScrollRead {
+    int top, rows;
+};
+ScrollRead PlanScrollRead(const SMALL_RECT& window, int guess, int last_mark, int lead,
+                          int attempt);
+// The search saw the old mark but the read from `top` did not (`found` -1): the output moved it
+// above the read.  A few attempts at most.
+bool ReadAgain(int found, int guess, int top, int attempt);
+// The rows that left the window (ScrolledRows) and the top row of the window the pass ends on:
+// the one after the rows the read holds, or the console's own when nothing scrolled.
+struct ScrollEnd {
+    int scrolled, shown_top;
+};
+ScrollEnd PlanScrollEnd(int found, int lead, const ScrollRead& read, SHORT window_top,
+                        int window_rows);
+// The tracker's mark row and lead once the new mark is meant for row `mark_row`: the old mark
+// where it is on that row (`found`), that row when there was no old mark; otherwise a read of the
+// column shows the old mark at `old_row` and the new one at `placed` (-1: not seen), and the rows
+// it fell below the row meant (the output moved on before the write) are still to be sent.  Row
+// -1 when that cannot be told: either mark unseen, the new one not below the old, or a fall of
+// less than none.
+struct NewMark {
+    int row, lead;
+};
+NewMark PlaceMark(int found, int mark_row, int old_row, int placed);
 
 struct ScreenSnapshot;
 class AnsiWriter;
@@ -89,4 +110,5 @@ void SendScrolledRows(const CHAR_INFO* rows, int count, ScreenSnapshot& shown,
 // relative to the window, and the rows that left the window since the last pass into the
 // tracker's history; moves the mark.  Returns the number of those rows (0 when none, or when
 // they cannot be told), or -1 when there is no memory for the cells.
-int ReadScrolledScreen(HANDLE console, ScreenSnapshot& current, ScrollTracker& tracker);
+int ReadScrolledScreen(const ConsoleScreen& console, ScreenSnapshot& current,
+                       ScrollTracker& tracker);

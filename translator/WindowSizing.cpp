@@ -166,7 +166,7 @@ SHORT ScrollbackRows(SHORT window_rows) {
     return CappedScrollbackLines(g_translator.history_lines, window_rows);
 }
 
-void SizeConsoleForScrollback(ScrollTracker& tracker) {
+void SizeConsoleForScrollback(const ConsoleScreen& console, ScrollTracker& tracker) {
     ResizeConsole();
     // Output starts at the window's top row; the rows above are the history.
     CONSOLE_SCREEN_BUFFER_INFO info;
@@ -177,5 +177,5 @@ void SizeConsoleForScrollback(ScrollTracker& tracker) {
     // The mirror's first mark, so that the rows of the first output that leave the window before
     // the first pass are kept too.
     ScreenSnapshot first;
-    ReadScrolledScreen(g_translator.console_output, first, tracker);
+    ReadScrolledScreen(console, first, tracker);
 }

@@ -36,6 +36,6 @@ int FormatFullScreenNotice(char* buffer, WindowSize requested);
 
 // Start-up with scrollback: sizes the console for the requested window, with the window at the
 // bottom of the buffer and the cursor at its top left, before the command processor starts, and
-// puts the screen mirror's first mark (through its `tracker`, which the mirror takes over), so
-// that the rows of the first output that leave the window before the first pass are kept too.
-void SizeConsoleForScrollback(ScrollTracker& tracker);
+// puts the screen mirror's first mark (read through its `console`, into its `tracker`), so that
+// the rows of the first output that leave the window before the first pass are kept too.
+void SizeConsoleForScrollback(const ConsoleScreen& console, ScrollTracker& tracker);

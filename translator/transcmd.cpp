@@ -258,8 +258,8 @@ HANDLE StartLogin(const Settings& settings, WORD default_attributes, bool simple
     } else {
         mirror = std::make_unique<ScreenMirror>(settings, default_attributes);
         g_translator.history_lines = settings.scrollback_lines;
-        g_translator.reads_wide_cells = settings.utf8_client != 0;
-        if (settings.scrollback_lines != 0) SizeConsoleForScrollback(mirror->tracker());
+        if (settings.scrollback_lines != 0)
+            SizeConsoleForScrollback(mirror->console(), mirror->tracker());
     }
     HANDLE command_processor = LaunchCommandProcessor(settings.command_processor.get());
     int thread_error = 0;

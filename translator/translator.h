@@ -72,7 +72,6 @@ struct TranslatorState {
     // client holds for as long as the write lasts.
     std::atomic<LONG> mirror_stop{0};
     HANDLE mirror_stopped = nullptr;
-    bool reads_wide_cells = false;  // TEMPORARY until the console wrapper lands
 };
 
 extern TranslatorState g_translator;

@@ -12,6 +12,7 @@
 #include "ColorEncoding.h"
 #include "ScreenMirror.h"
 #include "ZEVENT.h"
+#include "winsim/console_control.h"
 #include "winsim/control.h"
 
 // Allocations made by this binary, counted on the threads that ask for it, and nothrow array
@@ -419,43 +420,44 @@ TEST(ShownCharacterTest, ControlCharactersNeverReachTheTerminalAsSuch) {
 
 }  // namespace
 
-// The rows a pass sends, from where a read (from row `top`) shows the old mark, the rows the last
-// pass left above it, and the window the pass ends on; and how far a new mark fell.
-TEST(ScrolledRowsTest, CountsFromTheMarkAndItsLeadAndNothingTheReadCannotShow) {
-    EXPECT_EQ(ScrolledRows(100, 0, 0, 100), 0);   // idle: the mark on the window's top row
-    EXPECT_EQ(ScrolledRows(93, 0, 0, 100), 7);    // the content moved up 7 rows
-    EXPECT_EQ(ScrolledRows(90, 3, 80, 100), 13);  // and 3 rows the last pass could not send
-    EXPECT_EQ(ScrolledRows(0, 0, 0, 100), 100);   // the whole history
-    EXPECT_EQ(ScrolledRows(5, 0, 0, 30), 25);     // a window that followed the cursor down
-    // Cannot tell: no mark (a clear), rows beginning above the read or below the window.
-    EXPECT_EQ(ScrolledRows(-1, 0, 0, 100), 0);
-    EXPECT_EQ(ScrolledRows(82, 3, 80, 100), 0);
-    EXPECT_EQ(ScrolledRows(105, 0, 0, 100), 0);
+namespace {
 
-    EXPECT_EQ(MarkLead(93, 100, 93, 100), 0);  // placed where meant
-    EXPECT_EQ(MarkLead(93, 100, 90, 100), 3);  // the output moved 3 rows before the write
-    EXPECT_EQ(MarkLead(93, 100, 93, 95), -1);  // a fall of less than none
-    EXPECT_EQ(MarkLead(93, 100, -1, 100), -1);
-    EXPECT_EQ(MarkLead(93, 100, 93, -1), -1);
-    EXPECT_EQ(MarkLead(93, 100, 100, 100), -1);  // the new mark not below the old
+// A console that takes at most one read's worth of cells: rows that fit are read a few at a time,
+// rows wider than a read in pieces.
+TEST(ReadScreenTest, ReadsTheWholeBufferWithinWhatOneReadTakes) {
+    struct Case {
+        COORD buffer;
+        int reads;
+    };
+    for (const Case c : {Case{{200, 100}, 3}, Case{{9000, 2}, 4}}) {
+        winsim::test::Reset();
+        winsim::SimProcess process;
+        winsim::test::ConsoleSettings settings;
+        settings.buffer = c.buffer;
+        settings.window = SMALL_RECT{0, 0, 79, static_cast<SHORT>(c.buffer.Y < 25 ? 1 : 24)};
+        settings.read_limit = 8192;
+        winsim::test::NewConsole(process, settings);
+        process.Start([&] {
+            HANDLE output =
+                CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+            DWORD written = 0;
+            const COORD last{static_cast<SHORT>(c.buffer.X - 1),
+                             static_cast<SHORT>(c.buffer.Y - 1)};
+            FillConsoleOutputCharacterA(output, 'z', 1, last, &written);
+            int reads = 0;
+            winsim::test::AfterConsoleRead([&] { ++reads; });
+            ScreenSnapshot snapshot;
+            EXPECT_TRUE(ReadScreen(ConsoleScreen(output, false), snapshot));
+            winsim::test::AfterConsoleRead(nullptr);
+            EXPECT_EQ(reads, c.reads) << c.buffer.X;
+            EXPECT_EQ(
+                snapshot.cells[static_cast<size_t>(c.buffer.X) * c.buffer.Y - 1].Char.AsciiChar,
+                'z');
+            return 0;
+        });
+        EXPECT_FALSE(process.Wait().crashed) << c.buffer.X;
+    }
 }
 
-TEST(ScrolledRowsTest, FindsTheLowestMarkOfItsBitAndStripsBoth) {
-    CHAR_INFO cells[6] = {};
-    cells[1].Attributes = 0x07 | kScrollMarks[0];
-    cells[3].Attributes = 0x1F | kScrollMarks[0];
-    cells[4].Attributes = 0x07 | kScrollMarks[1];
-    EXPECT_EQ(FindMark(cells, 6, 10, kScrollMarks[0]), 13);
-    EXPECT_EQ(FindMark(cells, 6, 10, kScrollMarks[1]), 14);
-    EXPECT_EQ(FindMark(cells, 3, 10, kScrollMarks[1]), -1);
-    StripMark(cells, 6);
-    EXPECT_EQ(cells[3].Attributes, 0x1F);
-    EXPECT_EQ(FindMark(cells, 6, 0, kScrollMarks[0] | kScrollMarks[1]), -1);
-}
-
-TEST(ScrolledRowsTest, HistoryIsCappedToTheLargestBuffer) {
-    EXPECT_EQ(CappedScrollbackLines(0, 24), 0);
-    EXPECT_EQ(CappedScrollbackLines(2000, 24), 2000);
-    EXPECT_EQ(CappedScrollbackLines(40000, 24), 32743);
-    EXPECT_EQ(CappedScrollbackLines(0xFFFFFFFF, 100), 32667);
-}
+}  // namespace

@@ -539,6 +539,7 @@ TEST(VtermRoundTripTest, ScrolledLinesReachTheScrollbackOnceAndInOrder) {
             CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                         &attributes, OPEN_EXISTING, 0, nullptr);
         ScrollingConsole console(output, seed);
+        const ConsoleScreen screen(output, false);
         unsigned long done = 0;
         while (done < count) {
             // Two rows at least: libvterm keeps no scrollback for a screen of one row.
@@ -555,7 +556,7 @@ TEST(VtermRoundTripTest, ScrolledLinesReachTheScrollbackOnceAndInOrder) {
             std::vector<std::string> printed;  // since the last clear
             size_t kept_before = 0;            // the scrollback's rows before the last clear
             // The first pass puts the mark, as start-up does before the command processor runs.
-            ScrollbackPass(output, snapshots[1], snapshots[0], false, writer, tracker);
+            ScrollbackPass(screen, snapshots[1], snapshots[0], false, writer, tracker);
 
             int reads = 0, print_at = 0, print_count = 0;  // printing in the middle of a pass
             winsim::test::AfterConsoleRead([&] {
@@ -579,7 +580,7 @@ TEST(VtermRoundTripTest, ScrolledLinesReachTheScrollbackOnceAndInOrder) {
                     for (int n = lines; n > 0; --n, ++done) printed.push_back(console.Print());
                 }
                 shown = 1 - shown;
-                ScrollbackPass(output, snapshots[shown], snapshots[1 - shown],
+                ScrollbackPass(screen, snapshots[shown], snapshots[1 - shown],
                                console.Below(40) == 0, writer, tracker);
                 const int during = planned - print_count;
                 print_count = 0;
@@ -588,7 +589,7 @@ TEST(VtermRoundTripTest, ScrolledLinesReachTheScrollbackOnceAndInOrder) {
                     for (int n = console.Below(history - during + 1); n > 0; --n, ++done)
                         printed.push_back(console.Print());
                     shown = 1 - shown;
-                    ScrollbackPass(output, snapshots[shown], snapshots[1 - shown], false, writer,
+                    ScrollbackPass(screen, snapshots[shown], snapshots[1 - shown], false, writer,
                                    tracker);
                 }
                 if (cleared) {
