@@ -67,6 +67,8 @@ const char* KeyEventFailureMessage(KeyEventKind kind) {
     return "WriteConsoleInput failed: %lu";
 }
 
+namespace {
+
 INPUT_RECORD MakeKeyRecord(const PlannedKeyEvent& event, WORD scan_code) {
     INPUT_RECORD record{};
     record.EventType = KEY_EVENT;
@@ -80,11 +82,54 @@ INPUT_RECORD MakeKeyRecord(const PlannedKeyEvent& event, WORD scan_code) {
     return record;
 }
 
-INPUT_RECORD MakeCharacterRecord(const PlannedKeyEvent& event, WORD scan_code, WCHAR unit) {
-    INPUT_RECORD record = MakeKeyRecord(event, scan_code);
-    if (event.kind == KeyEventKind::kKeyDown || event.kind == KeyEventKind::kKeyUp)
-        record.Event.KeyEvent.uChar.UnicodeChar = unit;
-    return record;
+// Adds the records of a planned keystroke; a wide one's key and release carry `unit`.
+void AddRecords(const KeyPlan& plan, const WCHAR* unit, const KeyLookUps& look_ups,
+                KeyRecords* keys) {
+    for (int i = 0; i < plan.count; ++i) {
+        const PlannedKeyEvent& event = plan.events[i];
+        KeyRecord& key = keys->records[keys->count++];
+        key.record = MakeKeyRecord(event, look_ups.scan_code(event.virtual_key));
+        const bool is_key =
+            event.kind == KeyEventKind::kKeyDown || event.kind == KeyEventKind::kKeyUp;
+        if (unit != nullptr && is_key) key.record.Event.KeyEvent.uChar.UnicodeChar = *unit;
+        key.failure = KeyEventFailureMessage(event.kind);
+        key.pause_after =
+            unit == nullptr && event.kind == KeyEventKind::kKeyDown && plan.pause_after_press;
+    }
+}
+
+}  // namespace
+
+KeyRecords ByteKeyRecords(BYTE oem, WORD virtual_key, DWORD modifiers, const KeyLookUps& look_ups) {
+    const SHORT key_scan = virtual_key == 0 ? look_ups.key_scan(static_cast<CHAR>(oem)) : 0;
+    KeyRecords keys;
+    AddRecords(ComposeKey(oem, virtual_key, key_scan, modifiers), nullptr, look_ups, &keys);
+    return keys;
+}
+
+KeyRecords CharacterKeyRecords(char32_t character, DWORD modifiers, const KeyLookUps& look_ups) {
+    KeyRecords keys;
+    keys.wide = true;
+    WCHAR units[2];
+    const int count = EncodeUtf16(character, units);
+    for (int u = 0; u < count; ++u) {
+        const SHORT key_scan = count == 1 ? look_ups.wide_key_scan(units[u]) : -1;
+        AddRecords(key_scan == -1 ? ComposeKey(0, VK_PACKET, 0, u == 0 ? modifiers : 0)
+                                  : ComposeKey(0, 0, key_scan, modifiers),
+                   &units[u], look_ups, &keys);
+    }
+    return keys;
+}
+
+void WriteKeyRecords(HANDLE console, const KeyRecords& keys) {
+    for (int i = 0; i < keys.count; ++i) {
+        const KeyRecord& key = keys.records[i];
+        DWORD written = 0;
+        const BOOL done = keys.wide ? WriteConsoleInputW(console, &key.record, 1, &written)
+                                    : WriteConsoleInputA(console, &key.record, 1, &written);
+        if (!done) ReportFatal(key.failure, GetLastError());
+        if (key.pause_after) Sleep(kAltKeyPauseMs);
+    }
 }
 
 KeyCommand LookUpKeyCommand(BYTE command) {
@@ -136,6 +181,26 @@ KeyCommand LookUpKeyCommand(BYTE command) {
     }
 }
 
+namespace {
+
+const KeyLookUps kLayout = {
+    [](CHAR character) { return VkKeyScanA(character); },
+    [](WCHAR unit) { return VkKeyScanW(unit); },
+    [](BYTE virtual_key) {
+        return static_cast<WORD>(MapVirtualKeyA(virtual_key, MAPVK_VK_TO_VSC));
+    },
+};
+
+// The sticky modifiers go with the next key only.
+DWORD TakeStickyModifiers() {
+    TranslatorState& t = g_translator;
+    const DWORD modifiers = StickyModifierBits(t.sticky_alt, t.sticky_ctrl, t.sticky_shift);
+    t.sticky_alt = t.sticky_ctrl = t.sticky_shift = false;
+    return modifiers;
+}
+
+}  // namespace
+
 void InjectKey(BYTE character, WORD virtual_key) {
     CHAR oem = static_cast<CHAR>(character);
     if (!CharToOemBuffA(&oem, &oem, 1)) {
@@ -143,46 +208,14 @@ void InjectKey(BYTE character, WORD virtual_key) {
         ReportError("Error translating input: %lu", GetLastError());
         return;
     }
-    DWORD modifiers = StickyModifierBits(g_translator.sticky_alt, g_translator.sticky_ctrl,
-                                         g_translator.sticky_shift);
-    g_translator.sticky_alt = g_translator.sticky_ctrl = g_translator.sticky_shift = false;
-    SHORT key_scan = virtual_key == 0 ? VkKeyScanA(oem) : 0;
-
-    KeyPlan plan = ComposeKey(static_cast<BYTE>(oem), virtual_key, key_scan, modifiers);
-    for (int i = 0; i < plan.count; ++i) {
-        const PlannedKeyEvent& event = plan.events[i];
-        WORD scan_code = static_cast<WORD>(MapVirtualKeyA(event.virtual_key, MAPVK_VK_TO_VSC));
-        INPUT_RECORD record = MakeKeyRecord(event, scan_code);
-        DWORD written = 0;
-        if (!WriteConsoleInputA(g_translator.console_input, &record, 1, &written)) {
-            // A console that takes no keys leaves the login nothing to do.
-            ReportFatal(KeyEventFailureMessage(event.kind), GetLastError());
-        }
-        if (event.kind == KeyEventKind::kKeyDown && plan.pause_after_press) Sleep(kAltKeyPauseMs);
-    }
+    const DWORD modifiers = TakeStickyModifiers();
+    WriteKeyRecords(g_translator.console_input,
+                    ByteKeyRecords(static_cast<BYTE>(oem), virtual_key, modifiers, kLayout));
 }
 
 void InjectCharacter(char32_t character) {
-    DWORD modifiers = StickyModifierBits(g_translator.sticky_alt, g_translator.sticky_ctrl,
-                                         g_translator.sticky_shift);
-    g_translator.sticky_alt = g_translator.sticky_ctrl = g_translator.sticky_shift = false;
-    WCHAR units[2];
-    const int count = EncodeUtf16(character, units);
-    for (int u = 0; u < count; ++u) {
-        // A surrogate pair is two VK_PACKET presses, one per unit; the sticky modifiers go with
-        // the first.
-        SHORT key_scan = count == 1 ? VkKeyScanW(units[u]) : -1;
-        KeyPlan plan = key_scan == -1 ? ComposeKey(0, VK_PACKET, 0, u == 0 ? modifiers : 0)
-                                      : ComposeKey(0, 0, key_scan, modifiers);
-        for (int i = 0; i < plan.count; ++i) {
-            const PlannedKeyEvent& event = plan.events[i];
-            WORD scan_code = static_cast<WORD>(MapVirtualKeyA(event.virtual_key, MAPVK_VK_TO_VSC));
-            INPUT_RECORD record = MakeCharacterRecord(event, scan_code, units[u]);
-            DWORD written = 0;
-            if (!WriteConsoleInputW(g_translator.console_input, &record, 1, &written))
-                ReportFatal(KeyEventFailureMessage(event.kind), GetLastError());
-        }
-    }
+    const DWORD modifiers = TakeStickyModifiers();
+    WriteKeyRecords(g_translator.console_input, CharacterKeyRecords(character, modifiers, kLayout));
 }
 
 void RunKeyCommand(BYTE command) {

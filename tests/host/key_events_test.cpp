@@ -113,6 +113,57 @@ TEST(ComposeKeyTest, EventKindsNameTheirFailureMessages) {
                         }));
 }
 
+// A layout for the record builders: "A" is Shift+A, "é" has its own key, nothing else has any;
+// each virtual key's scan code is the key plus 0x100, so that a record shows whose it took.
+const KeyLookUps kTestLayout = {
+    [](CHAR c) { return c == 'A' ? kScanShiftA : kNoKey; },
+    [](WCHAR unit) { return unit == 0xE9 ? SHORT{0x0045} : kNoKey; },
+    [](BYTE virtual_key) { return static_cast<WORD>(virtual_key + 0x100); },
+};
+
+// One record as "+vk/char/state/scan", the pause after it as " pause", and "A"/"W" first.
+EventList Records(const KeyRecords& keys) {
+    EventList records{keys.wide ? "W" : "A"};
+    for (int i = 0; i < keys.count; ++i) {
+        const KEY_EVENT_RECORD& e = keys.records[i].record.Event.KeyEvent;
+        char text[48];
+        std::snprintf(text, sizeof text, "%c%02x/%04x/%02x/%03x%s", e.bKeyDown ? '+' : '-',
+                      e.wVirtualKeyCode, static_cast<unsigned>(e.uChar.UnicodeChar),
+                      static_cast<unsigned>(e.dwControlKeyState), e.wVirtualScanCode,
+                      keys.records[i].pause_after ? " pause" : "");
+        records.push_back(text);
+        EXPECT_EQ(keys.records[i].record.EventType, KEY_EVENT);
+    }
+    return records;
+}
+
+TEST(KeyRecordsTest, ABytesRecordsCarryTheLayoutsKeyAndScanCodes) {
+    EXPECT_EQ(Records(ByteKeyRecords('A', 0, 0, kTestLayout)),
+              (EventList{"A", "+10/0000/10/110", "+41/0041/10/141", "-41/0041/10/141",
+                         "-10/0000/10/110"}));
+    // Alt alone is held after its press, and only then; a given key needs no layout.
+    EXPECT_EQ(Records(ByteKeyRecords(0, VK_MENU, kCtrlBit, kTestLayout)),
+              (EventList{"A", "+11/0000/08/111", "+12/0000/02/112 pause", "-12/0000/02/112",
+                         "-11/0000/08/111"}));
+    KeyRecords keys = ByteKeyRecords(0, VK_F1, 0, kTestLayout);
+    EXPECT_STREQ(keys.records[1].failure, "WriteConsoleInput for key up failed: %lu");
+}
+
+TEST(KeyRecordsTest, ACharactersRecordsAreWideWithTheUnitOnTheKeyOnly) {
+    // The layout's key, its own Shift and the sticky Ctrl; no pause for any wide record.
+    EXPECT_EQ(Records(CharacterKeyRecords(0xE9, kCtrlBit, kTestLayout)),
+              (EventList{"W", "+11/0000/08/111", "+45/00e9/08/145", "-45/00e9/08/145",
+                         "-11/0000/08/111"}));
+    // No key on the layout: VK_PACKET with the sticky modifiers.
+    EXPECT_EQ(Records(CharacterKeyRecords(0x2500, kShiftBit, kTestLayout)),
+              (EventList{"W", "+10/0000/10/110", "+e7/2500/10/1e7", "-e7/2500/10/1e7",
+                         "-10/0000/10/110"}));
+    // A surrogate pair: two presses, the modifiers with the first only.
+    EXPECT_EQ(Records(CharacterKeyRecords(0x1F600, kAltBit, kTestLayout)),
+              (EventList{"W", "+12/0000/02/112", "+e7/d83d/02/1e7", "-e7/d83d/02/1e7",
+                         "-12/0000/02/112", "+e7/de00/00/1e7", "-e7/de00/00/1e7"}));
+}
+
 std::string Describe(KeyCommand command) {
     using Action = KeyCommand::Action;
     char text[16];
