@@ -137,11 +137,3 @@ KeySequence DecodeKeySequence(const BYTE* bytes, DWORD count) {
     }
     return None();
 }
-
-KeyRoute DecideKeyRoute(DWORD input_mode, bool gate_set) {
-    const bool processed = (input_mode & ENABLE_PROCESSED_INPUT) != 0;
-    const bool line_input = (input_mode & ENABLE_LINE_INPUT) != 0;
-    if (!gate_set) return KeyRoute::kResumeOutput;
-    if (processed && line_input) return KeyRoute::kLineEditor;
-    return KeyRoute::kInject;
-}

@@ -188,14 +188,4 @@ TEST(KeySequenceTest, WhatARealTerminalSendsDecodesToItsKey) {
     }
 }
 
-TEST(KeySequenceTest, SimpleModeRoutesKeysByInputModeAndGate) {
-    const DWORD kPrompt = 0x1f7, kSingle = ENABLE_PROCESSED_INPUT, kRaw = 0;
-    EXPECT_EQ(DecideKeyRoute(kPrompt, true), KeyRoute::kLineEditor);
-    EXPECT_EQ(DecideKeyRoute(kSingle, true), KeyRoute::kInject);
-    EXPECT_EQ(DecideKeyRoute(kRaw, true), KeyRoute::kInject);
-    EXPECT_EQ(DecideKeyRoute(ENABLE_LINE_INPUT, true), KeyRoute::kInject);
-    for (DWORD mode : {kPrompt, kSingle, kRaw})
-        EXPECT_EQ(DecideKeyRoute(mode, false), KeyRoute::kResumeOutput);
-}
-
 }  // namespace
