@@ -46,25 +46,17 @@ KeyPlan ComposeKey(BYTE character, WORD virtual_key, SHORT key_scan, DWORD modif
 }
 
 const char* KeyEventFailureMessage(KeyEventKind kind) {
-    switch (kind) {
-        case KeyEventKind::kShiftDown:
-            return "WriteConsoleInput for shift down failed: %lu";
-        case KeyEventKind::kCtrlDown:
-            return "WriteConsoleInput for ctrl down failed: %lu";
-        case KeyEventKind::kAltDown:
-            return "WriteConsoleInput for alt down failed: %lu";
-        case KeyEventKind::kKeyDown:
-            return "WriteConsoleInput for key down failed: %lu";
-        case KeyEventKind::kKeyUp:
-            return "WriteConsoleInput for key up failed: %lu";
-        case KeyEventKind::kAltUp:
-            return "WriteConsoleInput for alt up failed: %lu";
-        case KeyEventKind::kCtrlUp:
-            return "WriteConsoleInput for ctrl up failed: %lu";
-        case KeyEventKind::kShiftUp:
-            return "WriteConsoleInput for shift up failed: %lu";
-    }
-    return "WriteConsoleInput failed: %lu";
+    static const char* const kMessages[] = {
+        "WriteConsoleInput for shift down failed: %lu",
+        "WriteConsoleInput for ctrl down failed: %lu",
+        "WriteConsoleInput for alt down failed: %lu",
+        "WriteConsoleInput for key down failed: %lu",
+        "WriteConsoleInput for key up failed: %lu",
+        "WriteConsoleInput for alt up failed: %lu",
+        "WriteConsoleInput for ctrl up failed: %lu",
+        "WriteConsoleInput for shift up failed: %lu",
+    };
+    return kMessages[static_cast<int>(kind)];
 }
 
 namespace {
@@ -134,51 +126,29 @@ void WriteKeyRecords(HANDLE console, const KeyRecords& keys) {
 
 KeyCommand LookUpKeyCommand(BYTE command) {
     using Action = KeyCommand::Action;
-    auto key = [](WORD virtual_key) { return KeyCommand{Action::kInjectKey, virtual_key}; };
-    if (command == 0x01) return KeyCommand{Action::kLiteralCtrlA, 0};
-    if (command == 0x12) return KeyCommand{Action::kRedraw, 0};
-    if (command >= '1' && command <= '9') return key(static_cast<WORD>(VK_F1 + (command - '1')));
+    if (command >= '1' && command <= '9')
+        return KeyCommand{Action::kInjectKey, static_cast<WORD>(VK_F1 + (command - '1'))};
     if (command >= 'a' && command <= 'z') command = static_cast<BYTE>(command - 'a' + 'A');
-    switch (command) {
-        case '0':
-            return key(VK_F10);
-        case '-':
-        case '_':
-            return key(VK_F11);
-        case '+':
-        case '=':
-            return key(VK_F12);
-        case 'A':
-            return KeyCommand{Action::kStickyAlt, 0};
-        case 'C':
-            return KeyCommand{Action::kStickyCtrl, 0};
-        case 'S':
-            return KeyCommand{Action::kStickyShift, 0};
-        case 'U':
-            return key(VK_UP);
-        case 'D':
-            return key(VK_DOWN);
-        case 'L':
-            return key(VK_LEFT);
-        case 'R':
-            return key(VK_RIGHT);
-        case 'H':
-            return key(VK_HOME);
-        case 'E':
-            return key(VK_END);
-        case 'P':
-            return key(VK_PRIOR);
-        case 'N':
-            return key(VK_NEXT);
-        case 'I':
-            return key(VK_INSERT);
-        case 'X':
-            return key(VK_DELETE);
-        case 'Z':
-            return key(VK_MENU);
-        default:
-            return KeyCommand{Action::kIgnore, 0};
+    static const struct {
+        BYTE command;
+        KeyCommand what;
+    } kCommands[] = {
+        {0x01, {Action::kLiteralCtrlA, 0}},     {0x12, {Action::kRedraw, 0}},
+        {'0', {Action::kInjectKey, VK_F10}},    {'-', {Action::kInjectKey, VK_F11}},
+        {'_', {Action::kInjectKey, VK_F11}},    {'+', {Action::kInjectKey, VK_F12}},
+        {'=', {Action::kInjectKey, VK_F12}},    {'A', {Action::kStickyAlt, 0}},
+        {'C', {Action::kStickyCtrl, 0}},        {'S', {Action::kStickyShift, 0}},
+        {'U', {Action::kInjectKey, VK_UP}},     {'D', {Action::kInjectKey, VK_DOWN}},
+        {'L', {Action::kInjectKey, VK_LEFT}},   {'R', {Action::kInjectKey, VK_RIGHT}},
+        {'H', {Action::kInjectKey, VK_HOME}},   {'E', {Action::kInjectKey, VK_END}},
+        {'P', {Action::kInjectKey, VK_PRIOR}},  {'N', {Action::kInjectKey, VK_NEXT}},
+        {'I', {Action::kInjectKey, VK_INSERT}}, {'X', {Action::kInjectKey, VK_DELETE}},
+        {'Z', {Action::kInjectKey, VK_MENU}},
+    };
+    for (const auto& entry : kCommands) {
+        if (entry.command == command) return entry.what;
     }
+    return KeyCommand{Action::kIgnore, 0};
 }
 
 namespace {
