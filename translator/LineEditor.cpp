@@ -11,12 +11,9 @@
 
 namespace {
 
-constexpr BYTE kCtrlA = 0x01;
-constexpr BYTE kCtrlC = 0x03;
 constexpr BYTE kBackspace = 0x08;
 constexpr BYTE kLineFeed = 0x0A;
 constexpr BYTE kCarriageReturn = 0x0D;
-constexpr BYTE kCtrlS = 0x13;
 constexpr BYTE kCtrlU = 0x15;
 constexpr BYTE kEscape = 0x1B;
 constexpr BYTE kDelete = 0x7F;
