@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "AdvancedInput.h"
+#include "InputRoute.h"
 #include "LineEditor.h"
 #include "Utf8.h"
 
@@ -142,11 +142,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
         if (input.ConsumeIntegralInRange(0, 3) == 0) {
             // A key, as the input loop hands one to the editor.
-            KeySequence key;
+            ClientInput unit;
+            unit.is_key = true;
+            KeySequence& key = unit.key;
             key.kind = KeySequence::Kind::kKey;
             key.virtual_key = input.PickValueInArray(kKeys);
             key.modifiers = input.ConsumeIntegralInRange(0, 7) == 0 ? 0x10 : 0;
-            if (DecideKeyRoute(mode, gate) != KeyRoute::kLineEditor) continue;
+            std::vector<EditorAction> actions = editor.Take(unit, mode, gate);
+            if (DecideInputRoute(InputLoop::kSimple, unit, mode, gate) != InputRoute::kLineEditor) {
+                // Not the editor's: it resumes paused output or goes to the console as the key,
+                // and the line, its cursor and the mode it was typed in stay as they were.
+                if (actions.size() != 1) abort();
+                if (gate ? actions[0].kind != EditorAction::Kind::kInject ||
+                               !actions[0].input.is_key ||
+                               actions[0].input.key.virtual_key != key.virtual_key
+                         : actions[0].kind != EditorAction::Kind::kSetGate)
+                    abort();
+                if (editor.length() != line.size() || editor.cursor() != cursor) abort();
+                continue;
+            }
             if (mode != previous_mode) {
                 line.clear();
                 cursor = 0;
@@ -155,7 +169,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 row_valid = true;
             }
             previous_mode = mode;
-            for (const EditorAction& action : editor.TakeKey(key, mode)) {
+            for (const EditorAction& action : actions) {
                 if (action.kind != EditorAction::Kind::kEcho || !echo || action.echo.empty())
                     abort();
                 row.Render(action.echo, utf8);
@@ -184,9 +198,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         } else {
             const BYTE byte = input.ConsumeIntegral<BYTE>();
 
-            // The advanced-mode decision is total: every byte in every mode gets one.
-            if (static_cast<int>(DecideInputAction(byte, mode)) >
-                static_cast<int>(InputAction::kKeyCommand))
+            // The advanced-mode decision is total: every byte in every mode gets one of its routes,
+            // never one of simple mode's own, whatever the gate.
+            if (static_cast<int>(
+                    DecideInputRoute(InputLoop::kAdvanced, ClientInput::Byte(byte), mode, gate)) >
+                static_cast<int>(InputRoute::kKeyCommand))
                 abort();
 
             char32_t decoded[2] = {byte, 0};
@@ -199,9 +215,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     row = Row();
                     row_valid = true;
                 }
-                std::vector<EditorAction> actions =
-                    wide ? editor.TakeCharacter(c, mode, gate)
-                         : editor.Take(static_cast<BYTE>(c), mode, gate);
+                std::vector<EditorAction> actions = editor.Take(
+                    wide ? ClientInput::Character(c) : ClientInput::Byte(static_cast<BYTE>(c)),
+                    mode, gate);
                 std::u32string injected;
                 for (const EditorAction& action : actions) {
                     if (action.kind == EditorAction::Kind::kWrite &&
@@ -213,11 +229,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                         if (action.echo.empty()) abort();
                         row.Render(action.echo, utf8);
                     }
-                    if (action.kind == EditorAction::Kind::kInjectKey) injected += action.byte;
-                    if (action.kind == EditorAction::Kind::kInjectCharacter) {
-                        if (!utf8 || action.character < 0x80) abort();
-                        injected += action.character;
-                    }
+                    if (action.kind != EditorAction::Kind::kInject) continue;
+                    const ClientInput& key = action.input;
+                    if (key.is_key || (key.character != 0 && (!utf8 || key.character < 0x80)))
+                        abort();
+                    injected += key.character != 0 ? key.character : key.byte;
                 }
 
                 if (mode != previous_mode) {

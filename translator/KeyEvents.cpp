@@ -47,26 +47,20 @@ KeyPlan ComposeKey(BYTE character, WORD virtual_key, SHORT key_scan, DWORD modif
 }
 
 const char* KeyEventFailureMessage(KeyEventKind kind) {
-    switch (kind) {
-        case KeyEventKind::kShiftDown:
-            return "WriteConsoleInput for shift down failed: %lu";
-        case KeyEventKind::kCtrlDown:
-            return "WriteConsoleInput for ctrl down failed: %lu";
-        case KeyEventKind::kAltDown:
-            return "WriteConsoleInput for alt down failed: %lu";
-        case KeyEventKind::kKeyDown:
-            return "WriteConsoleInput for key down failed: %lu";
-        case KeyEventKind::kKeyUp:
-            return "WriteConsoleInput for key up failed: %lu";
-        case KeyEventKind::kAltUp:
-            return "WriteConsoleInput for alt up failed: %lu";
-        case KeyEventKind::kCtrlUp:
-            return "WriteConsoleInput for ctrl up failed: %lu";
-        case KeyEventKind::kShiftUp:
-            return "WriteConsoleInput for shift up failed: %lu";
-    }
-    return "WriteConsoleInput failed: %lu";
+    static const char* const kMessages[] = {
+        "WriteConsoleInput for shift down failed: %lu",
+        "WriteConsoleInput for ctrl down failed: %lu",
+        "WriteConsoleInput for alt down failed: %lu",
+        "WriteConsoleInput for key down failed: %lu",
+        "WriteConsoleInput for key up failed: %lu",
+        "WriteConsoleInput for alt up failed: %lu",
+        "WriteConsoleInput for ctrl up failed: %lu",
+        "WriteConsoleInput for shift up failed: %lu",
+    };
+    return kMessages[static_cast<int>(kind)];
 }
+
+namespace {
 
 INPUT_RECORD MakeKeyRecord(const PlannedKeyEvent& event, WORD scan_code) {
     INPUT_RECORD record{};
@@ -81,61 +75,102 @@ INPUT_RECORD MakeKeyRecord(const PlannedKeyEvent& event, WORD scan_code) {
     return record;
 }
 
-INPUT_RECORD MakeCharacterRecord(const PlannedKeyEvent& event, WORD scan_code, WCHAR unit) {
-    INPUT_RECORD record = MakeKeyRecord(event, scan_code);
-    if (event.kind == KeyEventKind::kKeyDown || event.kind == KeyEventKind::kKeyUp)
-        record.Event.KeyEvent.uChar.UnicodeChar = unit;
-    return record;
+// Adds the records of a planned keystroke; a wide one's key and release carry `unit`.
+void AddRecords(const KeyPlan& plan, const WCHAR* unit, const KeyLookUps& look_ups,
+                KeyRecords* keys) {
+    for (int i = 0; i < plan.count; ++i) {
+        const PlannedKeyEvent& event = plan.events[i];
+        KeyRecord& key = keys->records[keys->count++];
+        key.record = MakeKeyRecord(event, look_ups.scan_code(event.virtual_key));
+        const bool is_key =
+            event.kind == KeyEventKind::kKeyDown || event.kind == KeyEventKind::kKeyUp;
+        if (unit != nullptr && is_key) key.record.Event.KeyEvent.uChar.UnicodeChar = *unit;
+        key.failure = KeyEventFailureMessage(event.kind);
+        key.pause_after =
+            unit == nullptr && event.kind == KeyEventKind::kKeyDown && plan.pause_after_press;
+    }
+}
+
+}  // namespace
+
+KeyRecords ByteKeyRecords(BYTE oem, WORD virtual_key, DWORD modifiers, const KeyLookUps& look_ups) {
+    const SHORT key_scan = virtual_key == 0 ? look_ups.key_scan(static_cast<CHAR>(oem)) : 0;
+    KeyRecords keys;
+    AddRecords(ComposeKey(oem, virtual_key, key_scan, modifiers), nullptr, look_ups, &keys);
+    return keys;
+}
+
+KeyRecords CharacterKeyRecords(char32_t character, DWORD modifiers, const KeyLookUps& look_ups) {
+    KeyRecords keys;
+    keys.wide = true;
+    WCHAR units[2];
+    const int count = EncodeUtf16(character, units);
+    for (int u = 0; u < count; ++u) {
+        const SHORT key_scan = count == 1 ? look_ups.wide_key_scan(units[u]) : -1;
+        AddRecords(key_scan == -1 ? ComposeKey(0, VK_PACKET, 0, u == 0 ? modifiers : 0)
+                                  : ComposeKey(0, 0, key_scan, modifiers),
+                   &units[u], look_ups, &keys);
+    }
+    return keys;
+}
+
+void WriteKeyRecords(HANDLE console, const KeyRecords& keys) {
+    for (int i = 0; i < keys.count; ++i) {
+        const KeyRecord& key = keys.records[i];
+        DWORD written = 0;
+        const BOOL done = keys.wide ? WriteConsoleInputW(console, &key.record, 1, &written)
+                                    : WriteConsoleInputA(console, &key.record, 1, &written);
+        if (!done) ReportFatal(key.failure, GetLastError());
+        if (key.pause_after) Sleep(kAltKeyPauseMs);
+    }
 }
 
 KeyCommand LookUpKeyCommand(BYTE command) {
     using Action = KeyCommand::Action;
-    auto key = [](WORD virtual_key) { return KeyCommand{Action::kInjectKey, virtual_key}; };
-    if (command == 0x01) return KeyCommand{Action::kLiteralCtrlA, 0};
-    if (command == 0x12) return KeyCommand{Action::kRedraw, 0};
-    if (command >= '1' && command <= '9') return key(static_cast<WORD>(VK_F1 + (command - '1')));
+    if (command >= '1' && command <= '9')
+        return KeyCommand{Action::kInjectKey, static_cast<WORD>(VK_F1 + (command - '1'))};
     if (command >= 'a' && command <= 'z') command = static_cast<BYTE>(command - 'a' + 'A');
-    switch (command) {
-        case '0':
-            return key(VK_F10);
-        case '-':
-        case '_':
-            return key(VK_F11);
-        case '+':
-        case '=':
-            return key(VK_F12);
-        case 'A':
-            return KeyCommand{Action::kStickyAlt, 0};
-        case 'C':
-            return KeyCommand{Action::kStickyCtrl, 0};
-        case 'S':
-            return KeyCommand{Action::kStickyShift, 0};
-        case 'U':
-            return key(VK_UP);
-        case 'D':
-            return key(VK_DOWN);
-        case 'L':
-            return key(VK_LEFT);
-        case 'R':
-            return key(VK_RIGHT);
-        case 'H':
-            return key(VK_HOME);
-        case 'E':
-            return key(VK_END);
-        case 'P':
-            return key(VK_PRIOR);
-        case 'N':
-            return key(VK_NEXT);
-        case 'I':
-            return key(VK_INSERT);
-        case 'X':
-            return key(VK_DELETE);
-        case 'Z':
-            return key(VK_MENU);
-        default:
-            return KeyCommand{Action::kIgnore, 0};
+    static const struct {
+        BYTE command;
+        KeyCommand what;
+    } kCommands[] = {
+        {0x01, {Action::kLiteralCtrlA, 0}},     {0x12, {Action::kRedraw, 0}},
+        {'0', {Action::kInjectKey, VK_F10}},    {'-', {Action::kInjectKey, VK_F11}},
+        {'_', {Action::kInjectKey, VK_F11}},    {'+', {Action::kInjectKey, VK_F12}},
+        {'=', {Action::kInjectKey, VK_F12}},    {'A', {Action::kStickyAlt, 0}},
+        {'C', {Action::kStickyCtrl, 0}},        {'S', {Action::kStickyShift, 0}},
+        {'U', {Action::kInjectKey, VK_UP}},     {'D', {Action::kInjectKey, VK_DOWN}},
+        {'L', {Action::kInjectKey, VK_LEFT}},   {'R', {Action::kInjectKey, VK_RIGHT}},
+        {'H', {Action::kInjectKey, VK_HOME}},   {'E', {Action::kInjectKey, VK_END}},
+        {'P', {Action::kInjectKey, VK_PRIOR}},  {'N', {Action::kInjectKey, VK_NEXT}},
+        {'I', {Action::kInjectKey, VK_INSERT}}, {'X', {Action::kInjectKey, VK_DELETE}},
+        {'Z', {Action::kInjectKey, VK_MENU}},
+    };
+    for (const auto& entry : kCommands) {
+        if (entry.command == command) return entry.what;
     }
+    return KeyCommand{Action::kIgnore, 0};
 }
+
+namespace {
+
+const KeyLookUps kLayout = {
+    [](CHAR character) { return VkKeyScanA(character); },
+    [](WCHAR unit) { return VkKeyScanW(unit); },
+    [](BYTE virtual_key) {
+        return static_cast<WORD>(MapVirtualKeyA(virtual_key, MAPVK_VK_TO_VSC));
+    },
+};
+
+// The sticky modifiers go with the next key only.
+DWORD TakeStickyModifiers() {
+    TranslatorState& t = g_translator;
+    const DWORD modifiers = StickyModifierBits(t.sticky_alt, t.sticky_ctrl, t.sticky_shift);
+    t.sticky_alt = t.sticky_ctrl = t.sticky_shift = false;
+    return modifiers;
+}
+
+}  // namespace
 
 void InjectKey(BYTE character, WORD virtual_key) {
     CHAR oem = static_cast<CHAR>(character);
@@ -144,46 +179,14 @@ void InjectKey(BYTE character, WORD virtual_key) {
         ReportError("Error translating input: %lu", GetLastError());
         return;
     }
-    DWORD modifiers = StickyModifierBits(g_translator.sticky_alt, g_translator.sticky_ctrl,
-                                         g_translator.sticky_shift);
-    g_translator.sticky_alt = g_translator.sticky_ctrl = g_translator.sticky_shift = false;
-    SHORT key_scan = virtual_key == 0 ? VkKeyScanA(oem) : 0;
-
-    KeyPlan plan = ComposeKey(static_cast<BYTE>(oem), virtual_key, key_scan, modifiers);
-    for (int i = 0; i < plan.count; ++i) {
-        const PlannedKeyEvent& event = plan.events[i];
-        WORD scan_code = static_cast<WORD>(MapVirtualKeyA(event.virtual_key, MAPVK_VK_TO_VSC));
-        INPUT_RECORD record = MakeKeyRecord(event, scan_code);
-        DWORD written = 0;
-        if (!WriteConsoleInputA(g_translator.console_input, &record, 1, &written)) {
-            // A console that takes no keys leaves the login nothing to do.
-            ReportFatal(KeyEventFailureMessage(event.kind), GetLastError());
-        }
-        if (event.kind == KeyEventKind::kKeyDown && plan.pause_after_press) Sleep(kAltKeyPauseMs);
-    }
+    const DWORD modifiers = TakeStickyModifiers();
+    WriteKeyRecords(g_translator.console_input,
+                    ByteKeyRecords(static_cast<BYTE>(oem), virtual_key, modifiers, kLayout));
 }
 
 void InjectCharacter(char32_t character) {
-    DWORD modifiers = StickyModifierBits(g_translator.sticky_alt, g_translator.sticky_ctrl,
-                                         g_translator.sticky_shift);
-    g_translator.sticky_alt = g_translator.sticky_ctrl = g_translator.sticky_shift = false;
-    WCHAR units[2];
-    const int count = EncodeUtf16(character, units);
-    for (int u = 0; u < count; ++u) {
-        // A surrogate pair is two VK_PACKET presses, one per unit; the sticky modifiers go with
-        // the first.
-        SHORT key_scan = count == 1 ? VkKeyScanW(units[u]) : -1;
-        KeyPlan plan = key_scan == -1 ? ComposeKey(0, VK_PACKET, 0, u == 0 ? modifiers : 0)
-                                      : ComposeKey(0, 0, key_scan, modifiers);
-        for (int i = 0; i < plan.count; ++i) {
-            const PlannedKeyEvent& event = plan.events[i];
-            WORD scan_code = static_cast<WORD>(MapVirtualKeyA(event.virtual_key, MAPVK_VK_TO_VSC));
-            INPUT_RECORD record = MakeCharacterRecord(event, scan_code, units[u]);
-            DWORD written = 0;
-            if (!WriteConsoleInputW(g_translator.console_input, &record, 1, &written))
-                ReportFatal(KeyEventFailureMessage(event.kind), GetLastError());
-        }
-    }
+    const DWORD modifiers = TakeStickyModifiers();
+    WriteKeyRecords(g_translator.console_input, CharacterKeyRecords(character, modifiers, kLayout));
 }
 
 void RunKeyCommand(BYTE command) {

@@ -50,12 +50,44 @@ KeyPlan ComposeKey(BYTE character, WORD virtual_key, SHORT key_scan, DWORD modif
 // The message reported when the console refuses an event of this kind.
 const char* KeyEventFailureMessage(KeyEventKind kind);
 
-// The console input record of a planned event, with the key's scan code.
-INPUT_RECORD MakeKeyRecord(const PlannedKeyEvent& event, WORD scan_code);
+// One record of a unit's keystrokes, with the message reported when the console refuses it and
+// whether the Alt key alone is held for a moment (kAltKeyPauseMs) after it.
+struct KeyRecord {
+    INPUT_RECORD record;
+    const char* failure;
+    bool pause_after;
+};
 
-// The wide record of a planned event for a UTF-16 unit: the key press and release carry the
-// unit, the modifier events none.
-INPUT_RECORD MakeCharacterRecord(const PlannedKeyEvent& event, WORD scan_code, WCHAR unit);
+// A unit's records in the order they are written, ANSI for a byte and wide for a character.  A
+// character beyond the BMP takes the most: two presses, of up to eight events and of two.
+struct KeyRecords {
+    KeyRecord records[10];
+    int count = 0;
+    bool wide = false;
+};
+
+// The keyboard layout's answers that the records need: VkKeyScanA, VkKeyScanW and the scan code
+// of a virtual key (MapVirtualKeyA).
+struct KeyLookUps {
+    SHORT (*key_scan)(CHAR character);
+    SHORT (*wide_key_scan)(WCHAR unit);
+    WORD (*scan_code)(BYTE virtual_key);
+};
+
+// The records of a byte `oem` (already in the OEM code page) as ComposeKey plans it, the key
+// looked up by VkKeyScanA when `virtual_key` is 0; `modifiers` holds the sticky modifier bits.
+KeyRecords ByteKeyRecords(BYTE oem, WORD virtual_key, DWORD modifiers, const KeyLookUps& look_ups);
+
+// The wide records of a character beyond ASCII: the layout's key for it, or VK_PACKET (as the
+// system gives typed Unicode text) when the layout has none.  A surrogate pair is two VK_PACKET
+// presses, one per unit; the sticky modifiers go with the first.  The key and its release carry
+// the unit, the modifier events none.
+KeyRecords CharacterKeyRecords(char32_t character, DWORD modifiers, const KeyLookUps& look_ups);
+
+// Puts a unit's records into the console, each record by itself and in order; the Alt key alone
+// is held for its moment.  A refused record is fatal: a console that takes no keys leaves the
+// login nothing to do.
+void WriteKeyRecords(HANDLE console, const KeyRecords& keys);
 
 // What the byte after Ctrl-A asks for.
 struct KeyCommand {

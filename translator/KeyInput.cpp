@@ -75,7 +75,16 @@ void KeyReader::Drop(DWORD count) {
     count_ -= count;
 }
 
-void InjectDecodedKey(const KeySequence& key) {
+void InjectInput(const ClientInput& input) {
+    if (input.character != 0) {
+        InjectCharacter(input.character);
+        return;
+    }
+    if (!input.is_key) {
+        InjectKey(input.byte, 0);
+        return;
+    }
+    const KeySequence& key = input.key;
     TranslatorState& t = g_translator;
     t.sticky_shift = t.sticky_shift || (key.modifiers & kShiftBit) != 0;
     t.sticky_ctrl = t.sticky_ctrl || (key.modifiers & kCtrlBit) != 0;

@@ -3,18 +3,9 @@
 // characters beyond ASCII.
 #pragma once
 
-#include "KeySequences.h"
+#include "InputRoute.h"
 #include "Utf8.h"
 #include "translator.h"
-
-struct ClientInput {
-    bool is_key = false;  // a decoded key in `key`; otherwise `character` or the byte `byte`
-    BYTE byte = 0;
-    // A UTF-8 client's character beyond ASCII (`byte` 0); 0 for a byte.  In-band messages were
-    // taken out before, on bytes; a sequence cut off by the end of the input is dropped.
-    char32_t character = 0;
-    KeySequence key;
-};
 
 // Reads the socket input.  With decoding on, an Escape takes the bytes that follow it while they
 // may form a key's sequence: those already there, then more within kKeySequenceWaitMs of the
@@ -39,6 +30,7 @@ class KeyReader {
     DWORD count_ = 0;
 };
 
-// Injects a decoded key as the Ctrl-A command for it would, its modifiers added to the sticky
-// ones.
-void InjectDecodedKey(const KeySequence& key);
+// Injects a unit as key events: a byte with the key the layout has for it, a character beyond
+// ASCII as wide key events, and a decoded key as the Ctrl-A command for it would, its modifiers
+// added to the sticky ones.
+void InjectInput(const ClientInput& input);

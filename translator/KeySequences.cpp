@@ -28,70 +28,35 @@ KeySequence None() {
     return KeySequence{};
 }
 
-// The key of an SS3 final byte, or of a CSI final letter: 0 when none.
-WORD LetterKey(BYTE final) {
-    switch (final) {
-        case 'A':
-            return VK_UP;
-        case 'B':
-            return VK_DOWN;
-        case 'C':
-            return VK_RIGHT;
-        case 'D':
-            return VK_LEFT;
-        case 'H':
-            return VK_HOME;
-        case 'F':
-            return VK_END;
-        case 'P':
-            return VK_F1;
-        case 'Q':
-            return VK_F2;
-        case 'R':
-            return VK_F3;
-        case 'S':
-            return VK_F4;
-        default:
-            return 0;
-    }
-}
+// Every key's sequence: the final letter of "SS3 letter" and "CSI letter", the number of
+// "CSI n ~", and the letter of the Linux console's "CSI [ letter".
+enum class Form { kLetter, kTilde, kLinux };
+struct KeyCode {
+    Form form;
+    DWORD code;
+    WORD virtual_key;
+};
+constexpr KeyCode kKeyCodes[] = {
+    {Form::kLetter, 'A', VK_UP},   {Form::kLetter, 'B', VK_DOWN}, {Form::kLetter, 'C', VK_RIGHT},
+    {Form::kLetter, 'D', VK_LEFT}, {Form::kLetter, 'H', VK_HOME}, {Form::kLetter, 'F', VK_END},
+    {Form::kLetter, 'P', VK_F1},   {Form::kLetter, 'Q', VK_F2},   {Form::kLetter, 'R', VK_F3},
+    {Form::kLetter, 'S', VK_F4},   {Form::kTilde, 1, VK_HOME},    {Form::kTilde, 7, VK_HOME},
+    {Form::kTilde, 2, VK_INSERT},  {Form::kTilde, 3, VK_DELETE},  {Form::kTilde, 4, VK_END},
+    {Form::kTilde, 8, VK_END},     {Form::kTilde, 5, VK_PRIOR},   {Form::kTilde, 6, VK_NEXT},
+    {Form::kTilde, 11, VK_F1},     {Form::kTilde, 12, VK_F2},     {Form::kTilde, 13, VK_F3},
+    {Form::kTilde, 14, VK_F4},     {Form::kTilde, 15, VK_F5},     {Form::kTilde, 17, VK_F6},
+    {Form::kTilde, 18, VK_F6 + 1}, {Form::kTilde, 19, VK_F6 + 2}, {Form::kTilde, 20, VK_F6 + 3},
+    {Form::kTilde, 21, VK_F10},    {Form::kTilde, 23, VK_F11},    {Form::kTilde, 24, VK_F12},
+    {Form::kLinux, 'A', VK_F1},    {Form::kLinux, 'B', VK_F2},    {Form::kLinux, 'C', VK_F3},
+    {Form::kLinux, 'D', VK_F4},    {Form::kLinux, 'E', VK_F5},
+};
 
-// The key of "CSI n ~": 0 when none.
-WORD TildeKey(DWORD n) {
-    switch (n) {
-        case 1:
-        case 7:
-            return VK_HOME;
-        case 2:
-            return VK_INSERT;
-        case 3:
-            return VK_DELETE;
-        case 4:
-        case 8:
-            return VK_END;
-        case 5:
-            return VK_PRIOR;
-        case 6:
-            return VK_NEXT;
-        case 11:
-        case 12:
-        case 13:
-        case 14:
-        case 15:
-            return static_cast<WORD>(VK_F1 + (n - 11));
-        case 17:
-        case 18:
-        case 19:
-        case 20:
-        case 21:
-            return static_cast<WORD>(VK_F6 + (n - 17));
-        case 23:
-            return VK_F11;
-        case 24:
-            return VK_F12;
-        default:
-            return 0;
+// The key of a sequence's form and code: 0 when none.
+WORD LookUpKey(Form form, DWORD code) {
+    for (const KeyCode& key : kKeyCodes) {
+        if (key.form == form && key.code == code) return key.virtual_key;
     }
+    return 0;
 }
 
 // xterm's modifier parameter: 1 plus Shift 1, Alt 2, Ctrl 4.  False for values beyond those.
@@ -108,9 +73,8 @@ KeySequence DecodeCsi(const BYTE* bytes, DWORD count) {
     if (bytes[2] == '[') {
         // The Linux console's F1 to F5.
         if (count == 3) return Incomplete();
-        if (bytes[3] >= 'A' && bytes[3] <= 'E')
-            return Key(4, static_cast<WORD>(VK_F1 + (bytes[3] - 'A')), 0);
-        return None();
+        WORD key = LookUpKey(Form::kLinux, bytes[3]);
+        return key != 0 ? Key(4, key, 0) : None();
     }
     DWORD parameters[kMaxParameters] = {};
     bool given[kMaxParameters] = {};
@@ -136,7 +100,7 @@ KeySequence DecodeCsi(const BYTE* bytes, DWORD count) {
         if (parameter_count == 2 && (!given[1] || !ModifierBits(parameters[1], &modifiers)))
             return None();
         if (byte == '~') {
-            WORD key = given[0] ? TildeKey(parameters[0]) : 0;
+            WORD key = given[0] ? LookUpKey(Form::kTilde, parameters[0]) : 0;
             return key != 0 ? Key(length, key, modifiers) : None();
         }
         // A letter takes no parameter but the modifier one, after a first parameter of 1.
@@ -148,7 +112,7 @@ KeySequence DecodeCsi(const BYTE* bytes, DWORD count) {
             back_tab.character = 0x09;
             return back_tab;
         }
-        WORD key = LetterKey(byte);
+        WORD key = LookUpKey(Form::kLetter, byte);
         return key != 0 ? Key(length, key, modifiers) : None();
     }
     return count < kMaxKeySequence ? Incomplete() : None();
@@ -163,7 +127,7 @@ KeySequence DecodeKeySequence(const BYTE* bytes, DWORD count) {
     if (second == '[') return DecodeCsi(bytes, count);
     if (second == 'O') {
         if (count == 2) return Incomplete();
-        WORD key = LetterKey(bytes[2]);
+        WORD key = LookUpKey(Form::kLetter, bytes[2]);
         return key != 0 ? Key(3, key, 0) : None();
     }
     if (second >= 0x20 && second <= 0x7E) {
@@ -172,12 +136,4 @@ KeySequence DecodeKeySequence(const BYTE* bytes, DWORD count) {
         return alt;
     }
     return None();
-}
-
-KeyRoute DecideKeyRoute(DWORD input_mode, bool gate_set) {
-    const bool processed = (input_mode & ENABLE_PROCESSED_INPUT) != 0;
-    const bool line_input = (input_mode & ENABLE_LINE_INPUT) != 0;
-    if (!gate_set) return KeyRoute::kResumeOutput;
-    if (processed && line_input) return KeyRoute::kLineEditor;
-    return KeyRoute::kInject;
 }

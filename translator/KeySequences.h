@@ -30,11 +30,3 @@ struct KeySequence {
 // sequences count.  A sequence that cannot be completed or is not known is kNone: its bytes are
 // ordinary characters.
 KeySequence DecodeKeySequence(const BYTE* bytes, DWORD count);
-
-// Where a key decoded in simple mode goes, by the console's input mode and the output gate.
-enum class KeyRoute {
-    kInject,        // to the console as a key
-    kResumeOutput,  // it resumes paused output and is used up by it
-    kLineEditor,    // the local line editor's, at a line-input prompt
-};
-KeyRoute DecideKeyRoute(DWORD input_mode, bool gate_set);

@@ -11,12 +11,9 @@
 
 namespace {
 
-constexpr BYTE kCtrlA = 0x01;
-constexpr BYTE kCtrlC = 0x03;
 constexpr BYTE kBackspace = 0x08;
 constexpr BYTE kLineFeed = 0x0A;
 constexpr BYTE kCarriageReturn = 0x0D;
-constexpr BYTE kCtrlS = 0x13;
 constexpr BYTE kCtrlU = 0x15;
 constexpr BYTE kEscape = 0x1B;
 constexpr BYTE kDelete = 0x7F;
@@ -30,9 +27,9 @@ EditorAction Simple(EditorAction::Kind kind) {
     return action;
 }
 
-EditorAction Inject(BYTE byte) {
-    EditorAction action = Simple(EditorAction::Kind::kInjectKey);
-    action.byte = byte;
+EditorAction Inject(const ClientInput& input) {
+    EditorAction action = Simple(EditorAction::Kind::kInject);
+    action.input = input;
     return action;
 }
 
@@ -41,12 +38,6 @@ EditorAction Write(const char* text, DWORD length, const char* failure) {
     std::memcpy(action.text, text, length);
     action.length = length;
     action.failure = failure;
-    return action;
-}
-
-EditorAction InjectWide(char32_t character) {
-    EditorAction action = Simple(EditorAction::Kind::kInjectCharacter);
-    action.character = character;
     return action;
 }
 
@@ -65,46 +56,46 @@ EditorAction SleepFor(DWORD milliseconds) {
 
 }  // namespace
 
-std::vector<EditorAction> LineEditor::Take(BYTE byte, DWORD input_mode, bool gate_set) {
+std::vector<EditorAction> LineEditor::Take(const ClientInput& input, DWORD input_mode,
+                                           bool gate_set) {
     using Kind = EditorAction::Kind;
     std::vector<EditorAction> actions;
-
-    NewMode(input_mode);
-
-    const bool processed = (input_mode & ENABLE_PROCESSED_INPUT) != 0;
-    const bool line_input = (input_mode & ENABLE_LINE_INPUT) != 0;
+    // A key that is not the editor's leaves the line, and the mode it was typed in, as they were.
+    if (!input.is_key) NewMode(input_mode);
     const bool echo = (input_mode & ENABLE_ECHO_INPUT) != 0;
 
-    if (!processed) {
-        // Raw input: every byte is a key, except one that resumes paused output.
-        actions.push_back(gate_set ? Inject(byte) : Simple(Kind::kSetGate));
-        return actions;
+    switch (DecideInputRoute(InputLoop::kSimple, input, input_mode, gate_set)) {
+        case InputRoute::kCtrlCEvent:
+            actions.push_back(Simple(Kind::kCtrlCEvent));
+            length_ = cursor_ = 0;
+            recalled_ = history_.size();
+            if (!gate_set) actions.push_back(Simple(Kind::kSetGate));
+            if (echo) {
+                actions.push_back(SleepFor(kCtrlCEchoDelayMs));
+                actions.push_back(Write("\r\n\n>", 4, "Error echoing CRLF after ^C: %lu"));
+            }
+            break;
+        case InputRoute::kResumeOutput:
+            actions.push_back(Simple(Kind::kSetGate));
+            break;
+        case InputRoute::kPauseOutput:
+            actions.push_back(Simple(Kind::kResetGate));
+            break;
+        case InputRoute::kKeyCommand:
+            actions.push_back(Simple(Kind::kRunKeyCommand));
+            break;
+        case InputRoute::kLineEditor:
+            if (input.is_key) return TakeKey(input.key, input_mode);
+            if (input.character != 0) {
+                TakeLineCharacter(input.character, echo, &actions);
+            } else {
+                TakeLineByte(input.byte, echo, &actions);
+            }
+            break;
+        default:  // kInject; the advanced loop's own never come up here
+            actions.push_back(Inject(input));
+            break;
     }
-    if (byte == kCtrlC) {
-        actions.push_back(Simple(Kind::kCtrlCEvent));
-        length_ = cursor_ = 0;
-        recalled_ = history_.size();
-        if (!gate_set) actions.push_back(Simple(Kind::kSetGate));
-        if (echo) {
-            actions.push_back(SleepFor(kCtrlCEchoDelayMs));
-            actions.push_back(Write("\r\n\n>", 4, "Error echoing CRLF after ^C: %lu"));
-        }
-        return actions;
-    }
-    if (!gate_set) {
-        // Any key resumes paused output and is used up by it.
-        actions.push_back(Simple(Kind::kSetGate));
-        return actions;
-    }
-    if (byte == kCtrlS) {
-        actions.push_back(Simple(Kind::kResetGate));
-        return actions;
-    }
-    if (!line_input) {
-        actions.push_back(byte == kCtrlA ? Simple(Kind::kRunKeyCommand) : Inject(byte));
-        return actions;
-    }
-    TakeLineByte(byte, echo, &actions);
     return actions;
 }
 
@@ -123,7 +114,7 @@ void LineEditor::TakeLineByte(BYTE byte, bool echo, std::vector<EditorAction>* a
             }
             length_ = cursor_ = 0;
             if (echo) actions->push_back(Write("\r\n", 2, "Error echoing CRLF: %lu"));
-            actions->push_back(Inject(kCarriageReturn));
+            actions->push_back(Inject(ClientInput::Byte(kCarriageReturn)));
             // The command processor may be ending: give the child watcher time to notice.
             if (exit_flag_) actions->push_back(Simple(Kind::kExitPause));
             return;
@@ -188,23 +179,6 @@ void LineEditor::Erase(bool echo, const char* failure, std::vector<EditorAction>
     }
     BYTE removed = line_[--length_];
     if (echo) actions->push_back(Write(kEraseColumns, removed < 0x20 ? 6 : 3, failure));
-}
-
-// A decoded key in simple mode.  At a line-input prompt it is the local editor's, and none of
-// its bytes becomes text.
-static std::vector<EditorAction> TakeDecodedKey(const KeySequence& key, DWORD input_mode,
-                                                LineEditor* editor) {
-    switch (DecideKeyRoute(input_mode, g_output_gate.IsSet() != 0)) {
-        case KeyRoute::kResumeOutput:
-            g_output_gate.Set();
-            break;
-        case KeyRoute::kInject:
-            InjectDecodedKey(key);
-            break;
-        case KeyRoute::kLineEditor:
-            return editor->TakeKey(key, input_mode);
-    }
-    return {};
 }
 
 std::vector<EditorAction> LineEditor::TakeKey(const KeySequence& key, DWORD input_mode) {
@@ -357,43 +331,24 @@ void LineEditor::Remember(bool echo) {
     recalled_ = history_.size();
 }
 
-std::vector<EditorAction> LineEditor::TakeCharacter(char32_t character, DWORD input_mode,
-                                                    bool gate_set) {
-    using Kind = EditorAction::Kind;
-    std::vector<EditorAction> actions;
-    // As Take for a byte without a meaning of its own.
-    NewMode(input_mode);
-    const bool processed = (input_mode & ENABLE_PROCESSED_INPUT) != 0;
-    if (!processed) {
-        actions.push_back(gate_set ? InjectWide(character) : Simple(Kind::kSetGate));
-        return actions;
-    }
-    if (!gate_set) {
-        actions.push_back(Simple(Kind::kSetGate));
-        return actions;
-    }
-    if ((input_mode & ENABLE_LINE_INPUT) == 0) {
-        actions.push_back(InjectWide(character));
-        return actions;
-    }
-    // The line's bound counts bytes: a character that does not fit whole is refused.
+// A character beyond ASCII at a line-input prompt.  The line's bound counts bytes: a character
+// that does not fit whole is refused.
+void LineEditor::TakeLineCharacter(char32_t character, bool echo,
+                                   std::vector<EditorAction>* actions) {
     char bytes[kMaxUtf8Length];
     DWORD count = EncodeUtf8(character, bytes);
     if (cursor_ < length_) {
-        Insert(reinterpret_cast<const BYTE*>(bytes), count, (input_mode & ENABLE_ECHO_INPUT) != 0,
-               &actions);
-        return actions;
+        Insert(reinterpret_cast<const BYTE*>(bytes), count, echo, actions);
+        return;
     }
     if (length_ + count > kLineSize) {
-        actions.push_back(Write("\a", 1, nullptr));
-        return actions;
+        actions->push_back(Write("\a", 1, nullptr));
+        return;
     }
     std::memcpy(line_ + length_, bytes, count);
     length_ += count;
     cursor_ = length_;
-    if (input_mode & ENABLE_ECHO_INPUT)
-        actions.push_back(Write(bytes, count, "Error echoing input: %lu"));
-    return actions;
+    if (echo) actions->push_back(Write(bytes, count, "Error echoing input: %lu"));
 }
 
 // Removes the last character of a UTF-8 line, and each column it took.
@@ -412,11 +367,12 @@ void LineEditor::InjectLine(std::vector<EditorAction>* actions) const {
     Utf8Decoder decoder;
     for (DWORD i = 0; i < length_; ++i) {
         if (!utf8_ || line_[i] < 0x80) {
-            actions->push_back(Inject(line_[i]));
+            actions->push_back(Inject(ClientInput::Byte(line_[i])));
             continue;
         }
         char32_t decoded[2];
-        if (decoder.Feed(line_[i], decoded) > 0) actions->push_back(InjectWide(decoded[0]));
+        if (decoder.Feed(line_[i], decoded) > 0)
+            actions->push_back(Inject(ClientInput::Character(decoded[0])));
     }
 }
 
@@ -425,29 +381,15 @@ void RunSimpleInput(const Settings& settings) {
     editor.set_utf8(settings.utf8_client != 0);
     // Until a query succeeds the console counts as raw input; later failures keep the last mode.
     DWORD input_mode = 0;
-    BYTE byte = 0;
-    char32_t character = 0;
     KeyReader reader(settings.key_sequences != 0, settings.utf8_client != 0);
     ClientInput input;
     while (reader.Next(&input)) {
         RefreshInputMode(&input_mode);
-        std::vector<EditorAction> actions;
-        if (input.is_key) {
-            actions = TakeDecodedKey(input.key, input_mode, &editor);
-        } else {
-            byte = input.byte;
-            character = input.character;
-            const bool gate_set = g_output_gate.IsSet() != 0;
-            actions = character != 0 ? editor.TakeCharacter(character, input_mode, gate_set)
-                                     : editor.Take(byte, input_mode, gate_set);
-        }
-        for (const EditorAction& action : actions) {
+        const bool gate_set = g_output_gate.IsSet() != 0;
+        for (const EditorAction& action : editor.Take(input, input_mode, gate_set)) {
             switch (action.kind) {
-                case EditorAction::Kind::kInjectKey:
-                    InjectKey(action.byte, 0);
-                    break;
-                case EditorAction::Kind::kInjectCharacter:
-                    InjectCharacter(action.character);
+                case EditorAction::Kind::kInject:
+                    InjectInput(action.input);
                     break;
                 case EditorAction::Kind::kWrite: {
                     if (!WriteToClient(action.text, action.length) && action.failure != nullptr) {

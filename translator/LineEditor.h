@@ -1,19 +1,20 @@
-// Simple mode line editor: what to do with each client byte, as a function of plain values.
+// Simple mode line editor: what to do with each unit of client input, as a function of plain
+// values.
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "KeySequences.h"
+#include "InputRoute.h"
 #include "translator.h"
 
 constexpr DWORD kLineSize = 256;
 constexpr DWORD kCtrlCEchoDelayMs = 200;
 
-// One thing to do for a byte, in order.
+// One thing to do for a unit of input, in order.
 struct EditorAction {
     enum class Kind {
-        kInjectKey,      // InjectKey(byte, 0)
+        kInject,         // the unit `input` to the console as key events
         kWrite,          // write text to the socket output
         kSetGate,        // let the output relay go on
         kResetGate,      // pause the output relay
@@ -21,15 +22,11 @@ struct EditorAction {
         kSleep,          // pause `milliseconds`
         kExitPause,      // pause for the exit detection timeout
         kRunKeyCommand,  // read the byte after Ctrl-A and run its key command
-        // InjectCharacter(character)
-        kInjectCharacter,
         // write `echo` to the socket output; `failure` as for kWrite
         kEcho,
     };
     Kind kind;
-    BYTE byte = 0;  // kInjectKey
-    // kInjectCharacter
-    char32_t character = 0;
+    ClientInput input;  // kInject
     // kWrite: the bytes, and the message reported when the write fails (null: result ignored).
     char text[6] = {};
     DWORD length = 0;
@@ -45,21 +42,13 @@ constexpr size_t kHistorySize = 20;
 // previous byte, and whether the line last passed on was "exit".
 class LineEditor {
   public:
-    // The actions for byte `byte` while the console input mode is `input_mode` and the output
-    // gate is set or not.
-    std::vector<EditorAction> Take(BYTE byte, DWORD input_mode, bool gate_set);
+    // The actions for a unit of input while the console input mode is `input_mode` and the
+    // output gate is set or not, where DecideInputRoute sends it.
+    std::vector<EditorAction> Take(const ClientInput& input, DWORD input_mode, bool gate_set);
 
-    // A UTF-8 client: the line holds UTF-8, characters beyond ASCII come to TakeCharacter, and
-    // an erase takes a whole character and the columns it showed in.
+    // A UTF-8 client: the line holds UTF-8, characters beyond ASCII come to the editor, and an
+    // erase takes a whole character and the columns it showed in.
     void set_utf8(bool utf8) { utf8_ = utf8; }
-    std::vector<EditorAction> TakeCharacter(char32_t character, DWORD input_mode, bool gate_set);
-
-    // A decoded key at a line-input prompt: Left, Right, Home and End move the cursor, Delete
-    // removes the character under it, Up and Down recall earlier lines; any other key is dropped.
-    // Once the cursor has left the end of the line, typing inserts at it and Backspace removes
-    // the character before it, and the echo redraws the rest of the line with reprinted
-    // characters, blanks and backspaces only.
-    std::vector<EditorAction> TakeKey(const KeySequence& key, DWORD input_mode);
 
     const BYTE* line() const { return line_; }
     DWORD cursor() const { return cursor_; }
@@ -68,6 +57,13 @@ class LineEditor {
 
   private:
     void TakeLineByte(BYTE byte, bool echo, std::vector<EditorAction>* actions);
+    void TakeLineCharacter(char32_t character, bool echo, std::vector<EditorAction>* actions);
+    // A decoded key at a line-input prompt: Left, Right, Home and End move the cursor, Delete
+    // removes the character under it, Up and Down recall earlier lines; any other key is dropped.
+    // Once the cursor has left the end of the line, typing inserts at it and Backspace removes
+    // the character before it, and the echo redraws the rest of the line with reprinted
+    // characters, blanks and backspaces only.
+    std::vector<EditorAction> TakeKey(const KeySequence& key, DWORD input_mode);
     void Erase(bool echo, const char* failure, std::vector<EditorAction>* actions);
     void EraseCharacter(bool echo, const char* failure, std::vector<EditorAction>* actions);
     void InjectLine(std::vector<EditorAction>* actions) const;

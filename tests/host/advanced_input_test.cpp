@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "AdvancedInput.h"
+#include "InputRoute.h"
 
 namespace {
 
@@ -10,27 +11,34 @@ constexpr DWORD kProcessedOnly = ENABLE_PROCESSED_INPUT;
 constexpr DWORD kRaw = 0;
 constexpr DWORD kLineWithoutProcessed = ENABLE_LINE_INPUT;
 
+InputRoute Route(const ClientInput& input, DWORD mode) {
+    return DecideInputRoute(InputLoop::kAdvanced, input, mode, true);
+}
+InputRoute Route(BYTE byte, DWORD mode) {
+    return Route(ClientInput::Byte(byte), mode);
+}
+
 TEST(AdvancedInputTest, SpecialBytesFollowTheInputMode) {
     struct Row {
         BYTE byte;
-        InputAction prompt;
-        InputAction processed_only;
-        InputAction raw;
+        InputRoute prompt;
+        InputRoute processed_only;
+        InputRoute raw;
     };
-    using A = InputAction;
+    using A = InputRoute;
     const Row table[] = {
-        {0x03, A::kCtrlCEvent, A::kCtrlCEvent, A::kKey},
-        {0x1B, A::kEscapeKey, A::kKey, A::kKey},
-        {0x12, A::kRedraw, A::kKey, A::kKey},
-        {0x0D, A::kKeyThenExitCheck, A::kKey, A::kKey},
+        {0x03, A::kCtrlCEvent, A::kCtrlCEvent, A::kInject},
+        {0x1B, A::kEscapeKey, A::kInject, A::kInject},
+        {0x12, A::kRedraw, A::kInject, A::kInject},
+        {0x0D, A::kInjectThenExitCheck, A::kInject, A::kInject},
         {0x01, A::kKeyCommand, A::kKeyCommand, A::kKeyCommand},
     };
     for (const Row& row : table) {
-        EXPECT_EQ(DecideInputAction(row.byte, kPrompt), row.prompt) << int(row.byte);
-        EXPECT_EQ(DecideInputAction(row.byte, kProcessedOnly), row.processed_only) << int(row.byte);
-        EXPECT_EQ(DecideInputAction(row.byte, kRaw), row.raw) << int(row.byte);
+        EXPECT_EQ(Route(row.byte, kPrompt), row.prompt) << int(row.byte);
+        EXPECT_EQ(Route(row.byte, kProcessedOnly), row.processed_only) << int(row.byte);
+        EXPECT_EQ(Route(row.byte, kRaw), row.raw) << int(row.byte);
         // Line input without processed input counts as no processing at all.
-        EXPECT_EQ(DecideInputAction(row.byte, kLineWithoutProcessed), row.raw) << int(row.byte);
+        EXPECT_EQ(Route(row.byte, kLineWithoutProcessed), row.raw) << int(row.byte);
     }
 }
 
@@ -38,15 +46,29 @@ TEST(AdvancedInputTest, EveryOtherByteIsAKeyInEveryMode) {
     for (int byte = 0; byte < 0x100; ++byte) {
         if (byte == 0x03 || byte == 0x1B || byte == 0x12 || byte == 0x0D || byte == 0x01) continue;
         for (DWORD mode : {kPrompt, kProcessedOnly, kRaw, DWORD{0x1f7}}) {
-            EXPECT_EQ(DecideInputAction(static_cast<BYTE>(byte), mode), InputAction::kKey)
+            EXPECT_EQ(Route(static_cast<BYTE>(byte), mode), InputRoute::kInject)
                 << byte << " in mode " << mode;
         }
     }
 }
 
+TEST(AdvancedInputTest, CharactersAndKeysAreKeysWhateverTheModeAndGate) {
+    ClientInput key;
+    key.is_key = true;
+    key.key.virtual_key = VK_ESCAPE;
+    key.key.character = 0x03;
+    for (DWORD mode : {kPrompt, kProcessedOnly, kRaw}) {
+        EXPECT_EQ(Route(key, mode), InputRoute::kInject) << mode;
+        EXPECT_EQ(Route(ClientInput::Character(0xE9), mode), InputRoute::kInject) << mode;
+        // Paused output is simple mode's alone.
+        EXPECT_EQ(DecideInputRoute(InputLoop::kAdvanced, ClientInput::Byte('x'), mode, false),
+                  InputRoute::kInject);
+    }
+}
+
 TEST(AdvancedInputTest, BeforeTheFirstModeIsKnownThePromptIsAssumed) {
-    EXPECT_EQ(DecideInputAction(0x0D, kAssumedFirstInputMode), InputAction::kKeyThenExitCheck);
-    EXPECT_EQ(DecideInputAction(0x03, kAssumedFirstInputMode), InputAction::kCtrlCEvent);
+    EXPECT_EQ(Route(0x0D, kAssumedFirstInputMode), InputRoute::kInjectThenExitCheck);
+    EXPECT_EQ(Route(0x03, kAssumedFirstInputMode), InputRoute::kCtrlCEvent);
 }
 
 }  // namespace

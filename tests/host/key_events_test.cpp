@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "KeyEvents.h"
-#include "KeySequences.h"
 #include "winsim/control.h"
 
 namespace {
@@ -112,6 +111,57 @@ TEST(ComposeKeyTest, EventKindsNameTheirFailureMessages) {
                             "WriteConsoleInput for ctrl up failed: %lu",
                             "WriteConsoleInput for shift up failed: %lu",
                         }));
+}
+
+// A layout for the record builders: "A" is Shift+A, "é" has its own key, nothing else has any;
+// each virtual key's scan code is the key plus 0x100, so that a record shows whose it took.
+const KeyLookUps kTestLayout = {
+    [](CHAR c) { return c == 'A' ? kScanShiftA : kNoKey; },
+    [](WCHAR unit) { return unit == 0xE9 ? SHORT{0x0045} : kNoKey; },
+    [](BYTE virtual_key) { return static_cast<WORD>(virtual_key + 0x100); },
+};
+
+// One record as "+vk/char/state/scan", the pause after it as " pause", and "A"/"W" first.
+EventList Records(const KeyRecords& keys) {
+    EventList records{keys.wide ? "W" : "A"};
+    for (int i = 0; i < keys.count; ++i) {
+        const KEY_EVENT_RECORD& e = keys.records[i].record.Event.KeyEvent;
+        char text[48];
+        std::snprintf(text, sizeof text, "%c%02x/%04x/%02x/%03x%s", e.bKeyDown ? '+' : '-',
+                      e.wVirtualKeyCode, static_cast<unsigned>(e.uChar.UnicodeChar),
+                      static_cast<unsigned>(e.dwControlKeyState), e.wVirtualScanCode,
+                      keys.records[i].pause_after ? " pause" : "");
+        records.push_back(text);
+        EXPECT_EQ(keys.records[i].record.EventType, KEY_EVENT);
+    }
+    return records;
+}
+
+TEST(KeyRecordsTest, ABytesRecordsCarryTheLayoutsKeyAndScanCodes) {
+    EXPECT_EQ(Records(ByteKeyRecords('A', 0, 0, kTestLayout)),
+              (EventList{"A", "+10/0000/10/110", "+41/0041/10/141", "-41/0041/10/141",
+                         "-10/0000/10/110"}));
+    // Alt alone is held after its press, and only then; a given key needs no layout.
+    EXPECT_EQ(Records(ByteKeyRecords(0, VK_MENU, kCtrlBit, kTestLayout)),
+              (EventList{"A", "+11/0000/08/111", "+12/0000/02/112 pause", "-12/0000/02/112",
+                         "-11/0000/08/111"}));
+    KeyRecords keys = ByteKeyRecords(0, VK_F1, 0, kTestLayout);
+    EXPECT_STREQ(keys.records[1].failure, "WriteConsoleInput for key up failed: %lu");
+}
+
+TEST(KeyRecordsTest, ACharactersRecordsAreWideWithTheUnitOnTheKeyOnly) {
+    // The layout's key, its own Shift and the sticky Ctrl; no pause for any wide record.
+    EXPECT_EQ(Records(CharacterKeyRecords(0xE9, kCtrlBit, kTestLayout)),
+              (EventList{"W", "+11/0000/08/111", "+45/00e9/08/145", "-45/00e9/08/145",
+                         "-11/0000/08/111"}));
+    // No key on the layout: VK_PACKET with the sticky modifiers.
+    EXPECT_EQ(Records(CharacterKeyRecords(0x2500, kShiftBit, kTestLayout)),
+              (EventList{"W", "+10/0000/10/110", "+e7/2500/10/1e7", "-e7/2500/10/1e7",
+                         "-10/0000/10/110"}));
+    // A surrogate pair: two presses, the modifiers with the first only.
+    EXPECT_EQ(Records(CharacterKeyRecords(0x1F600, kAltBit, kTestLayout)),
+              (EventList{"W", "+12/0000/02/112", "+e7/d83d/02/1e7", "-e7/d83d/02/1e7",
+                         "-12/0000/02/112", "+e7/de00/00/1e7", "-e7/de00/00/1e7"}));
 }
 
 std::string Describe(KeyCommand command) {
@@ -228,140 +278,6 @@ TEST_F(StickyTest, ARefusedEventIsReportedAndEndsTheProgram) {
     auto log = winsim::test::EventLog();
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0].strings[0], "WriteConsoleInput for shift down failed: 6");
-}
-
-// ---- Key sequences ---------------------------------------------------------------------
-
-struct Decoded {
-    KeySequence::Kind kind;
-    DWORD length;
-    WORD virtual_key;
-    BYTE character;
-    DWORD modifiers;
-};
-
-Decoded Decode(const std::string& bytes) {
-    KeySequence key = DecodeKeySequence(reinterpret_cast<const BYTE*>(bytes.data()),
-                                        static_cast<DWORD>(bytes.size()));
-    return Decoded{key.kind, key.length, key.virtual_key, key.character, key.modifiers};
-}
-
-TEST(KeySequenceTest, TheKeysOfXtermTheLinuxConsoleAndVt220) {
-    struct Row {
-        const char* bytes;
-        WORD virtual_key;
-        DWORD modifiers;
-    };
-    const Row table[] = {
-        {"\033[A", VK_UP, 0},
-        {"\033OB", VK_DOWN, 0},
-        {"\033[C", VK_RIGHT, 0},
-        {"\033OD", VK_LEFT, 0},
-        {"\033[H", VK_HOME, 0},
-        {"\033OF", VK_END, 0},
-        {"\033[1~", VK_HOME, 0},
-        {"\033[4~", VK_END, 0},
-        {"\033[7~", VK_HOME, 0},
-        {"\033[8~", VK_END, 0},
-        {"\033[2~", VK_INSERT, 0},
-        {"\033[3~", VK_DELETE, 0},
-        {"\033[5~", VK_PRIOR, 0},
-        {"\033[6~", VK_NEXT, 0},
-        {"\033OP", VK_F1, 0},
-        {"\033OS", VK_F4, 0},
-        {"\033[11~", VK_F1, 0},
-        {"\033[14~", VK_F4, 0},
-        {"\033[[A", VK_F1, 0},
-        {"\033[[E", VK_F5, 0},
-        {"\033[15~", VK_F5, 0},
-        {"\033[17~", VK_F6, 0},
-        {"\033[21~", VK_F10, 0},
-        {"\033[23~", VK_F11, 0},
-        {"\033[24~", VK_F12, 0},
-        // xterm's modifier parameter: 1 plus Shift 1, Alt 2, Ctrl 4.
-        {"\033[1;2A", VK_UP, kShiftBit},
-        {"\033[1;3D", VK_LEFT, kAltBit},
-        {"\033[1;5C", VK_RIGHT, kCtrlBit},
-        {"\033[1;8H", VK_HOME, kShiftBit | kAltBit | kCtrlBit},
-        {"\033[3;5~", VK_DELETE, kCtrlBit},
-        {"\033[24;2~", VK_F12, kShiftBit},
-        {"\033[1;2P", VK_F1, kShiftBit},
-        {"\033[;5A", VK_UP, kCtrlBit},
-    };
-    for (const Row& row : table) {
-        Decoded key = Decode(row.bytes);
-        EXPECT_EQ(key.kind, KeySequence::Kind::kKey) << row.bytes + 1;
-        EXPECT_EQ(key.length, std::string(row.bytes).size()) << row.bytes + 1;
-        EXPECT_EQ(key.virtual_key, row.virtual_key) << row.bytes + 1;
-        EXPECT_EQ(key.character, 0) << row.bytes + 1;
-        EXPECT_EQ(key.modifiers, row.modifiers) << row.bytes + 1;
-        // Every shorter start of a key's sequence waits for more.
-        for (size_t n = 1; n < std::string(row.bytes).size(); ++n)
-            EXPECT_EQ(Decode(std::string(row.bytes, n)).kind, KeySequence::Kind::kIncomplete)
-                << row.bytes + 1 << " cut to " << n;
-    }
-    // Back-tab is Shift+Tab with its character, as a local console gives it.
-    Decoded back_tab = Decode("\033[Z");
-    EXPECT_EQ(back_tab.virtual_key, VK_TAB);
-    EXPECT_EQ(back_tab.character, 0x09);
-    EXPECT_EQ(back_tab.modifiers, kShiftBit);
-    // A key's sequence ends at its final byte; what follows is not looked at.
-    EXPECT_EQ(Decode("\033[Axyz").length, 3u);
-}
-
-TEST(KeySequenceTest, AltCharactersAndWhatIsNoKey) {
-    for (BYTE c : {BYTE{'x'}, BYTE{' '}, BYTE{'~'}, BYTE{'1'}}) {
-        Decoded alt = Decode(std::string("\033") + static_cast<char>(c));
-        EXPECT_EQ(alt.kind, KeySequence::Kind::kKey) << c;
-        EXPECT_EQ(alt.length, 2u);
-        EXPECT_EQ(alt.virtual_key, 0);
-        EXPECT_EQ(alt.character, c);
-        EXPECT_EQ(alt.modifiers, kAltBit);
-    }
-    // "[" and "O" always begin a sequence; 0x9B is an ordinary character; a control character or
-    // DEL after Escape, a second Escape, an unknown or malformed sequence are no key.
-    const char* const none[] = {"x",
-                                "\x9b"
-                                "A",
-                                "\033\033",
-                                "\033\x7f",
-                                "\033\r",
-                                "\033[9~",
-                                "\033[25~",
-                                "\033[99999~",
-                                "\033[1;9A",
-                                "\033[2;5A",
-                                "\033[5A",
-                                "\033[1;2;3~",
-                                "\033[?1A",
-                                "\033[ A",
-                                "\033[\r",
-                                "\033[[F",
-                                "\033OX",
-                                "\033O\033",
-                                "\033[1;Z",
-                                "\033[3;~",
-                                "\033[1;2Z",
-                                "\033[~",
-                                "\033[="};
-    for (const char* bytes : none) {
-        EXPECT_EQ(Decode(bytes).kind, KeySequence::Kind::kNone) << bytes;
-    }
-    EXPECT_EQ(Decode("").kind, KeySequence::Kind::kNone);
-    // Parameters without end are no key once they are longer than any key's.
-    EXPECT_EQ(Decode("\033[" + std::string(13, ';')).kind, KeySequence::Kind::kNone);
-    EXPECT_EQ(Decode("\033[1" + std::string(13, '0')).kind, KeySequence::Kind::kNone);
-    EXPECT_EQ(Decode("\033[1;").kind, KeySequence::Kind::kIncomplete);
-}
-
-TEST(KeySequenceTest, SimpleModeRoutesKeysByInputModeAndGate) {
-    const DWORD kPrompt = 0x1f7, kSingle = ENABLE_PROCESSED_INPUT, kRaw = 0;
-    EXPECT_EQ(DecideKeyRoute(kPrompt, true), KeyRoute::kLineEditor);
-    EXPECT_EQ(DecideKeyRoute(kSingle, true), KeyRoute::kInject);
-    EXPECT_EQ(DecideKeyRoute(kRaw, true), KeyRoute::kInject);
-    EXPECT_EQ(DecideKeyRoute(ENABLE_LINE_INPUT, true), KeyRoute::kInject);
-    for (DWORD mode : {kPrompt, kSingle, kRaw})
-        EXPECT_EQ(DecideKeyRoute(mode, false), KeyRoute::kResumeOutput);
 }
 
 }  // namespace

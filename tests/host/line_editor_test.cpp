@@ -61,14 +61,17 @@ class Typist {
         std::vector<std::string>& done = *out;
         {
             const bool wide = utf8_ && c >= 0x80;
-            for (const EditorAction& a : wide ? editor_.TakeCharacter(c, mode, gate_)
-                                              : editor_.Take(static_cast<BYTE>(c), mode, gate_)) {
+            const ClientInput input =
+                wide ? ClientInput::Character(c) : ClientInput::Byte(static_cast<BYTE>(c));
+            for (const EditorAction& a : editor_.Take(input, mode, gate_)) {
                 switch (a.kind) {
-                    case EditorAction::Kind::kInjectCharacter:
-                        done.push_back("char " + std::to_string(a.character));
-                        break;
-                    case EditorAction::Kind::kInjectKey:
-                        done.push_back("key " + Shown(reinterpret_cast<const char*>(&a.byte), 1));
+                    case EditorAction::Kind::kInject:
+                        if (a.input.character != 0) {
+                            done.push_back("char " + std::to_string(a.input.character));
+                        } else {
+                            done.push_back("key " +
+                                           Shown(reinterpret_cast<const char*>(&a.input.byte), 1));
+                        }
                         break;
                     case EditorAction::Kind::kWrite:
                         done.push_back((a.failure ? "echo " : "bell ") + Shown(a.text, a.length));
@@ -103,12 +106,13 @@ class Typist {
 
     // A decoded key, as the input loop hands it over at a line prompt.
     Actions Key(WORD virtual_key, DWORD mode, DWORD modifiers = 0) {
-        KeySequence key;
-        key.kind = KeySequence::Kind::kKey;
-        key.virtual_key = virtual_key;
-        key.modifiers = modifiers;
+        ClientInput input;
+        input.is_key = true;
+        input.key.kind = KeySequence::Kind::kKey;
+        input.key.virtual_key = virtual_key;
+        input.key.modifiers = modifiers;
         std::vector<std::string> done;
-        for (const EditorAction& a : editor_.TakeKey(key, mode))
+        for (const EditorAction& a : editor_.Take(input, mode, true))
             done.push_back(a.kind == EditorAction::Kind::kEcho
                                ? "echo " + Shown(a.echo.data(), a.echo.size())
                                : "other");
@@ -267,6 +271,22 @@ TEST(LineEditorTest, CtrlAIsAKeyCommandInCharacterInputAndTextInLineInput) {
     Typist t;
     EXPECT_EQ(t.Type("x\x01", kCharacterMode), (Actions{"key x", "key command"}));
     EXPECT_EQ(t.Type("\x01", kLineMode), Actions{"echo ^A"});
+}
+
+TEST(InputRouteTest, SimpleModeRoutesKeysByInputModeAndGate) {
+    const DWORD kPrompt = 0x1f7, kSingle = ENABLE_PROCESSED_INPUT, kRaw = 0;
+    ClientInput key;
+    key.is_key = true;
+    key.key.virtual_key = VK_UP;
+    auto route = [&key](DWORD mode, bool gate) {
+        return DecideInputRoute(InputLoop::kSimple, key, mode, gate);
+    };
+    EXPECT_EQ(route(kPrompt, true), InputRoute::kLineEditor);
+    EXPECT_EQ(route(kSingle, true), InputRoute::kInject);
+    EXPECT_EQ(route(kRaw, true), InputRoute::kInject);
+    EXPECT_EQ(route(ENABLE_LINE_INPUT, true), InputRoute::kInject);
+    for (DWORD mode : {kPrompt, kSingle, kRaw})
+        EXPECT_EQ(route(mode, false), InputRoute::kResumeOutput);
 }
 
 // RunSimpleInput over a pipe as the socket input and a sink as the socket output.  Only line
