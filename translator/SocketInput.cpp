@@ -2,6 +2,7 @@
 #include "SocketInput.h"
 
 #include "Reporter.h"
+#include "ZEVENT.h"
 
 namespace {
 
@@ -140,6 +141,9 @@ bool ReadSocketByteWithin(BYTE* byte, DWORD wait_ms, bool* timed_out) {
         }
         if (step == InBandParser::Step::kWindowSize) {
             g_translator.requested_size = parser.size();
+            g_screen_lock.Enter();
+            g_translator.terminal_size = parser.size();
+            g_screen_lock.Leave();
             ResizeConsole();
         }
     }

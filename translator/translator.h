@@ -65,6 +65,9 @@ struct TranslatorState {
     // read without the lock to choose the mirror's wait, hence atomic.
     std::atomic<DWORD> mirror_poll_delay{300};
     LONG redraw_request = 0;
+    // The size of the client's terminal: its last window-size report as it came, before the size
+    // rule replaced or window sizing lowered it; 0x0 until one came.  Written by the main thread.
+    WindowSize terminal_size{0, 0};
     // The end of a login stops the mirror before the objects it uses are torn down: start-up sets
     // the stop request and wakes the mirror, which sees the request when it next takes the screen
     // lock, sets the stopped event (made by start-up before the mirror starts) and ends its
