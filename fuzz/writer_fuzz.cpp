@@ -37,17 +37,17 @@ CHAR_INFO Cell(FuzzedDataProvider& input) {
     return cell;
 }
 
-void CheckRowRule(FuzzedDataProvider& input, bool suppress) {
+void CheckRowRule(FuzzedDataProvider& input, const Rendition& rendition) {
     const int columns = input.ConsumeIntegralInRange(1, 160);
     std::vector<CHAR_INFO> shown(columns), current(columns);
     for (int x = 0; x < columns; ++x) {
         shown[x] = Cell(input);
         current[x] = input.ConsumeIntegralInRange(0, 3) == 0 ? Cell(input) : shown[x];
     }
-    RowUpdate update = DecideRowUpdate(current.data(), shown.data(), columns, suppress);
+    RowUpdate update = DecideRowUpdate(current.data(), shown.data(), columns, rendition);
     int first_difference = -1, last_difference = -1;
     for (int x = 0; x < columns; ++x) {
-        if (CellsEqual(current[x], shown[x])) continue;
+        if (rendition.CellsEqual(current[x], shown[x])) continue;
         if (first_difference < 0) first_difference = x;
         last_difference = x;
     }
@@ -56,7 +56,7 @@ void CheckRowRule(FuzzedDataProvider& input, bool suppress) {
     if (update.first != first_difference || update.last < update.first || update.last >= columns)
         abort();
     for (int x = update.last + 1; x < columns; ++x) {
-        if (update.erase ? !IsBlankCell(current[x], suppress) : x <= last_difference) abort();
+        if (update.erase ? !rendition.IsBlank(current[x]) : x <= last_difference) abort();
     }
 }
 
@@ -65,10 +65,11 @@ void CheckRowRule(FuzzedDataProvider& input, bool suppress) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider input(data, size);
     DWORD suppress = input.ConsumeBool() ? 1 : 0;
-    CheckRowRule(input, suppress != 0);
+    const Rendition rendition = MakeRendition(false, 0, 0x07, suppress != 0, &Convert);
+    CheckRowRule(input, rendition);
 
     Received received;
-    AnsiWriter writer(&Collect, &received, &Convert, &suppress);
+    AnsiWriter writer(&Collect, &received, rendition);
     std::string expected;
     while (input.remaining_bytes() > 0) {
         switch (input.ConsumeIntegralInRange(0, 6)) {

@@ -1,6 +1,7 @@
 // The screen mirror.
 #include "ScreenMirror.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <new>
@@ -63,9 +64,9 @@ void PutWideRow(const CHAR_INFO* row, int y, RowUpdate update, int columns, Ansi
     writer.MoveCursor(static_cast<unsigned>(y), static_cast<unsigned>(update.first));
     for (int x = update.first; x <= update.last; ++x) {
         if (row[x].Attributes & COMMON_LVB_TRAILING_BYTE) continue;
-        writer.PutWideCell(ShownWideCharacter(row[x].Char.UnicodeChar),
-                           static_cast<WORD>(row[x].Attributes & ~(COMMON_LVB_LEADING_BYTE |
-                                                                   COMMON_LVB_TRAILING_BYTE)));
+        writer.PutCell(ShownWideCharacter(row[x].Char.UnicodeChar),
+                       static_cast<WORD>(row[x].Attributes &
+                                         ~(COMMON_LVB_LEADING_BYTE | COMMON_LVB_TRAILING_BYTE)));
     }
     if (update.erase) writer.EraseToEndOfLine();
 }
@@ -78,15 +79,13 @@ void PutNarrowRow(const CHAR_INFO* row, int y, const RowUpdate& update, AnsiWrit
     if (update.erase) writer.EraseToEndOfLine();
 }
 
-// While colours are sent, a cleared terminal shows blanks in the default colours, and the shown
-// copy says so, so that a cell of attribute 0 is sent like any other.  Without colours the
-// cleared copy stays all zero.
-void MarkCleared(ScreenSnapshot& shown, int color_default) {
-    if (color_default < 0 || !shown.cells) return;
-    CHAR_INFO blank{};
-    blank.Char.AsciiChar = ' ';
-    blank.Attributes = static_cast<WORD>(color_default);
-    for (size_t i = 0, n = CellCount(shown.allocated); i < n; ++i) shown.cells[i] = blank;
+// Clears the terminal, and the shown copy with it to what a cleared terminal shows.
+void ClearTerminal(ScreenSnapshot& shown, AnsiWriter& writer) {
+    if (shown.cells) {
+        const CHAR_INFO cleared = writer.rendition().ClearedCell();
+        std::fill_n(shown.cells.get(), CellCount(shown.allocated), cleared);
+    }
+    writer.ClearScreen();
 }
 
 void SendCursor(COORD cursor, AnsiWriter& writer) {
@@ -104,7 +103,7 @@ BYTE ShownCharacter(BYTE cell_character) {
 }
 
 void PutRowUpdate(const CHAR_INFO* row, int y, RowUpdate update, int columns, AnsiWriter& writer) {
-    if (writer.utf8()) {
+    if (writer.rendition().utf8()) {
         PutWideRow(row, y, update, columns, writer);
     } else {
         PutNarrowRow(row, y, update, writer);
@@ -116,24 +115,8 @@ WCHAR ShownWideCharacter(WCHAR cell_character) {
     return cell_character;
 }
 
-bool CellsEqual(const CHAR_INFO& a, const CHAR_INFO& b, bool wide) {
-    return a.Attributes == b.Attributes && a.Char.AsciiChar == b.Char.AsciiChar &&
-           (!wide || a.Char.UnicodeChar == b.Char.UnicodeChar);
-}
-
-bool IsBlankCell(const CHAR_INFO& cell, bool suppress_color_simulation, bool wide,
-                 int color_default) {
-    if (wide && cell.Char.UnicodeChar != ' ') return false;
-    if (color_default >= 0) {
-        constexpr WORD kShown = 0xF0 | COMMON_LVB_REVERSE_VIDEO | COMMON_LVB_UNDERSCORE;
-        return cell.Char.AsciiChar == ' ' && (cell.Attributes & kShown) == (color_default & 0xF0);
-    }
-    return cell.Char.AsciiChar == ' ' &&
-           !IsReverseVideo(cell.Attributes, suppress_color_simulation);
-}
-
 RowUpdate DecideRowUpdate(const CHAR_INFO* current, const CHAR_INFO* shown, int columns,
-                          bool suppress_color_simulation, bool wide, int color_default) {
+                          const Rendition& rendition) {
     RowUpdate update;
     // Most rows of a pass are unchanged, and a plain comparison of the bytes settles those many
     // times faster than the cell by cell scan.  Equal bytes are equal cells; a row whose bytes
@@ -143,15 +126,13 @@ RowUpdate DecideRowUpdate(const CHAR_INFO* current, const CHAR_INFO* shown, int 
         return update;
     }
     int first = 0;
-    while (first < columns && CellsEqual(current[first], shown[first], wide)) ++first;
+    while (first < columns && rendition.CellsEqual(current[first], shown[first])) ++first;
     if (first == columns) return update;
 
     int last = columns - 1;
-    while (last > first && CellsEqual(current[last], shown[last], wide)) --last;
+    while (last > first && rendition.CellsEqual(current[last], shown[last])) --last;
     int last_non_blank = columns - 1;
-    while (last_non_blank > first &&
-           IsBlankCell(current[last_non_blank], suppress_color_simulation, wide, color_default))
-        --last_non_blank;
+    while (last_non_blank > first && rendition.IsBlank(current[last_non_blank])) --last_non_blank;
 
     update.changed = true;
     update.first = first;
@@ -170,29 +151,21 @@ PassResult UpdateTerminal(ScreenSnapshot& shown, ScreenSnapshot& current, bool r
         return PassResult::kNoMemory;
     }
 
-    if (redraw) {
-        // The terminal is about to show nothing: every cell that is not zero gets sent again.
-        if (shown.cells) {
-            std::memset(shown.cells.get(), 0, CellCount(shown.allocated) * sizeof(CHAR_INFO));
-        }
-        MarkCleared(shown, writer.color_default());
-        writer.ClearScreen();
-    }
+    // The terminal is about to show nothing: every cell that differs from that gets sent again.
+    if (redraw) ClearTerminal(shown, writer);
     if (resized) {
         shown.info.dwSize = current.allocated;
-        MarkCleared(shown, writer.color_default());
-        writer.ClearScreen();
+        ClearTerminal(shown, writer);
     }
 
-    const bool suppress = writer.suppress_color_simulation();
+    const Rendition& rendition = writer.rendition();
     const int columns = current.allocated.X > 0 ? current.allocated.X : 0;
     const int rows = columns > 0 && current.allocated.Y > 0 ? current.allocated.Y : 0;
     bool rows_sent = false;
     for (int y = 0; y < rows; ++y) {
         const CHAR_INFO* now = current.cells.get() + static_cast<size_t>(y) * columns;
         const CHAR_INFO* before = shown.cells.get() + static_cast<size_t>(y) * columns;
-        RowUpdate update =
-            DecideRowUpdate(now, before, columns, suppress, writer.utf8(), writer.color_default());
+        RowUpdate update = DecideRowUpdate(now, before, columns, rendition);
         if (!update.changed) continue;
         PutRowUpdate(now, y, update, columns, writer);
         writer.Flush();
@@ -203,7 +176,7 @@ PassResult UpdateTerminal(ScreenSnapshot& shown, ScreenSnapshot& current, bool r
     // them).  While colours are sent, a screen of blanks after a clear needs no row, so the cursor
     // goes out whatever the shown copy says.
     COORD cursor = current.info.dwCursorPosition;
-    const bool cleared_in_colour = (resized || redraw) && writer.color_default() >= 0;
+    const bool cleared_in_colour = (resized || redraw) && rendition.sends_colors();
     if (rows_sent || cleared_in_colour || !SameCoord(cursor, shown.info.dwCursorPosition))
         SendCursor(cursor, writer);
     // A clear with no row after it (a screen of empty cells) still goes out in this pass: left in

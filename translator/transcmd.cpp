@@ -50,14 +50,17 @@ void ReadSettings(const char* product) {
     store.GetNumber("Utf8Client", &g_translator.utf8_client, 0);
 }
 
-// The console's colours are sent with their start-up attributes as the terminal's own.
-void SetUpColors() {
-    if (g_translator.color_mode != kColorModeSixteen) return;
+// The writer's rendition, from the settings: the console's colours are sent with their start-up
+// attributes as the terminal's own.
+void SetUpRendition() {
+    const TranslatorState& t = g_translator;
     CONSOLE_SCREEN_BUFFER_INFO info{};
     WORD default_attributes = 0x07;
-    if (GetConsoleScreenBufferInfo(g_translator.console_output, &info))
+    if (t.color_mode == kColorModeSixteen && GetConsoleScreenBufferInfo(t.console_output, &info))
         default_attributes = info.wAttributes & 0xFF;
-    g_translator.writer.SetColorMode(g_translator.color_mode, default_attributes);
+    g_translator.writer.set_rendition(MakeRendition(t.utf8_client != 0, t.color_mode,
+                                                    default_attributes,
+                                                    t.suppress_color_simulation != 0, &OemToAnsi));
 }
 
 bool WriteSocket(const char* bytes, DWORD length) {
@@ -276,8 +279,7 @@ int TranslatorMain(int argc, char** argv) {
         ReportFatal("Bad protocol type specified: %s", argv[1]);
     }
     ReadSettings(SettingsProduct(g_translator.protocol));
-    SetUpColors();
-    g_translator.writer.set_utf8(g_translator.utf8_client != 0);
+    SetUpRendition();
     if (g_translator.mode == TranslatorMode::kUndecided && !AskStartupQuestion(terminal_type)) {
         return kStopped;
     }

@@ -98,9 +98,9 @@ struct TranslatorState {
     // Scrollback (advanced mode with ScrollbackLines): where the mirror's mark is.
     ScrollTracker scroll;
 
-    // ANSI terminal writer (screen mirror thread only): writes to the socket output, follows
-    // the colour simulation setting.
-    AnsiWriter writer{&WriteToSocketOutput, &socket_output, &OemToAnsi, &suppress_color_simulation};
+    // ANSI terminal writer (screen mirror thread only): writes to the socket output; start-up
+    // gives it the rendition of the settings.
+    AnsiWriter writer{&WriteToSocketOutput, &socket_output, Rendition(&OemToAnsi)};
 };
 
 extern TranslatorState g_translator;
@@ -144,13 +144,3 @@ void InjectCharacter(char32_t character);
 // Advanced mode.
 void RunAdvancedInput();
 void __cdecl ScreenMirrorThread(void* unused);
-
-// ANSI terminal writer.
-bool IsReverseVideo(WORD attributes);
-void PutCell(BYTE character, WORD attributes);
-void PutString(const char* text);
-void MoveCursor(unsigned row, unsigned column);
-void ClearScreen();
-void EraseToEndOfLine();
-DWORD EraseToEndOfLineCost();
-void FlushOutput();
