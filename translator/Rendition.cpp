@@ -6,29 +6,21 @@
 namespace {
 constexpr WORD kBackgroundWithoutIntensity = 0x70;
 
-bool IsHighSurrogate(WCHAR unit) {
-    return (unit & 0xFC00) == 0xD800;
-}
-bool IsLowSurrogate(WCHAR unit) {
-    return (unit & 0xFC00) == 0xDC00;
-}
-
-// The characters UTF-16 unit `unit` completes after the unit in `*held` (0: none), into `out`.
+// The characters UTF-16 unit `unit` completes after `*held` (a pair's first half, or 0), into
+// `out`.  A half without its partner stays a surrogate, which EncodeUtf8 makes U+FFFD.
 int JoinSurrogates(WCHAR unit, WCHAR* held, char32_t* out) {
     const char32_t high = *held;
     *held = 0;
-    int count = 0;
-    if (high != 0) {
-        if (IsLowSurrogate(unit)) {
-            out[0] = 0x10000 + ((high - 0xD800) << 10) + (unit - 0xDC00);
-            return 1;
-        }
-        out[count++] = kReplacementCharacter;
+    if (high != 0 && (unit & 0xFC00) == 0xDC00) {
+        out[0] = 0x10000 + ((high - 0xD800) << 10) + (unit - 0xDC00);
+        return 1;
     }
-    if (IsHighSurrogate(unit)) {
+    int count = 0;
+    if (high != 0) out[count++] = high;
+    if ((unit & 0xFC00) == 0xD800) {
         *held = unit;
     } else {
-        out[count++] = IsLowSurrogate(unit) ? kReplacementCharacter : unit;
+        out[count++] = unit;
     }
     return count;
 }
@@ -67,27 +59,20 @@ CHAR_INFO Rendition::ClearedCell() const {
 }
 
 int Rendition::Encode(WCHAR character, WORD attributes, WCHAR* held, CellBytes* out) const {
-    if (!utf8_) {
-        out[0] = Character(ToAnsi(static_cast<BYTE>(character)), attributes);
-        return 1;
+    char32_t characters[2] = {};
+    const int count = utf8_ ? JoinSurrogates(character, held, characters) : 1;
+    for (int i = 0; i < count; ++i) {
+        CellBytes& cell = out[i];
+        if (utf8_) {
+            cell.length = EncodeUtf8(characters[i], cell.text);
+        } else {
+            cell.text[0] = static_cast<char>(ToAnsi(static_cast<BYTE>(character)));
+            cell.length = 1;
+        }
+        cell.attributes = attributes;
+        cell.reverse = IsReverseVideo(attributes);
     }
-    char32_t characters[2];
-    const int count = JoinSurrogates(character, held, characters);
-    for (int i = 0; i < count; ++i) out[i] = Character(characters[i], attributes);
     return count;
-}
-
-CellBytes Rendition::Character(char32_t character, WORD attributes) const {
-    CellBytes cell{};
-    if (utf8_) {
-        cell.length = EncodeUtf8(character, cell.text);
-    } else {
-        cell.text[0] = static_cast<char>(character);
-        cell.length = 1;
-    }
-    cell.attributes = attributes;
-    cell.reverse = IsReverseVideo(attributes);
-    return cell;
 }
 
 Rendition MakeRendition(bool utf8_client, DWORD color_mode, WORD default_attributes,

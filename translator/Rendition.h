@@ -61,8 +61,6 @@ class Rendition {
     friend Rendition MakeRendition(bool, DWORD, WORD, bool, Converter);
     enum class Style { kReverseVideo, kPlain, kColors };
 
-    CellBytes Character(char32_t character, WORD attributes) const;
-
     Converter convert_;
     bool utf8_ = false;
     Style style_ = Style::kReverseVideo;

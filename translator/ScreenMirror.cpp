@@ -54,31 +54,6 @@ void ReadRegion(HANDLE console, CHAR_INFO* into, SHORT left, SHORT top, SHORT co
                 __LINE__);
 }
 
-// A UTF-8 client's row: a character the console marks as taking two cells goes out once, from
-// its leading half, so the span widens to whole characters.
-void PutWideRow(const CHAR_INFO* row, int y, RowUpdate update, int columns, AnsiWriter& writer) {
-    if (update.first > 0 && (row[update.first].Attributes & COMMON_LVB_TRAILING_BYTE))
-        --update.first;
-    if (update.last + 1 < columns && (row[update.last].Attributes & COMMON_LVB_LEADING_BYTE))
-        ++update.last;
-    writer.MoveCursor(static_cast<unsigned>(y), static_cast<unsigned>(update.first));
-    for (int x = update.first; x <= update.last; ++x) {
-        if (row[x].Attributes & COMMON_LVB_TRAILING_BYTE) continue;
-        writer.PutCell(ShownWideCharacter(row[x].Char.UnicodeChar),
-                       static_cast<WORD>(row[x].Attributes &
-                                         ~(COMMON_LVB_LEADING_BYTE | COMMON_LVB_TRAILING_BYTE)));
-    }
-    if (update.erase) writer.EraseToEndOfLine();
-}
-
-void PutNarrowRow(const CHAR_INFO* row, int y, const RowUpdate& update, AnsiWriter& writer) {
-    writer.MoveCursor(static_cast<unsigned>(y), static_cast<unsigned>(update.first));
-    for (int x = update.first; x <= update.last; ++x) {
-        writer.PutCell(ShownCharacter(static_cast<BYTE>(row[x].Char.AsciiChar)), row[x].Attributes);
-    }
-    if (update.erase) writer.EraseToEndOfLine();
-}
-
 // Clears the terminal, and the shown copy with it to what a cleared terminal shows.
 void ClearTerminal(ScreenSnapshot& shown, AnsiWriter& writer) {
     if (shown.cells) {
@@ -103,11 +78,26 @@ BYTE ShownCharacter(BYTE cell_character) {
 }
 
 void PutRowUpdate(const CHAR_INFO* row, int y, RowUpdate update, int columns, AnsiWriter& writer) {
-    if (writer.rendition().utf8()) {
-        PutWideRow(row, y, update, columns, writer);
-    } else {
-        PutNarrowRow(row, y, update, writer);
+    // A UTF-8 client's row: a character the console marks as taking two cells goes out once, from
+    // its leading half, so the span widens to whole characters.
+    const bool wide = writer.rendition().utf8();
+    if (wide && update.first > 0 && (row[update.first].Attributes & COMMON_LVB_TRAILING_BYTE))
+        --update.first;
+    if (wide && update.last + 1 < columns &&
+        (row[update.last].Attributes & COMMON_LVB_LEADING_BYTE))
+        ++update.last;
+    writer.MoveCursor(static_cast<unsigned>(y), static_cast<unsigned>(update.first));
+    for (int x = update.first; x <= update.last; ++x) {
+        if (!wide) {
+            writer.PutCell(ShownCharacter(static_cast<BYTE>(row[x].Char.AsciiChar)),
+                           row[x].Attributes);
+        } else if (!(row[x].Attributes & COMMON_LVB_TRAILING_BYTE)) {
+            writer.PutCell(ShownWideCharacter(row[x].Char.UnicodeChar),
+                           static_cast<WORD>(row[x].Attributes & ~(COMMON_LVB_LEADING_BYTE |
+                                                                   COMMON_LVB_TRAILING_BYTE)));
+        }
     }
+    if (update.erase) writer.EraseToEndOfLine();
 }
 
 WCHAR ShownWideCharacter(WCHAR cell_character) {
