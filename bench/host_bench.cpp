@@ -66,8 +66,7 @@ void BM_MirrorUnchangedPass_128x100(benchmark::State& state) {
     ScreenSnapshot current;
     EqualScreens(128, 100, shown, current);
     MemorySink sink;
-    const DWORD suppress = 0;
-    AnsiWriter writer(&MemorySink::Write, &sink, &SameByte, &suppress);
+    AnsiWriter writer(&MemorySink::Write, &sink, Rendition(&SameByte));
     for (auto _ : state) {
         PassResult result = UpdateTerminal(shown, current, false, writer);
         benchmark::DoNotOptimize(result);
@@ -99,8 +98,7 @@ void BM_WriterFullRepaint_80x25(benchmark::State& state) {
     ScreenSnapshot current;
     EqualScreens(80, 25, shown, current);
     MemorySink sink;
-    const DWORD suppress = 0;
-    AnsiWriter writer(&MemorySink::Write, &sink, &OemToAnsi, &suppress);
+    AnsiWriter writer(&MemorySink::Write, &sink, Rendition(&OemToAnsi));
     size_t bytes = 0;
     for (auto _ : state) {
         sink.bytes.clear();
@@ -119,9 +117,8 @@ void BM_WriterFullRepaintColor_80x25(benchmark::State& state) {
     ScreenSnapshot current;
     EqualScreens(80, 25, shown, current);
     MemorySink sink;
-    const DWORD suppress = 0;
-    AnsiWriter writer(&MemorySink::Write, &sink, &OemToAnsi, &suppress);
-    writer.SetColorMode(kColorModeSixteen, 0x07);
+    AnsiWriter writer(&MemorySink::Write, &sink,
+                      MakeRendition(false, kColorModeSixteen, 0x07, false, &OemToAnsi));
     size_t bytes = 0;
     for (auto _ : state) {
         sink.bytes.clear();

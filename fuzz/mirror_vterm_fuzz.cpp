@@ -88,9 +88,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     PlaceCursor(input, second);
 
     RecordingTerminal terminal(first.allocated.Y, first.allocated.X);
-    AnsiWriter writer(&FeedTerminal, &terminal, &TestOemToAnsi, &suppress);
-    if (color_default >= 0)
-        writer.SetColorMode(kColorModeSixteen, static_cast<WORD>(color_default));
+    AnsiWriter writer(&FeedTerminal, &terminal,
+                      MakeRendition(false, color_default >= 0 ? kColorModeSixteen : 0,
+                                    static_cast<WORD>(color_default >= 0 ? color_default : 0x07),
+                                    suppress != 0, &TestOemToAnsi));
     UpdateTerminal(empty, first, false, writer);
     terminal.Resize(rows, columns);
     terminal.KeepScrollback();

@@ -1,8 +1,10 @@
 // The ANSI terminal writer and the row rule.  The writer's flushes, put together, must be exactly
-// the bytes of the calls made, each flush between 1 and the buffer's size; a row update must
-// cover every changed cell and leave out only equal cells or, behind an erase, blank ones.
+// the bytes of the calls made, each flush between 1 and the buffer's size and, for a UTF-8
+// client, never ending inside a character; a row update must cover every changed cell and leave
+// out only equal cells or, behind an erase, blank ones.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -14,12 +16,50 @@ namespace {
 
 struct Received {
     std::string bytes;
+    std::vector<size_t> ends;  // where each flush ended in `bytes`
 };
 
 void Collect(void* context, const char* bytes, DWORD count) {
     if (count == 0 || count > AnsiWriter::kBufferSize) abort();
-    static_cast<Received*>(context)->bytes.append(bytes, count);
+    auto received = static_cast<Received*>(context);
+    received->bytes.append(bytes, count);
+    received->ends.push_back(received->bytes.size());
 }
+
+// The model of the stream: the bytes expected, and the places inside a UTF-8 character, where no
+// flush may end.
+struct Expected {
+    std::string bytes;
+    std::vector<size_t> inside;
+    char16_t high = 0;  // a UTF-8 client's pair's first half, waiting
+
+    void Character(char32_t character, bool reverse) {
+        if (reverse) bytes += "\033[7m";
+        char utf8[kMaxUtf8Length];
+        const DWORD length = EncodeUtf8(character, utf8);
+        for (DWORD i = 1; i < length; ++i) inside.push_back(bytes.size() + i);
+        bytes.append(utf8, length);
+        if (reverse) bytes += "\033[0m";
+    }
+    // A UTF-8 client's cell: pairs joined across two cells, a half without its partner U+FFFD.
+    void Unit(char16_t unit, bool reverse) {
+        const bool low = (unit & 0xFC00) == 0xDC00;
+        if (high != 0) {
+            const char32_t first = high;
+            high = 0;
+            if (low) {
+                Character(0x10000 + ((first - 0xD800) << 10) + (unit - 0xDC00), reverse);
+                return;
+            }
+            Character(kReplacementCharacter, reverse);
+        }
+        if ((unit & 0xFC00) == 0xD800) {
+            high = unit;
+        } else {
+            Character(low ? kReplacementCharacter : unit, reverse);
+        }
+    }
+};
 
 BYTE Convert(BYTE oem) {
     return static_cast<BYTE>(oem ^ 0x20);
@@ -37,17 +77,17 @@ CHAR_INFO Cell(FuzzedDataProvider& input) {
     return cell;
 }
 
-void CheckRowRule(FuzzedDataProvider& input, bool suppress) {
+void CheckRowRule(FuzzedDataProvider& input, const Rendition& rendition) {
     const int columns = input.ConsumeIntegralInRange(1, 160);
     std::vector<CHAR_INFO> shown(columns), current(columns);
     for (int x = 0; x < columns; ++x) {
         shown[x] = Cell(input);
         current[x] = input.ConsumeIntegralInRange(0, 3) == 0 ? Cell(input) : shown[x];
     }
-    RowUpdate update = DecideRowUpdate(current.data(), shown.data(), columns, suppress);
+    RowUpdate update = DecideRowUpdate(current.data(), shown.data(), columns, rendition);
     int first_difference = -1, last_difference = -1;
     for (int x = 0; x < columns; ++x) {
-        if (CellsEqual(current[x], shown[x])) continue;
+        if (rendition.CellsEqual(current[x], shown[x])) continue;
         if (first_difference < 0) first_difference = x;
         last_difference = x;
     }
@@ -56,7 +96,7 @@ void CheckRowRule(FuzzedDataProvider& input, bool suppress) {
     if (update.first != first_difference || update.last < update.first || update.last >= columns)
         abort();
     for (int x = update.last + 1; x < columns; ++x) {
-        if (update.erase ? !IsBlankCell(current[x], suppress) : x <= last_difference) abort();
+        if (update.erase ? !rendition.IsBlank(current[x]) : x <= last_difference) abort();
     }
 }
 
@@ -65,15 +105,25 @@ void CheckRowRule(FuzzedDataProvider& input, bool suppress) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider input(data, size);
     DWORD suppress = input.ConsumeBool() ? 1 : 0;
-    CheckRowRule(input, suppress != 0);
+    const bool utf8 = input.ConsumeBool();
+    const Rendition rendition = MakeRendition(utf8, 0, 0x07, suppress != 0, &Convert);
+    CheckRowRule(input, rendition);
 
     Received received;
-    AnsiWriter writer(&Collect, &received, &Convert, &suppress);
-    std::string expected;
+    AnsiWriter writer(&Collect, &received, rendition);
+    Expected model;
+    std::string& expected = model.bytes;
     while (input.remaining_bytes() > 0) {
         switch (input.ConsumeIntegralInRange(0, 6)) {
             case 0:
             case 1: {
+                if (utf8) {
+                    const auto unit = input.ConsumeIntegral<char16_t>();
+                    const WORD attributes = input.ConsumeIntegral<WORD>();
+                    writer.PutCell(unit, attributes);
+                    model.Unit(unit, IsReverseVideo(attributes, suppress != 0));
+                    break;
+                }
                 BYTE character = input.ConsumeIntegral<BYTE>();
                 WORD attributes = input.ConsumeIntegral<WORD>();
                 writer.PutCell(character, attributes);
@@ -119,5 +169,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     writer.Flush();
     if (received.bytes != expected) abort();
+    for (size_t end : received.ends) {
+        if (std::find(model.inside.begin(), model.inside.end(), end) != model.inside.end()) abort();
+    }
     return 0;
 }

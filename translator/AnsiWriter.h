@@ -3,12 +3,8 @@
 // advanced-mode stream.
 #pragma once
 
-#include "Utf8.h"
+#include "Rendition.h"
 #include "win32.h"
-
-// A cell is shown in reverse video when its background, without the intensity bit, is green,
-// brown or grey, unless colour simulation is suppressed.
-bool IsReverseVideo(WORD attributes, bool suppress_color_simulation);
 
 class AnsiWriter {
   public:
@@ -18,39 +14,21 @@ class AnsiWriter {
 
     // Takes the bytes of one flush (one write); failures are the sink's to handle.
     using Sink = void (*)(void* context, const char* bytes, DWORD count);
-    // Converts one byte of 0x80 or above from the OEM to the ANSI character set.
-    using Converter = BYTE (*)(BYTE oem);
 
-    // The colour simulation switch is read at every cell, so a writer follows the setting even
-    // when it is built before the setting is read.
-    AnsiWriter(Sink sink, void* context, Converter convert, const DWORD* suppress_color_simulation);
+    AnsiWriter(Sink sink, void* context, const Rendition& rendition);
     AnsiWriter(const AnsiWriter&) = delete;
     AnsiWriter& operator=(const AnsiWriter&) = delete;
 
-    bool IsReverseVideo(WORD attributes) const;
-    // The reverse-video simulation is off while the console's colours are sent.
-    bool suppress_color_simulation() const {
-        return *suppress_color_simulation_ != 0 || sends_colors();
-    }
+    // Set before the first cell, once the settings are read.
+    void set_rendition(const Rendition& rendition);
+    const Rendition& rendition() const { return rendition_; }
 
-    // Colours: with kColorModeSixteen, each cell's colours go out as SGR where they differ from
-    // the previous cell's, `default_attributes` as the terminal's own colours.  Set before the
-    // first cell; any other mode leaves the writer as it is without colours.
-    void SetColorMode(DWORD mode, WORD default_attributes);
-    bool sends_colors() const { return sends_colors_; }
-    // The default attributes while colours are sent, else -1.
-    int color_default() const { return sends_colors_ ? default_attributes_ : -1; }
-
-    // Appends the character, converted to the ANSI character set and wrapped in reverse video as
-    // the attributes ask.  A full buffer is flushed before anything is appended.
-    void PutCell(BYTE character, WORD attributes);
-    // A UTF-8 client: a cell's UTF-16 unit, sent in UTF-8 (a surrogate pair across two cells as
-    // one character, a lone surrogate as U+FFFD) and wrapped as PutCell wraps a byte.  A flush
-    // never splits its bytes.
-    void PutWideCell(WCHAR unit, WORD attributes);
-    void set_utf8(bool utf8) { utf8_ = utf8; }
-    bool utf8() const { return utf8_; }
-    void PutString(const char* text);                // each byte as a cell with attribute 0
+    // Appends a cell's character as the rendition encodes it: a byte converted to the ANSI
+    // character set or, for a UTF-8 client, a UTF-16 unit (a surrogate pair across two cells is
+    // one character); in reverse video, or after the SGR of its colours, as the attributes ask.
+    // A flush never splits a character's bytes, nor an SGR from the character after it.
+    void PutCell(WCHAR character, WORD attributes);
+    void PutString(const char* text);  // each byte converted as a cell's, without attributes
     void MoveCursor(unsigned row, unsigned column);  // 0-based
     void ClearScreen();
     void EraseToEndOfLine();
@@ -68,27 +46,26 @@ class AnsiWriter {
 
   private:
     void Append(BYTE byte);
-    void PutColoredCell(BYTE character, WORD attributes);
+    void AppendString(const char* text);
+    // Appends bytes that go out in one write, flushing first when they do not fit.
+    void AppendWhole(const char* bytes, DWORD length);
+    void Put(const CellBytes& cell);
+    // A sequence that fills what it erases (or opens) with the current background: while colours
+    // are sent, the terminal's own colours are set first.
+    void PutErase(const char* sequence);
     // Sends the SGR for `attributes` unless the terminal is known to use them already.
     void SetAttributes(WORD attributes);
-    void AppendCharacter(BYTE character);
 
     Sink sink_;
     void* context_;
-    Converter convert_;
-    const DWORD* suppress_color_simulation_;
+    Rendition rendition_;
     char buffer_[kBufferSize];
     DWORD count_;
-    bool sends_colors_ = false;
-    WORD default_attributes_ = 0x07;
     // The attributes the terminal is known to use; unknown at the start of each row (after a
     // cursor move) and after each flush, as a failed write may have lost their sequence.
     bool attributes_known_ = false;
     WORD attributes_ = 0;
-    bool utf8_ = false;
-    char wide_bytes_[kMaxUtf8Length] = {};  // the UTF-8 of the cell PutWideCell is putting
-    DWORD wide_length_ = 0;
-    WCHAR high_surrogate_ = 0;  // the first half of a pair, waiting for the next cell
+    WCHAR held_surrogate_ = 0;  // the first half of a pair, waiting for the next cell
 };
 
 // The screen mirror's sink: one write to the client (`context` is not used).  A closed

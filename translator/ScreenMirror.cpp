@@ -1,6 +1,7 @@
 // The screen mirror.
 #include "ScreenMirror.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <memory>
@@ -40,40 +41,13 @@ bool SameCoord(COORD a, COORD b) {
     return a.X == b.X && a.Y == b.Y;
 }
 
-// A UTF-8 client's row: a character the console marks as taking two cells goes out once, from
-// its leading half, so the span widens to whole characters.
-void PutWideRow(const CHAR_INFO* row, int y, RowUpdate update, int columns, AnsiWriter& writer) {
-    if (update.first > 0 && (row[update.first].Attributes & COMMON_LVB_TRAILING_BYTE))
-        --update.first;
-    if (update.last + 1 < columns && (row[update.last].Attributes & COMMON_LVB_LEADING_BYTE))
-        ++update.last;
-    writer.MoveCursor(static_cast<unsigned>(y), static_cast<unsigned>(update.first));
-    for (int x = update.first; x <= update.last; ++x) {
-        if (row[x].Attributes & COMMON_LVB_TRAILING_BYTE) continue;
-        writer.PutWideCell(ShownWideCharacter(row[x].Char.UnicodeChar),
-                           static_cast<WORD>(row[x].Attributes & ~(COMMON_LVB_LEADING_BYTE |
-                                                                   COMMON_LVB_TRAILING_BYTE)));
+// Clears the terminal, and the shown copy with it to what a cleared terminal shows.
+void ClearTerminal(ScreenSnapshot& shown, AnsiWriter& writer) {
+    if (shown.cells) {
+        const CHAR_INFO cleared = writer.rendition().ClearedCell();
+        std::fill_n(shown.cells.get(), CellCount(shown.allocated), cleared);
     }
-    if (update.erase) writer.EraseToEndOfLine();
-}
-
-void PutNarrowRow(const CHAR_INFO* row, int y, const RowUpdate& update, AnsiWriter& writer) {
-    writer.MoveCursor(static_cast<unsigned>(y), static_cast<unsigned>(update.first));
-    for (int x = update.first; x <= update.last; ++x) {
-        writer.PutCell(ShownCharacter(static_cast<BYTE>(row[x].Char.AsciiChar)), row[x].Attributes);
-    }
-    if (update.erase) writer.EraseToEndOfLine();
-}
-
-// While colours are sent, a cleared terminal shows blanks in the default colours, and the shown
-// copy says so, so that a cell of attribute 0 is sent like any other.  Without colours the
-// cleared copy stays all zero.
-void MarkCleared(ScreenSnapshot& shown, int color_default) {
-    if (color_default < 0 || !shown.cells) return;
-    CHAR_INFO blank{};
-    blank.Char.AsciiChar = ' ';
-    blank.Attributes = static_cast<WORD>(color_default);
-    for (size_t i = 0, n = CellCount(shown.allocated); i < n; ++i) shown.cells[i] = blank;
+    writer.ClearScreen();
 }
 
 void SendCursor(COORD cursor, AnsiWriter& writer) {
@@ -91,11 +65,26 @@ BYTE ShownCharacter(BYTE cell_character) {
 }
 
 void PutRowUpdate(const CHAR_INFO* row, int y, RowUpdate update, int columns, AnsiWriter& writer) {
-    if (writer.utf8()) {
-        PutWideRow(row, y, update, columns, writer);
-    } else {
-        PutNarrowRow(row, y, update, writer);
+    // A UTF-8 client's row: a character the console marks as taking two cells goes out once, from
+    // its leading half, so the span widens to whole characters.
+    const bool wide = writer.rendition().utf8();
+    if (wide && update.first > 0 && (row[update.first].Attributes & COMMON_LVB_TRAILING_BYTE))
+        --update.first;
+    if (wide && update.last + 1 < columns &&
+        (row[update.last].Attributes & COMMON_LVB_LEADING_BYTE))
+        ++update.last;
+    writer.MoveCursor(static_cast<unsigned>(y), static_cast<unsigned>(update.first));
+    for (int x = update.first; x <= update.last; ++x) {
+        if (!wide) {
+            writer.PutCell(ShownCharacter(static_cast<BYTE>(row[x].Char.AsciiChar)),
+                           row[x].Attributes);
+        } else if (!(row[x].Attributes & COMMON_LVB_TRAILING_BYTE)) {
+            writer.PutCell(ShownWideCharacter(row[x].Char.UnicodeChar),
+                           static_cast<WORD>(row[x].Attributes & ~(COMMON_LVB_LEADING_BYTE |
+                                                                   COMMON_LVB_TRAILING_BYTE)));
+        }
     }
+    if (update.erase) writer.EraseToEndOfLine();
 }
 
 WCHAR ShownWideCharacter(WCHAR cell_character) {
@@ -103,24 +92,8 @@ WCHAR ShownWideCharacter(WCHAR cell_character) {
     return cell_character;
 }
 
-bool CellsEqual(const CHAR_INFO& a, const CHAR_INFO& b, bool wide) {
-    return a.Attributes == b.Attributes && a.Char.AsciiChar == b.Char.AsciiChar &&
-           (!wide || a.Char.UnicodeChar == b.Char.UnicodeChar);
-}
-
-bool IsBlankCell(const CHAR_INFO& cell, bool suppress_color_simulation, bool wide,
-                 int color_default) {
-    if (wide && cell.Char.UnicodeChar != ' ') return false;
-    if (color_default >= 0) {
-        constexpr WORD kShown = 0xF0 | COMMON_LVB_REVERSE_VIDEO | COMMON_LVB_UNDERSCORE;
-        return cell.Char.AsciiChar == ' ' && (cell.Attributes & kShown) == (color_default & 0xF0);
-    }
-    return cell.Char.AsciiChar == ' ' &&
-           !IsReverseVideo(cell.Attributes, suppress_color_simulation);
-}
-
 RowUpdate DecideRowUpdate(const CHAR_INFO* current, const CHAR_INFO* shown, int columns,
-                          bool suppress_color_simulation, bool wide, int color_default) {
+                          const Rendition& rendition) {
     RowUpdate update;
     // Most rows of a pass are unchanged, and a plain comparison of the bytes settles those many
     // times faster than the cell by cell scan.  Equal bytes are equal cells; a row whose bytes
@@ -130,15 +103,13 @@ RowUpdate DecideRowUpdate(const CHAR_INFO* current, const CHAR_INFO* shown, int 
         return update;
     }
     int first = 0;
-    while (first < columns && CellsEqual(current[first], shown[first], wide)) ++first;
+    while (first < columns && rendition.CellsEqual(current[first], shown[first])) ++first;
     if (first == columns) return update;
 
     int last = columns - 1;
-    while (last > first && CellsEqual(current[last], shown[last], wide)) --last;
+    while (last > first && rendition.CellsEqual(current[last], shown[last])) --last;
     int last_non_blank = columns - 1;
-    while (last_non_blank > first &&
-           IsBlankCell(current[last_non_blank], suppress_color_simulation, wide, color_default))
-        --last_non_blank;
+    while (last_non_blank > first && rendition.IsBlank(current[last_non_blank])) --last_non_blank;
 
     update.changed = true;
     update.first = first;
@@ -157,29 +128,21 @@ PassResult UpdateTerminal(ScreenSnapshot& shown, ScreenSnapshot& current, bool r
         return PassResult::kNoMemory;
     }
 
-    if (redraw) {
-        // The terminal is about to show nothing: every cell that is not zero gets sent again.
-        if (shown.cells) {
-            std::memset(shown.cells.get(), 0, CellCount(shown.allocated) * sizeof(CHAR_INFO));
-        }
-        MarkCleared(shown, writer.color_default());
-        writer.ClearScreen();
-    }
+    // The terminal is about to show nothing: every cell that differs from that gets sent again.
+    if (redraw) ClearTerminal(shown, writer);
     if (resized) {
         shown.info.dwSize = current.allocated;
-        MarkCleared(shown, writer.color_default());
-        writer.ClearScreen();
+        ClearTerminal(shown, writer);
     }
 
-    const bool suppress = writer.suppress_color_simulation();
+    const Rendition& rendition = writer.rendition();
     const int columns = current.allocated.X > 0 ? current.allocated.X : 0;
     const int rows = columns > 0 && current.allocated.Y > 0 ? current.allocated.Y : 0;
     bool rows_sent = false;
     for (int y = 0; y < rows; ++y) {
         const CHAR_INFO* now = current.cells.get() + static_cast<size_t>(y) * columns;
         const CHAR_INFO* before = shown.cells.get() + static_cast<size_t>(y) * columns;
-        RowUpdate update =
-            DecideRowUpdate(now, before, columns, suppress, writer.utf8(), writer.color_default());
+        RowUpdate update = DecideRowUpdate(now, before, columns, rendition);
         if (!update.changed) continue;
         PutRowUpdate(now, y, update, columns, writer);
         writer.Flush();
@@ -190,7 +153,7 @@ PassResult UpdateTerminal(ScreenSnapshot& shown, ScreenSnapshot& current, bool r
     // them).  While colours are sent, a screen of blanks after a clear needs no row, so the cursor
     // goes out whatever the shown copy says.
     COORD cursor = current.info.dwCursorPosition;
-    const bool cleared_in_colour = (resized || redraw) && writer.color_default() >= 0;
+    const bool cleared_in_colour = (resized || redraw) && rendition.sends_colors();
     if (rows_sent || cleared_in_colour || !SameCoord(cursor, shown.info.dwCursorPosition))
         SendCursor(cursor, writer);
     // A clear with no row after it (a screen of empty cells) still goes out in this pass: left in
@@ -227,13 +190,10 @@ NextPass DecideNextPass(bool sent, bool settling, DWORD step, DWORD since_input)
 ScreenMirror::ScreenMirror(const Settings& settings, WORD default_attributes)
     : settle_step_(InputSettleStep(settings.input_settle_delay)),
       scrollback_(settings.scrollback_lines != 0),
-      suppress_color_simulation_(settings.suppress_color_simulation),
       console_(g_translator.console_output, settings.utf8_client != 0),
-      writer_(&WriteToSocketOutput, nullptr, &OemToAnsi, &suppress_color_simulation_) {
-    if (settings.color_mode == kColorModeSixteen)
-        writer_.SetColorMode(settings.color_mode, default_attributes);
-    writer_.set_utf8(settings.utf8_client != 0);
-}
+      writer_(&WriteToSocketOutput, nullptr,
+              MakeRendition(settings.utf8_client != 0, settings.color_mode, default_attributes,
+                            settings.suppress_color_simulation != 0, &OemToAnsi)) {}
 
 bool ScreenMirror::RunPass() {
     TranslatorState& t = g_translator;

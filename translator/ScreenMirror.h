@@ -6,21 +6,12 @@
 #include "Scrollback.h"
 #include "translator.h"
 
-// Cells are equal when their attribute words and the low bytes of their characters are; wide
-// cells (read as UTF-16, for a UTF-8 client) when their whole characters are.
-bool CellsEqual(const CHAR_INFO& a, const CHAR_INFO& b, bool wide = false);
-
 // The byte sent for a cell's character.  A console cell can hold a control character (written
 // without processed output, or straight into the buffer), which the console shows as a glyph; sent
 // as it is, it would move the client's cursor or start an escape sequence, and the terminal would
 // no longer show the screen.  An empty cell (0) goes out as a blank, other control characters
 // and DEL as "?".
 BYTE ShownCharacter(BYTE cell_character);
-// A blank cell is a space that is not shown in reverse video.  While colours are sent
-// (`color_default` the default attributes, not -1) it is a space in the default background,
-// neither reversed nor underscored: what an erase leaves.
-bool IsBlankCell(const CHAR_INFO& cell, bool suppress_color_simulation, bool wide = false,
-                 int color_default = -1);
 
 // What a row update sends for one row: nothing when the row is unchanged; otherwise a cursor
 // positioning to `first`, the current cells from `first` to `last` and, when `erase`, an erase
@@ -34,14 +25,13 @@ struct RowUpdate {
 // The row rule: one span from the first to the last difference, its blank tail replaced by an
 // erase when that saves more bytes than the erase costs.
 RowUpdate DecideRowUpdate(const CHAR_INFO* current, const CHAR_INFO* shown, int columns,
-                          bool suppress_color_simulation, bool wide = false,
-                          int color_default = -1);
+                          const Rendition& rendition);
 
 // What a UTF-8 client is sent for a wide cell's character, as ShownCharacter for a byte.
 WCHAR ShownWideCharacter(WCHAR cell_character);
 
-// Puts one row's update into the writer, without flushing: the cursor move, the cells (wide
-// cells for a UTF-8 client) and the erase.
+// Puts one row's update into the writer, without flushing: the cursor move, the cells as the
+// writer's rendition shows them and the erase.
 void PutRowUpdate(const CHAR_INFO* row, int y, RowUpdate update, int columns, AnsiWriter& writer);
 
 enum class PassResult {
@@ -106,7 +96,6 @@ class ScreenMirror {
   private:
     DWORD settle_step_;
     bool scrollback_;
-    DWORD suppress_color_simulation_;
     ConsoleScreen console_;  // the console output: wide cells for a UTF-8 client
     ScreenSnapshot snapshots_[2];
     int shown_snapshot_ = 0;  // index of the shown snapshot; the other one is the current

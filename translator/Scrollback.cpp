@@ -171,7 +171,7 @@ void SendScrolledRows(const CHAR_INFO* rows, int count, ScreenSnapshot& shown,
                       const ScreenSnapshot& current, AnsiWriter& writer) {
     const int columns = current.allocated.X;
     const int height = current.allocated.Y;
-    const bool suppress = writer.suppress_color_simulation();
+    const Rendition& rendition = writer.rendition();
     // The rows in the order they are to pass the client's screen: those that leave the window,
     // then the window's own.
     auto row = [&](int i) -> const CHAR_INFO* {
@@ -179,8 +179,7 @@ void SendScrolledRows(const CHAR_INFO* rows, int count, ScreenSnapshot& shown,
                          : current.cells.get() + static_cast<size_t>(i - count) * columns;
     };
     auto send = [&](const CHAR_INFO* cells, const CHAR_INFO* before, int y) {
-        RowUpdate update = DecideRowUpdate(cells, before, columns, suppress, writer.utf8(),
-                                           writer.color_default());
+        RowUpdate update = DecideRowUpdate(cells, before, columns, rendition);
         if (update.changed) PutRowUpdate(cells, y, update, columns, writer);
     };
     for (int y = 0; y < height; ++y) {
@@ -189,13 +188,7 @@ void SendScrolledRows(const CHAR_INFO* rows, int count, ScreenSnapshot& shown,
     // A new bottom row shows nothing: every cell that is not zero is sent.  While colours are
     // sent it shows blanks in the default colours (the line feed sets them), as a cleared screen
     // does, so a cell of other attributes is sent even when it holds nothing.
-    std::vector<CHAR_INFO> blank(static_cast<size_t>(columns));
-    if (writer.color_default() >= 0) {
-        for (CHAR_INFO& cell : blank) {
-            cell.Char.UnicodeChar = ' ';
-            cell.Attributes = static_cast<WORD>(writer.color_default());
-        }
-    }
+    std::vector<CHAR_INFO> blank(static_cast<size_t>(columns), rendition.ClearedCell());
     writer.MoveCursor(static_cast<unsigned>(height - 1), 0);
     for (int i = height; i < height + count; ++i) {
         writer.LineFeed();

@@ -197,6 +197,16 @@ TEST_F(AdvancedLoginTest, ColorModeSixteenSendsTheConsolesColoursItsOwnAsTheTerm
     }
 }
 
+TEST_F(AdvancedLoginTest, SuppressColorSimulationSendsNoReverseVideo) {
+    SetSetting("SuppressColorSimulation", REG_DWORD, winsim::test::RegDword(1));
+    SimLogin::Options options = Console(20, 4);
+    options.console.attributes = 0x2E;  // reverse video when simulated
+    SimLogin login(options);
+    Advance(1000);
+    EXPECT_NE(login.Output().find("\033[1;1fC:\\>"), std::string::npos);
+    EXPECT_EQ(login.Output().find("\033[7m"), std::string::npos);
+}
+
 TEST_F(AdvancedLoginTest, RedrawAtThePromptAndByKeyCommandResendsEveryRow) {
     SimLogin login(Console(20, 4));
     VtermTerminal client(4, 20);

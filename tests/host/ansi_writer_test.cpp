@@ -33,9 +33,14 @@ class AnsiWriterTest : public testing::Test {
         return std::string(writer_.buffered(), writer_.buffered_count());
     }
 
+    // The writer's rendition for the settings, as start-up gives it.
+    void Settings(bool utf8, DWORD color_mode, bool suppress_color_simulation) {
+        writer_.set_rendition(
+            MakeRendition(utf8, color_mode, 0x07, suppress_color_simulation, &FakeOemToAnsi));
+    }
+
     std::vector<std::string> flushes_;
-    DWORD suppress_ = 0;
-    AnsiWriter writer_{&Record, &flushes_, &FakeOemToAnsi, &suppress_};
+    AnsiWriter writer_{&Record, &flushes_, Rendition(&FakeOemToAnsi)};
 };
 
 TEST(ReverseVideoTest, GreenBrownAndGreyBackgroundsWhateverTheForegroundAndIntensity) {
@@ -62,11 +67,11 @@ TEST_F(AnsiWriterTest, NormalCellIsItsByteAndReverseCellIsWrappedAlone) {
 }
 
 TEST_F(AnsiWriterTest, SuppressedColourSimulationSendsNoReverseVideo) {
-    suppress_ = 1;  // followed even though the writer was built before
+    Settings(false, 0, true);  // given after the writer was built
     writer_.PutCell(' ', 0x70);
     writer_.PutCell('x', 0xF0);
     EXPECT_EQ(Buffered(), " x");
-    EXPECT_FALSE(writer_.IsReverseVideo(0x70));
+    EXPECT_FALSE(writer_.rendition().IsReverseVideo(0x70));
 }
 
 TEST_F(AnsiWriterTest, ControlSequences) {
@@ -119,19 +124,19 @@ TEST_F(AnsiWriterTest, AReverseCellMaySplitItsSequenceBetweenTwoWrites) {
 }
 
 TEST_F(AnsiWriterTest, WideCellsGoOutAsUtf8WholePerFlushWithSurrogatePairsJoined) {
-    writer_.set_utf8(true);
-    writer_.PutWideCell(L'a', 0x07);
-    writer_.PutWideCell(0x2500, 0x70);  // reverse video around the whole character
-    writer_.PutWideCell(0xD83D, 0x07);  // a pair across two cells is one character
-    writer_.PutWideCell(0xDE00, 0x07);
-    writer_.PutWideCell(0xDC00, 0x07);  // a lone half is U+FFFD
+    Settings(true, 0, false);
+    writer_.PutCell(L'a', 0x07);
+    writer_.PutCell(0x2500, 0x70);  // reverse video around the whole character
+    writer_.PutCell(0xD83D, 0x07);  // a pair across two cells is one character
+    writer_.PutCell(0xDE00, 0x07);
+    writer_.PutCell(0xDC00, 0x07);  // a lone half is U+FFFD
     EXPECT_EQ(Buffered(), "a\033[7m\xe2\x94\x80\033[0m\xf0\x9f\x98\x80\xef\xbf\xbd");
     EXPECT_EQ(g_conversions, 0);
     writer_.Flush();
     // A character that does not fit the buffer's rest starts the next flush.
     flushes_.clear();
-    for (DWORD i = 0; i < AnsiWriter::kBufferSize - 1; ++i) writer_.PutWideCell(L'x', 0x07);
-    writer_.PutWideCell(0x65E5, 0x07);
+    for (DWORD i = 0; i < AnsiWriter::kBufferSize - 1; ++i) writer_.PutCell(L'x', 0x07);
+    writer_.PutCell(0x65E5, 0x07);
     writer_.Flush();
     ASSERT_EQ(flushes_.size(), 2u);
     EXPECT_EQ(flushes_[0], std::string(AnsiWriter::kBufferSize - 1, 'x'));
@@ -175,8 +180,8 @@ TEST(SgrTest, ConsoleColourBitsBecomeAnsiNumbersAndTheDefaultIsTheTerminals) {
 }
 
 TEST_F(AnsiWriterTest, ColoursChangeOnlyBetweenCellsAndAreSetAgainAtEachRowAndWrite) {
-    writer_.SetColorMode(kColorModeSixteen, 0x07);
-    EXPECT_TRUE(writer_.suppress_color_simulation());
+    Settings(false, kColorModeSixteen, false);
+    EXPECT_FALSE(writer_.rendition().IsReverseVideo(0x70));
     writer_.MoveCursor(0, 0);
     writer_.PutCell('a', 0x07);
     writer_.PutCell('b', 0x07);
@@ -204,8 +209,8 @@ TEST_F(AnsiWriterTest, ColoursChangeOnlyBetweenCellsAndAreSetAgainAtEachRowAndWr
             << flush;
     }
     // Any other mode is no colour mode.
-    writer_.SetColorMode(8, 0x07);
-    EXPECT_FALSE(writer_.suppress_color_simulation());
+    Settings(false, 8, false);
+    EXPECT_TRUE(writer_.rendition().IsReverseVideo(0x70));
 }
 
 // The screen mirror's writer writes to the socket output.
@@ -217,64 +222,55 @@ class ProcessWriterTest : public testing::Test {
         g_translator.socket_output = socket_.handle();
     }
     void TearDown() override {
-        writer_.Flush();
+        writer().Flush();
         g_translator.socket_output = saved_output_;
     }
 
     winsim::test::Sink socket_ = winsim::test::MakeSink();
     HANDLE saved_output_ = nullptr;
-    DWORD suppress_ = 0;
-    AnsiWriter writer_{&WriteToSocketOutput, nullptr, &OemToAnsi, &suppress_};
+    AnsiWriter& writer() { return writer_; }
+    AnsiWriter writer_{&WriteToSocketOutput, nullptr, Rendition(&OemToAnsi)};
 };
 
 TEST_F(ProcessWriterTest, WritesEachFlushToTheSocketOutput) {
-    writer_.MoveCursor(0, 4);
-    writer_.PutCell('o', 0x07);
-    writer_.PutCell(' ', 0x70);
+    writer().MoveCursor(0, 4);
+    writer().PutCell('o', 0x07);
+    writer().PutCell(' ', 0x70);
     EXPECT_EQ(socket_.Text(), "");
-    writer_.Flush();
+    writer().Flush();
     EXPECT_EQ(socket_.Text(), "\033[1;5fo\033[7m \033[0m");
-    writer_.ClearScreen();
-    writer_.EraseToEndOfLine();
-    writer_.PutString("ok");
-    writer_.Flush();
+    writer().ClearScreen();
+    writer().EraseToEndOfLine();
+    writer().PutString("ok");
+    writer().Flush();
     EXPECT_EQ(socket_.Text(), "\033[1;5fo\033[7m \033[0m\033[2J\033[0Kok");
-}
-
-TEST_F(ProcessWriterTest, ReverseVideoFollowsTheSetting) {
-    EXPECT_TRUE(writer_.IsReverseVideo(0x70));
-    suppress_ = 1;
-    EXPECT_FALSE(writer_.IsReverseVideo(0x70));
-    writer_.PutCell(' ', 0x70);
-    writer_.Flush();
-    EXPECT_EQ(socket_.Text(), " ");
 }
 
 TEST_F(ProcessWriterTest, AClosedSocketOutputIsNotReportedAndOtherFailuresOncePerFlush) {
     g_translator.socket_output = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x7ff0));
-    writer_.PutString("lost");
-    writer_.Flush();
+    writer().PutString("lost");
+    writer().Flush();
     EXPECT_TRUE(EventLog().empty());
 
     g_translator.socket_output = socket_.handle();
     winsim::test::FailCall("WriteFile", ERROR_NO_DATA, 0, 2);
-    for (int i = 0; i < 200; ++i) writer_.PutCell('z', 0x07);  // one forced flush
-    writer_.Flush();                                           // and one asked for
+    for (int i = 0; i < 200; ++i) writer().PutCell('z', 0x07);  // one forced flush
+    writer().Flush();                                           // and one asked for
     auto log = EventLog();
     ASSERT_EQ(log.size(), 2u);
     EXPECT_EQ(log[0].type, EVENTLOG_ERROR_TYPE);
     EXPECT_EQ(log[0].strings, std::vector<std::string>{"Error writing output characters: 232"});
 
     // Dropped, never retried: the next flush carries only what came after.
-    writer_.PutString("next");
-    writer_.Flush();
+    writer().PutString("next");
+    writer().Flush();
     EXPECT_EQ(socket_.Text(), "next");
 }
 
 TEST_F(ProcessWriterTest, OemBytesGoOutInTheAnsiCodePage) {
-    writer_.PutCell(0x82, 0x07);  // e acute in code page 437
-    writer_.PutCell(0x7F, 0x07);
-    writer_.Flush();
+    writer().PutCell(0x82, 0x07);  // e acute in code page 437
+    writer().PutCell(0x7F, 0x07);
+    writer().Flush();
     EXPECT_EQ(socket_.Text(), "\xE9\x7F");
 }
 

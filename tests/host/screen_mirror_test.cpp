@@ -93,8 +93,10 @@ BYTE SameByte(BYTE oem) {
 }
 
 // The row rule on row 0 of two snapshots.
-RowUpdate Decide(ScreenSnapshot& current, ScreenSnapshot& shown, bool suppress = false) {
-    return DecideRowUpdate(current.cells.get(), shown.cells.get(), current.allocated.X, suppress);
+RowUpdate Decide(ScreenSnapshot& current, ScreenSnapshot& shown, bool suppress = false,
+                 bool utf8 = false) {
+    return DecideRowUpdate(current.cells.get(), shown.cells.get(), current.allocated.X,
+                           MakeRendition(utf8, 0, 0x07, suppress, &SameByte));
 }
 
 struct RowCase {
@@ -157,13 +159,13 @@ TEST(RowRuleTest, WideCellsCompareWholeCharactersAndAreBlankOnlyAsSpaces) {
     }
     Cell(shown, 0, 1).Char.UnicodeChar = 0x2500;  // the same low byte as U+2600
     Cell(current, 0, 1).Char.UnicodeChar = 0x2600;
-    RowUpdate update = DecideRowUpdate(current.cells.get(), shown.cells.get(), 20, false, true);
+    RowUpdate update = Decide(current, shown, false, true);
     EXPECT_TRUE(update.changed);
     EXPECT_EQ(update.first, 1);
     // U+2520's low byte is a space's, but it is no blank: the tail after it is what erases.
     Cell(shown, 0, 12).Char.UnicodeChar = 'z';
     Cell(current, 0, 12).Char.UnicodeChar = 0x2520;
-    update = DecideRowUpdate(current.cells.get(), shown.cells.get(), 20, false, true);
+    update = Decide(current, shown, false, true);
     EXPECT_EQ(update.last, 12);
     EXPECT_FALSE(update.erase);
 }
@@ -232,8 +234,7 @@ class MirrorPassTest : public testing::Test {
     }
 
     std::vector<std::string> flushes_;
-    DWORD suppress_ = 0;
-    AnsiWriter writer_{&Record, &flushes_, &SameByte, &suppress_};
+    AnsiWriter writer_{&Record, &flushes_, Rendition(&SameByte)};
 };
 
 TEST_F(MirrorPassTest, FirstPassClearsAndSendsEveryRowThenTheCursor) {
@@ -293,7 +294,7 @@ TEST_F(MirrorPassTest, AClearWithNoRowAfterItIsSentInItsOwnPass) {
 // With colours a cleared terminal already shows blank rows, so after a new size only the clear
 // and the cursor go out: the terminal's own resize may have moved its cursor.
 TEST_F(MirrorPassTest, InColourANewSizeOfBlankRowsSendsTheClearAndTheCursor) {
-    writer_.SetColorMode(kColorModeSixteen, 0x07);
+    writer_.set_rendition(MakeRendition(false, kColorModeSixteen, 0x07, false, &SameByte));
     ScreenSnapshot shown = Screen(4, {"", "", ""}, COORD{1, 1});
     ScreenSnapshot current = Screen(3, {"", ""}, COORD{1, 1});
     EXPECT_EQ(Pass(shown, current), PassResult::kSent);
@@ -334,7 +335,7 @@ TEST_F(MirrorPassTest, SteadyStateAllocatesNothing) {
     DWORD bytes = 0;
     AnsiWriter counting{
         [](void* total, const char*, DWORD count) { *static_cast<DWORD*>(total) += count; }, &bytes,
-        &SameByte, &suppress_};
+        Rendition(&SameByte)};
     UpdateTerminal(snapshots[0], snapshots[1], false, counting);  // first pass allocates
 
     t_allocations = 0;

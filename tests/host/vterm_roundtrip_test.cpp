@@ -112,12 +112,11 @@ class Session {
         : terminal_(rows, columns, utf8),
           suppress_(suppress_color_simulation),
           color_default_(color_default),
-          writer_(&FeedTerminal, &terminal_, &TestOemToAnsi, &suppress_),
-          utf8_(utf8) {
-        if (color_default >= 0)
-            writer_.SetColorMode(kColorModeSixteen, static_cast<WORD>(color_default));
-        writer_.set_utf8(utf8);
-    }
+          writer_(&FeedTerminal, &terminal_,
+                  MakeRendition(utf8, color_default >= 0 ? kColorModeSixteen : 0,
+                                static_cast<WORD>(color_default >= 0 ? color_default : 0x07),
+                                suppress_color_simulation != 0, &TestOemToAnsi)),
+          utf8_(utf8) {}
 
     // The snapshot the next pass reads into, sized for `columns` x `rows` as ReadScreen sizes it.
     ScreenSnapshot& NextScreen(int rows, int columns) {
@@ -548,8 +547,7 @@ TEST(VtermRoundTripTest, ScrolledLinesReachTheScrollbackOnceAndInOrder) {
             console.Size(columns, rows, history);
             RecordingTerminal terminal(rows, columns);
             terminal.KeepScrollback();
-            DWORD suppress = 0;
-            AnsiWriter writer(&FeedRecording, &terminal, &TestOemToAnsi, &suppress);
+            AnsiWriter writer(&FeedRecording, &terminal, Rendition(&TestOemToAnsi));
             ScreenSnapshot snapshots[2];
             int shown = 1;  // the snapshot that the first pass sent
             ScrollTracker tracker;
