@@ -47,8 +47,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const BYTE character = input.ConsumeIntegral<BYTE>();
     const WORD virtual_key = input.ConsumeBool() ? 0 : input.ConsumeIntegral<WORD>();
     const SHORT key_scan = input.ConsumeIntegral<SHORT>();
-    const DWORD modifiers =
-        StickyModifierBits(input.ConsumeBool(), input.ConsumeBool(), input.ConsumeBool());
+    const DWORD modifiers = (input.ConsumeBool() ? kAltBit : 0) |
+                            (input.ConsumeBool() ? kCtrlBit : 0) |
+                            (input.ConsumeBool() ? kShiftBit : 0);
     const WORD scan_code = input.ConsumeIntegral<WORD>();
     g_key_scan = key_scan;
     g_scan_code = scan_code;

@@ -5,10 +5,6 @@
 #include "Utf8.h"
 #include "ZEVENT.h"
 
-DWORD StickyModifierBits(bool alt, bool ctrl, bool shift) {
-    return (alt ? kAltBit : 0) | (ctrl ? kCtrlBit : 0) | (shift ? kShiftBit : 0);
-}
-
 KeyPlan ComposeKey(BYTE character, WORD virtual_key, SHORT key_scan, DWORD modifiers) {
     WORD key = virtual_key;
     if (key == 0) {
@@ -137,8 +133,8 @@ KeyCommand LookUpKeyCommand(BYTE command) {
         {0x01, {Action::kLiteralCtrlA, 0}},     {0x12, {Action::kRedraw, 0}},
         {'0', {Action::kInjectKey, VK_F10}},    {'-', {Action::kInjectKey, VK_F11}},
         {'_', {Action::kInjectKey, VK_F11}},    {'+', {Action::kInjectKey, VK_F12}},
-        {'=', {Action::kInjectKey, VK_F12}},    {'A', {Action::kStickyAlt, 0}},
-        {'C', {Action::kStickyCtrl, 0}},        {'S', {Action::kStickyShift, 0}},
+        {'=', {Action::kInjectKey, VK_F12}},    {'A', {Action::kSticky, 0, kAltBit}},
+        {'C', {Action::kSticky, 0, kCtrlBit}},  {'S', {Action::kSticky, 0, kShiftBit}},
         {'U', {Action::kInjectKey, VK_UP}},     {'D', {Action::kInjectKey, VK_DOWN}},
         {'L', {Action::kInjectKey, VK_LEFT}},   {'R', {Action::kInjectKey, VK_RIGHT}},
         {'H', {Action::kInjectKey, VK_HOME}},   {'E', {Action::kInjectKey, VK_END}},
@@ -164,9 +160,8 @@ const KeyLookUps kLayout = {
 
 // The sticky modifiers go with the next key only.
 DWORD TakeStickyModifiers() {
-    TranslatorState& t = g_translator;
-    const DWORD modifiers = StickyModifierBits(t.sticky_alt, t.sticky_ctrl, t.sticky_shift);
-    t.sticky_alt = t.sticky_ctrl = t.sticky_shift = false;
+    const DWORD modifiers = g_translator.sticky_modifiers;
+    g_translator.sticky_modifiers = 0;
     return modifiers;
 }
 
@@ -205,14 +200,8 @@ void RunKeyCommand(BYTE command) {
             g_translator.redraw_request = 1;
             g_screen_lock.Leave();
             break;
-        case KeyCommand::Action::kStickyAlt:
-            g_translator.sticky_alt = true;
-            break;
-        case KeyCommand::Action::kStickyCtrl:
-            g_translator.sticky_ctrl = true;
-            break;
-        case KeyCommand::Action::kStickyShift:
-            g_translator.sticky_shift = true;
+        case KeyCommand::Action::kSticky:
+            g_translator.sticky_modifiers |= what.modifier;
             break;
     }
 }

@@ -38,9 +38,6 @@ struct KeyPlan {
 
 constexpr DWORD kAltKeyPauseMs = 100;
 
-// The modifier bits that the sticky flags stand for.
-DWORD StickyModifierBits(bool alt, bool ctrl, bool shift);
-
 // Composes the events for `character` (already in the OEM code page).  With `virtual_key` 0 the
 // key is VkKeyScanA's answer `key_scan` (low byte: the key; high byte bits 1, 2, 4: Shift, Ctrl,
 // Alt); otherwise `virtual_key` is the key and `key_scan` is not used.  `modifiers` holds the
@@ -96,11 +93,10 @@ struct KeyCommand {
         kInjectKey,     // the key `virtual_key`, with character 0
         kLiteralCtrlA,  // the character 0x01 reaches the console
         kRedraw,        // the screen mirror sends the whole screen again
-        kStickyAlt,
-        kStickyCtrl,
-        kStickyShift,
+        kSticky,        // the modifier `modifier` goes with the next key
     };
     Action action;
     WORD virtual_key;
+    DWORD modifier = 0;
 };
 KeyCommand LookUpKeyCommand(BYTE command);

@@ -84,10 +84,6 @@ void InjectInput(const ClientInput& input) {
         InjectKey(input.byte, 0);
         return;
     }
-    const KeySequence& key = input.key;
-    TranslatorState& t = g_translator;
-    t.sticky_shift = t.sticky_shift || (key.modifiers & kShiftBit) != 0;
-    t.sticky_ctrl = t.sticky_ctrl || (key.modifiers & kCtrlBit) != 0;
-    t.sticky_alt = t.sticky_alt || (key.modifiers & kAltBit) != 0;
-    InjectKey(key.character, key.virtual_key);
+    g_translator.sticky_modifiers |= input.key.modifiers;
+    InjectKey(input.key.character, input.key.virtual_key);
 }

@@ -57,9 +57,7 @@ struct TranslatorState {
     // the ScrollbackLines setting in advanced mode, 0 otherwise.  Set by start-up.
     DWORD history_lines = 0;
     // Key synthesis (main thread only): the sticky modifiers of the Ctrl-A key commands.
-    bool sticky_alt = false;
-    bool sticky_ctrl = false;
-    bool sticky_shift = false;
+    DWORD sticky_modifiers = 0;  // the Shift, Ctrl and Alt bits of a key event's state
 
     // Screen mirror, shared with the input side under the screen lock.  The poll delay is also
     // read without the lock to choose the mirror's wait, hence atomic.

@@ -177,12 +177,11 @@ std::string Describe(KeyCommand command) {
             return "^A";
         case Action::kRedraw:
             return "redraw";
-        case Action::kStickyAlt:
-            return "alt";
-        case Action::kStickyCtrl:
-            return "ctrl";
-        case Action::kStickyShift:
-            return "shift";
+        case Action::kSticky:
+            return command.modifier == kAltBit     ? "alt"
+                   : command.modifier == kCtrlBit  ? "ctrl"
+                   : command.modifier == kShiftBit ? "shift"
+                                                   : "sticky?";
     }
     return "?";
 }
@@ -225,7 +224,7 @@ class StickyTest : public testing::Test {
     }
     void TearDown() override {
         g_translator.console_input = saved_console_;
-        g_translator.sticky_alt = g_translator.sticky_ctrl = g_translator.sticky_shift = false;
+        g_translator.sticky_modifiers = 0;
         g_translator.redraw_request = 0;
     }
     HANDLE saved_console_ = nullptr;
@@ -236,11 +235,9 @@ TEST_F(StickyTest, CommandsSetTheStickyModifiersAndIgnoredBytesChangeNothing) {
     RunKeyCommand('S');
     RunKeyCommand('S');
     RunKeyCommand('Q');
-    EXPECT_TRUE(g_translator.sticky_alt);
-    EXPECT_FALSE(g_translator.sticky_ctrl);
-    EXPECT_TRUE(g_translator.sticky_shift);
+    EXPECT_EQ(g_translator.sticky_modifiers, kAltBit | kShiftBit);
     RunKeyCommand('c');
-    EXPECT_TRUE(g_translator.sticky_ctrl);
+    EXPECT_EQ(g_translator.sticky_modifiers, kAltBit | kShiftBit | kCtrlBit);
     EXPECT_EQ(g_translator.redraw_request, 0);
     RunKeyCommand(0x12);
     EXPECT_EQ(g_translator.redraw_request, 1);
@@ -254,9 +251,9 @@ TEST_F(StickyTest, FailedConversionDropsTheCharacterAndKeepsTheStickyModifiers) 
     winsim::test::FailCall("CharToOemBuffA", ERROR_INVALID_PARAMETER);
     winsim::ExitStatus status = winsim::RunProcess([] {
         g_translator.console_input = nullptr;
-        g_translator.sticky_ctrl = true;
+        g_translator.sticky_modifiers = kCtrlBit;
         InjectKey('a', 0);
-        sticky_kept = g_translator.sticky_ctrl;
+        sticky_kept = g_translator.sticky_modifiers == kCtrlBit;
         return 0;
     });
     EXPECT_EQ(status.code, 0u);
@@ -269,7 +266,7 @@ TEST_F(StickyTest, FailedConversionDropsTheCharacterAndKeepsTheStickyModifiers) 
 TEST_F(StickyTest, ARefusedEventIsReportedAndEndsTheProgram) {
     winsim::ExitStatus status = winsim::RunProcess([] {
         g_translator.console_input = nullptr;  // no console: every event is refused
-        g_translator.sticky_shift = true;
+        g_translator.sticky_modifiers = kShiftBit;
         InjectKey('a', 0);
         return 0;
     });
