@@ -70,50 +70,41 @@ bool AskStartupQuestion(const char* terminal_type, const char* further_types) {
     return true;
 }
 
-// A second handle to the command processor's standard output, as its standard error.
-bool DuplicateForStandardError(HANDLE output) {
+// The command processor's standard output, and a second handle to it as its standard error.
+bool PlumbOutput(HANDLE output, const char* output_failure, const char* error_failure) {
+    if (!SetStdHandle(STD_OUTPUT_HANDLE, output)) {
+        ReportError(output_failure, GetLastError());
+        return false;
+    }
     if (!DuplicateHandle(GetCurrentProcess(), output, GetCurrentProcess(),
                          &g_translator.error_duplicate, 0, TRUE, DUPLICATE_SAME_ACCESS)) {
         ReportError("Can't duplicate handle for standard error: %lu", GetLastError());
         return false;
     }
+    if (!SetStdHandle(STD_ERROR_HANDLE, g_translator.error_duplicate)) {
+        ReportError(error_failure, GetLastError());
+        return false;
+    }
     return true;
 }
 
-// Simple mode: the command processor writes into the output translation pipe.
-bool PlumbSimpleMode() {
+// Simple mode: the command processor writes into the output translation pipe; advanced mode:
+// onto the console screen.
+bool PlumbMode(bool simple) {
+    if (!simple) {
+        return PlumbOutput(g_translator.console_output,
+                           "Can't set standard output to console output: %lu",
+                           "Can't set standard error to console output: %lu");
+    }
     SECURITY_ATTRIBUTES attributes = Inheritable();
     if (!CreatePipe(&g_translator.translation_read, &g_translator.translation_write, &attributes,
                     32)) {
         ReportError("Can't create output translation pipe: %lu", GetLastError());
         return false;
     }
-    if (!SetStdHandle(STD_OUTPUT_HANDLE, g_translator.translation_write)) {
-        ReportError("Can't set standard output to translate pipe socket output: %lu",
-                    GetLastError());
-        return false;
-    }
-    if (!DuplicateForStandardError(g_translator.translation_write)) return false;
-    if (!SetStdHandle(STD_ERROR_HANDLE, g_translator.error_duplicate)) {
-        ReportError("Can't set standard error to translate pipe socket output: %lu",
-                    GetLastError());
-        return false;
-    }
-    return true;
-}
-
-// Advanced mode: the command processor writes onto the console screen.
-bool PlumbAdvancedMode() {
-    if (!SetStdHandle(STD_OUTPUT_HANDLE, g_translator.console_output)) {
-        ReportError("Can't set standard output to console output: %lu", GetLastError());
-        return false;
-    }
-    if (!DuplicateForStandardError(g_translator.console_output)) return false;
-    if (!SetStdHandle(STD_ERROR_HANDLE, g_translator.error_duplicate)) {
-        ReportError("Can't set standard error to console output: %lu", GetLastError());
-        return false;
-    }
-    return true;
+    return PlumbOutput(g_translator.translation_write,
+                       "Can't set standard output to translate pipe socket output: %lu",
+                       "Can't set standard error to translate pipe socket output: %lu");
 }
 
 bool SetIgnoreCtrlC(BOOL ignore) {
@@ -324,7 +315,7 @@ int TranslatorMain(int argc, char** argv) {
     if (simple && !SetEnvironmentVariableA("TERM", terminal_type)) {
         ReportWarning("Unable to set terminal type: %lu", GetLastError());
     }
-    if (!(simple ? PlumbSimpleMode() : PlumbAdvancedMode())) return kStopped;
+    if (!PlumbMode(simple)) return kStopped;
     if (!SetIgnoreCtrlC(FALSE)) return 1;
     if (g_translator.protocol == LoginProtocol::kRlogin) SendRloginControlBytes();
 
