@@ -273,22 +273,6 @@ TEST(LineEditorTest, CtrlAIsAKeyCommandInCharacterInputAndTextInLineInput) {
     EXPECT_EQ(t.Type("\x01", kLineMode), Actions{"echo ^A"});
 }
 
-TEST(InputRouteTest, SimpleModeRoutesKeysByInputModeAndGate) {
-    const DWORD kPrompt = 0x1f7, kSingle = ENABLE_PROCESSED_INPUT, kRaw = 0;
-    ClientInput key;
-    key.is_key = true;
-    key.key.virtual_key = VK_UP;
-    auto route = [&key](DWORD mode, bool gate) {
-        return DecideInputRoute(InputLoop::kSimple, key, mode, gate);
-    };
-    EXPECT_EQ(route(kPrompt, true), InputRoute::kLineEditor);
-    EXPECT_EQ(route(kSingle, true), InputRoute::kInject);
-    EXPECT_EQ(route(kRaw, true), InputRoute::kInject);
-    EXPECT_EQ(route(ENABLE_LINE_INPUT, true), InputRoute::kInject);
-    for (DWORD mode : {kPrompt, kSingle, kRaw})
-        EXPECT_EQ(route(mode, false), InputRoute::kResumeOutput);
-}
-
 // RunSimpleInput over a pipe as the socket input and a sink as the socket output.  Only line
 // input without Enter is used here: keys reach the console through the simulated console.
 class SimpleInputGlueTest : public testing::Test {

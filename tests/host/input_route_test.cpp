@@ -1,4 +1,5 @@
-// The advanced mode input loop: what each byte means in each console input mode.
+// Where each unit of the client's input goes: in the advanced mode loop, what each byte means in
+// each console input mode; in simple mode, where keys go by the input mode and the output gate.
 #include <gtest/gtest.h>
 
 #include "AdvancedInput.h"
@@ -69,6 +70,22 @@ TEST(AdvancedInputTest, CharactersAndKeysAreKeysWhateverTheModeAndGate) {
 TEST(AdvancedInputTest, BeforeTheFirstModeIsKnownThePromptIsAssumed) {
     EXPECT_EQ(Route(0x0D, kAssumedFirstInputMode), InputRoute::kInjectThenExitCheck);
     EXPECT_EQ(Route(0x03, kAssumedFirstInputMode), InputRoute::kCtrlCEvent);
+}
+
+TEST(InputRouteTest, SimpleModeRoutesKeysByInputModeAndGate) {
+    const DWORD kPrompt = 0x1f7, kSingle = ENABLE_PROCESSED_INPUT, kRaw = 0;
+    ClientInput key;
+    key.is_key = true;
+    key.key.virtual_key = VK_UP;
+    auto route = [&key](DWORD mode, bool gate) {
+        return DecideInputRoute(InputLoop::kSimple, key, mode, gate);
+    };
+    EXPECT_EQ(route(kPrompt, true), InputRoute::kLineEditor);
+    EXPECT_EQ(route(kSingle, true), InputRoute::kInject);
+    EXPECT_EQ(route(kRaw, true), InputRoute::kInject);
+    EXPECT_EQ(route(ENABLE_LINE_INPUT, true), InputRoute::kInject);
+    for (DWORD mode : {kPrompt, kSingle, kRaw})
+        EXPECT_EQ(route(mode, false), InputRoute::kResumeOutput);
 }
 
 }  // namespace
