@@ -68,11 +68,6 @@ int FormatFullScreenNotice(char* buffer, WindowSize requested) {
 
 namespace {
 
-// A failed write of a client notice changes nothing.
-void WriteNotice(const char* text, int length) {
-    WriteToClient(text, static_cast<DWORD>(length));
-}
-
 // A size the console refused: the step that failed and its error.
 struct Refusal {
     const char* step = nullptr;
@@ -145,7 +140,7 @@ void ResizeConsole() {
         if (refusal.first_window && IsFullScreenRefusal(refusal.error, buffer, requested)) {
             // Full-screen consoles cannot follow the client: tell the user what to set instead.
             requested.columns = buffer.X;
-            WriteNotice(notice, FormatFullScreenNotice(notice, requested));
+            WriteToClient(notice, FormatFullScreenNotice(notice, requested));  // failure: no harm
             Sleep(4000);
             break;
         }
@@ -155,8 +150,8 @@ void ResizeConsole() {
             RestoreConsoleSize(original);
             break;
         }
-        WriteNotice(notice,
-                    FormatRetryNotice(notice, refusal.step, refusal.error, buffer, requested));
+        WriteToClient(notice,
+                      FormatRetryNotice(notice, refusal.step, refusal.error, buffer, requested));
         Sleep(1000);
     }
     g_screen_lock.Leave();
@@ -174,8 +169,6 @@ void SizeConsoleForScrollback(const ConsoleScreen& console, ScrollTracker& track
         SetConsoleCursorPosition(g_translator.console_output,
                                  COORD{info.srWindow.Left, info.srWindow.Top});
     }
-    // The mirror's first mark, so that the rows of the first output that leave the window before
-    // the first pass are kept too.
     ScreenSnapshot first;
     ReadScrolledScreen(console, first, tracker);
 }
