@@ -95,7 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     UpdateTerminal(empty, first, false, writer);
     terminal.Resize(rows, columns);
     terminal.KeepScrollback();
-    if (scrolled > 0) SendScrolledRows(history.data(), scrolled, first, second, writer);
+    if (scrolled > 0) SendScrolledRows(history.data(), scrolled, first, second, {}, writer);
     UpdateTerminal(first, second, redraw, writer);
 
     std::vector<std::string> expected_history;
