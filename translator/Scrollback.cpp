@@ -273,7 +273,8 @@ int ReadScrolledScreen(const ConsoleScreen& console, ScreenSnapshot& current,
         const WORD old_bit = kScrollMarks[tracker.bit];
         const bool same = SameGeometry(tracker.view, tracker.mark.X, info);
         // Where the old mark is about to be, then one read from a little above it: only what one
-        // read returns holds together while the console's output goes on.
+        // read returns holds together while the console's output goes on (a read too large for
+        // one is made in pieces, and the mark shows whether the output moved them apart).
         const int guess =
             same ? SearchMark(console, window.Right, tracker.view.mark_row, 2 * size.Y, old_bit,
                               kScrollMarks[1 - tracker.bit], tracker.column.cells.get())
@@ -320,24 +321,29 @@ bool ClearForScrolledRows(ScreenSnapshot& shown, const ScreenSnapshot& current,
     return true;
 }
 
+// A pass without the memory it needs sends nothing and keeps no copy of what it read, as one
+// without memory for the shown copy: the next pass with memory repaints everything.
+PassResult NoMemory(ScreenSnapshot& current) {
+    current.cells.reset();
+    current.allocated = COORD{0, 0};
+    return PassResult::kNoMemory;
+}
+
 }  // namespace
 
 PassResult ScrollbackPass(const ConsoleScreen& console, ScreenSnapshot& shown,
                           ScreenSnapshot& current, bool redraw, AnsiWriter& writer,
                           ScrollTracker& tracker) {
     int scrolled = ReadScrolledScreen(console, current, tracker);
-    if (scrolled < 0) return PassResult::kNoMemory;
+    if (scrolled < 0) return NoMemory(current);
     const TerminalPlace place = PlaceWindow(tracker.terminal_rows, current.allocated.Y);
     const bool moved = place.top != tracker.place.top;
     tracker.place = place;
     const bool same_size = shown.cells && shown.allocated.X == current.allocated.X &&
                            shown.allocated.Y == current.allocated.Y;
     if (scrolled > 0) {
-        if ((!same_size || moved) && !ClearForScrolledRows(shown, current, writer)) {
-            current.cells.reset();
-            current.allocated = COORD{0, 0};
-            return PassResult::kNoMemory;
-        }
+        if ((!same_size || moved) && !ClearForScrolledRows(shown, current, writer))
+            return NoMemory(current);
         SendScrolledRows(tracker.history.cells.get(), scrolled, shown, current, place, writer);
     } else if (same_size) {
         redraw = redraw || moved;  // a new size repaints anyway
