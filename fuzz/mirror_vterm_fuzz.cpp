@@ -3,7 +3,10 @@
 // screen: its characters as the client's code page gives them, reverse video where the colour
 // rule puts it (or, when colours are sent, each cell's colours, reverse video and underline),
 // the cursor in its place.  With scrollback, rows that left the window come between the two,
-// sent into the terminal's scrollback: it must then hold exactly those rows.
+// sent into the terminal's scrollback: it must then hold exactly those rows.  Screens go beyond
+// what one console read takes (up to 200 x 120); with scrollback the terminal may be taller and
+// wider than the window, which it shows on its bottom rows: the rows above the window, after the
+// scrollback, then hold the rows that left the window, below the blanks they held.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdio>
@@ -56,6 +59,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool redraw = input.ConsumeBool();
     int rows = input.ConsumeIntegralInRange(1, 30);
     int columns = input.ConsumeIntegralInRange(1, 100);
+    if (input.ConsumeIntegralInRange(0, 15) == 0) {
+        rows = input.ConsumeIntegralInRange(1, 120);
+        columns = input.ConsumeIntegralInRange(1, 200);
+    }
 
     ScreenSnapshot empty, first, second;
     Size(first, rows, columns);
@@ -80,6 +87,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int scrolled = same_size && rows > 1 && !redraw && input.ConsumeBool()
                              ? input.ConsumeIntegralInRange(1, 2 * rows + 3)
                              : 0;
+    // A terminal taller (and wider) than the window, with scrollback only.
+    const TerminalPlace place{scrolled > 0 ? input.ConsumeIntegralInRange(0, 9) : 0};
+    const int wider = place.top > 0 ? input.ConsumeIntegralInRange(0, 9) : 0;
     std::vector<CHAR_INFO> history(static_cast<size_t>(scrolled) * columns, background);
     for (int n = scrolled > 0 ? input.ConsumeIntegralInRange(0, 64) : 0; n > 0; --n)
         history[input.ConsumeIntegralInRange<size_t>(0, history.size() - 1)] = Cell(input);
@@ -87,18 +97,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         second.cells[input.ConsumeIntegralInRange<size_t>(0, second_cells - 1)] = Cell(input);
     PlaceCursor(input, second);
 
-    RecordingTerminal terminal(first.allocated.Y, first.allocated.X);
+    RecordingTerminal terminal(first.allocated.Y + place.top, first.allocated.X + wider);
     AnsiWriter writer(&FeedTerminal, &terminal,
                       MakeRendition(false, color_default >= 0 ? kColorModeSixteen : 0,
                                     static_cast<WORD>(color_default >= 0 ? color_default : 0x07),
                                     suppress != 0, &TestOemToAnsi));
-    UpdateTerminal(empty, first, false, writer);
-    terminal.Resize(rows, columns);
+    UpdateTerminal(empty, first, false, writer, place);
+    terminal.Resize(rows + place.top, columns + wider);
     terminal.KeepScrollback();
-    if (scrolled > 0) SendScrolledRows(history.data(), scrolled, first, second, writer);
-    UpdateTerminal(first, second, redraw, writer);
+    if (scrolled > 0) SendScrolledRows(history.data(), scrolled, first, second, place, writer);
+    UpdateTerminal(first, second, redraw, writer, place);
 
-    std::vector<std::string> expected_history;
+    std::vector<std::string> expected_history(static_cast<size_t>(place.top));
     for (int y = 0; y < scrolled; ++y) {
         std::string text;
         for (int x = 0; x < columns; ++x) {
@@ -109,7 +119,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         text.erase(text.find_last_not_of(' ') + 1);
         expected_history.push_back(text);
     }
-    if (terminal.scrollback() != expected_history) {
+    std::vector<std::string> kept = terminal.scrollback();
+    for (int y = 0; y < place.top; ++y) kept.push_back(terminal.Row(y));
+    if (kept != expected_history) {
         std::fprintf(stderr, "scrollback of %zu rows, %d expected\n", terminal.scrollback().size(),
                      scrolled);
         abort();
@@ -124,17 +136,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (color_default >= 0) {
                 const bool blank = expected == ' ';
                 std::string colors = ExpectedColors(cell.Attributes, color_default, blank);
-                std::string shown = ShownColors(terminal, y, x, blank);
-                if (terminal.CharAt(y, x) == expected && shown == colors) continue;
+                std::string shown = ShownColors(terminal, y + place.top, x, blank);
+                if (terminal.CharAt(y + place.top, x) == expected && shown == colors) continue;
                 std::fprintf(stderr,
                              "cell (%d,%d) attributes 0x%X, default 0x%X: shows %s, expected %s\n",
                              y, x, cell.Attributes, color_default, shown.c_str(), colors.c_str());
             }
-            if (terminal.CharAt(y, x) != expected ||
-                (color_default < 0 && terminal.ReverseAt(y, x) != reverse) || color_default >= 0) {
+            if (terminal.CharAt(y + place.top, x) != expected ||
+                (color_default < 0 && terminal.ReverseAt(y + place.top, x) != reverse) ||
+                color_default >= 0) {
                 std::fprintf(stderr, "cell (%d,%d) of %dx%d: shows U+%X%s, expected U+%X%s\n", y, x,
-                             rows, columns, terminal.CharAt(y, x),
-                             terminal.ReverseAt(y, x) ? " reverse" : "", expected,
+                             rows, columns, terminal.CharAt(y + place.top, x),
+                             terminal.ReverseAt(y + place.top, x) ? " reverse" : "", expected,
                              reverse ? " reverse" : "");
                 std::fprintf(stderr, "the bytes sent:");
                 for (char c : terminal.stream())
@@ -145,7 +158,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     VTermPos cursor = terminal.Cursor();
-    if (cursor.row != second.info.dwCursorPosition.Y ||
+    if (cursor.row != second.info.dwCursorPosition.Y + place.top ||
         cursor.col != second.info.dwCursorPosition.X)
         abort();
     return 0;

@@ -50,8 +50,8 @@ void ClearTerminal(ScreenSnapshot& shown, AnsiWriter& writer) {
     writer.ClearScreen();
 }
 
-void SendCursor(COORD cursor, AnsiWriter& writer) {
-    writer.MoveCursor(static_cast<unsigned>(cursor.Y < 0 ? 0 : cursor.Y),
+void SendCursor(COORD cursor, TerminalPlace place, AnsiWriter& writer) {
+    writer.MoveCursor(place.Row(cursor.Y < 0 ? 0 : cursor.Y),
                       static_cast<unsigned>(cursor.X < 0 ? 0 : cursor.X));
     writer.Flush();
 }
@@ -119,7 +119,7 @@ RowUpdate DecideRowUpdate(const CHAR_INFO* current, const CHAR_INFO* shown, int 
 }
 
 PassResult UpdateTerminal(ScreenSnapshot& shown, ScreenSnapshot& current, bool redraw,
-                          AnsiWriter& writer) {
+                          AnsiWriter& writer, TerminalPlace place) {
     // Memory first, so that a pass without it leaves nothing behind in the writer.
     const bool resized = !SameCoord(current.allocated, shown.allocated);
     if (resized && !AllocateCells(shown, current.allocated)) {
@@ -144,7 +144,7 @@ PassResult UpdateTerminal(ScreenSnapshot& shown, ScreenSnapshot& current, bool r
         const CHAR_INFO* before = shown.cells.get() + static_cast<size_t>(y) * columns;
         RowUpdate update = DecideRowUpdate(now, before, columns, rendition);
         if (!update.changed) continue;
-        PutRowUpdate(now, y, update, columns, writer);
+        PutRowUpdate(now, static_cast<int>(place.Row(y)), update, columns, writer);
         writer.Flush();
         rows_sent = true;
     }
@@ -155,7 +155,7 @@ PassResult UpdateTerminal(ScreenSnapshot& shown, ScreenSnapshot& current, bool r
     COORD cursor = current.info.dwCursorPosition;
     const bool cleared_in_colour = (resized || redraw) && rendition.sends_colors();
     if (rows_sent || cleared_in_colour || !SameCoord(cursor, shown.info.dwCursorPosition))
-        SendCursor(cursor, writer);
+        SendCursor(cursor, place, writer);
     // A clear with no row after it (a screen of empty cells) still goes out in this pass: left in
     // the buffer, it would reach the terminal with a later pass and wipe the rows already shown.
     writer.Flush();
@@ -221,6 +221,7 @@ bool ScreenMirror::RunPass() {
 
     PassResult result = PassResult::kNoMemory;
     if (scrollback_) {
+        scroll_.terminal_rows = t.terminal_size.rows;
         result = ScrollbackPass(console_, shown, current, redraw, writer_, scroll_);
     } else if (ReadScreen(console_, current)) {
         result = UpdateTerminal(shown, current, redraw, writer_);

@@ -41,13 +41,15 @@ enum class PassResult {
 };
 // The output of one pass, from the shown snapshot (what the terminal shows) to the current one
 // (just read from the console): on `redraw`, or when the size differs, the terminal is cleared
-// and everything sent; then every changed row, then the cursor.  The shown snapshot's cells are
-// reallocated only when the size changes.
+// and everything sent; then every changed row, then the cursor, each row at its `place`.  The
+// shown snapshot's cells are reallocated only when the size changes.
 PassResult UpdateTerminal(ScreenSnapshot& shown, ScreenSnapshot& current, bool redraw,
-                          AnsiWriter& writer);
+                          AnsiWriter& writer, TerminalPlace place = TerminalPlace{});
 
 // The pass with scrollback: reads the window and the rows that left it, sends those into the
-// client's scrollback (before a redraw too), then the window as UpdateTerminal does.
+// client's scrollback (before a redraw too; after a clear when the terminal shows nothing of the
+// window), then the window as UpdateTerminal does, at the tracker's place for the terminal's
+// rows.  A new place repaints.
 PassResult ScrollbackPass(const ConsoleScreen& console, ScreenSnapshot& shown,
                           ScreenSnapshot& current, bool redraw, AnsiWriter& writer,
                           ScrollTracker& tracker);

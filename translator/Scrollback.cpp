@@ -1,9 +1,9 @@
 // Scrollback in advanced mode.
 #include "Scrollback.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
-#include <vector>
 
 #include "ScreenMirror.h"
 #include "translator.h"
@@ -14,8 +14,11 @@ namespace {
 // telling how far it scrolled; each attempt reads twice as many rows above the mark as the last.
 constexpr int kReadAttempts = 4;
 // The most cells of the one read that a pass makes of the window and the rows above it: under
-// 64 KB, which every console version takes in one ReadConsoleOutputA.
+// 64 KB, which every console version takes in one ReadConsoleOutputA.  A window larger than that
+// is read in pieces, and a pass reads up to four window heights.
 constexpr int kMaxCellsPerPass = 16000;
+constexpr int kMinReadHeights = 4;
+constexpr WORD kBothMarks = kScrollMarks[0] | kScrollMarks[1];
 
 // The lowest row from `from` up to the top of the buffer whose cell in `column` carries the
 // mark, or -1: the row itself first (nothing scrolled, the pass of an idle screen), then the
@@ -24,21 +27,44 @@ constexpr int kMaxCellsPerPass = 16000;
 // two bits follow each other down the column, the newest lowest: one of the other bit below the
 // one found shows that the mark sought is gone (the output overwrote it) and that the one found
 // is older, so -1 then too.
+// `cells` holds a cell for each row of the column, from row 0.
 int SearchMark(const ConsoleScreen& console, SHORT column, int from, int nearby, WORD bit,
-               WORD other) {
+               WORD other, CHAR_INFO* cells) {
     if ((console.ReadCell(COORD{column, static_cast<SHORT>(from)}).Attributes & bit) != 0)
         return from;
     const int low = from - nearby < 0 ? 0 : from - nearby;
-    std::vector<CHAR_INFO> cells(static_cast<size_t>(from) + 1);
-    console.ReadColumn(cells.data() + low, column, low, from - low + 1);
-    int found = FindMark(cells.data() + low, from - low + 1, low, bit);
+    console.ReadColumn(cells + low, column, low, from - low + 1);
+    int found = FindMark(cells + low, from - low + 1, low, bit);
     if (found < 0 && low > 0) {
-        console.ReadColumn(cells.data(), column, 0, low);
-        found = FindMark(cells.data(), low, 0, bit);
+        console.ReadColumn(cells, column, 0, low);
+        found = FindMark(cells, low, 0, bit);
     }
-    if (found < 0 || FindMark(cells.data() + found + 1, from - found, found + 1, other) >= 0)
-        return -1;
+    if (found < 0 || FindMark(cells + found + 1, from - found, found + 1, other) >= 0) return -1;
     return found;
+}
+
+// Adds the new mark's bit to the cell, without the old one.  The console has no way to change a
+// cell's attribute but to write it whole, so a program's write to the cell between the read and
+// the write would get the colour the cell had before it.  The cell and its left neighbour are read
+// again after the write: when either changed in between (a scroll, a new line, a new colour) and
+// the mark's cell still has the attribute written, that is a colour of the old content, and the
+// cell takes its row's colour as it now is, from its neighbour.  What stays possible is a program
+// that changes that one cell alone, not its character, within those few calls.
+void PutMark(const ConsoleScreen& console, COORD mark, WORD new_bit) {
+    const int left = mark.X > 0 ? 1 : 0;
+    const COORD pair{static_cast<SHORT>(left + 1), 1};
+    CHAR_INFO before[2] = {}, after[2] = {};
+    console.ReadBlock(before, static_cast<SHORT>(mark.X - left), mark.Y, pair);
+    const WORD written = static_cast<WORD>((before[left].Attributes & ~kBothMarks) | new_bit);
+    console.WriteAttribute(mark, written);
+    console.ReadBlock(after, static_cast<SHORT>(mark.X - left), mark.Y, pair);
+    const bool moved = after[left].Char.UnicodeChar != before[left].Char.UnicodeChar ||
+                       (left == 1 && (after[0].Char.UnicodeChar != before[0].Char.UnicodeChar ||
+                                      after[0].Attributes != before[0].Attributes));
+    if (moved && left == 1 && after[1].Attributes == written) {
+        console.WriteAttribute(mark,
+                               static_cast<WORD>((after[0].Attributes & ~kBothMarks) | new_bit));
+    }
 }
 
 // Puts the new mark in the last cell of the window's top row (`shown_top`), where it outlasts a
@@ -53,18 +79,16 @@ void MoveMark(const ConsoleScreen& console, const CONSOLE_SCREEN_BUFFER_INFO& in
     const WORD new_bit = kScrollMarks[1 - tracker.bit];
     int old_row = -1, placed = -1;
     if (found != mark.Y) {
-        const CHAR_INFO cell = console.ReadCell(mark);
-        console.WriteAttribute(
-            mark, static_cast<WORD>((cell.Attributes & ~(old_bit | new_bit)) | new_bit));
+        PutMark(console, mark, new_bit);
         // Where the old and the new mark are now: from 2 window heights above the old one, or
         // in the whole column when that does not show both.
+        CHAR_INFO* marks = tracker.column.cells.get();
         for (int from = found - 2 * (window.Bottom - window.Top + 1); found >= 0; from = 0) {
             if (from < 0) from = 0;
             int span = mark.Y - from + 1;
-            std::vector<CHAR_INFO> marks(static_cast<size_t>(span));
-            console.ReadColumn(marks.data(), mark.X, from, span);
-            old_row = FindMark(marks.data(), span, from, old_bit);
-            placed = FindMark(marks.data(), span, from, new_bit);
+            console.ReadColumn(marks, mark.X, from, span);
+            old_row = FindMark(marks, span, from, old_bit);
+            placed = FindMark(marks, span, from, new_bit);
             if ((old_row >= 0 && placed >= 0) || from == 0) break;
         }
         tracker.bit = 1 - tracker.bit;
@@ -82,8 +106,8 @@ void FillWindow(const ConsoleScreen& console, const CONSOLE_SCREEN_BUFFER_INFO& 
                 ScreenSnapshot& current) {
     const SMALL_RECT& window = info.srWindow;
     const COORD size = current.allocated;
-    if (shown_top < read.top) {
-        console.ReadBlock(current.cells.get(), window.Left, window.Top, size);
+    if (shown_top < read.top || shown_top + size.Y > read.top + read.rows) {
+        console.ReadRect(current.cells.get(), window.Left, shown_top, size);
     } else {
         std::memcpy(current.cells.get(), cells + static_cast<size_t>(shown_top - read.top) * size.X,
                     static_cast<size_t>(size.X) * size.Y * sizeof(CHAR_INFO));
@@ -97,7 +121,42 @@ void FillWindow(const ConsoleScreen& console, const CONSOLE_SCREEN_BUFFER_INFO& 
     if (cursor.Y >= size.Y) cursor.Y = static_cast<SHORT>(size.Y - 1);
 }
 
+// The rows of `read` into `rows`: in one read when it takes no more than one read holds, otherwise
+// in pieces (true), between which the output may move them.
+bool ReadRows(const ConsoleScreen& console, SHORT left, SHORT columns, const ScrollRead& read,
+              CHAR_INFO* rows) {
+    const COORD size{columns, static_cast<SHORT>(read.rows)};
+    if (static_cast<long>(read.rows) * columns <= kMaxCellsPerPass) {
+        console.ReadBlock(rows, left, read.top, size);
+        return false;
+    }
+    console.ReadRect(rows, left, read.top, size);
+    return true;
+}
+
+// Whether the mark read at `found` is still the lowest of its bit in the column down to row
+// `end`, as after a read in pieces it must be for the pieces to hold together: the output moves
+// the mark with the rows.  `cells` holds a cell for each row of the column.
+bool MarkStayed(const ConsoleScreen& console, SHORT column, int found, int end, WORD bit,
+                CHAR_INFO* cells) {
+    console.ReadColumn(cells, column, found, end - found);
+    return FindMark(cells, end - found, found, bit) == found;
+}
+
 }  // namespace
+
+bool CellStore::Fit(size_t needed) {
+    if (needed <= count && cells) return true;
+    count = 0;
+    cells.reset(new (std::nothrow) CHAR_INFO[needed == 0 ? 1 : needed]());
+    if (!cells) return false;
+    count = needed;
+    return true;
+}
+
+TerminalPlace PlaceWindow(int terminal_rows, int window_rows) {
+    return TerminalPlace{terminal_rows > window_rows ? terminal_rows - window_rows : 0};
+}
 
 SHORT CappedScrollbackLines(DWORD setting, SHORT window_rows) {
     DWORD room = window_rows > 0 && static_cast<DWORD>(window_rows) < kMaxConsoleRows
@@ -122,14 +181,14 @@ int FindMark(const CHAR_INFO* cells, int count, int first_row, WORD bit, int str
 bool SameGeometry(const ScrollView& before, SHORT mark_column,
                   const CONSOLE_SCREEN_BUFFER_INFO& info) {
     return before.mark_row >= 0 && before.buffer.X == info.dwSize.X &&
-           before.buffer.Y == info.dwSize.Y && mark_column == info.srWindow.Right &&
-           before.mark_row < info.dwSize.Y;
+           mark_column == info.srWindow.Right && before.mark_row < info.dwSize.Y;
 }
 
 ScrollRead PlanScrollRead(const SMALL_RECT& window, int guess, int last_mark, int lead,
                           int attempt) {
     const int height = window.Bottom - window.Top + 1;
-    const int most_rows = kMaxCellsPerPass / (window.Right - window.Left + 1);
+    int most_rows = kMaxCellsPerPass / (window.Right - window.Left + 1);
+    if (most_rows < kMinReadHeights * height) most_rows = kMinReadHeights * height;
     int top = window.Top;
     if (guess >= 0) {
         int margin = guess == last_mark ? 0 : 2 * height * (1 << (attempt - 1));
@@ -163,12 +222,11 @@ NewMark PlaceMark(int found, int mark_row, int old_row, int placed) {
 }
 
 void StripMark(CHAR_INFO* cells, size_t count) {
-    for (size_t i = 0; i < count; ++i)
-        cells[i].Attributes &= static_cast<WORD>(~(kScrollMarks[0] | kScrollMarks[1]));
+    for (size_t i = 0; i < count; ++i) cells[i].Attributes &= static_cast<WORD>(~kBothMarks);
 }
 
 void SendScrolledRows(const CHAR_INFO* rows, int count, ScreenSnapshot& shown,
-                      const ScreenSnapshot& current, AnsiWriter& writer) {
+                      const ScreenSnapshot& current, TerminalPlace place, AnsiWriter& writer) {
     const int columns = current.allocated.X;
     const int height = current.allocated.Y;
     const Rendition& rendition = writer.rendition();
@@ -180,19 +238,21 @@ void SendScrolledRows(const CHAR_INFO* rows, int count, ScreenSnapshot& shown,
     };
     auto send = [&](const CHAR_INFO* cells, const CHAR_INFO* before, int y) {
         RowUpdate update = DecideRowUpdate(cells, before, columns, rendition);
-        if (update.changed) PutRowUpdate(cells, y, update, columns, writer);
+        if (update.changed) PutRowUpdate(cells, place.Row(y), update, columns, writer);
     };
     for (int y = 0; y < height; ++y) {
         send(row(y), shown.cells.get() + static_cast<size_t>(y) * columns, y);
     }
     // A new bottom row shows nothing: every cell that is not zero is sent.  While colours are
     // sent it shows blanks in the default colours (the line feed sets them), as a cleared screen
-    // does, so a cell of other attributes is sent even when it holds nothing.
-    std::vector<CHAR_INFO> blank(static_cast<size_t>(columns), rendition.ClearedCell());
-    writer.MoveCursor(static_cast<unsigned>(height - 1), 0);
+    // does, so a cell of other attributes is sent even when it holds nothing.  The shown copy's
+    // last row holds those blanks: it is all replaced below.
+    CHAR_INFO* blank = shown.cells.get() + static_cast<size_t>(height - 1) * columns;
+    std::fill_n(blank, columns, rendition.ClearedCell());
+    writer.MoveCursor(place.Row(height - 1), 0);
     for (int i = height; i < height + count; ++i) {
         writer.LineFeed();
-        send(row(i), blank.data(), height - 1);
+        send(row(i), blank, height - 1);
     }
     writer.Flush();
     std::memcpy(shown.cells.get(), current.cells.get(),
@@ -208,28 +268,29 @@ int ReadScrolledScreen(const ConsoleScreen& console, ScreenSnapshot& current,
         const COORD size{static_cast<SHORT>(window.Right - window.Left + 1),
                          static_cast<SHORT>(window.Bottom - window.Top + 1)};
         if (size.X <= 0 || size.Y <= 0) return 0;
-        if (!FitCells(current, size)) return -1;
+        if (!FitCells(current, size) || !tracker.column.Fit(static_cast<size_t>(info.dwSize.Y)))
+            return -1;
         const WORD old_bit = kScrollMarks[tracker.bit];
         const bool same = SameGeometry(tracker.view, tracker.mark.X, info);
         // Where the old mark is about to be, then one read from a little above it: only what one
-        // read returns holds together while the console's output goes on.
-        const int guess = same ? SearchMark(console, window.Right, tracker.view.mark_row,
-                                            2 * size.Y, old_bit, kScrollMarks[1 - tracker.bit])
-                               : -1;
+        // read returns holds together while the console's output goes on (a read too large for
+        // one is made in pieces, and the mark shows whether the output moved them apart).
+        const int guess =
+            same ? SearchMark(console, window.Right, tracker.view.mark_row, 2 * size.Y, old_bit,
+                              kScrollMarks[1 - tracker.bit], tracker.column.cells.get())
+                 : -1;
         const ScrollRead read =
             PlanScrollRead(window, guess, tracker.view.mark_row, tracker.lead, attempt);
-        const size_t cells = static_cast<size_t>(read.rows) * size.X;
-        if (cells > tracker.history_cells) {
-            tracker.history_cells = 0;
-            tracker.history.reset(new (std::nothrow) CHAR_INFO[cells]());
-            if (!tracker.history) return -1;
-            tracker.history_cells = cells;
+        if (!tracker.history.Fit(static_cast<size_t>(read.rows) * size.X)) return -1;
+        CHAR_INFO* rows = tracker.history.cells.get();
+        const bool pieces = ReadRows(console, window.Left, size.X, read, rows);
+        int found = same ? FindMark(rows + size.X - 1, read.rows, read.top, old_bit, size.X) : -1;
+        if (found >= 0 && pieces &&
+            !MarkStayed(console, window.Right, found, read.top + read.rows, old_bit,
+                        tracker.column.cells.get())) {
+            if (attempt < kReadAttempts) continue;
+            found = -1;
         }
-        CHAR_INFO* rows = tracker.history.get();
-        console.ReadBlock(rows, window.Left, read.top,
-                          COORD{size.X, static_cast<SHORT>(read.rows)});
-        const int found =
-            same ? FindMark(rows + size.X - 1, read.rows, read.top, old_bit, size.X) : -1;
         if (ReadAgain(found, guess, read.top, attempt)) continue;
 
         const ScrollEnd end = PlanScrollEnd(found, tracker.lead, read, window.Top, size.Y);
@@ -246,16 +307,47 @@ int ReadScrolledScreen(const ConsoleScreen& console, ScreenSnapshot& current,
     }
 }
 
+namespace {
+
+// A terminal that shows nothing of the window (the first pass, a new size, a new place) is cleared
+// first, so that the rows that left the window can still be sent through it.
+bool ClearForScrolledRows(ScreenSnapshot& shown, const ScreenSnapshot& current,
+                          AnsiWriter& writer) {
+    if (!FitCells(shown, current.allocated)) return false;
+    std::fill_n(shown.cells.get(), static_cast<size_t>(current.allocated.X) * current.allocated.Y,
+                writer.rendition().ClearedCell());
+    shown.info.dwSize = current.allocated;
+    writer.ClearScreen();
+    return true;
+}
+
+// A pass without the memory it needs sends nothing and keeps no copy of what it read, as one
+// without memory for the shown copy: the next pass with memory repaints everything.
+PassResult NoMemory(ScreenSnapshot& current) {
+    current.cells.reset();
+    current.allocated = COORD{0, 0};
+    return PassResult::kNoMemory;
+}
+
+}  // namespace
+
 PassResult ScrollbackPass(const ConsoleScreen& console, ScreenSnapshot& shown,
                           ScreenSnapshot& current, bool redraw, AnsiWriter& writer,
                           ScrollTracker& tracker) {
     int scrolled = ReadScrolledScreen(console, current, tracker);
-    if (scrolled < 0) return PassResult::kNoMemory;
+    if (scrolled < 0) return NoMemory(current);
+    const TerminalPlace place = PlaceWindow(tracker.terminal_rows, current.allocated.Y);
+    const bool moved = place.top != tracker.place.top;
+    tracker.place = place;
     const bool same_size = shown.cells && shown.allocated.X == current.allocated.X &&
                            shown.allocated.Y == current.allocated.Y;
-    if (scrolled > 0 && same_size) {
-        SendScrolledRows(tracker.history.get(), scrolled, shown, current, writer);
+    if (scrolled > 0) {
+        if ((!same_size || moved) && !ClearForScrolledRows(shown, current, writer))
+            return NoMemory(current);
+        SendScrolledRows(tracker.history.cells.get(), scrolled, shown, current, place, writer);
+    } else if (same_size) {
+        redraw = redraw || moved;  // a new size repaints anyway
     }
-    PassResult result = UpdateTerminal(shown, current, redraw, writer);
+    PassResult result = UpdateTerminal(shown, current, redraw, writer, place);
     return scrolled > 0 && result == PassResult::kQuiet ? PassResult::kSent : result;
 }

@@ -51,24 +51,50 @@ int FindMark(const CHAR_INFO* cells, int count, int first_row, WORD bit, int str
 // Clears the marks' bits in every cell.
 void StripMark(CHAR_INFO* cells, size_t count);
 
-// The mirror's scrollback state between passes.
-struct ScrollTracker {
-    ScrollView view;   // at the last pass, with the mark it put
-    COORD mark{0, 0};  // the cell of that mark
-    int bit = 0;       // the index of its bit
-    int lead = 0;      // rows above the mark not sent yet (the output moved on as it was put)
-    std::unique_ptr<CHAR_INFO[]> history;  // the rows that left the window in this pass
-    size_t history_cells = 0;
+// Where the console's window is shown on the client's terminal.  A terminal taller than the
+// window (its size was lowered, or replaced by the size rule) shows it on its bottom rows, so that
+// the line feed at the window's last row that sends a row into the scrollback scrolls the whole
+// terminal, as every terminal then keeps the row that leaves its top; the rows above the window
+// show the rows that left it last.  Every row the mirror sends maps through Row, and so must
+// anything that maps a terminal row back to the console.
+struct TerminalPlace {
+    int top = 0;  // the terminal's rows above the window's first row
+    unsigned Row(int window_row) const { return static_cast<unsigned>(window_row + top); }
+};
+// The place for a terminal of `terminal_rows` (0: it never said) and a window of `window_rows`.
+TerminalPlace PlaceWindow(int terminal_rows, int window_rows);
+
+// Cells kept from pass to pass, allocated anew only when more are needed.
+struct CellStore {
+    std::unique_ptr<CHAR_INFO[]> cells;
+    size_t count = 0;
+    // False, with nothing kept, when there is no memory for `needed` cells.
+    bool Fit(size_t needed);
 };
 
-// The decisions of one pass.  Whether the old mark can still tell a distance: there is one, and
-// the buffer's size and the mark's column (the window's right edge) are as they were.
+// The mirror's scrollback state between passes.
+struct ScrollTracker {
+    ScrollView view;    // at the last pass, with the mark it put
+    COORD mark{0, 0};   // the cell of that mark
+    int bit = 0;        // the index of its bit
+    int lead = 0;       // rows above the mark not sent yet (the output moved on as it was put)
+    CellStore history;  // the rows that left the window in this pass
+    CellStore column;   // one cell of each buffer row, for the reads of the mark's column
+    // The client's terminal's rows as it last reported them (0: never), set before each pass,
+    // and the place of the window on it that the terminal shows.
+    int terminal_rows = 0;
+    TerminalPlace place;
+};
+
+// The decisions of one pass.  Whether the old mark can still tell a distance: there is one, within
+// the buffer, and the buffer's width and the mark's column (the window's right edge) are as they
+// were.  A buffer of other rows keeps its cells where they were, the mark with them.
 bool SameGeometry(const ScrollView& before, SHORT mark_column,
                   const CONSOLE_SCREEN_BUFFER_INFO& info);
-// The one read of a pass, `rows` rows from `top`, 16,000 cells at most: to the window's last row
-// from `lead` rows above where the search saw the old mark (`guess`, -1: not seen), and a margin
-// for the output of the moment since, doubled at each `attempt`, unless the mark has not moved
-// from `last_mark`.
+// The read of a pass, `rows` rows from `top`, 16,000 cells or four window heights at most,
+// whichever is more: to the window's last row from `lead` rows above where the search saw the old
+// mark (`guess`, -1: not seen), and a margin for the output of the moment since, doubled at each
+// `attempt` up to half the read, unless the mark has not moved from `last_mark`.
 struct ScrollRead {
     int top, rows;
 };
@@ -102,9 +128,10 @@ class AnsiWriter;
 // scrollback, and leaves the client showing `current`.  The client shows `shown`: its rows are
 // first brought to the rows that are to leave it (and then to the window's rows), only where
 // they differ, then each further row comes in at the bottom row after a line feed.  `shown`
-// becomes a copy of `current` with an unknown cursor.  Both snapshots have the same size.
+// becomes a copy of `current` with an unknown cursor.  Both snapshots have the same size; the
+// window is shown at `place`.
 void SendScrolledRows(const CHAR_INFO* rows, int count, ScreenSnapshot& shown,
-                      const ScreenSnapshot& current, AnsiWriter& writer);
+                      const ScreenSnapshot& current, TerminalPlace place, AnsiWriter& writer);
 
 // Reads the console's window (not the whole buffer) into `current`, with the cursor made
 // relative to the window, and the rows that left the window since the last pass into the

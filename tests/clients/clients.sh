@@ -293,6 +293,31 @@ else
 fi
 expect_clean telnet-scrollback 20
 
+# The same with the main job's settings in a 200x50 terminal, which the size rule gives an 80x24
+# console: the terminal is taller and wider than the window, and every one of 2,000 lines still
+# reaches its scrollback (or its screen) once, in order.
+clear_mode telnet
+set_mode telnet advanced
+for setting in "KeySequences 1" "ColorMode 16" "Utf8Client 1" "InputSettleDelay 2" \
+    "ScrollbackLines 2000"; do
+    set_number telnet $setting
+done
+seq 1 2000 | awk '{ printf "tall line %d\r\n", $1 }' >"$WINEPREFIX/drive_c/lines2000.txt"
+drive telnet-scrollback-tall --utf8 1 --size 50x200 --scrollback "$out/tall.history" 'expect:>' \
+    'send:type C:\\lines2000.txt\r' 'expect:tall line 2000' 'quiet:2000' \
+    "screen:$out/tall.screen" "run:cp $out/tall.history $out/tall.pushed" 'send:exit\r' \
+    'expect:Connection closed by foreign host.' exit -- $telnet
+seq 1 2000 | sed 's/^/tall line /' >"$out/tall.expected"
+cat "$out/tall.pushed" "$out/tall.screen" 2>/dev/null | sed 's/ *$//' | grep '^tall line ' \
+    >"$out/tall.kept"
+if cmp -s "$out/tall.kept" "$out/tall.expected"; then
+    pass "telnet-scrollback-tall: a 200x50 client kept lines 1 to 2000 once each, in order"
+else
+    fail "telnet-scrollback-tall: the client's scrollback and screen (< expected, > kept):"
+    diff "$out/tall.expected" "$out/tall.kept" | head -20
+fi
+expect_clean telnet-scrollback-tall 21
+
 clear_mode telnet
 clear_mode rlogin
 echo "client tests took $(($(date +%s) - started)) s"

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
 #include <cstdlib>
 #include <new>
 #include <string>
@@ -20,10 +21,11 @@
 namespace {
 thread_local bool t_counting = false;
 thread_local int t_allocations = 0;
+thread_local std::size_t t_counted_size = 0;  // smaller allocations are not counted
 thread_local int t_failing_nothrow_arrays = 0;
 
 void* CountedAllocation(std::size_t size) {
-    if (t_counting) ++t_allocations;
+    if (t_counting && size >= t_counted_size) ++t_allocations;
     return std::malloc(size == 0 ? 1 : size);
 }
 }  // namespace
@@ -459,6 +461,69 @@ TEST(ReadScreenTest, ReadsTheWholeBufferWithinWhatOneReadTakes) {
         });
         EXPECT_FALSE(process.Wait().crashed) << c.buffer.X;
     }
+}
+
+}  // namespace
+
+namespace {
+
+// With scrollback, a pass that cannot have the cells its reads need is skipped as one without a
+// screen copy is, and in the steady state, lines scrolling or not, a pass allocates nothing.
+TEST(ScrollbackMemoryTest, APassAllocatesOnlyForANewSizeAndTakesTheMemoryRoad) {
+    winsim::test::Reset();
+    winsim::SimProcess process;
+    winsim::test::ConsoleSettings settings;
+    settings.buffer = COORD{80, 2024};
+    settings.window = SMALL_RECT{0, 2000, 79, 2023};
+    winsim::test::NewConsole(process, settings);
+    process.Start([&] {
+        HANDLE output =
+            CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        nullptr, OPEN_EXISTING, 0, nullptr);
+        SetConsoleCursorPosition(output, COORD{0, 2000});
+        const ConsoleScreen console(output, false);
+        AnsiWriter writer{[](void*, const char*, DWORD) {}, nullptr, Rendition(&SameByte)};
+        ScreenSnapshot snapshots[2];
+        ScrollTracker tracker;
+        int shown = 0;
+        // By the passes, of a few rows' cells at least: the simulated console's calls make
+        // small allocations of their own.
+        int allocations = 0;
+        t_counted_size = 1024;
+        auto pass = [&] {
+            shown = 1 - shown;
+            t_allocations = 0;
+            t_counting = true;
+            PassResult result = ScrollbackPass(console, snapshots[shown], snapshots[1 - shown],
+                                               false, writer, tracker);
+            t_counting = false;
+            allocations += t_allocations;
+            return result;
+        };
+        auto print = [&](const char* text) {
+            DWORD written = 0;
+            WriteFile(output, text, static_cast<DWORD>(std::strlen(text)), &written, nullptr);
+        };
+        // Each of the pass's allocations in turn fails.
+        for (int failing = 1; failing <= 4; ++failing) {
+            t_failing_nothrow_arrays = failing;
+            EXPECT_EQ(pass(), PassResult::kNoMemory) << failing;
+            t_failing_nothrow_arrays = 0;
+        }
+        EXPECT_EQ(pass(), PassResult::kSent);
+        for (int n = 0; n < 300; ++n) print("a line\r\n");
+        EXPECT_EQ(pass(), PassResult::kSent);
+        allocations = 0;
+        for (int n = 0; n < 50; ++n) {
+            print("line\r\n");
+            pass();
+            pass();
+        }
+        t_counted_size = 0;
+        EXPECT_EQ(allocations, 0);
+        return 0;
+    });
+    EXPECT_FALSE(process.Wait().crashed);
 }
 
 }  // namespace

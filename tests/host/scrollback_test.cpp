@@ -2,9 +2,15 @@
 // the mark, as tables; the mark's bits and the history's cap.
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <functional>
+#include <string>
 #include <vector>
 
+#include "ScreenMirror.h"
 #include "Scrollback.h"
+#include "winsim/console_control.h"
+#include "winsim/control.h"
 
 namespace {
 
@@ -65,7 +71,9 @@ TEST(ScrollPlanTest, TheMarkTellsADistanceOnlyInTheGeometryItWasPutIn) {
     const ScrollView before{COORD{80, 1025}, kWindow, 1000};
     EXPECT_TRUE(SameGeometry(before, 79, info));
     EXPECT_FALSE(SameGeometry(ScrollView{COORD{80, 1025}, kWindow, -1}, 79, info));  // a clear
-    EXPECT_FALSE(SameGeometry(ScrollView{COORD{80, 1100}, kWindow, 1000}, 79, info));
+    // A buffer of other rows (a client of another height) keeps its cells, and the mark.
+    EXPECT_TRUE(SameGeometry(ScrollView{COORD{80, 1100}, kWindow, 1000}, 79, info));
+    EXPECT_FALSE(SameGeometry(ScrollView{COORD{100, 1025}, kWindow, 1000}, 79, info));
     EXPECT_FALSE(SameGeometry(ScrollView{COORD{80, 1025}, kWindow, 1025}, 79, info));
     EXPECT_FALSE(SameGeometry(before, 99, info));  // the window's right edge moved
     info.srWindow = SMALL_RECT{0, 900, 79, 924};   // a window moved up, as a user scrolls it
@@ -89,7 +97,9 @@ TEST(ScrollPlanTest, TheReadStartsAboveTheMarkAndEndsOnTheWindowsLastRowWithinTh
         {"never more than half a read", kWindow, 993, 1000, 0, 3, 893, 132},
         {"not above the buffer", kWindow, 30, 1000, 0, 1, 0, 200},
         {"not below the window's top", kWindow, 1010, 1010, 0, 1, 1000, 25},
-        {"a window larger than a read", SMALL_RECT{0, 0, 127, 199}, -1, -1, 0, 1, 0, 125},
+        {"a window larger than a read: four heights", SMALL_RECT{0, 0, 127, 199}, -1, -1, 0, 1, 0,
+         200},
+        {"four heights above", SMALL_RECT{0, 1000, 199, 1080}, 100, 1000, 0, 1, 0, 324},
     };
     for (const Case& c : cases) {
         const ScrollRead read = PlanScrollRead(c.window, c.guess, c.last_mark, c.lead, c.attempt);
@@ -121,6 +131,7 @@ TEST(ScrollPlanTest, ThePassEndsOnTheConsolesWindowOrRightAfterTheRowsTheReadHol
         {"more than a read: the window after it", 30, 0, {0, 200}, 145, 175},
         {"no mark", -1, 0, {1000, 25}, 0, 1000},
         {"rows to send above the read", 945, 3, {943, 82}, 0, 1000},
+        {"nothing to tell from a read far above the window", -1, 0, {0, 200}, 0, 1000},
     };
     for (const Case& c : cases) {
         const ScrollEnd end = PlanScrollEnd(c.found, c.lead, c.read, 1000, 25);
@@ -139,6 +150,197 @@ TEST(ScrollPlanTest, TheNewMarkIsTheOldOneOnItsRowOrWhereItWasPut) {
     EXPECT_EQ(PlaceMark(993, 1000, 989, 1000).lead, 4);
     EXPECT_EQ(PlaceMark(993, 1000, 990, 996).row, -1);
     EXPECT_EQ(PlaceMark(993, 1000, 990, 996).lead, 0);
+}
+
+// A console whose window a program made larger than one read takes (200 x 81 cells, over a
+// buffer of 200 x 181), at its first pass and after lines scrolled: the window's rows are the
+// console's, each line that left the window is sent once, and nothing is read past what the
+// console returned (the AddressSanitizer build checks that).
+TEST(ScrollbackPassTest, AWindowLargerThanOneReadIsReadWholeAndItsScrolledRowsKept) {
+    winsim::test::Reset();
+    winsim::SimProcess process;
+    winsim::test::ConsoleSettings settings;
+    settings.buffer = COORD{200, 181};
+    settings.window = SMALL_RECT{0, 100, 199, 180};
+    settings.largest_window = COORD{200, 81};
+    settings.read_limit = 16384;
+    winsim::test::NewConsole(process, settings);
+    process.Start([&] {
+        HANDLE output =
+            CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        nullptr, OPEN_EXISTING, 0, nullptr);
+        const ConsoleScreen console(output, false);
+        DWORD written = 0;
+        FillConsoleOutputCharacterA(output, 'z', 200, COORD{0, 180}, &written);
+        SetConsoleCursorPosition(output, COORD{0, 100});
+        std::string sent;
+        AnsiWriter writer([](void* to, const char* bytes,
+                             DWORD count) { static_cast<std::string*>(to)->append(bytes, count); },
+                          &sent, Rendition([](BYTE oem) { return oem; }));
+        ScreenSnapshot shown, current;
+        ScrollTracker tracker;
+        ScrollbackPass(console, shown, current, false, writer, tracker);
+        EXPECT_EQ(current.allocated.X, 200);
+        EXPECT_EQ(current.allocated.Y, 81);
+        EXPECT_EQ(current.cells[200 * 80 + 199].Char.AsciiChar, 'z');
+        EXPECT_EQ(current.cells[200 * 79].Char.AsciiChar, ' ');
+
+        // 120 lines: the window's 81 rows and 39 more scroll; each of those 120 rows is sent.
+        for (int n = 0; n < 120; ++n) {
+            std::string line = "line " + std::to_string(n) + "\r\n";
+            WriteFile(output, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+        }
+        sent.clear();
+        ScrollbackPass(console, current, shown, false, writer, tracker);
+        for (int n = 0; n < 120; ++n) {
+            const std::string line = "line " + std::to_string(n);
+            const size_t at = sent.find(line);
+            EXPECT_TRUE(at != std::string::npos && !std::isdigit(sent[at + line.size()])) << line;
+        }
+        EXPECT_EQ(shown.cells[200 * 79].Char.AsciiChar, 'l');
+        return 0;
+    });
+    EXPECT_FALSE(process.Wait().crashed);
+}
+
+// Whole passes over a console of 10 columns, a window of 4 rows and 20 history rows, its cursor
+// at the window's top; the bytes sent go to `sent`.
+class ScrollbackConsoleTest : public testing::Test {
+  protected:
+    void Run(const std::function<void()>& body) {
+        winsim::test::Reset();
+        winsim::SimProcess process;
+        winsim::test::ConsoleSettings settings;
+        settings.buffer = COORD{10, 24};
+        settings.window = SMALL_RECT{0, 20, 9, 23};
+        winsim::test::NewConsole(process, settings);
+        process.Start([&] {
+            output_ =
+                CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+            SetConsoleCursorPosition(output_, COORD{0, 20});
+            body();
+            return 0;
+        });
+        EXPECT_FALSE(process.Wait().crashed);
+    }
+    void Print(const std::string& text) {
+        DWORD written = 0;
+        WriteFile(output_, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    }
+    PassResult Pass(bool redraw = false) {
+        sent_.clear();
+        shown_ = 1 - shown_;
+        return ScrollbackPass(ConsoleScreen(output_, false), snapshots_[shown_],
+                              snapshots_[1 - shown_], redraw, writer_, tracker_);
+    }
+
+    HANDLE output_ = nullptr;
+    std::string sent_;
+    AnsiWriter writer_{[](void* to, const char* bytes, DWORD count) {
+                           static_cast<std::string*>(to)->append(bytes, count);
+                       },
+                       &sent_, Rendition([](BYTE oem) { return oem; })};
+    ScreenSnapshot snapshots_[2];
+    int shown_ = 0;
+    ScrollTracker tracker_;
+};
+
+// The rows that left the window before the first pass (after start-up put the mark) are sent
+// through the cleared terminal, before the window.
+TEST_F(ScrollbackConsoleTest, TheFirstPassSendsTheRowsThatLeftTheWindowSinceTheStartUpMark) {
+    Run([&] {
+        ScreenSnapshot first;
+        ReadScrolledScreen(ConsoleScreen(output_, false), first, tracker_);
+        Print("a\r\nb\r\nc\r\nd\r\ne\r\nf\r\n");
+        EXPECT_EQ(Pass(), PassResult::kSent);
+        EXPECT_EQ(sent_,
+                  "\033[2J\033[1;1fa\033[0K\033[2;1fb\033[0K\033[3;1fc\033[0K\033[4;1fd\033[0K"
+                  "\033[4;1f\n\033[4;1fe\033[0K\n\033[4;1ff\033[0K\n\033[4;1f \033[0K\033[4;1f");
+    });
+}
+
+// Rows that scroll out are sent without the mark: a blank row that carries it is a blank row,
+// which a new bottom row needs nothing for; the window is the console's when nothing scrolled.
+TEST_F(ScrollbackConsoleTest, ScrolledRowsGoOutWithoutTheMarkAndAnIdlePassSendsNothing) {
+    Run([&] {
+        Pass();
+        Print("\r\n\r\n\r\n\r\nx\r\n");
+        EXPECT_EQ(Pass(), PassResult::kSent);
+        EXPECT_EQ(sent_, "\033[4;1f\n\033[4;1fx\033[0K\n\033[4;1f \033[0K\033[4;1f");
+        EXPECT_EQ(Pass(), PassResult::kQuiet);
+        EXPECT_EQ(sent_, "");
+    });
+}
+
+// On a terminal taller than the window (7 rows for the window's 4), the window is shown on the
+// terminal's bottom rows and the rows that left it are scrolled up from there; a terminal of
+// another height repaints at the new place.
+TEST_F(ScrollbackConsoleTest, ATallerTerminalShowsTheWindowOnItsBottomRows) {
+    Run([&] {
+        tracker_.terminal_rows = 7;
+        Print("a\r\n");
+        Pass();
+        EXPECT_EQ(sent_,
+                  "\033[2J\033[4;1fa\033[0K\033[5;1f \033[0K\033[6;1f \033[0K\033[7;1f "
+                  "\033[0K\033[5;1f");
+        Print("b\r\nc\r\nd\r\n");
+        Pass();
+        EXPECT_EQ(sent_, "\033[5;1fb\033[6;1fc\033[7;1fd\033[7;1f\n\033[7;1f \033[0K\033[7;1f");
+        tracker_.terminal_rows = 6;
+        Pass();
+        EXPECT_EQ(sent_,
+                  "\033[2J\033[3;1fb\033[0K\033[4;1fc\033[0K\033[5;1fd\033[0K\033[6;1f "
+                  "\033[0K\033[6;1f");
+    });
+}
+
+// A client of more rows: window sizing makes the buffer taller under the same history, and the
+// rows printed since the last pass still reach the scrollback, through the cleared terminal.
+TEST_F(ScrollbackConsoleTest, ARowsResizeStillSendsTheRowsThatLeftTheWindow) {
+    Run([&] {
+        Pass();
+        Print("a\r\nb\r\nc\r\nd\r\ne\r\n");
+        SMALL_RECT top{0, 0, 9, 3};
+        SetConsoleWindowInfo(output_, TRUE, &top);
+        SetConsoleScreenBufferSize(output_, COORD{10, 26});
+        SMALL_RECT window{0, 20, 9, 25};
+        SetConsoleWindowInfo(output_, TRUE, &window);
+        EXPECT_EQ(Pass(), PassResult::kSent);
+        EXPECT_EQ(sent_,
+                  "\033[2J\033[1;1fa\033[0K\033[2;1fb\033[0K\033[3;1fc\033[0K\033[4;1fd\033[0K"
+                  "\033[5;1fe\033[0K\033[6;1f \033[0K\033[6;1f\n\033[6;1f \033[0K\n\033[6;1f "
+                  "\033[0K\033[4;1f");
+    });
+}
+
+// The mark's write while the output goes on: whatever read of the pass the output follows, no cell
+// of the mark's column keeps a colour other than its row's.
+TEST_F(ScrollbackConsoleTest, TheMarkNeverStampsAnOldColourOnNewRows) {
+    for (int after_read = 1; after_read < 16; ++after_read) {
+        Run([&] {
+            Pass();
+            Print("a\r\nb\r\n");
+            for (SHORT y = 0; y < 24; ++y) {
+                DWORD done = 0;
+                FillConsoleOutputAttribute(output_, static_cast<WORD>(0x10 * (y % 7 + 1) | 0x07),
+                                           10, COORD{0, y}, &done);
+            }
+            int reads = 0;
+            winsim::test::AfterConsoleRead([&] {
+                if (++reads == after_read) Print("\r\n\r\n");
+            });
+            Pass();
+            winsim::test::AfterConsoleRead(nullptr);
+            for (SHORT y = 0; y < 24; ++y) {
+                CHAR_INFO cells[2];
+                SMALL_RECT region{8, y, 9, y};
+                ReadConsoleOutputA(output_, cells, COORD{2, 1}, COORD{0, 0}, &region);
+                EXPECT_EQ(cells[1].Attributes & 0xFF, cells[0].Attributes & 0xFF)
+                    << "row " << y << ", output after read " << after_read;
+            }
+        });
+    }
 }
 
 }  // namespace

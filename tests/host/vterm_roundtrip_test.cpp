@@ -427,7 +427,12 @@ void RunRandomTransitions(bool utf8) {
 // pushed into its scrollback since the last clear, then its screen, must be the lines printed since
 // then, each once and in order; its screen must be the console's window.  A clear takes the mark
 // with it, so the pass after it repaints: the test makes that pass before more lines are printed.
-// So does a pass after more lines than the history holds.
+// So does a pass after more lines than the history holds.  Some consoles are larger than one read
+// of the console takes (up to 200 x 100), some histories as long as the setting's cap, and some
+// terminals taller than the window, which shows on their bottom rows: their rows above the window
+// hold the rows that left it last, and at the start and after a repaint what they held before
+// (blanks at the start), which the check skips.  Lines printed between the start-up mark and the
+// first pass reach the scrollback too.
 class ScrollingConsole {
   public:
     ScrollingConsole(HANDLE output, uint32_t seed) : output_(output), random_(seed) {}
@@ -531,8 +536,12 @@ TEST(VtermRoundTripTest, ScrolledLinesReachTheScrollbackOnceAndInOrder) {
     const unsigned long count = EnvironmentNumber("VTERM_ROUNDTRIP_COUNT", 10000);
     std::printf("seed %u, %lu lines (VTERM_ROUNDTRIP_SEED=%u replays)\n", seed, count, seed);
     winsim::test::Reset();
-    winsim::RunProcess([&] {
-        EXPECT_TRUE(AllocConsole());
+    // A display that shows a window of up to 200 x 100.
+    winsim::SimProcess process;
+    winsim::test::ConsoleSettings settings;
+    settings.largest_window = COORD{200, 100};
+    winsim::test::NewConsole(process, settings);
+    process.Start([&] {
         SECURITY_ATTRIBUTES attributes{sizeof attributes, nullptr, FALSE};
         HANDLE output =
             CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -542,19 +551,44 @@ TEST(VtermRoundTripTest, ScrolledLinesReachTheScrollbackOnceAndInOrder) {
         unsigned long done = 0;
         while (done < count) {
             // Two rows at least: libvterm keeps no scrollback for a screen of one row.
-            const SHORT rows = SHORT(2 + console.Below(9)), columns = SHORT(2 + console.Below(40));
-            const SHORT history = SHORT(1 + console.Below(console.Below(4) == 0 ? 3 : 40));
+            SHORT rows = SHORT(2 + console.Below(9)), columns = SHORT(2 + console.Below(40));
+            SHORT history = SHORT(1 + console.Below(console.Below(4) == 0 ? 3 : 40));
+            if (console.Below(40) == 0) {  // beyond one read, or the longest history
+                rows = SHORT(60 + console.Below(41));
+                columns = SHORT(161 + console.Below(40));
+            } else if (console.Below(40) == 0) {
+                history = CappedScrollbackLines(0xFFFFFFFF, rows);
+            }
+            const bool taller = console.Below(4) == 0;
+            const int terminal_rows = taller ? rows + 1 + console.Below(30) : rows;
+            const int top = terminal_rows - rows;  // the terminal's rows above the window
             console.Size(columns, rows, history);
-            RecordingTerminal terminal(rows, columns);
+            RecordingTerminal terminal(terminal_rows, columns + (taller ? console.Below(9) : 0));
             terminal.KeepScrollback();
             AnsiWriter writer(&FeedRecording, &terminal, Rendition(&TestOemToAnsi));
             ScreenSnapshot snapshots[2];
             int shown = 1;  // the snapshot that the first pass sent
             ScrollTracker tracker;
+            tracker.terminal_rows = terminal_rows;
             std::vector<std::string> printed;  // since the last clear
             size_t kept_before = 0;            // the scrollback's rows before the last clear
-            // The first pass puts the mark, as start-up does before the command processor runs.
+            // Start-up puts the mark before the command processor runs, which may print before
+            // the first pass.
+            ScreenSnapshot start;
+            ReadScrolledScreen(screen, start, tracker);
+            for (int n = console.Below(history + 1); n > 0; --n, ++done)
+                printed.push_back(console.Print());
             ScrollbackPass(screen, snapshots[1], snapshots[0], false, writer, tracker);
+            // A long history may take a few passes to catch up, each a read's worth.
+            auto catch_up = [&] {
+                for (int pass = 0; pass < 1000; ++pass) {
+                    shown = 1 - shown;
+                    if (ScrollbackPass(screen, snapshots[shown], snapshots[1 - shown], false,
+                                       writer, tracker) == PassResult::kQuiet)
+                        break;
+                }
+            };
+            catch_up();
 
             int reads = 0, print_at = 0, print_count = 0;  // printing in the middle of a pass
             winsim::test::AfterConsoleRead([&] {
@@ -567,8 +601,11 @@ TEST(VtermRoundTripTest, ScrolledLinesReachTheScrollbackOnceAndInOrder) {
                 bool overflow = !cleared && console.Below(30) == 0;
                 reads = 0;
                 print_at = 1 + console.Below(8);
-                print_count =
-                    cleared || overflow || console.Below(3) != 0 ? 0 : console.Below(history + 1);
+                // Not with a history longer than a pass reads: the rows a pass leaves for the next
+                // one and those printed in the middle of it could together overflow the history.
+                print_count = cleared || overflow || history > 200 || console.Below(3) != 0
+                                  ? 0
+                                  : console.Below(history + 1);
                 const int planned = print_count;
                 if (cleared) {
                     console.Clear();
@@ -577,9 +614,10 @@ TEST(VtermRoundTripTest, ScrolledLinesReachTheScrollbackOnceAndInOrder) {
                                          : console.Below(history - planned + 1);
                     for (int n = lines; n > 0; --n, ++done) printed.push_back(console.Print());
                 }
+                // A repaint clears what a taller terminal shows above the window.
                 shown = 1 - shown;
                 ScrollbackPass(screen, snapshots[shown], snapshots[1 - shown],
-                               console.Below(40) == 0, writer, tracker);
+                               !taller && console.Below(40) == 0, writer, tracker);
                 const int during = planned - print_count;
                 print_count = 0;
                 if (during > 0) {
@@ -590,6 +628,7 @@ TEST(VtermRoundTripTest, ScrolledLinesReachTheScrollbackOnceAndInOrder) {
                     ScrollbackPass(screen, snapshots[shown], snapshots[1 - shown], false, writer,
                                    tracker);
                 }
+                catch_up();
                 if (cleared) {
                     printed.clear();
                     kept_before = terminal.scrollback().size();
@@ -607,14 +646,23 @@ TEST(VtermRoundTripTest, ScrolledLinesReachTheScrollbackOnceAndInOrder) {
                 std::vector<std::string> seen(terminal.scrollback().begin() + kept_before,
                                               terminal.scrollback().end());
                 std::vector<std::string> screen;
-                for (int y = 0; y < rows; ++y) screen.push_back(terminal.Row(y));
+                for (int y = 0; y < terminal_rows; ++y) screen.push_back(terminal.Row(y));
                 seen.insert(seen.end(), screen.begin(), screen.end());
+                seen.erase(seen.begin(), seen.begin() + top);
+                screen.erase(screen.begin(), screen.begin() + top);
                 const std::string bytes = terminal.TakeStream();
                 VTermPos shown_cursor = terminal.Cursor();
+                shown_cursor.row -= top;
                 if (screen != window ||
                     WithoutTrailingBlankRows(seen) != WithoutTrailingBlankRows(printed) ||
                     shown_cursor.row != cursor.row || shown_cursor.col != cursor.col) {
-                    std::string report;
+                    std::string report = "screen ";
+                    for (const auto& row : screen) report += "[" + row + "]";
+                    report += "\nwindow ";
+                    for (const auto& row : window) report += "[" + row + "]";
+                    report += "\ncursor " + std::to_string(shown_cursor.row) + "," +
+                              std::to_string(shown_cursor.col) + " for " +
+                              std::to_string(cursor.row) + "," + std::to_string(cursor.col) + "\n";
                     for (const auto& row : WithoutTrailingBlankRows(seen))
                         report += "[" + row + "]";
                     report += "\nexpected ";
@@ -632,6 +680,7 @@ TEST(VtermRoundTripTest, ScrolledLinesReachTheScrollbackOnceAndInOrder) {
         }
         return 0;
     });
+    EXPECT_FALSE(process.Wait().crashed);
 }
 
 TEST(VtermRoundTripTest, RandomTransitionsShowExactlyTheConsoleScreen) {
