@@ -6,12 +6,18 @@
 #include "ZEVENT.h"
 #include "translator.h"
 
+namespace {
+
+// Wakes the screen mirror for a pass at once: under the screen lock, poll delay 0 (the sign that
+// input has just arrived) and the wake-up event set.
 void WakeScreenMirror() {
     g_screen_lock.Enter();
     g_translator.mirror_poll_delay.store(0);
     g_mirror_wake_up.Set();
     g_screen_lock.Leave();
 }
+
+}  // namespace
 
 void RunAdvancedInput(const Settings& settings) {
     DWORD mode = kAssumedFirstInputMode;

@@ -7,7 +7,3 @@
 // The mode assumed when the console's input mode cannot be read before the first byte: the
 // command processor's prompt, which is what the console shows when the loop starts.
 constexpr DWORD kAssumedFirstInputMode = ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT;
-
-// Wakes the screen mirror for a pass at once: under the screen lock, poll delay 0 (the sign that
-// input has just arrived) and the wake-up event set.
-void WakeScreenMirror();

@@ -12,16 +12,8 @@ struct ClientInput {
     char32_t character = 0;
     KeySequence key;
 
-    static ClientInput Byte(BYTE byte) {
-        ClientInput input;
-        input.byte = byte;
-        return input;
-    }
-    static ClientInput Character(char32_t character) {
-        ClientInput input;
-        input.character = character;
-        return input;
-    }
+    static ClientInput Byte(BYTE byte) { return {false, byte, 0, {}}; }
+    static ClientInput Character(char32_t character) { return {false, 0, character, {}}; }
 };
 
 enum class InputLoop { kSimple, kAdvanced };

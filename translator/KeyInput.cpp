@@ -76,14 +76,8 @@ void KeyReader::Drop(DWORD count) {
 }
 
 void InjectInput(const ClientInput& input) {
-    if (input.character != 0) {
-        InjectCharacter(input.character);
-        return;
-    }
-    if (!input.is_key) {
-        InjectKey(input.byte, 0);
-        return;
-    }
+    if (input.character != 0) return InjectCharacter(input.character);
+    if (!input.is_key) return InjectKey(input.byte, 0);
     g_translator.sticky_modifiers |= input.key.modifiers;
     InjectKey(input.key.character, input.key.virtual_key);
 }

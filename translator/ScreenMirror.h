@@ -86,8 +86,6 @@ class ScreenMirror {
     // `default_attributes`: the console's attributes at start-up, the terminal's own colours when
     // the console's colours are sent.
     ScreenMirror(const Settings& settings, WORD default_attributes);
-    ScreenMirror(const ScreenMirror&) = delete;
-    ScreenMirror& operator=(const ScreenMirror&) = delete;
 
     // One pass, from taking the screen lock to leaving it.  Returns false, with the
     // mirror_stopped event set, when the mirror has been asked to stop.

@@ -68,6 +68,11 @@ int FormatFullScreenNotice(char* buffer, WindowSize requested) {
 
 namespace {
 
+// The history rows kept above the window: the capped setting in advanced mode, else 0.
+SHORT ScrollbackRows(SHORT window_rows) {
+    return CappedScrollbackLines(g_translator.history_lines, window_rows);
+}
+
 // A size the console refused: the step that failed and its error.
 struct Refusal {
     const char* step = nullptr;
@@ -155,10 +160,6 @@ void ResizeConsole() {
         Sleep(1000);
     }
     g_screen_lock.Leave();
-}
-
-SHORT ScrollbackRows(SHORT window_rows) {
-    return CappedScrollbackLines(g_translator.history_lines, window_rows);
 }
 
 void SizeConsoleForScrollback(const ConsoleScreen& console, ScrollTracker& tracker) {

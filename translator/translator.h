@@ -91,8 +91,9 @@ HANDLE LaunchCommandProcessor(const char* setting);
 // (the last error is the write's).
 bool WriteToClient(const void* bytes, DWORD count);
 
-// Simple mode.
+// The input loops of the two modes, on the main thread until the end of the input.
 void RunSimpleInput(const Settings& settings);
+void RunAdvancedInput(const Settings& settings);
 
 // Socket input and the server control channel.
 bool ReadSocketByte(BYTE* byte);  // false at the end of input
@@ -106,8 +107,6 @@ void SendRloginControlBytes();
 
 // Console window sizing, from the requested window size.
 void ResizeConsole();
-// The history rows kept above the window: the capped setting in advanced mode, else 0.
-SHORT ScrollbackRows(SHORT window_rows);
 
 // Key event synthesis.
 void InjectKey(BYTE character, WORD virtual_key);  // virtual key 0: derived from the character
@@ -115,6 +114,3 @@ void RunKeyCommand(BYTE command);                  // the byte after Ctrl-A
 // A character beyond ASCII from a UTF-8 client, as wide key records: the layout's key for it, or
 // VK_PACKET (as the system gives typed Unicode text) when the layout has none.
 void InjectCharacter(char32_t character);
-
-// Advanced mode.
-void RunAdvancedInput(const Settings& settings);
