@@ -56,6 +56,12 @@ void SendCursor(COORD cursor, AnsiWriter& writer) {
     writer.Flush();
 }
 
+// Whether cells x and x + 1 of a UTF-8 client's row hold the two halves of a surrogate pair.
+bool PairAt(const CHAR_INFO* row, int x) {
+    return (row[x].Char.UnicodeChar & 0xFC00) == 0xD800 &&
+           (row[x + 1].Char.UnicodeChar & 0xFC00) == 0xDC00;
+}
+
 }  // namespace
 
 BYTE ShownCharacter(BYTE cell_character) {
@@ -66,19 +72,23 @@ BYTE ShownCharacter(BYTE cell_character) {
 
 void PutRowUpdate(const CHAR_INFO* row, int y, RowUpdate update, int columns, AnsiWriter& writer) {
     // A UTF-8 client's row: a character the console marks as taking two cells goes out once, from
-    // its leading half, so the span widens to whole characters.
+    // its leading half, and a pair's two halves go out together, so the span widens to whole
+    // characters.
     const bool wide = writer.rendition().utf8();
-    if (wide && update.first > 0 && (row[update.first].Attributes & COMMON_LVB_TRAILING_BYTE))
+    if (wide && update.first > 0 &&
+        ((row[update.first].Attributes & COMMON_LVB_TRAILING_BYTE) ||
+         PairAt(row, update.first - 1)))
         --update.first;
     if (wide && update.last + 1 < columns &&
-        (row[update.last].Attributes & COMMON_LVB_LEADING_BYTE))
+        ((row[update.last].Attributes & COMMON_LVB_LEADING_BYTE) || PairAt(row, update.last)))
         ++update.last;
     writer.MoveCursor(static_cast<unsigned>(y), static_cast<unsigned>(update.first));
     for (int x = update.first; x <= update.last; ++x) {
         if (!wide) {
             writer.PutCell(ShownCharacter(static_cast<BYTE>(row[x].Char.AsciiChar)),
                            row[x].Attributes);
-        } else if (!(row[x].Attributes & COMMON_LVB_TRAILING_BYTE)) {
+        } else if (!(row[x].Attributes & COMMON_LVB_TRAILING_BYTE) ||
+                   (x > update.first && PairAt(row, x - 1))) {
             writer.PutCell(ShownWideCharacter(row[x].Char.UnicodeChar),
                            static_cast<WORD>(row[x].Attributes & ~(COMMON_LVB_LEADING_BYTE |
                                                                    COMMON_LVB_TRAILING_BYTE)));
