@@ -99,7 +99,7 @@ void PutRowUpdate(const CHAR_INFO* row, int y, RowUpdate update, int columns, An
 
 WCHAR ShownWideCharacter(WCHAR cell_character) {
     if (cell_character < 0x80) return ShownCharacter(static_cast<BYTE>(cell_character));
-    return cell_character;
+    return IsC1Control(cell_character) ? '?' : cell_character;
 }
 
 RowUpdate DecideRowUpdate(const CHAR_INFO* current, const CHAR_INFO* shown, int columns,

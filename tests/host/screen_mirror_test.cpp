@@ -449,6 +449,11 @@ TEST(ShownCharacterTest, ControlCharactersNeverReachTheTerminalAsSuch) {
     EXPECT_EQ(ShownCharacter(0x7F), '?');
     for (int c = 0x20; c < 0x7F; ++c) EXPECT_EQ(ShownCharacter(static_cast<BYTE>(c)), c);
     EXPECT_EQ(ShownCharacter(0xC4), 0xC4);  // converted by the writer, not here
+    // A UTF-8 terminal takes U+0080 to U+009F as controls too (U+009B starts a sequence).
+    EXPECT_EQ(ShownWideCharacter(0), ' ');
+    EXPECT_EQ(ShownWideCharacter(0x1B), '?');
+    for (int c = 0x7F; c < 0xA0; ++c) EXPECT_EQ(ShownWideCharacter(WCHAR(c)), '?') << c;
+    for (WCHAR c : {0x20, 0x7E, 0xA0, 0xE9, 0x2500}) EXPECT_EQ(ShownWideCharacter(c), c) << c;
 }
 
 }  // namespace
