@@ -56,10 +56,12 @@ void SendCursor(COORD cursor, AnsiWriter& writer) {
     writer.Flush();
 }
 
-// Whether cells x and x + 1 of a UTF-8 client's row hold the two halves of a surrogate pair.
-bool PairAt(const CHAR_INFO* row, int x) {
-    return (row[x].Char.UnicodeChar & 0xFC00) == 0xD800 &&
-           (row[x + 1].Char.UnicodeChar & 0xFC00) == 0xDC00;
+// The halves of a surrogate pair in a UTF-8 client's cells.
+bool IsFirstHalf(const CHAR_INFO& cell) {
+    return (cell.Char.UnicodeChar & 0xFC00) == 0xD800;
+}
+bool IsSecondHalf(const CHAR_INFO& cell) {
+    return (cell.Char.UnicodeChar & 0xFC00) == 0xDC00;
 }
 
 }  // namespace
@@ -72,15 +74,17 @@ BYTE ShownCharacter(BYTE cell_character) {
 
 void PutRowUpdate(const CHAR_INFO* row, int y, RowUpdate update, int columns, AnsiWriter& writer) {
     // A UTF-8 client's row: a character the console marks as taking two cells goes out once, from
-    // its leading half, and a pair's two halves go out together, so the span widens to whole
-    // characters.
+    // its leading half, so the span widens to whole characters.  A surrogate half shows as one
+    // character with its partner or as U+FFFD alone, so the span also takes in a first half just
+    // before it and a second half just after it: what they show may change with their neighbour.
     const bool wide = writer.rendition().utf8();
     if (wide && update.first > 0 &&
         ((row[update.first].Attributes & COMMON_LVB_TRAILING_BYTE) ||
-         PairAt(row, update.first - 1)))
+         IsFirstHalf(row[update.first - 1])))
         --update.first;
     if (wide && update.last + 1 < columns &&
-        ((row[update.last].Attributes & COMMON_LVB_LEADING_BYTE) || PairAt(row, update.last)))
+        ((row[update.last].Attributes & COMMON_LVB_LEADING_BYTE) ||
+         IsSecondHalf(row[update.last + 1])))
         ++update.last;
     writer.MoveCursor(static_cast<unsigned>(y), static_cast<unsigned>(update.first));
     for (int x = update.first; x <= update.last; ++x) {
@@ -88,7 +92,7 @@ void PutRowUpdate(const CHAR_INFO* row, int y, RowUpdate update, int columns, An
             writer.PutCell(ShownCharacter(static_cast<BYTE>(row[x].Char.AsciiChar)),
                            row[x].Attributes);
         } else if (!(row[x].Attributes & COMMON_LVB_TRAILING_BYTE) ||
-                   (x > update.first && PairAt(row, x - 1))) {
+                   (x > update.first && IsFirstHalf(row[x - 1]) && IsSecondHalf(row[x]))) {
             writer.PutCell(ShownWideCharacter(row[x].Char.UnicodeChar),
                            static_cast<WORD>(row[x].Attributes & ~(COMMON_LVB_LEADING_BYTE |
                                                                    COMMON_LVB_TRAILING_BYTE)));

@@ -350,6 +350,18 @@ TEST_F(MirrorPassTest, AUtf8ClientGetsACharacterOfTwoHalvesWhole) {
     Cell(lone, 1, 0).Char.UnicodeChar = 0xDE00;
     Pass(next, lone);
     EXPECT_EQ(Output(), "\033[1;6f\xEF\xBF\xBD\033[2;1f\xEF\xBF\xBD\033[1;1f");
+
+    // A half whose partner is replaced shows U+FFFD from then on, though its own cell is as it was.
+    ScreenSnapshot second_gone = WideScreen(6, {u"a\U0001FA01b", u"z"});
+    Cell(second_gone, 0, 2).Char.UnicodeChar = 'c';
+    Pass(next, second_gone);
+    EXPECT_EQ(Output(),
+              "\033[1;2f\xEF\xBF\xBD"
+              "c\033[1;1f");
+    ScreenSnapshot first_gone = WideScreen(6, {u"a\U0001FA01b", u"z"});
+    Cell(first_gone, 0, 1).Char.UnicodeChar = 'd';
+    Pass(next, first_gone);
+    EXPECT_EQ(Output(), "\033[1;2fd\xEF\xBF\xBD\033[1;1f");
 }
 
 TEST_F(MirrorPassTest, ReverseVideoCellsAreWrappedOneByOne) {
