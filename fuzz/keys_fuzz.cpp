@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "KeyEvents.h"
+#include "Utf8.h"
 
 namespace {
 
