@@ -3,7 +3,9 @@
 // screen: its characters as the client's code page gives them, reverse video where the colour
 // rule puts it (or, when colours are sent, each cell's colours, reverse video and underline),
 // the cursor in its place.  With scrollback, rows that left the window come between the two,
-// sent into the terminal's scrollback: it must then hold exactly those rows.
+// sent into the terminal's scrollback: it must then hold exactly those rows.  A UTF-8 client's
+// screens hold characters that take two cells, as the console marks them, surrogate pairs in two
+// cells (the halves also alone), and controls of U+0080 to U+009F.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdio>
@@ -23,6 +25,17 @@ void FeedTerminal(void* terminal, const char* bytes, DWORD count) {
     static_cast<RecordingTerminal*>(terminal)->Feed(bytes, count);
 }
 
+// A UTF-8 client's cell: one column on the terminal, or half of something that takes two.
+CHAR_INFO WideCell(FuzzedDataProvider& input) {
+    static const WCHAR kUnits[] = {' ',  ' ',    'x',    0x1B,   0x85,   0x9B,   0x9F,  0xA0,
+                                   0xE9, 0x2500, 0xFFFD, 0xD83D, 0xD840, 0xDE00, 0xDC00};
+    CHAR_INFO cell{};
+    cell.Char.UnicodeChar = kUnits[input.ConsumeIntegralInRange<size_t>(0, 14)];
+    static const WORD kAttributes[] = {0x07, 0x70, 0x2F, 0x4007, 0x801E};
+    cell.Attributes = kAttributes[input.ConsumeIntegralInRange(0, 4)];
+    return cell;
+}
+
 CHAR_INFO Cell(FuzzedDataProvider& input) {
     CHAR_INFO cell{};
     static const char kCharacters[] = {' ', ' ', ' ', 'x', 'y', 0, 0x1B, '\x9B'};
@@ -32,6 +45,50 @@ CHAR_INFO Cell(FuzzedDataProvider& input) {
     cell.Attributes = input.ConsumeBool() ? kAttributes[input.ConsumeIntegralInRange(0, 7)]
                                           : input.ConsumeIntegral<WORD>();
     return cell;
+}
+
+// Puts a cell of the input at `i`, in a UTF-8 client's screen now and then a character of two
+// cells there: a wide one, marked, or one beyond U+FFFF as its surrogate pair.
+void Place(FuzzedDataProvider& input, bool utf8, CHAR_INFO* cells, size_t i, int columns) {
+    if (!utf8) {
+        cells[i] = Cell(input);
+        return;
+    }
+    const int kind = input.ConsumeIntegralInRange(0, 3);
+    cells[i] = WideCell(input);
+    if (kind < 2 || static_cast<int>(i % columns) == columns - 1) return;
+    static const char32_t kTwoColumns[] = {0x65E5, 0xFF21, 0x1F600, 0x1F64F, 0x20000};
+    WCHAR units[2];
+    const char32_t c = kTwoColumns[input.ConsumeIntegralInRange(0, 4)];
+    if (EncodeUtf16(c, units) == 1) units[1] = units[0];
+    for (int k = 0; k < 2; ++k) {
+        cells[i + k].Char.UnicodeChar = units[k];
+        cells[i + k].Attributes = cells[i].Attributes;
+    }
+    if (c < 0x10000) {
+        cells[i].Attributes |= COMMON_LVB_LEADING_BYTE;
+        cells[i + 1].Attributes |= COMMON_LVB_TRAILING_BYTE;
+    }
+}
+
+// As the console keeps them: a marked half without its other half becomes a blank.
+void KeepWholeWideCharacters(ScreenSnapshot& screen) {
+    constexpr WORD kHalves = COMMON_LVB_LEADING_BYTE | COMMON_LVB_TRAILING_BYTE;
+    const int columns = screen.allocated.X;
+    for (int y = 0; y < screen.allocated.Y; ++y) {
+        CHAR_INFO* row = screen.cells.get() + static_cast<size_t>(y) * columns;
+        for (int x = 0; x < columns; ++x) {
+            if ((row[x].Attributes & kHalves) == COMMON_LVB_LEADING_BYTE && x + 1 < columns &&
+                (row[x + 1].Attributes & kHalves) == COMMON_LVB_TRAILING_BYTE &&
+                row[x + 1].Char.UnicodeChar == row[x].Char.UnicodeChar) {
+                ++x;
+            } else if ((row[x].Attributes & kHalves) != 0 ||
+                       CharacterColumns(row[x].Char.UnicodeChar) == 2) {
+                row[x].Attributes &= ~kHalves;
+                row[x].Char.UnicodeChar = ' ';
+            }
+        }
+    }
 }
 
 void Size(ScreenSnapshot& screen, int rows, int columns) {
@@ -46,6 +103,18 @@ void PlaceCursor(FuzzedDataProvider& input, ScreenSnapshot& screen) {
               static_cast<SHORT>(input.ConsumeIntegralInRange(0, screen.allocated.Y - 1))};
 }
 
+// What the terminal must show at each column of a row (0: nothing of its own, the second column
+// of a character of two).
+std::vector<uint32_t> ExpectedRow(const CHAR_INFO* row, int columns, bool utf8) {
+    if (utf8) return ShownUtf8Row(row, columns);
+    std::vector<uint32_t> shown(static_cast<size_t>(columns));
+    for (int x = 0; x < columns; ++x) {
+        auto byte = static_cast<BYTE>(row[x].Char.AsciiChar);
+        shown[x] = byte >= 0x80 ? TestOemToAnsi(byte) : ShownCharacter(byte);
+    }
+    return shown;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -54,6 +123,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The console's colours are sent, or the reverse-video simulation.
     const int color_default = input.ConsumeBool() ? input.ConsumeIntegral<BYTE>() : -1;
     const bool redraw = input.ConsumeBool();
+    const bool utf8 = input.ConsumeBool();
     int rows = input.ConsumeIntegralInRange(1, 30);
     int columns = input.ConsumeIntegralInRange(1, 100);
 
@@ -61,10 +131,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Size(first, rows, columns);
     const size_t cells = static_cast<size_t>(rows) * columns;
     // A screen of one colour with a few cells of the input on it.
-    CHAR_INFO background = Cell(input);
+    CHAR_INFO background = utf8 ? WideCell(input) : Cell(input);
     for (size_t i = 0; i < cells; ++i) first.cells[i] = background;
     for (int n = input.ConsumeIntegralInRange(0, 64); n > 0; --n)
-        first.cells[input.ConsumeIntegralInRange<size_t>(0, cells - 1)] = Cell(input);
+        Place(input, utf8, first.cells.get(), input.ConsumeIntegralInRange<size_t>(0, cells - 1),
+              columns);
+    if (utf8) KeepWholeWideCharacters(first);
     PlaceCursor(input, first);
 
     if (input.ConsumeIntegralInRange(0, 7) == 0) {
@@ -80,32 +152,41 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int scrolled = same_size && rows > 1 && !redraw && input.ConsumeBool()
                              ? input.ConsumeIntegralInRange(1, 2 * rows + 3)
                              : 0;
-    std::vector<CHAR_INFO> history(static_cast<size_t>(scrolled) * columns, background);
+    ScreenSnapshot history;
+    if (scrolled > 0) Size(history, scrolled, columns);
+    for (int i = 0; i < scrolled * columns; ++i) history.cells[i] = background;
     for (int n = scrolled > 0 ? input.ConsumeIntegralInRange(0, 64) : 0; n > 0; --n)
-        history[input.ConsumeIntegralInRange<size_t>(0, history.size() - 1)] = Cell(input);
+        Place(input, utf8, history.cells.get(),
+              input.ConsumeIntegralInRange<size_t>(0, static_cast<size_t>(scrolled) * columns - 1),
+              columns);
     while (input.remaining_bytes() > 0)
-        second.cells[input.ConsumeIntegralInRange<size_t>(0, second_cells - 1)] = Cell(input);
+        Place(input, utf8, second.cells.get(),
+              input.ConsumeIntegralInRange<size_t>(0, second_cells - 1), columns);
+    if (utf8) {
+        KeepWholeWideCharacters(second);
+        if (scrolled > 0) KeepWholeWideCharacters(history);
+    }
     PlaceCursor(input, second);
 
-    RecordingTerminal terminal(first.allocated.Y, first.allocated.X);
+    RecordingTerminal terminal(first.allocated.Y, first.allocated.X, utf8);
     AnsiWriter writer(&FeedTerminal, &terminal,
-                      MakeRendition(false, color_default >= 0 ? kColorModeSixteen : 0,
+                      MakeRendition(utf8, color_default >= 0 ? kColorModeSixteen : 0,
                                     static_cast<WORD>(color_default >= 0 ? color_default : 0x07),
                                     suppress != 0, &TestOemToAnsi));
     UpdateTerminal(empty, first, false, writer);
     terminal.Resize(rows, columns);
     terminal.KeepScrollback();
-    if (scrolled > 0) SendScrolledRows(history.data(), scrolled, first, second, writer);
+    if (scrolled > 0) SendScrolledRows(history.cells.get(), scrolled, first, second, writer);
     UpdateTerminal(first, second, redraw, writer);
 
+    // The scrollback keeps each character's low byte, and 0xFF for the second column of one of
+    // two columns.
     std::vector<std::string> expected_history;
     for (int y = 0; y < scrolled; ++y) {
         std::string text;
-        for (int x = 0; x < columns; ++x) {
-            auto byte =
-                static_cast<BYTE>(history[static_cast<size_t>(y) * columns + x].Char.AsciiChar);
-            text += static_cast<char>(byte >= 0x80 ? TestOemToAnsi(byte) : ShownCharacter(byte));
-        }
+        for (uint32_t c :
+             ExpectedRow(history.cells.get() + static_cast<size_t>(y) * columns, columns, utf8))
+            text += static_cast<char>(c == 0 ? 0xFF : c);
         text.erase(text.find_last_not_of(' ') + 1);
         expected_history.push_back(text);
     }
@@ -116,10 +197,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     for (int y = 0; y < rows; ++y) {
+        const CHAR_INFO* row = second.cells.get() + static_cast<size_t>(y) * columns;
+        const std::vector<uint32_t> expected_row = ExpectedRow(row, columns, utf8);
         for (int x = 0; x < columns; ++x) {
-            const CHAR_INFO& cell = second.cells[static_cast<size_t>(y) * columns + x];
-            auto byte = static_cast<BYTE>(cell.Char.AsciiChar);
-            uint32_t expected = byte >= 0x80 ? TestOemToAnsi(byte) : ShownCharacter(byte);
+            const CHAR_INFO& cell = row[x];
+            const uint32_t expected = expected_row[x];
+            if (expected == 0) continue;
             const bool reverse = IsReverseVideo(cell.Attributes, suppress != 0);
             if (color_default >= 0) {
                 const bool blank = expected == ' ';
