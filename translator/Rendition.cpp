@@ -6,13 +6,6 @@
 namespace {
 constexpr WORD kBackgroundWithoutIntensity = 0x70;
 
-bool IsFirstHalf(WCHAR unit) {
-    return (unit & 0xFC00) == 0xD800;
-}
-bool IsSecondHalf(WCHAR unit) {
-    return (unit & 0xFC00) == 0xDC00;
-}
-
 }  // namespace
 
 bool IsReverseVideo(WORD attributes, bool suppress_color_simulation) {

@@ -57,11 +57,11 @@ void SendCursor(COORD cursor, AnsiWriter& writer) {
 }
 
 // The halves of a surrogate pair in a UTF-8 client's cells.
-bool IsFirstHalf(const CHAR_INFO& cell) {
-    return (cell.Char.UnicodeChar & 0xFC00) == 0xD800;
+bool HoldsFirstHalf(const CHAR_INFO& cell) {
+    return IsFirstHalf(cell.Char.UnicodeChar);
 }
-bool IsSecondHalf(const CHAR_INFO& cell) {
-    return (cell.Char.UnicodeChar & 0xFC00) == 0xDC00;
+bool HoldsSecondHalf(const CHAR_INFO& cell) {
+    return IsSecondHalf(cell.Char.UnicodeChar);
 }
 
 }  // namespace
@@ -80,11 +80,11 @@ void PutRowUpdate(const CHAR_INFO* row, int y, RowUpdate update, int columns, An
     const bool wide = writer.rendition().utf8();
     if (wide && update.first > 0 &&
         ((row[update.first].Attributes & COMMON_LVB_TRAILING_BYTE) ||
-         IsFirstHalf(row[update.first - 1])))
+         HoldsFirstHalf(row[update.first - 1])))
         --update.first;
     if (wide && update.last + 1 < columns &&
         ((row[update.last].Attributes & COMMON_LVB_LEADING_BYTE) ||
-         IsSecondHalf(row[update.last + 1])))
+         HoldsSecondHalf(row[update.last + 1])))
         ++update.last;
     writer.MoveCursor(static_cast<unsigned>(y), static_cast<unsigned>(update.first));
     for (int x = update.first; x <= update.last; ++x) {
@@ -92,7 +92,7 @@ void PutRowUpdate(const CHAR_INFO* row, int y, RowUpdate update, int columns, An
             writer.PutCell(ShownCharacter(static_cast<BYTE>(row[x].Char.AsciiChar)),
                            row[x].Attributes);
         } else if (!(row[x].Attributes & COMMON_LVB_TRAILING_BYTE) ||
-                   (x > update.first && IsFirstHalf(row[x - 1]) && IsSecondHalf(row[x]))) {
+                   (x > update.first && HoldsFirstHalf(row[x - 1]) && HoldsSecondHalf(row[x]))) {
             writer.PutCell(ShownWideCharacter(row[x].Char.UnicodeChar),
                            static_cast<WORD>(row[x].Attributes & ~(COMMON_LVB_LEADING_BYTE |
                                                                    COMMON_LVB_TRAILING_BYTE)));
