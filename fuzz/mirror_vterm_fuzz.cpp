@@ -115,6 +115,64 @@ std::vector<uint32_t> ExpectedRow(const CHAR_INFO* row, int columns, bool utf8) 
     return shown;
 }
 
+// The rows sent into the scrollback, as the terminal keeps them: each character's low byte, and
+// 0xFF for the second column of one of two columns.
+void CheckScrollback(const RecordingTerminal& terminal, const ScreenSnapshot& history, int scrolled,
+                     bool utf8) {
+    const int columns = history.allocated.X;
+    std::vector<std::string> expected_history;
+    for (int y = 0; y < scrolled; ++y) {
+        std::string text;
+        for (uint32_t c :
+             ExpectedRow(history.cells.get() + static_cast<size_t>(y) * columns, columns, utf8))
+            text += static_cast<char>(c == 0 ? 0xFF : c);
+        text.erase(text.find_last_not_of(' ') + 1);
+        expected_history.push_back(text);
+    }
+    if (terminal.scrollback() != expected_history) {
+        std::fprintf(stderr, "scrollback of %zu rows, %d expected\n", terminal.scrollback().size(),
+                     scrolled);
+        abort();
+    }
+}
+
+// The terminal's screen, cell by cell: the characters, and reverse video or the colours.
+void CheckScreen(const RecordingTerminal& terminal, const ScreenSnapshot& second, int color_default,
+                 bool suppress, bool utf8) {
+    const int rows = second.allocated.Y, columns = second.allocated.X;
+    for (int y = 0; y < rows; ++y) {
+        const CHAR_INFO* row = second.cells.get() + static_cast<size_t>(y) * columns;
+        const std::vector<uint32_t> expected_row = ExpectedRow(row, columns, utf8);
+        for (int x = 0; x < columns; ++x) {
+            const CHAR_INFO& cell = row[x];
+            const uint32_t expected = expected_row[x];
+            if (expected == 0) continue;
+            const bool reverse = IsReverseVideo(cell.Attributes, suppress);
+            if (color_default >= 0) {
+                const bool blank = expected == ' ';
+                std::string colors = ExpectedColors(cell.Attributes, color_default, blank);
+                std::string shown = ShownColors(terminal, y, x, blank);
+                if (terminal.CharAt(y, x) == expected && shown == colors) continue;
+                std::fprintf(stderr,
+                             "cell (%d,%d) attributes 0x%X, default 0x%X: shows %s, expected %s\n",
+                             y, x, cell.Attributes, color_default, shown.c_str(), colors.c_str());
+            }
+            if (terminal.CharAt(y, x) != expected ||
+                (color_default < 0 && terminal.ReverseAt(y, x) != reverse) || color_default >= 0) {
+                std::fprintf(stderr, "cell (%d,%d) of %dx%d: shows U+%X%s, expected U+%X%s\n", y, x,
+                             rows, columns, terminal.CharAt(y, x),
+                             terminal.ReverseAt(y, x) ? " reverse" : "", expected,
+                             reverse ? " reverse" : "");
+                std::fprintf(stderr, "the bytes sent:");
+                for (char c : terminal.stream())
+                    std::fprintf(stderr, " %02X", static_cast<BYTE>(c));
+                std::fprintf(stderr, "\n");
+                abort();
+            }
+        }
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -179,54 +237,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (scrolled > 0) SendScrolledRows(history.cells.get(), scrolled, first, second, writer);
     UpdateTerminal(first, second, redraw, writer);
 
-    // The scrollback keeps each character's low byte, and 0xFF for the second column of one of
-    // two columns.
-    std::vector<std::string> expected_history;
-    for (int y = 0; y < scrolled; ++y) {
-        std::string text;
-        for (uint32_t c :
-             ExpectedRow(history.cells.get() + static_cast<size_t>(y) * columns, columns, utf8))
-            text += static_cast<char>(c == 0 ? 0xFF : c);
-        text.erase(text.find_last_not_of(' ') + 1);
-        expected_history.push_back(text);
-    }
-    if (terminal.scrollback() != expected_history) {
-        std::fprintf(stderr, "scrollback of %zu rows, %d expected\n", terminal.scrollback().size(),
-                     scrolled);
-        abort();
-    }
-
-    for (int y = 0; y < rows; ++y) {
-        const CHAR_INFO* row = second.cells.get() + static_cast<size_t>(y) * columns;
-        const std::vector<uint32_t> expected_row = ExpectedRow(row, columns, utf8);
-        for (int x = 0; x < columns; ++x) {
-            const CHAR_INFO& cell = row[x];
-            const uint32_t expected = expected_row[x];
-            if (expected == 0) continue;
-            const bool reverse = IsReverseVideo(cell.Attributes, suppress != 0);
-            if (color_default >= 0) {
-                const bool blank = expected == ' ';
-                std::string colors = ExpectedColors(cell.Attributes, color_default, blank);
-                std::string shown = ShownColors(terminal, y, x, blank);
-                if (terminal.CharAt(y, x) == expected && shown == colors) continue;
-                std::fprintf(stderr,
-                             "cell (%d,%d) attributes 0x%X, default 0x%X: shows %s, expected %s\n",
-                             y, x, cell.Attributes, color_default, shown.c_str(), colors.c_str());
-            }
-            if (terminal.CharAt(y, x) != expected ||
-                (color_default < 0 && terminal.ReverseAt(y, x) != reverse) || color_default >= 0) {
-                std::fprintf(stderr, "cell (%d,%d) of %dx%d: shows U+%X%s, expected U+%X%s\n", y, x,
-                             rows, columns, terminal.CharAt(y, x),
-                             terminal.ReverseAt(y, x) ? " reverse" : "", expected,
-                             reverse ? " reverse" : "");
-                std::fprintf(stderr, "the bytes sent:");
-                for (char c : terminal.stream())
-                    std::fprintf(stderr, " %02X", static_cast<BYTE>(c));
-                std::fprintf(stderr, "\n");
-                abort();
-            }
-        }
-    }
+    CheckScrollback(terminal, history, scrolled, utf8);
+    CheckScreen(terminal, second, color_default, suppress != 0, utf8);
     VTermPos cursor = terminal.Cursor();
     if (cursor.row != second.info.dwCursorPosition.Y ||
         cursor.col != second.info.dwCursorPosition.X)
