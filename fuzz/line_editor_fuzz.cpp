@@ -66,7 +66,7 @@ struct Row {
                 } else if (c == U'\n') {
                     cells.clear();
                 } else if (c == U'\a') {
-                } else if (c < 0x20 || c == 0x7F) {
+                } else if (c < 0x20 || c == 0x7F || (utf8 && IsC1Control(c))) {
                     abort();  // nothing else, and never an escape sequence
                 } else {
                     Put(c, utf8 && CharacterColumns(c) == 2);
@@ -87,6 +87,8 @@ Row Expected(const std::string& line, size_t cursor, bool utf8) {
         char32_t decoded[2] = {byte, 0};
         if (utf8 && byte >= 0x80) {
             if (decoder.Feed(byte, decoded) == 0) continue;
+            // A control of U+0080 to U+009F is echoed as U+FFFD.
+            if (IsC1Control(decoded[0])) decoded[0] = kReplacementCharacter;
             row.Put(decoded[0], CharacterColumns(decoded[0]) == 2);
         } else if (byte < 0x20) {
             row.Put(U'^', false);

@@ -3,9 +3,11 @@
 // screen: its characters as the client's code page gives them, reverse video where the colour
 // rule puts it (or, when colours are sent, each cell's colours, reverse video and underline),
 // the cursor in its place.  With scrollback, rows that left the window come between the two,
-// sent into the terminal's scrollback: it must then hold exactly those rows.  Screens go beyond
-// what one console read takes (up to 200 x 120); with scrollback the terminal may be taller and
-// wider than the window, which it shows on its bottom rows: the rows above the window, after the
+// sent into the terminal's scrollback: it must then hold exactly those rows.  A UTF-8 client's
+// screens hold characters that take two cells, as the console marks them, surrogate pairs in two
+// cells (the halves also alone), and controls of U+0080 to U+009F.  Screens go beyond what one
+// console read takes (up to 200 x 120); with scrollback the terminal may be taller and wider than
+// the window, which it shows on its bottom rows: the rows above the window, after the
 // scrollback, then hold the rows that left the window, below the blanks they held.
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -26,6 +28,17 @@ void FeedTerminal(void* terminal, const char* bytes, DWORD count) {
     static_cast<RecordingTerminal*>(terminal)->Feed(bytes, count);
 }
 
+// A UTF-8 client's cell: one column on the terminal, or half of something that takes two.
+CHAR_INFO WideCell(FuzzedDataProvider& input) {
+    static const WCHAR kUnits[] = {' ',  ' ',    'x',    0x1B,   0x85,   0x9B,   0x9F,  0xA0,
+                                   0xE9, 0x2500, 0xFFFD, 0xD83D, 0xD840, 0xDE00, 0xDC00};
+    CHAR_INFO cell{};
+    cell.Char.UnicodeChar = kUnits[input.ConsumeIntegralInRange<size_t>(0, 14)];
+    static const WORD kAttributes[] = {0x07, 0x70, 0x2F, 0x4007, 0x801E};
+    cell.Attributes = kAttributes[input.ConsumeIntegralInRange(0, 4)];
+    return cell;
+}
+
 CHAR_INFO Cell(FuzzedDataProvider& input) {
     CHAR_INFO cell{};
     static const char kCharacters[] = {' ', ' ', ' ', 'x', 'y', 0, 0x1B, '\x9B'};
@@ -35,6 +48,50 @@ CHAR_INFO Cell(FuzzedDataProvider& input) {
     cell.Attributes = input.ConsumeBool() ? kAttributes[input.ConsumeIntegralInRange(0, 7)]
                                           : input.ConsumeIntegral<WORD>();
     return cell;
+}
+
+// Puts a cell of the input at `i`, in a UTF-8 client's screen now and then a character of two
+// cells there: a wide one, marked, or one beyond U+FFFF as its surrogate pair.
+void Place(FuzzedDataProvider& input, bool utf8, CHAR_INFO* cells, size_t i, int columns) {
+    if (!utf8) {
+        cells[i] = Cell(input);
+        return;
+    }
+    const int kind = input.ConsumeIntegralInRange(0, 3);
+    cells[i] = WideCell(input);
+    if (kind < 2 || static_cast<int>(i % columns) == columns - 1) return;
+    static const char32_t kTwoColumns[] = {0x65E5, 0xFF21, 0x1F600, 0x1F64F, 0x20000};
+    WCHAR units[2];
+    const char32_t c = kTwoColumns[input.ConsumeIntegralInRange(0, 4)];
+    if (EncodeUtf16(c, units) == 1) units[1] = units[0];
+    for (int k = 0; k < 2; ++k) {
+        cells[i + k].Char.UnicodeChar = units[k];
+        cells[i + k].Attributes = cells[i].Attributes;
+    }
+    if (c < 0x10000) {
+        cells[i].Attributes |= COMMON_LVB_LEADING_BYTE;
+        cells[i + 1].Attributes |= COMMON_LVB_TRAILING_BYTE;
+    }
+}
+
+// As the console keeps them: a marked half without its other half becomes a blank.
+void KeepWholeWideCharacters(ScreenSnapshot& screen) {
+    constexpr WORD kHalves = COMMON_LVB_LEADING_BYTE | COMMON_LVB_TRAILING_BYTE;
+    const int columns = screen.allocated.X;
+    for (int y = 0; y < screen.allocated.Y; ++y) {
+        CHAR_INFO* row = screen.cells.get() + static_cast<size_t>(y) * columns;
+        for (int x = 0; x < columns; ++x) {
+            if ((row[x].Attributes & kHalves) == COMMON_LVB_LEADING_BYTE && x + 1 < columns &&
+                (row[x + 1].Attributes & kHalves) == COMMON_LVB_TRAILING_BYTE &&
+                row[x + 1].Char.UnicodeChar == row[x].Char.UnicodeChar) {
+                ++x;
+            } else if ((row[x].Attributes & kHalves) != 0 ||
+                       CharacterColumns(row[x].Char.UnicodeChar) == 2) {
+                row[x].Attributes &= ~kHalves;
+                row[x].Char.UnicodeChar = ' ';
+            }
+        }
+    }
 }
 
 void Size(ScreenSnapshot& screen, int rows, int columns) {
@@ -49,6 +106,79 @@ void PlaceCursor(FuzzedDataProvider& input, ScreenSnapshot& screen) {
               static_cast<SHORT>(input.ConsumeIntegralInRange(0, screen.allocated.Y - 1))};
 }
 
+// What the terminal must show at each column of a row (0: nothing of its own, the second column
+// of a character of two).
+std::vector<uint32_t> ExpectedRow(const CHAR_INFO* row, int columns, bool utf8) {
+    if (utf8) return ShownUtf8Row(row, columns);
+    std::vector<uint32_t> shown(static_cast<size_t>(columns));
+    for (int x = 0; x < columns; ++x) {
+        auto byte = static_cast<BYTE>(row[x].Char.AsciiChar);
+        shown[x] = byte >= 0x80 ? TestOemToAnsi(byte) : ShownCharacter(byte);
+    }
+    return shown;
+}
+
+// The rows sent into the scrollback, as the terminal keeps them: each character's low byte, and
+// 0xFF for the second column of one of two columns.
+void CheckScrollback(const RecordingTerminal& terminal, const ScreenSnapshot& history, int scrolled,
+                     bool utf8, TerminalPlace place) {
+    const int columns = history.allocated.X;
+    std::vector<std::string> expected_history(static_cast<size_t>(place.top));
+    for (int y = 0; y < scrolled; ++y) {
+        std::string text;
+        for (uint32_t c :
+             ExpectedRow(history.cells.get() + static_cast<size_t>(y) * columns, columns, utf8))
+            text += static_cast<char>(c == 0 ? 0xFF : c);
+        text.erase(text.find_last_not_of(' ') + 1);
+        expected_history.push_back(text);
+    }
+    std::vector<std::string> kept = terminal.scrollback();
+    for (int y = 0; y < place.top; ++y) kept.push_back(terminal.Row(y));
+    if (kept != expected_history) {
+        std::fprintf(stderr, "scrollback of %zu rows, %d expected\n", terminal.scrollback().size(),
+                     scrolled);
+        abort();
+    }
+}
+
+// The terminal's screen, cell by cell: the characters, and reverse video or the colours.
+void CheckScreen(const RecordingTerminal& terminal, const ScreenSnapshot& second, int color_default,
+                 bool suppress, bool utf8, int top) {
+    const int rows = second.allocated.Y, columns = second.allocated.X;
+    for (int y = 0; y < rows; ++y) {
+        const CHAR_INFO* row = second.cells.get() + static_cast<size_t>(y) * columns;
+        const std::vector<uint32_t> expected_row = ExpectedRow(row, columns, utf8);
+        for (int x = 0; x < columns; ++x) {
+            const CHAR_INFO& cell = row[x];
+            const uint32_t expected = expected_row[x];
+            if (expected == 0) continue;
+            const bool reverse = IsReverseVideo(cell.Attributes, suppress);
+            if (color_default >= 0) {
+                const bool blank = expected == ' ';
+                std::string colors = ExpectedColors(cell.Attributes, color_default, blank);
+                std::string shown = ShownColors(terminal, y + top, x, blank);
+                if (terminal.CharAt(y + top, x) == expected && shown == colors) continue;
+                std::fprintf(stderr,
+                             "cell (%d,%d) attributes 0x%X, default 0x%X: shows %s, expected %s\n",
+                             y, x, cell.Attributes, color_default, shown.c_str(), colors.c_str());
+            }
+            if (terminal.CharAt(y + top, x) != expected ||
+                (color_default < 0 && terminal.ReverseAt(y + top, x) != reverse) ||
+                color_default >= 0) {
+                std::fprintf(stderr, "cell (%d,%d) of %dx%d: shows U+%X%s, expected U+%X%s\n", y, x,
+                             rows, columns, terminal.CharAt(y + top, x),
+                             terminal.ReverseAt(y + top, x) ? " reverse" : "", expected,
+                             reverse ? " reverse" : "");
+                std::fprintf(stderr, "the bytes sent:");
+                for (char c : terminal.stream())
+                    std::fprintf(stderr, " %02X", static_cast<BYTE>(c));
+                std::fprintf(stderr, "\n");
+                abort();
+            }
+        }
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -57,6 +187,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The console's colours are sent, or the reverse-video simulation.
     const int color_default = input.ConsumeBool() ? input.ConsumeIntegral<BYTE>() : -1;
     const bool redraw = input.ConsumeBool();
+    const bool utf8 = input.ConsumeBool();
     int rows = input.ConsumeIntegralInRange(1, 30);
     int columns = input.ConsumeIntegralInRange(1, 100);
     if (input.ConsumeIntegralInRange(0, 15) == 0) {
@@ -68,10 +199,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Size(first, rows, columns);
     const size_t cells = static_cast<size_t>(rows) * columns;
     // A screen of one colour with a few cells of the input on it.
-    CHAR_INFO background = Cell(input);
+    CHAR_INFO background = utf8 ? WideCell(input) : Cell(input);
     for (size_t i = 0; i < cells; ++i) first.cells[i] = background;
     for (int n = input.ConsumeIntegralInRange(0, 64); n > 0; --n)
-        first.cells[input.ConsumeIntegralInRange<size_t>(0, cells - 1)] = Cell(input);
+        Place(input, utf8, first.cells.get(), input.ConsumeIntegralInRange<size_t>(0, cells - 1),
+              columns);
+    if (utf8) KeepWholeWideCharacters(first);
     PlaceCursor(input, first);
 
     if (input.ConsumeIntegralInRange(0, 7) == 0) {
@@ -90,73 +223,35 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // A terminal taller (and wider) than the window, with scrollback only.
     const TerminalPlace place{scrolled > 0 ? input.ConsumeIntegralInRange(0, 9) : 0};
     const int wider = place.top > 0 ? input.ConsumeIntegralInRange(0, 9) : 0;
-    std::vector<CHAR_INFO> history(static_cast<size_t>(scrolled) * columns, background);
+    ScreenSnapshot history;
+    if (scrolled > 0) Size(history, scrolled, columns);
+    for (int i = 0; i < scrolled * columns; ++i) history.cells[i] = background;
     for (int n = scrolled > 0 ? input.ConsumeIntegralInRange(0, 64) : 0; n > 0; --n)
-        history[input.ConsumeIntegralInRange<size_t>(0, history.size() - 1)] = Cell(input);
+        Place(input, utf8, history.cells.get(),
+              input.ConsumeIntegralInRange<size_t>(0, static_cast<size_t>(scrolled) * columns - 1),
+              columns);
     while (input.remaining_bytes() > 0)
-        second.cells[input.ConsumeIntegralInRange<size_t>(0, second_cells - 1)] = Cell(input);
+        Place(input, utf8, second.cells.get(),
+              input.ConsumeIntegralInRange<size_t>(0, second_cells - 1), columns);
+    if (utf8) {
+        KeepWholeWideCharacters(second);
+        if (scrolled > 0) KeepWholeWideCharacters(history);
+    }
     PlaceCursor(input, second);
 
-    RecordingTerminal terminal(first.allocated.Y + place.top, first.allocated.X + wider);
+    RecordingTerminal terminal(first.allocated.Y + place.top, first.allocated.X + wider, utf8);
     AnsiWriter writer(&FeedTerminal, &terminal,
-                      MakeRendition(false, color_default >= 0 ? kColorModeSixteen : 0,
+                      MakeRendition(utf8, color_default >= 0 ? kColorModeSixteen : 0,
                                     static_cast<WORD>(color_default >= 0 ? color_default : 0x07),
                                     suppress != 0, &TestOemToAnsi));
     UpdateTerminal(empty, first, false, writer, place);
     terminal.Resize(rows + place.top, columns + wider);
     terminal.KeepScrollback();
-    if (scrolled > 0) SendScrolledRows(history.data(), scrolled, first, second, place, writer);
+    if (scrolled > 0) SendScrolledRows(history.cells.get(), scrolled, first, second, place, writer);
     UpdateTerminal(first, second, redraw, writer, place);
 
-    std::vector<std::string> expected_history(static_cast<size_t>(place.top));
-    for (int y = 0; y < scrolled; ++y) {
-        std::string text;
-        for (int x = 0; x < columns; ++x) {
-            auto byte =
-                static_cast<BYTE>(history[static_cast<size_t>(y) * columns + x].Char.AsciiChar);
-            text += static_cast<char>(byte >= 0x80 ? TestOemToAnsi(byte) : ShownCharacter(byte));
-        }
-        text.erase(text.find_last_not_of(' ') + 1);
-        expected_history.push_back(text);
-    }
-    std::vector<std::string> kept = terminal.scrollback();
-    for (int y = 0; y < place.top; ++y) kept.push_back(terminal.Row(y));
-    if (kept != expected_history) {
-        std::fprintf(stderr, "scrollback of %zu rows, %d expected\n", terminal.scrollback().size(),
-                     scrolled);
-        abort();
-    }
-
-    for (int y = 0; y < rows; ++y) {
-        for (int x = 0; x < columns; ++x) {
-            const CHAR_INFO& cell = second.cells[static_cast<size_t>(y) * columns + x];
-            auto byte = static_cast<BYTE>(cell.Char.AsciiChar);
-            uint32_t expected = byte >= 0x80 ? TestOemToAnsi(byte) : ShownCharacter(byte);
-            const bool reverse = IsReverseVideo(cell.Attributes, suppress != 0);
-            if (color_default >= 0) {
-                const bool blank = expected == ' ';
-                std::string colors = ExpectedColors(cell.Attributes, color_default, blank);
-                std::string shown = ShownColors(terminal, y + place.top, x, blank);
-                if (terminal.CharAt(y + place.top, x) == expected && shown == colors) continue;
-                std::fprintf(stderr,
-                             "cell (%d,%d) attributes 0x%X, default 0x%X: shows %s, expected %s\n",
-                             y, x, cell.Attributes, color_default, shown.c_str(), colors.c_str());
-            }
-            if (terminal.CharAt(y + place.top, x) != expected ||
-                (color_default < 0 && terminal.ReverseAt(y + place.top, x) != reverse) ||
-                color_default >= 0) {
-                std::fprintf(stderr, "cell (%d,%d) of %dx%d: shows U+%X%s, expected U+%X%s\n", y, x,
-                             rows, columns, terminal.CharAt(y + place.top, x),
-                             terminal.ReverseAt(y + place.top, x) ? " reverse" : "", expected,
-                             reverse ? " reverse" : "");
-                std::fprintf(stderr, "the bytes sent:");
-                for (char c : terminal.stream())
-                    std::fprintf(stderr, " %02X", static_cast<BYTE>(c));
-                std::fprintf(stderr, "\n");
-                abort();
-            }
-        }
-    }
+    CheckScrollback(terminal, history, scrolled, utf8, place);
+    CheckScreen(terminal, second, color_default, suppress != 0, utf8, place.top);
     VTermPos cursor = terminal.Cursor();
     if (cursor.row != second.info.dwCursorPosition.Y + place.top ||
         cursor.col != second.info.dwCursorPosition.X)

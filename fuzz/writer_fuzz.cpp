@@ -32,6 +32,7 @@ struct Expected {
     std::string bytes;
     std::vector<size_t> inside;
     char16_t high = 0;  // a UTF-8 client's pair's first half, waiting
+    bool high_reverse = false;
 
     void Character(char32_t character, bool reverse) {
         if (reverse) bytes += "\033[7m";
@@ -41,23 +42,27 @@ struct Expected {
         bytes.append(utf8, length);
         if (reverse) bytes += "\033[0m";
     }
-    // A UTF-8 client's cell: pairs joined across two cells, a half without its partner U+FFFD.
+    // A UTF-8 client's cell: pairs joined across two cells in the first one's colours, a half
+    // without its partner U+FFFD in its own.
     void Unit(char16_t unit, bool reverse) {
         const bool low = (unit & 0xFC00) == 0xDC00;
-        if (high != 0) {
-            const char32_t first = high;
+        if (high != 0 && low) {
+            Character(0x10000 + ((high - 0xD800) << 10) + (unit - 0xDC00), high_reverse);
             high = 0;
-            if (low) {
-                Character(0x10000 + ((first - 0xD800) << 10) + (unit - 0xDC00), reverse);
-                return;
-            }
-            Character(kReplacementCharacter, reverse);
+            return;
         }
+        EndSpan();
         if ((unit & 0xFC00) == 0xD800) {
             high = unit;
+            high_reverse = reverse;
         } else {
             Character(low ? kReplacementCharacter : unit, reverse);
         }
+    }
+    // Whatever is not a cell: a first half still waiting is U+FFFD where it stands.
+    void EndSpan() {
+        if (high != 0) Character(kReplacementCharacter, high_reverse);
+        high = 0;
     }
 };
 
@@ -114,7 +119,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Expected model;
     std::string& expected = model.bytes;
     while (input.remaining_bytes() > 0) {
-        switch (input.ConsumeIntegralInRange(0, 6)) {
+        const int operation = input.ConsumeIntegralInRange(0, 6);
+        if (operation > 1) model.EndSpan();
+        switch (operation) {
             case 0:
             case 1: {
                 if (utf8) {
@@ -168,6 +175,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (writer.buffered_count() > AnsiWriter::kBufferSize) abort();
     }
     writer.Flush();
+    model.EndSpan();
     if (received.bytes != expected) abort();
     for (size_t end : received.ends) {
         if (std::find(model.inside.begin(), model.inside.end(), end) != model.inside.end()) abort();

@@ -11,12 +11,18 @@ AnsiWriter::AnsiWriter(Sink sink, void* context, const Rendition& rendition)
 void AnsiWriter::set_rendition(const Rendition& rendition) {
     rendition_ = rendition;
     attributes_known_ = false;
+    held_ = HeldHalf{};
 }
 
 void AnsiWriter::PutCell(WCHAR character, WORD attributes) {
     CellBytes cells[2];
-    const int count = rendition_.Encode(character, attributes, &held_surrogate_, cells);
+    const int count = rendition_.Encode(character, attributes, &held_, cells);
     for (int i = 0; i < count; ++i) Put(cells[i]);
+}
+
+void AnsiWriter::EndSpan() {
+    CellBytes cell;
+    if (rendition_.EncodeHeld(&held_, &cell) > 0) Put(cell);
 }
 
 void AnsiWriter::Put(const CellBytes& cell) {
@@ -29,10 +35,12 @@ void AnsiWriter::Put(const CellBytes& cell) {
 }
 
 void AnsiWriter::PutString(const char* text) {
+    EndSpan();
     for (; *text != '\0'; ++text) Append(rendition_.ToAnsi(static_cast<BYTE>(*text)));
 }
 
 void AnsiWriter::MoveCursor(unsigned row, unsigned column) {
+    EndSpan();
     char sequence[32];
     wsprintfA(sequence, "\033[%u;%uf", row + 1, column + 1);
     AppendString(sequence);
@@ -52,6 +60,7 @@ void AnsiWriter::LineFeed() {
 }
 
 void AnsiWriter::PutErase(const char* sequence) {
+    EndSpan();
     if (rendition_.sends_colors()) SetAttributes(rendition_.default_attributes());
     AppendString(sequence);
 }
@@ -61,13 +70,18 @@ void AnsiWriter::SetAttributes(WORD attributes) {
     char sequence[kMaxSgrLength];
     DWORD length = EncodeSgr(attributes, rendition_.default_attributes(), sequence);
     // The sequence and what it is for go out in one write (an erase is 4 bytes).
-    if (count_ + length + 4 > kBufferSize) Flush();
+    if (count_ + length + 4 > kBufferSize) SendBuffer();
     AppendWhole(sequence, length);
     attributes_known_ = true;
     attributes_ = attributes;
 }
 
 void AnsiWriter::Flush() {
+    EndSpan();
+    SendBuffer();
+}
+
+void AnsiWriter::SendBuffer() {
     if (count_ == 0) return;
     DWORD count = count_;
     count_ = 0;
@@ -76,7 +90,7 @@ void AnsiWriter::Flush() {
 }
 
 void AnsiWriter::AppendWhole(const char* bytes, DWORD length) {
-    if (count_ + length > kBufferSize) Flush();
+    if (count_ + length > kBufferSize) SendBuffer();
     for (DWORD i = 0; i < length; ++i) buffer_[count_++] = bytes[i];
 }
 
@@ -85,7 +99,7 @@ void AnsiWriter::AppendString(const char* text) {
 }
 
 void AnsiWriter::Append(BYTE byte) {
-    if (count_ == kBufferSize) Flush();
+    if (count_ == kBufferSize) SendBuffer();
     buffer_[count_++] = static_cast<char>(byte);
 }
 

@@ -24,9 +24,11 @@ class AnsiWriter {
     const Rendition& rendition() const { return rendition_; }
 
     // Appends a cell's character as the rendition encodes it: a byte converted to the ANSI
-    // character set or, for a UTF-8 client, a UTF-16 unit (a surrogate pair across two cells is
-    // one character); in reverse video, or after the SGR of its colours, as the attributes ask.
-    // A flush never splits a character's bytes, nor an SGR from the character after it.
+    // character set or, for a UTF-8 client, a UTF-16 unit (a surrogate pair in two neighbouring
+    // cells is one character); in reverse video, or after the SGR of its colours, as the
+    // attributes ask.  A flush never splits a character's bytes, nor an SGR from the character
+    // after it.  Every other operation, Flush included, ends the span of cells: a pair's first
+    // half left without its second goes out as U+FFFD in its own place, never after a move.
     void PutCell(WCHAR character, WORD attributes);
     void PutString(const char* text);  // each byte converted as a cell's, without attributes
     void MoveCursor(unsigned row, unsigned column);  // 0-based
@@ -45,6 +47,9 @@ class AnsiWriter {
     const char* buffered() const { return buffer_; }
 
   private:
+    // Hands the buffered bytes on, as Flush does, in the middle of a span too.
+    void SendBuffer();
+    void EndSpan();
     void Append(BYTE byte);
     void AppendString(const char* text);
     // Appends bytes that go out in one write, flushing first when they do not fit.
@@ -65,7 +70,7 @@ class AnsiWriter {
     // cursor move) and after each flush, as a failed write may have lost their sequence.
     bool attributes_known_ = false;
     WORD attributes_ = 0;
-    WCHAR held_surrogate_ = 0;  // the first half of a pair, waiting for the next cell
+    HeldHalf held_;  // the first half of a pair, waiting for the next cell
 };
 
 // The screen mirror's sink: one write to the client (`context` is not used).  A closed

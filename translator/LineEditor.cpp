@@ -48,6 +48,17 @@ EditorAction Echo(std::string text, const char* failure) {
     return action;
 }
 
+// Appends the echo of a UTF-8 line's character `c`, held in the `count` bytes at `bytes`: those
+// bytes, or U+FFFD for a control that a UTF-8 terminal would act on (U+009B starts a sequence).
+void AppendEcho(char32_t c, const BYTE* bytes, DWORD count, std::string* out) {
+    char replacement[kMaxUtf8Length];
+    if (IsC1Control(c)) {
+        out->append(replacement, EncodeUtf8(kReplacementCharacter, replacement));
+    } else {
+        out->append(reinterpret_cast<const char*>(bytes), count);
+    }
+}
+
 EditorAction SleepFor(DWORD milliseconds) {
     EditorAction action = Simple(EditorAction::Kind::kSleep);
     action.milliseconds = milliseconds;
@@ -265,7 +276,7 @@ DWORD LineEditor::Show(DWORD from, DWORD to, std::string* out) const {
             Utf8Decoder decoder;
             char32_t decoded[2] = {kReplacementCharacter, 0};
             for (DWORD k = i; k < next; ++k) decoder.Feed(line_[k], decoded);
-            if (out != nullptr) out->append(reinterpret_cast<const char*>(line_ + i), next - i);
+            if (out != nullptr) AppendEcho(decoded[0], line_ + i, next - i, out);
             columns += CharacterColumns(decoded[0]);
         } else {
             if (out != nullptr) out->push_back(static_cast<char>(byte));
@@ -348,7 +359,11 @@ void LineEditor::TakeLineCharacter(char32_t character, bool echo,
     std::memcpy(line_ + length_, bytes, count);
     length_ += count;
     cursor_ = length_;
-    if (echo) actions->push_back(Write(bytes, count, "Error echoing input: %lu"));
+    if (!echo) return;
+    std::string shown;
+    AppendEcho(character, reinterpret_cast<const BYTE*>(bytes), count, &shown);
+    actions->push_back(
+        Write(shown.data(), static_cast<DWORD>(shown.size()), "Error echoing input: %lu"));
 }
 
 // Removes the last character of a UTF-8 line, and each column it took.

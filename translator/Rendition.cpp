@@ -6,25 +6,6 @@
 namespace {
 constexpr WORD kBackgroundWithoutIntensity = 0x70;
 
-// The characters UTF-16 unit `unit` completes after `*held` (a pair's first half, or 0), into
-// `out`.  A half without its partner stays a surrogate, which EncodeUtf8 makes U+FFFD.
-int JoinSurrogates(WCHAR unit, WCHAR* held, char32_t* out) {
-    const char32_t high = *held;
-    *held = 0;
-    if (high != 0 && (unit & 0xFC00) == 0xDC00) {
-        out[0] = 0x10000 + ((high - 0xD800) << 10) + (unit - 0xDC00);
-        return 1;
-    }
-    int count = 0;
-    if (high != 0) out[count++] = high;
-    if ((unit & 0xFC00) == 0xD800) {
-        *held = unit;
-    } else {
-        out[count++] = unit;
-    }
-    return count;
-}
-
 }  // namespace
 
 bool IsReverseVideo(WORD attributes, bool suppress_color_simulation) {
@@ -58,21 +39,42 @@ CHAR_INFO Rendition::ClearedCell() const {
     return cell;
 }
 
-int Rendition::Encode(WCHAR character, WORD attributes, WCHAR* held, CellBytes* out) const {
-    char32_t characters[2] = {};
-    const int count = utf8_ ? JoinSurrogates(character, held, characters) : 1;
-    for (int i = 0; i < count; ++i) {
-        CellBytes& cell = out[i];
-        if (utf8_) {
-            cell.length = EncodeUtf8(characters[i], cell.text);
-        } else {
-            cell.text[0] = static_cast<char>(ToAnsi(static_cast<BYTE>(character)));
-            cell.length = 1;
-        }
-        cell.attributes = attributes;
-        cell.reverse = IsReverseVideo(attributes);
+int Rendition::Encode(WCHAR character, WORD attributes, HeldHalf* held, CellBytes* out) const {
+    if (!utf8_) {
+        out->text[0] = static_cast<char>(ToAnsi(static_cast<BYTE>(character)));
+        out->length = 1;
+        out->attributes = attributes;
+        out->reverse = IsReverseVideo(attributes);
+        return 1;
     }
-    return count;
+    if (held->unit != 0 && IsSecondHalf(character)) {
+        // The character shows where its first half is, in that cell's colours.
+        const char32_t joined = 0x10000 + ((held->unit - 0xD800) << 10) + (character - 0xDC00);
+        EncodeUnicode(joined, held->attributes, out);
+        held->unit = 0;
+        return 1;
+    }
+    const int count = EncodeHeld(held, out);
+    if (IsFirstHalf(character)) {
+        *held = HeldHalf{character, attributes};
+        return count;
+    }
+    // A second half without its first is a surrogate still, which EncodeUtf8 makes U+FFFD.
+    EncodeUnicode(character, attributes, &out[count]);
+    return count + 1;
+}
+
+int Rendition::EncodeHeld(HeldHalf* held, CellBytes* out) const {
+    if (held->unit == 0) return 0;
+    EncodeUnicode(held->unit, held->attributes, out);
+    held->unit = 0;
+    return 1;
+}
+
+void Rendition::EncodeUnicode(char32_t character, WORD attributes, CellBytes* out) const {
+    out->length = EncodeUtf8(character, out->text);
+    out->attributes = attributes;
+    out->reverse = IsReverseVideo(attributes);
 }
 
 Rendition MakeRendition(bool utf8_client, DWORD color_mode, WORD default_attributes,

@@ -17,6 +17,13 @@ struct CellBytes {
     bool reverse;     // wrapped in reverse video by the colour simulation
 };
 
+// A UTF-8 client's first half of a surrogate pair, waiting for the cell after it; unit 0 when
+// none waits.
+struct HeldHalf {
+    WCHAR unit = 0;
+    WORD attributes = 0;
+};
+
 class Rendition {
   public:
     // Converts one byte of 0x80 or above from the OEM to the ANSI character set.
@@ -53,13 +60,18 @@ class Rendition {
     }
     // The characters one cell adds to the stream, at most two, into `out`; returns how many.  A
     // UTF-8 client's cells are UTF-16 units: the first half of a surrogate pair waits in `*held`
-    // for the next cell (none is sent), and a half without its partner becomes U+FFFD.  Other
-    // clients' cells are bytes.
-    int Encode(WCHAR character, WORD attributes, WCHAR* held, CellBytes* out) const;
+    // for the next cell (none is sent) and goes out with it, in its own colours; a half without
+    // its partner becomes U+FFFD.  Other clients' cells are bytes.
+    int Encode(WCHAR character, WORD attributes, HeldHalf* held, CellBytes* out) const;
+    // Ends a span of cells: a first half still waiting in `*held` goes into `out` as the U+FFFD
+    // of its own cell.  Returns how many characters (0 or 1).
+    int EncodeHeld(HeldHalf* held, CellBytes* out) const;
 
   private:
     friend Rendition MakeRendition(bool, DWORD, WORD, bool, Converter);
     enum class Style { kReverseVideo, kPlain, kColors };
+
+    void EncodeUnicode(char32_t character, WORD attributes, CellBytes* out) const;
 
     Converter convert_;
     bool utf8_ = false;

@@ -56,6 +56,14 @@ void SendCursor(COORD cursor, TerminalPlace place, AnsiWriter& writer) {
     writer.Flush();
 }
 
+// The halves of a surrogate pair in a UTF-8 client's cells.
+bool HoldsFirstHalf(const CHAR_INFO& cell) {
+    return IsFirstHalf(cell.Char.UnicodeChar);
+}
+bool HoldsSecondHalf(const CHAR_INFO& cell) {
+    return IsSecondHalf(cell.Char.UnicodeChar);
+}
+
 }  // namespace
 
 BYTE ShownCharacter(BYTE cell_character) {
@@ -66,19 +74,25 @@ BYTE ShownCharacter(BYTE cell_character) {
 
 void PutRowUpdate(const CHAR_INFO* row, int y, RowUpdate update, int columns, AnsiWriter& writer) {
     // A UTF-8 client's row: a character the console marks as taking two cells goes out once, from
-    // its leading half, so the span widens to whole characters.
+    // its leading half, so the span widens to whole characters.  A surrogate half shows as one
+    // character with its partner or as U+FFFD alone, so the span also takes in a first half just
+    // before it and a second half just after it: what they show may change with their neighbour.
     const bool wide = writer.rendition().utf8();
-    if (wide && update.first > 0 && (row[update.first].Attributes & COMMON_LVB_TRAILING_BYTE))
+    if (wide && update.first > 0 &&
+        ((row[update.first].Attributes & COMMON_LVB_TRAILING_BYTE) ||
+         HoldsFirstHalf(row[update.first - 1])))
         --update.first;
     if (wide && update.last + 1 < columns &&
-        (row[update.last].Attributes & COMMON_LVB_LEADING_BYTE))
+        ((row[update.last].Attributes & COMMON_LVB_LEADING_BYTE) ||
+         HoldsSecondHalf(row[update.last + 1])))
         ++update.last;
     writer.MoveCursor(static_cast<unsigned>(y), static_cast<unsigned>(update.first));
     for (int x = update.first; x <= update.last; ++x) {
         if (!wide) {
             writer.PutCell(ShownCharacter(static_cast<BYTE>(row[x].Char.AsciiChar)),
                            row[x].Attributes);
-        } else if (!(row[x].Attributes & COMMON_LVB_TRAILING_BYTE)) {
+        } else if (!(row[x].Attributes & COMMON_LVB_TRAILING_BYTE) ||
+                   (x > update.first && HoldsFirstHalf(row[x - 1]) && HoldsSecondHalf(row[x]))) {
             writer.PutCell(ShownWideCharacter(row[x].Char.UnicodeChar),
                            static_cast<WORD>(row[x].Attributes & ~(COMMON_LVB_LEADING_BYTE |
                                                                    COMMON_LVB_TRAILING_BYTE)));
@@ -89,7 +103,7 @@ void PutRowUpdate(const CHAR_INFO* row, int y, RowUpdate update, int columns, An
 
 WCHAR ShownWideCharacter(WCHAR cell_character) {
     if (cell_character < 0x80) return ShownCharacter(static_cast<BYTE>(cell_character));
-    return cell_character;
+    return IsC1Control(cell_character) ? '?' : cell_character;
 }
 
 RowUpdate DecideRowUpdate(const CHAR_INFO* current, const CHAR_INFO* shown, int columns,

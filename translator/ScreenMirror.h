@@ -27,7 +27,8 @@ struct RowUpdate {
 RowUpdate DecideRowUpdate(const CHAR_INFO* current, const CHAR_INFO* shown, int columns,
                           const Rendition& rendition);
 
-// What a UTF-8 client is sent for a wide cell's character, as ShownCharacter for a byte.
+// What a UTF-8 client is sent for a wide cell's character, as ShownCharacter for a byte; the
+// controls U+0080 to U+009F go out as "?" too.
 WCHAR ShownWideCharacter(WCHAR cell_character);
 
 // Puts one row's update into the writer, without flushing: the cursor move, the cells as the

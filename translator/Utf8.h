@@ -38,6 +38,20 @@ DWORD EncodeUtf8(char32_t c, char* out);
 // The UTF-16 units of `c`: one, or a surrogate pair beyond U+FFFF.  Invalid values give U+FFFD.
 int EncodeUtf16(char32_t c, WCHAR* out);
 
+// The two halves of a surrogate pair, as UTF-16 has them: the first (high) and the second (low).
+constexpr bool IsFirstHalf(char32_t unit) {
+    return unit >= 0xD800 && unit <= 0xDBFF;
+}
+constexpr bool IsSecondHalf(char32_t unit) {
+    return unit >= 0xDC00 && unit <= 0xDFFF;
+}
+
+// U+0080 to U+009F: controls to a UTF-8 terminal (U+009B starts a control sequence), never to be
+// sent to one as text.
+constexpr bool IsC1Control(char32_t c) {
+    return c >= 0x80 && c <= 0x9F;
+}
+
 // Columns a character takes on the client's terminal: 2 for the East Asian wide and full-width
 // characters, 1 for the others.
 int CharacterColumns(char32_t c);

@@ -27,7 +27,9 @@ DWORD RelayUtf8Converter::Convert(const BYTE* chunk, DWORD count, UINT code_page
     bool after_carriage_return = after_carriage_return_;
     auto put = [&](char32_t c) {
         if (translate_line_ends && c == '\n' && !after_carriage_return) output[length++] = '\r';
-        length += EncodeUtf8(c, reinterpret_cast<char*>(output + length));
+        // A UTF-8 terminal takes U+0080 to U+009F as controls: U+009B would start a sequence.
+        length += EncodeUtf8(IsC1Control(c) ? kReplacementCharacter : c,
+                             reinterpret_cast<char*>(output + length));
         after_carriage_return = c == '\r';
     };
     for (DWORD i = 0; i < count; ++i) {

@@ -143,6 +143,28 @@ TEST_F(AnsiWriterTest, WideCellsGoOutAsUtf8WholePerFlushWithSurrogatePairsJoined
     EXPECT_EQ(flushes_[1], "\xe6\x97\xa5");
 }
 
+// The first half of a pair waits for the next cell, but no further: whatever is not a cell ends
+// it, as U+FFFD in its own place and colours, and nothing of it is left for a later cell.
+TEST_F(AnsiWriterTest, AHalfOfAPairNeverOutlivesItsSpan) {
+    Settings(true, 0, false);
+    writer_.PutCell(0xD83D, 0x70);
+    writer_.MoveCursor(1, 0);
+    writer_.PutCell(0xDE00, 0x07);
+    EXPECT_EQ(Buffered(), "\033[7m\xef\xbf\xbd\033[0m\033[2;1f\xef\xbf\xbd");
+    for (void (AnsiWriter::*end)() : {&AnsiWriter::Flush, &AnsiWriter::EraseToEndOfLine,
+                                      &AnsiWriter::ClearScreen, &AnsiWriter::LineFeed}) {
+        writer_.Flush();
+        flushes_.clear();
+        writer_.PutCell(0xD83D, 0x07);
+        (writer_.*end)();
+        writer_.PutCell(L'a', 0x07);
+        writer_.Flush();
+        const std::string all = flushes_.size() == 1 ? flushes_[0] : flushes_[0] + flushes_[1];
+        EXPECT_EQ(all.substr(0, 3), "\xef\xbf\xbd");
+        EXPECT_EQ(all.back(), 'a');
+    }
+}
+
 TEST_F(AnsiWriterTest, FlushHandsOnTheBufferOnceAndAnEmptyBufferNotAtAll) {
     writer_.Flush();
     EXPECT_TRUE(flushes_.empty());

@@ -429,6 +429,22 @@ TEST(LineEditorTest, TheEditorCountsColumnsOfCaretsAndWideCharacters) {
     EXPECT_EQ(full.Line(), std::string(kLineSize, 'x'));
 }
 
+// A UTF-8 terminal takes U+0080 to U+009F as controls (U+009B starts a sequence): the echo
+// shows U+FFFD for them, in a redraw too, and the console still gets the character typed.
+TEST(LineEditorTest, AUtf8EchoNeverSendsAC1Control) {
+    Typist t;
+    t.UseUtf8();
+    EXPECT_EQ(t.Type("\xc2\x9b"
+                     "2J",
+                     kLineMode),
+              (Actions{"echo \\xef\\xbf\\xbd", "echo 2", "echo J"}));
+    t.Key(VK_HOME, kLineMode);
+    EXPECT_EQ(t.Type("\xc2\x85", kLineMode),
+              Actions{"echo \\xef\\xbf\\xbd\\xef\\xbf\\xbd2J\\x08\\x08\\x08"});
+    EXPECT_EQ(t.Type("\r", kLineMode),
+              (Actions{"char 133", "char 155", "key 2", "key J", "echo \\x0d\\x0a", "key \\x0d"}));
+}
+
 TEST(LineEditorTest, UpAndDownRecallTheLastLinesTypedWithEcho) {
     Typist t;
     EXPECT_EQ(t.Key(VK_UP, kLineMode), Actions{});

@@ -95,6 +95,14 @@ TEST(OutputRelayTest, AUtf8ClientGetsTheOutputCodePageAsUtf8WithSplitCharactersC
     // drops what was held back.
     EXPECT_EQ(convert("\xff\xe2\x94", CP_UTF8), "\xef\xbf\xbd");
     EXPECT_EQ(convert("\x80", 437), "\xc3\x87");
+    // U+0080 to U+009F would be controls to a UTF-8 terminal (U+009B starts a sequence): U+FFFD,
+    // whether the console wrote them in UTF-8 or a code page that has them (1252's 0x81).
+    EXPECT_EQ(convert("a\xc2\x9b"
+                      "2J\xc2\x80\xc2\xa0",
+                      CP_UTF8),
+              "a\xef\xbf\xbd"
+              "2J\xef\xbf\xbd\xc2\xa0");
+    EXPECT_EQ(convert("\x81\x80", 1252), "\xef\xbf\xbd\xe2\x82\xac");
     // The worst case fills the bound exactly: a held sequence cut short, then line feeds and
     // three-byte characters.
     convert("\xe2\x94", CP_UTF8);

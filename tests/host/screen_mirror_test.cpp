@@ -322,6 +322,50 @@ TEST_F(MirrorPassTest, ScrollingResendsEveryRowThatMoved) {
                                                   "\033[3;1f"}));
 }
 
+// A UTF-8 client's screen: each row's UTF-16 units one to a cell, attribute 0x07.
+ScreenSnapshot WideScreen(int columns, const std::vector<std::u16string>& rows) {
+    ScreenSnapshot snapshot = Screen(columns, std::vector<std::string>(rows.size()));
+    for (size_t y = 0; y < rows.size(); ++y) {
+        for (int x = 0; x < columns; ++x)
+            Cell(snapshot, int(y), x).Char.UnicodeChar = x < int(rows[y].size()) ? rows[y][x] : ' ';
+    }
+    return snapshot;
+}
+
+// A character beyond U+FFFF takes two cells, one half of its pair each: a change in one half
+// sends both, and a row's update never leaves a half to the next row's.
+TEST_F(MirrorPassTest, AUtf8ClientGetsACharacterOfTwoHalvesWhole) {
+    writer_.set_rendition(MakeRendition(true, 0, 0x07, false, &SameByte));
+    ScreenSnapshot shown = WideScreen(6, {u"a\U0001F600b", u""});
+    ScreenSnapshot current = WideScreen(6, {u"a\U0001F601b", u""});
+    Pass(shown, current);
+    EXPECT_EQ(Output(), "\033[1;2f\xF0\x9F\x98\x81\033[1;1f");
+
+    // Only the first half differs, and the next row changes too.
+    ScreenSnapshot next = WideScreen(6, {u"a\U0001FA01b", u"z"});
+    Pass(current, next);
+    EXPECT_EQ(Output(), "\033[1;2f\xF0\x9F\xA8\x81\033[2;1fz\033[1;1f");
+
+    // A half without its partner is one U+FFFD in its own cell, on its own row.
+    ScreenSnapshot lone = WideScreen(6, {u"a\U0001FA01b", u"z"});
+    Cell(lone, 0, 5).Char.UnicodeChar = 0xD83D;
+    Cell(lone, 1, 0).Char.UnicodeChar = 0xDE00;
+    Pass(next, lone);
+    EXPECT_EQ(Output(), "\033[1;6f\xEF\xBF\xBD\033[2;1f\xEF\xBF\xBD\033[1;1f");
+
+    // A half whose partner is replaced shows U+FFFD from then on, though its own cell is as it was.
+    ScreenSnapshot second_gone = WideScreen(6, {u"a\U0001FA01b", u"z"});
+    Cell(second_gone, 0, 2).Char.UnicodeChar = 'c';
+    Pass(next, second_gone);
+    EXPECT_EQ(Output(),
+              "\033[1;2f\xEF\xBF\xBD"
+              "c\033[1;1f");
+    ScreenSnapshot first_gone = WideScreen(6, {u"a\U0001FA01b", u"z"});
+    Cell(first_gone, 0, 1).Char.UnicodeChar = 'd';
+    Pass(next, first_gone);
+    EXPECT_EQ(Output(), "\033[1;2fd\xEF\xBF\xBD\033[1;1f");
+}
+
 TEST_F(MirrorPassTest, ReverseVideoCellsAreWrappedOneByOne) {
     ScreenSnapshot shown = Screen(4, {""});
     ScreenSnapshot current = Screen(4, {"ab"});
@@ -419,6 +463,11 @@ TEST(ShownCharacterTest, ControlCharactersNeverReachTheTerminalAsSuch) {
     EXPECT_EQ(ShownCharacter(0x7F), '?');
     for (int c = 0x20; c < 0x7F; ++c) EXPECT_EQ(ShownCharacter(static_cast<BYTE>(c)), c);
     EXPECT_EQ(ShownCharacter(0xC4), 0xC4);  // converted by the writer, not here
+    // A UTF-8 terminal takes U+0080 to U+009F as controls too (U+009B starts a sequence).
+    EXPECT_EQ(ShownWideCharacter(0), ' ');
+    EXPECT_EQ(ShownWideCharacter(0x1B), '?');
+    for (int c = 0x7F; c < 0xA0; ++c) EXPECT_EQ(ShownWideCharacter(WCHAR(c)), '?') << c;
+    for (WCHAR c : {0x20, 0x7E, 0xA0, 0xE9, 0x2500}) EXPECT_EQ(ShownWideCharacter(c), c) << c;
 }
 
 }  // namespace

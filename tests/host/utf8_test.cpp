@@ -79,6 +79,20 @@ TEST(Utf8Encoding, EncodesAndRoundTripsEveryLengthAndReplacesNonScalars) {
     EXPECT_EQ(units[0], 0x2500);
 }
 
+// Both ends of the wide blocks are wide, and the characters just outside them are not.
+TEST(Utf8Text, TheWideBlocksIncludeBothTheirEnds) {
+    struct Case {
+        char32_t c;
+        int columns;
+    };
+    const Case cases[] = {
+        {0x10FF, 1},  {0x1100, 2},  {0x115F, 2},  {0x4E00, 2},  {0x9FFF, 2},  {0xA000, 2},
+        {0xAC00, 2},  {0xD7A3, 2},  {0xD7A4, 1},  {0xFF00, 2},  {0xFF60, 2},  {0xFF61, 1},
+        {0x1F300, 2}, {0x1F64F, 2}, {0x1F650, 1}, {0x3FFFD, 2}, {0x3FFFE, 1},
+    };
+    for (const Case& c : cases) EXPECT_EQ(CharacterColumns(c.c), c.columns) << std::hex << c.c;
+}
+
 TEST(Utf8Text, CountsWideColumnsAndFindsTheLastCharacter) {
     EXPECT_EQ(CharacterColumns(U'a'), 1);
     EXPECT_EQ(CharacterColumns(0x2500), 1);

@@ -146,13 +146,16 @@ class Session {
         const int rows = screen.allocated.Y, columns = screen.allocated.X;
         std::ostringstream out;
         for (int y = 0; y < rows; ++y) {
+            const CHAR_INFO* row = screen.cells.get() + static_cast<size_t>(y) * columns;
+            const std::vector<uint32_t> wide =
+                utf8_ ? ShownUtf8Row(row, columns) : std::vector<uint32_t>();
             for (int x = 0; x < columns; ++x) {
-                const CHAR_INFO& cell = screen.cells[static_cast<size_t>(y) * columns + x];
-                // The second half of a two-cell character shows nothing of its own.
-                if (utf8_ && (cell.Attributes & COMMON_LVB_TRAILING_BYTE)) continue;
+                const CHAR_INFO& cell = row[x];
                 auto byte = static_cast<BYTE>(cell.Char.AsciiChar);
                 uint32_t expected = byte >= 0x80 ? TestOemToAnsi(byte) : ShownCharacter(byte);
-                if (utf8_) expected = ShownWideCharacter(cell.Char.UnicodeChar);
+                if (utf8_) expected = wide[x];
+                // The second cell of a two-cell character shows nothing of its own.
+                if (expected == 0) continue;
                 if (color_default_ >= 0) {
                     const bool blank = expected == ' ';
                     std::string colors = ExpectedColors(cell.Attributes, color_default_, blank);
@@ -201,8 +204,10 @@ class Session {
 // line, a scroll, a cleared screen, colours, a moved cursor, a new size, a redraw request.
 class RandomScreens {
   public:
-    // With utf8 the characters include some beyond the code pages and characters that take two
-    // cells, marked as the console marks them.
+    // With utf8 the characters include some beyond the code pages, controls of U+0080 to U+009F,
+    // characters that take two cells, marked as the console marks them, at the ends of rows too,
+    // and characters beyond U+FFFF, their two surrogate halves in two cells, now and then one
+    // without the other.
     explicit RandomScreens(uint32_t seed, bool utf8 = false) : random_(seed), utf8_(utf8) {}
 
     int Below(int n) { return static_cast<int>(random_() % static_cast<uint32_t>(n)); }
@@ -218,25 +223,37 @@ class RandomScreens {
     // Sets a cell's character: its byte, or for a UTF-8 client its UTF-16 unit, a byte above
     // ASCII standing for one of a few characters beyond the code pages.
     void SetCharacter(CHAR_INFO& cell, BYTE character) {
-        static const WCHAR kBeyond[] = {0xE9,   0x2500, 0x2502, 0x250C,
-                                        0x2588, 0x3B1,  0x20AC, 0xFFFD};
+        static const WCHAR kBeyond[] = {0xE9,  0x2500, 0x2502, 0x250C, 0x2588,
+                                        0x3B1, 0x20AC, 0xFFFD, 0x9B,   0x85};
         if (!utf8_) {
             cell.Char.AsciiChar = static_cast<CHAR>(character);
             return;
         }
         cell.Attributes &= ~(COMMON_LVB_LEADING_BYTE | COMMON_LVB_TRAILING_BYTE);
-        cell.Char.UnicodeChar = character < 0x80 ? character : kBeyond[character % 8];
+        cell.Char.UnicodeChar = character < 0x80 ? character : kBeyond[character % 10];
     }
 
-    // A few two-cell characters, then every half without its other half made a blank.
+    // A few two-cell characters, then every half without its other half made a blank; the two
+    // halves of a surrogate pair are left as they are.
     void PlaceWideCharacters(ScreenSnapshot& next) {
         static const WCHAR kWide[] = {0x65E5, 0x672C, 0x3042, 0xFF21};
+        // Two columns on the terminal, as they take two cells in the console.
+        static const char32_t kPairs[] = {0x1F600, 0x1F64F, 0x1F300, 0x20000, 0x2A6D6};
         const int rows = next.allocated.Y, columns = next.allocated.X;
         for (int n = OneIn(2) ? Below(8) : 0; n > 0 && columns > 1; --n) {
             CHAR_INFO* row = next.cells.get() + static_cast<size_t>(Below(rows)) * columns;
-            int x = Below(columns - 1);
-            WCHAR unit = kWide[Below(4)];
+            int x = OneIn(3) ? columns - 2 : Below(columns - 1);
             WORD attributes = Attributes();
+            if (OneIn(2)) {
+                WCHAR units[2];
+                EncodeUtf16(kPairs[Below(5)], units);
+                for (int k = 0; k < 2; ++k) {
+                    row[x + k].Char.UnicodeChar = units[k];
+                    row[x + k].Attributes = attributes;
+                }
+                continue;
+            }
+            WCHAR unit = kWide[Below(4)];
             row[x].Char.UnicodeChar = row[x + 1].Char.UnicodeChar = unit;
             row[x].Attributes = attributes | COMMON_LVB_LEADING_BYTE;
             row[x + 1].Attributes = attributes | COMMON_LVB_TRAILING_BYTE;

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "ScreenMirror.h"
+
 class VtermTerminal {
   public:
     // With latin1 set, bytes above 0x7F stand for the Latin-1 characters of their values (the
@@ -142,6 +144,27 @@ class VtermTerminal {
 // have no Latin-1 character; they are left out here.)
 inline unsigned char TestOemToAnsi(unsigned char oem) {
     return static_cast<unsigned char>(0xA0 + (oem - 0x80) % 0x60);
+}
+
+// What a UTF-8 client's terminal shows for a console row of wide cells, column by column: a
+// character the console marks as taking two cells, or a surrogate pair in two neighbouring cells,
+// at its first cell and 0 (nothing of its own) at its second; a half without its partner as
+// U+FFFD; any other cell as the mirror shows it.
+inline std::vector<uint32_t> ShownUtf8Row(const CHAR_INFO* row, int columns) {
+    std::vector<uint32_t> shown(static_cast<size_t>(columns));
+    for (int x = 0; x < columns; ++x) {
+        const uint32_t unit = row[x].Char.UnicodeChar;
+        const uint32_t next = x + 1 < columns ? row[x + 1].Char.UnicodeChar : 0;
+        if ((unit & 0xFC00) == 0xD800 && (next & 0xFC00) == 0xDC00) {
+            shown[x] = 0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00);
+            shown[++x] = 0;
+        } else if ((unit & 0xF800) == 0xD800) {
+            shown[x] = 0xFFFD;
+        } else {
+            shown[x] = row[x].Attributes & COMMON_LVB_TRAILING_BYTE ? 0 : ShownWideCharacter(unit);
+        }
+    }
+    return shown;
 }
 
 // What a terminal that was sent the console's colours shows for a cell of `attributes`, with
