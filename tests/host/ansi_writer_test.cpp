@@ -8,6 +8,7 @@
 #include "AnsiWriter.h"
 #include "ColorEncoding.h"
 #include "translator.h"
+#include "vterm_terminal.h"
 #include "winsim/control.h"
 
 namespace {
@@ -20,10 +21,6 @@ int g_conversions = 0;
 BYTE FakeOemToAnsi(BYTE oem) {
     ++g_conversions;
     return oem == 0x82 ? 0xE9 : '?';
-}
-
-void Record(void* context, const char* bytes, DWORD count) {
-    static_cast<std::vector<std::string>*>(context)->emplace_back(bytes, count);
 }
 
 class AnsiWriterTest : public testing::Test {
@@ -40,7 +37,7 @@ class AnsiWriterTest : public testing::Test {
     }
 
     std::vector<std::string> flushes_;
-    AnsiWriter writer_{&Record, &flushes_, Rendition(&FakeOemToAnsi)};
+    AnsiWriter writer_{&RecordFlushes, &flushes_, Rendition(&FakeOemToAnsi)};
 };
 
 TEST(ReverseVideoTest, GreenBrownAndGreyBackgroundsWhateverTheForegroundAndIntensity) {

@@ -14,6 +14,7 @@
 #include "ScreenMirror.h"
 #include "ZEVENT.h"
 #include "winsim/console_control.h"
+#include "vterm_terminal.h"
 #include "winsim/control.h"
 
 // Allocations made by this binary, counted on the threads that ask for it, and nothrow array
@@ -84,10 +85,6 @@ ScreenSnapshot Screen(int columns, const std::vector<std::string>& rows, COORD c
 
 CHAR_INFO& Cell(ScreenSnapshot& snapshot, int row, int column) {
     return snapshot.cells[row * snapshot.allocated.X + column];
-}
-
-void Record(void* context, const char* bytes, DWORD count) {
-    static_cast<std::vector<std::string>*>(context)->emplace_back(bytes, count);
 }
 
 BYTE SameByte(BYTE oem) {
@@ -236,7 +233,7 @@ class MirrorPassTest : public testing::Test {
     }
 
     std::vector<std::string> flushes_;
-    AnsiWriter writer_{&Record, &flushes_, Rendition(&SameByte)};
+    AnsiWriter writer_{&RecordFlushes, &flushes_, Rendition(&SameByte)};
 };
 
 TEST_F(MirrorPassTest, FirstPassClearsAndSendsEveryRowThenTheCursor) {

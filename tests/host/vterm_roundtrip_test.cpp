@@ -37,10 +37,6 @@ class Terminal : public RecordingTerminal {
     int oversized_flushes_ = 0;
 };
 
-void FeedTerminal(void* terminal, const char* bytes, DWORD count) {
-    static_cast<Terminal*>(terminal)->Feed(bytes, count);
-}
-
 // An SGR sequence of the colour mode: a reset, then colours, reverse video, underline.
 bool IsColorSequence(const std::string& sequence) {
     if (sequence.compare(0, 3, "\033[0") != 0 || sequence.back() != 'm') return false;
@@ -112,7 +108,7 @@ class Session {
         : terminal_(rows, columns, utf8),
           suppress_(suppress_color_simulation),
           color_default_(color_default),
-          writer_(&FeedTerminal, &terminal_,
+          writer_(&FeedTo<Terminal>, &terminal_,
                   MakeRendition(utf8, color_default >= 0 ? kColorModeSixteen : 0,
                                 static_cast<WORD>(color_default >= 0 ? color_default : 0x07),
                                 suppress_color_simulation != 0, &TestOemToAnsi)),
@@ -538,10 +534,6 @@ class ScrollingConsole {
     std::string last_;
 };
 
-void FeedRecording(void* terminal, const char* bytes, DWORD count) {
-    static_cast<RecordingTerminal*>(terminal)->Feed(bytes, count);
-}
-
 std::vector<std::string> WithoutTrailingBlankRows(std::vector<std::string> rows) {
     while (!rows.empty() && rows.back().empty()) rows.pop_back();
     return rows;
@@ -582,7 +574,7 @@ TEST(VtermRoundTripTest, ScrolledLinesReachTheScrollbackOnceAndInOrder) {
             console.Size(columns, rows, history);
             RecordingTerminal terminal(terminal_rows, columns + (taller ? console.Below(9) : 0));
             terminal.KeepScrollback();
-            AnsiWriter writer(&FeedRecording, &terminal, Rendition(&TestOemToAnsi));
+            AnsiWriter writer(&FeedTo<RecordingTerminal>, &terminal, Rendition(&TestOemToAnsi));
             ScreenSnapshot snapshots[2];
             int shown = 1;  // the snapshot that the first pass sent
             ScrollTracker tracker;

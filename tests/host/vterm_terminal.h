@@ -11,6 +11,17 @@
 
 #include "ScreenMirror.h"
 
+// Sinks of an ANSI terminal writer for the tests and fuzz targets: each flush kept in the
+// std::vector<std::string> that `flushes` points at, or fed to the terminal of type T at
+// `terminal`.
+inline void RecordFlushes(void* flushes, const char* bytes, DWORD count) {
+    static_cast<std::vector<std::string>*>(flushes)->emplace_back(bytes, count);
+}
+template <class T>
+void FeedTo(void* terminal, const char* bytes, DWORD count) {
+    static_cast<T*>(terminal)->Feed(bytes, count);
+}
+
 class VtermTerminal {
   public:
     // With latin1 set, bytes above 0x7F stand for the Latin-1 characters of their values (the
