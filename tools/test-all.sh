@@ -2,7 +2,8 @@
 # Builds every preset and runs every test: host (plain, AddressSanitizer with
 # UndefinedBehaviorSanitizer, ThreadSanitizer for the threaded tests), the Windows programs
 # under Wine inside one X display, then Debian's telnet and rlogin clients against the loopback
-# hosts in a Wine session of their own, then a short run of every fuzz target.  Fails when any
+# hosts in a Wine session of their own, a 30 s soak of the real translator (tools/soak.sh), then
+# a short run of every fuzz target.  Fails when any
 # build or test fails or a fuzz target finds something.
 set -u
 cd "$(dirname "$0")/.."
@@ -17,6 +18,8 @@ for preset in host-debug host-asan host-tsan windows; do
         xvfb-run -a ctest --preset "$preset" || status=1
         echo "=== clients"
         sh tests/clients/clients.sh || status=1
+        echo "=== soak (30 s)"
+        sh tools/soak.sh 30 || status=1
     else
         ctest --preset "$preset" -j2 || status=1
     fi

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "Reporter.h"
+#include "ScreenMirror.h"
 #include "ZEVENT.h"
 #include "ZSID.h"
 #include "ZUSER.h"
@@ -19,6 +20,10 @@ constexpr UINT kSystemDirectorySize = 4096;
 // command processor left running still holds the pipe.
 constexpr DWORD kRelayDrainTimeout = 1000;
 
+// How long the child watcher gives the screen mirror's last pass.  It is done within
+// milliseconds unless the client reads nothing, when the mirror stays in its write.
+constexpr DWORD kLastPassTimeout = 5000;
+
 // Simple mode: lets the relay pass on what the command processor wrote last.  Once the
 // translator's own write ends are closed, the pipe ends when the command processor's copies are
 // gone, and the relay ends after the last byte.
@@ -30,11 +35,16 @@ void DrainOutputRelay() {
     }
 }
 
-// Waits for the command processor to end, then closes the socket pipes: the server sees its
-// pipes close, and the main thread's next read of the socket input ends the login.
+// Waits for the command processor to end, lets the output thread pass on its last output, then
+// closes the socket pipes: the server sees its pipes close, and the main thread's next read of
+// the socket input ends the login.
 void __cdecl ChildWatcher(void* process) {
     WaitForSingleObject(static_cast<HANDLE>(process), INFINITE);
-    if (g_translator.mode == TranslatorMode::kSimple) DrainOutputRelay();
+    if (g_translator.mode == TranslatorMode::kSimple) {
+        DrainOutputRelay();
+    } else if (g_translator.mode == TranslatorMode::kAdvanced) {
+        RunLastMirrorPass(kLastPassTimeout);
+    }
     CloseHandle(g_translator.socket_input);
     CloseHandle(g_translator.socket_output);
     CloseHandle(g_translator.control_channel);

@@ -201,26 +201,45 @@ NextPass DecideNextPass(bool sent, bool settling, DWORD step, DWORD since_input)
     return NextPass{left < step ? left : step, true};
 }
 
+namespace {
+
+// The mirror's sink: `last_pass` points at the mirror's flag.  A failed write of the last pass
+// is not reported: the client may have gone while the command processor ended.
+void WriteForPass(void* last_pass, const char* bytes, DWORD count) {
+    if (*static_cast<const bool*>(last_pass)) {
+        WriteToClient(bytes, count);
+    } else {
+        WriteToSocketOutput(nullptr, bytes, count);
+    }
+}
+
+// Ends the mirror from within a pass: the end of the login waits for the stopped event before it
+// tears down what the mirror uses, the screen lock included, so the lock is left first.
+bool StopMirror() {
+    g_screen_lock.Leave();
+    SetEvent(g_translator.mirror_stopped);
+    return false;
+}
+
+}  // namespace
+
 ScreenMirror::ScreenMirror(const Settings& settings, WORD default_attributes)
     : settle_step_(InputSettleStep(settings.input_settle_delay)),
       scrollback_(settings.scrollback_lines != 0),
       console_(g_translator.console_output, settings.utf8_client != 0),
-      writer_(&WriteToSocketOutput, nullptr,
+      writer_(&WriteForPass, &last_pass_,
               MakeRendition(settings.utf8_client != 0, settings.color_mode, default_attributes,
                             settings.suppress_color_simulation != 0, &OemToAnsi)) {}
 
 bool ScreenMirror::RunPass() {
     TranslatorState& t = g_translator;
     g_screen_lock.Enter();
-    if (t.mirror_stop != 0) {
-        // The end of the login waits for this before it tears down what the mirror uses, the
-        // screen lock included: leave it first.
-        g_screen_lock.Leave();
-        SetEvent(t.mirror_stopped);
-        return false;
-    }
+    const LONG stop = t.mirror_stop.load();
+    if (stop == kMirrorStopNow) return StopMirror();
+    // The last pass looks at once: the command processor has ended, its output is on the screen.
+    last_pass_ = stop == kMirrorLastPass;
     // A keystroke has just been delivered: give the console a moment to show its effect.
-    if (t.mirror_poll_delay.load() == 0) {
+    if (!last_pass_ && t.mirror_poll_delay.load() == 0) {
         input_tick_ = GetTickCount();
         settling_ = true;
         Sleep(settle_step_);
@@ -251,6 +270,7 @@ bool ScreenMirror::RunPass() {
     } else {
         memory_reported_ = false;
     }
+    if (last_pass_) return StopMirror();
     // The input side changes the poll delay only under the screen lock, so it is still ours.
     NextPass next = DecideNextPass(result == PassResult::kSent, settling_, settle_step_,
                                    GetTickCount() - input_tick_);
@@ -260,9 +280,18 @@ bool ScreenMirror::RunPass() {
     g_mirror_wake_up.Reset();
     // A stop request is made without the screen lock, so its wake-up may have come during this
     // pass: keep it for the next one.
-    if (t.mirror_stop.load() != 0) g_mirror_wake_up.Set();
+    if (t.mirror_stop.load() != kMirrorRunning) g_mirror_wake_up.Set();
     g_screen_lock.Leave();
     return true;
+}
+
+bool RunLastMirrorPass(DWORD timeout) {
+    TranslatorState& t = g_translator;
+    if (t.mirror_stopped == nullptr) return false;
+    LONG running = kMirrorRunning;
+    if (!t.mirror_stop.compare_exchange_strong(running, kMirrorLastPass)) return false;
+    g_mirror_wake_up.Set();
+    return WaitForSingleObject(t.mirror_stopped, timeout) == WAIT_OBJECT_0;
 }
 
 void __cdecl ScreenMirrorThread(void* mirror) {

@@ -89,7 +89,8 @@ class ScreenMirror {
     ScreenMirror(const Settings& settings, WORD default_attributes);
 
     // One pass, from taking the screen lock to leaving it.  Returns false, with the
-    // mirror_stopped event set, when the mirror has been asked to stop.
+    // mirror_stopped event set, when the mirror has been asked to stop; a last pass requested
+    // is made first, at once, and its failed writes are not reported.
     bool RunPass();
     ScrollTracker& tracker() { return scroll_; }
     const ConsoleScreen& console() const { return console_; }
@@ -107,9 +108,17 @@ class ScreenMirror {
     // still looking for that keystroke's effect.
     DWORD input_tick_ = 0;
     bool settling_ = false;
+    // Set for the last pass: the client may be gone by then, so its writes fail quietly.
+    bool last_pass_ = false;
     ScrollTracker scroll_;
     AnsiWriter writer_;
 };
+
+// The child watcher's request once the command processor has ended: the mirror makes one last
+// pass, so that what the command processor wrote last reaches the client, and stops.  Waits for
+// that at most `timeout` ms; false when the mirror did not stop in time (a write to a client
+// that reads nothing) or was stopped already (the end of the login, the client gone: no pass).
+bool RunLastMirrorPass(DWORD timeout);
 
 // The screen mirror thread: a pass at each wake-up or poll delay, until asked to stop.  `mirror`
 // is a ScreenMirror made with new, which the thread owns from then on.

@@ -113,15 +113,24 @@ bool SetIgnoreCtrlC(BOOL ignore) {
     return false;
 }
 
-// Stops the screen mirror between two passes, so that nothing it uses is torn down under it.
-// False when it did not stop in time (a write to the client that never returns, say).  The
-// screen lock is not taken here: such a mirror holds it for good.  A wake-up that a pass under
-// way resets is not missed for long: the mirror sees the request at its next timed pass.
-bool StopScreenMirror() {
-    if (g_translator.mirror_stopped == nullptr) return false;
-    g_translator.mirror_stop.store(1);
+// Asks the screen mirror to stop without another pass: the end of the login comes, and the
+// client may be gone.  Made before the command processor is ended, so that the child watcher
+// does not ask for a last pass for such a client.
+void RequestMirrorStop() {
+    g_translator.mirror_stop.store(kMirrorStopNow);
     g_mirror_wake_up.Set();
-    return WaitForSingleObject(g_translator.mirror_stopped, kMirrorStopTimeout) == WAIT_OBJECT_0;
+}
+
+// Waits for the screen mirror to stop between two passes, so that nothing it uses is torn down
+// under it.  False when it did not stop in time (a write to the client that never returns, say).
+// The screen lock is not taken here: such a mirror holds it for good.  A wake-up that a pass
+// under way resets is not missed for long: the mirror sees the request at its next timed pass.
+// A command processor that ended by itself has had the child watcher give the mirror its time
+// for a last pass, so the mirror is not waited for again.
+bool StopScreenMirror(bool ended_by_itself) {
+    if (g_translator.mirror_stopped == nullptr) return false;
+    return WaitForSingleObject(g_translator.mirror_stopped,
+                               ended_by_itself ? 0 : kMirrorStopTimeout) == WAIT_OBJECT_0;
 }
 
 // Stops the simple mode relay before the objects it uses are torn down: it ends at its next pass
@@ -251,6 +260,9 @@ HANDLE StartLogin(const Settings& settings, WORD default_attributes, bool simple
         g_translator.history_lines = settings.scrollback_lines;
         if (settings.scrollback_lines != 0)
             SizeConsoleForScrollback(mirror->console(), mirror->tracker());
+        // Before the command processor starts: the child watcher waits for it after the last
+        // pass.
+        g_translator.mirror_stopped = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     }
     HANDLE command_processor = LaunchCommandProcessor(settings.command_processor.get());
     int thread_error = 0;
@@ -259,7 +271,6 @@ HANDLE StartLogin(const Settings& settings, WORD default_attributes, bool simple
         started = TryStartThread(OutputRelayThread, relay.get(), 0, &thread_error);
         if (started) relay.release();
     } else {
-        g_translator.mirror_stopped = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         started = TryStartThread(ScreenMirrorThread, mirror.get(), 0, &thread_error);
         if (started) mirror.release();
     }
@@ -276,12 +287,13 @@ HANDLE StartLogin(const Settings& settings, WORD default_attributes, bool simple
 int EndLogin(HANDLE command_processor, bool simple) {
     bool ended_by_itself =
         command_processor != nullptr && WaitForSingleObject(command_processor, 0) == WAIT_OBJECT_0;
+    if (!simple) RequestMirrorStop();
     if (command_processor != nullptr) TerminateProcess(command_processor, 0);
     if (simple && !StopOutputRelay(command_processor, ended_by_itself)) {
         // The relay may still be inside a chunk: end without tearing anything down under it.
         ExitProcess(0);
     }
-    if (!simple && !StopScreenMirror()) {
+    if (!simple && !StopScreenMirror(ended_by_itself)) {
         // The mirror may still be inside a pass: end without tearing anything down under it.
         ExitProcess(0);
     }

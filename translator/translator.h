@@ -24,6 +24,11 @@ struct ScreenSnapshot {
     COORD allocated{0, 0};
 };
 
+// The screen mirror's stop request (TranslatorState::mirror_stop).
+constexpr LONG kMirrorRunning = 0;
+constexpr LONG kMirrorStopNow = 1;   // the end of the login: no further pass
+constexpr LONG kMirrorLastPass = 2;  // the command processor has ended: one pass more, then stop
+
 // What a login shares between its threads until the process ends.  There is one instance,
 // g_translator; a new process finds it exactly as the member initialisers below leave it.  The
 // settings are not here: start-up reads them into a Settings value and hands each thread what
@@ -68,10 +73,12 @@ struct TranslatorState {
     WindowSize terminal_size{0, 0};
     // The end of a login stops the mirror before the objects it uses are torn down: start-up sets
     // the stop request and wakes the mirror, which sees the request when it next takes the screen
-    // lock, sets the stopped event (made by start-up before the mirror starts) and ends its
-    // thread.  The request is set without the lock, which a mirror blocked in a write to the
-    // client holds for as long as the write lasts.
-    std::atomic<LONG> mirror_stop{0};
+    // lock, sets the stopped event (made by start-up before the command processor starts) and
+    // ends its thread.  When the command processor has ended, the child watcher asks for a last
+    // pass instead, unless a stop came first, and waits for the stopped event before it closes
+    // the socket output.  Requests are set without the lock, which a mirror blocked in a write to
+    // the client holds for as long as the write lasts.
+    std::atomic<LONG> mirror_stop{kMirrorRunning};
     HANDLE mirror_stopped = nullptr;
 };
 

@@ -692,6 +692,77 @@ TEST_F(AdvancedLoginTest, ExitEndsTheLoginAndStopsTheMirror) {
     EXPECT_TRUE(Reports().empty());
 }
 
+// What the command processor writes as it ends reaches the client before the connection closes:
+// the mirror makes a last pass at once (no settle wait), with and without scrollback, and the
+// client then shows the console.
+TEST_F(AdvancedLoginTest, TheLastScreenReachesTheClientBeforeTheEnd) {
+    for (DWORD scrollback : {0u, 20u}) {
+        SCOPED_TRACE(scrollback);
+        winsim::test::Reset();
+        log_ = RegisterFakeCommandProcessor();
+        SetSetting("ModeSelection", REG_SZ, winsim::test::RegSz("advanced"));
+        if (scrollback != 0)
+            SetSetting("ScrollbackLines", REG_DWORD, winsim::test::RegDword(scrollback));
+        SimLogin login(Console(40, 4));
+        VtermTerminal client(4, 40);
+        Advance(1000);
+        client.Feed(login.NewOutput());
+        TypeSlowly(login, "exit LAST-WORDS-BEFORE-EXIT");
+        const DWORD enter = Now();
+        login.Send("\r");
+        EXPECT_EQ(login.Wait().code, 0u);
+        EXPECT_EQ(Now(), enter + 400);  // the exit detection pause: the last pass costs nothing
+        EXPECT_TRUE(login.OutputEnded());
+        // The client shows the console's window (the whole buffer without scrollback).
+        client.Feed(login.NewOutput());
+        CONSOLE_SCREEN_BUFFER_INFO info = ScreenInfo(login.translator());
+        for (int row = 0; row < 4; ++row)
+            EXPECT_EQ(client.Row(row), ScreenRow(login.translator(), info.srWindow.Top + row));
+        EXPECT_EQ(client.Cursor().row, info.dwCursorPosition.Y - info.srWindow.Top);
+        EXPECT_EQ(client.Row(1), "LAST-WORDS-BEFORE-EXIT");
+        EXPECT_TRUE(Reports().empty());
+    }
+}
+
+// The command processor ends while the client is idle (ended from outside, say).
+void EndCommandProcessor() {
+    HANDLE process =
+        OpenProcess(PROCESS_TERMINATE, FALSE, winsim::test::CreatedProcesses().at(0).process_id);
+    TerminateProcess(process, 0);
+    CloseHandle(process);
+}
+
+// The client is gone when the command processor ends: the last pass's failed write is no error.
+TEST_F(AdvancedLoginTest, ALastPassThatCannotWriteEndsQuietly) {
+    SimLogin login(Console(20, 4));
+    Advance(1000);
+    WriteOnScreen(login, "unsent");
+    winsim::test::FailCall("WriteFile", ERROR_NO_DATA, 0, 0);
+    EndCommandProcessor();
+    winsim::ExitStatus status = login.Wait();
+    EXPECT_EQ(status.code, 0u);
+    EXPECT_FALSE(status.crashed);
+    EXPECT_EQ(Now(), 1000u);
+    EXPECT_EQ(login.Output().find("unsent"), std::string::npos);
+    EXPECT_TRUE(Reports().empty());
+}
+
+// A mirror held in a write by a client that reads nothing holds the end of the login no longer
+// than the child watcher's wait for the last pass.
+TEST_F(AdvancedLoginTest, ALastPassHeldInAWriteDelaysTheEndFiveSecondsAtMost) {
+    SimLogin::Options options = Console(20, 4);
+    options.output_capacity = 16;
+    options.hold_output = true;
+    SimLogin login(options);
+    Advance(300);  // the first pass fills the socket output and waits in its write
+    EndCommandProcessor();
+    winsim::ExitStatus status = login.Wait();
+    EXPECT_EQ(status.code, 0u);
+    EXPECT_FALSE(status.crashed);
+    EXPECT_EQ(Now(), 300u + 5000);
+    EXPECT_TRUE(Reports().empty());
+}
+
 // The static objects go right after the end of a login: the mirror must own none of them by
 // then, even when it is held up right after it said it stopped.
 TEST_F(AdvancedLoginTest, TheEndOfALoginTearsNothingDownUnderTheMirror) {
@@ -712,10 +783,12 @@ TEST_F(AdvancedLoginTest, TheEndOfALoginTearsNothingDownUnderTheMirror) {
 TEST_F(AdvancedLoginTest, TheServerClosingTheInputEndsTheLoginAtOnce) {
     SimLogin login(Console(20, 4));
     Advance(1000);
+    WriteOnScreen(login, "unsent");  // the client has gone: no last pass for it
     login.CloseInput();
     EXPECT_EQ(login.Wait().code, 0u);
     EXPECT_EQ(Now(), 1000u);
     EXPECT_EQ(g_translator.mirror_stop.load(), 1);
+    EXPECT_EQ(login.Output().find("unsent"), std::string::npos);
     EXPECT_TRUE(Lines().empty());
     EXPECT_TRUE(Reports().empty());
 }

@@ -7,6 +7,7 @@
 //
 // With --cat it only copies its standard input to its standard output, so that a host can see
 // exactly the bytes it sent.
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -41,6 +42,8 @@ const char kUsage[] =
     "  env NAME           print NAME=VALUE of an environment variable\n"
     "  lines N            print N numbered lines\n"
     "  sleep MS           pause\n"
+    "  chatter MS         print a numbered line every MS ms from a thread of its own while\n"
+    "                     reading on (0 stops it)\n"
     "A Ctrl-C event is logged as CTRL_C and answered with \"^C caught\".\n"
     "With --wide the key events are read as UTF-16 (each logged with its unit too) and the\n"
     "line holds them in the console's input code page.\n";
@@ -56,6 +59,31 @@ bool g_wide = false;
 
 void Out(const std::string& text) {
     tools::WriteAll(g_out, text);
+}
+
+// The chatter thread's period in ms, 0 while it is to be quiet.
+volatile LONG g_chatter = 0;
+HANDLE g_chatter_thread = nullptr;
+
+DWORD WINAPI Chatter(void*) {
+    for (unsigned long line = 1;; ++line) {
+        const LONG period = InterlockedCompareExchange(&g_chatter, 0, 0);
+        if (period == 0) return 0;
+        Out("chatter " + std::to_string(line) + "\n");
+        Sleep(static_cast<DWORD>(period));
+    }
+}
+
+// Starts, changes or (0) stops the chatter; a stop waits until the thread has printed its last.
+void SetChatter(LONG period) {
+    InterlockedExchange(&g_chatter, period);
+    if (period != 0 && g_chatter_thread == nullptr) {
+        g_chatter_thread = CreateThread(nullptr, 0, Chatter, nullptr, 0, nullptr);
+    } else if (period == 0 && g_chatter_thread != nullptr) {
+        WaitForSingleObject(g_chatter_thread, INFINITE);
+        CloseHandle(g_chatter_thread);
+        g_chatter_thread = nullptr;
+    }
 }
 
 // One line to the log, written at once so that a script sees it while this program runs.
@@ -220,6 +248,8 @@ bool RunLine(HANDLE input, const std::string& line, int* status) {
         for (int i = 1; i <= count; ++i) Out("line " + std::to_string(i) + "\n");
     } else if (command == "sleep") {
         Sleep(static_cast<DWORD>(std::strtoul(rest.c_str(), nullptr, 10)));
+    } else if (command == "chatter") {
+        SetChatter(static_cast<LONG>(std::min(std::strtoul(rest.c_str(), nullptr, 10), 1000ul)));
     } else {
         Out("unknown command: " + command + "\n");
     }

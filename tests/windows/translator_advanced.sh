@@ -7,7 +7,8 @@
 # typed keys reach the command processor as key events; the Ctrl-A key commands give function
 # and cursor keys, sticky modifiers and the Alt key; Ctrl-C is an event at the prompt and a key
 # in raw input; Ctrl-R repaints at the prompt and is a key in raw input; a window-size message
-# repaints at the new size; exit ends the login; rlogin sends its control bytes,
+# repaints at the new size; exit ends the login, the command processor's last output reaching
+# the terminal first; rlogin sends its control bytes,
 # SuppressColorSimulation turns reverse video off, with InputSettleDelay 2 keys typed one by one
 # are echoed as before, KeySequences turns the terminal's key sequences into keys and ColorMode 16
 # sends the console's colours.
@@ -339,4 +340,29 @@ if grep -q "^$(printf 'caf\303\251 \342\224\200\342\224\202\342\224\214 \346\227
 else
     fail "cmd.exe's echo of the UTF-8 text is not on the terminal"
 fi
+
+# The last screen: "echo X & exit" at cmd.exe's prompt puts X on the terminal before the
+# connection closes, with none of the modern settings and with all of them (the terminal's
+# scrollback included, where a window at the bottom of a taller buffer may have sent it).
+# expect_last_words NAME [--utf8]: a row of the terminal that NAME's socket output made is X.
+expect_last_words() {
+    if "$render" ${2:-} 24 80 "$bin/$1.raw" scrollback | grep -qx 'LAST-WORDS-BEFORE-EXIT'; then
+        pass
+    else
+        fail "$1: the last words did not reach the terminal"
+        "$render" ${2:-} 24 80 "$bin/$1.raw" | head -24 | sed 's/^/  | /'
+    fi
+}
+wine reg delete "$(settings_key telnet)" /v Utf8Client /f >/dev/null 2>&1
+login advanced-last --console 80x24 "$wtranslator telnet vt100" "$size24" "$start24" \
+    'send echo LAST-WORDS-BEFORE-EXIT & exit\r' 'expect-exit 0 20000'
+expect_last_words advanced-last
+for setting in KeySequences:1 ColorMode:16 Utf8Client:1 InputSettleDelay:2 ScrollbackLines:2000
+do dword "${setting%:*}" "${setting#*:}"; done
+login advanced-last-modern --console 80x24 "$wtranslator telnet vt100" "$size24" "$start24" \
+    'send echo LAST-WORDS-BEFORE-EXIT & exit\r' 'expect-exit 0 20000'
+expect_last_words advanced-last-modern --utf8
+for setting in KeySequences ColorMode Utf8Client InputSettleDelay ScrollbackLines; do
+    wine reg delete "$(settings_key telnet)" /v "$setting" /f >/dev/null 2>&1
+done
 finish
