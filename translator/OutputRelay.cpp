@@ -97,11 +97,13 @@ bool OutputRelay::RelayOneChunk() {
         if (!IsEndOfPipe(error)) ReportError("Read of output translation pipe failed: %lu", error);
         return false;
     }
+    // A write of no bytes reaches the pipe's reader as a read of none: nothing to pass on, and
+    // an empty write might tell the client that the stream has ended.
+    if (count == 0) return true;
 
     BYTE converted[kRelayChunkSize];
-    if (count > 0 && !utf8 &&
-        !OemToCharBuffA(reinterpret_cast<const char*>(chunk), reinterpret_cast<char*>(converted),
-                        count)) {
+    if (!utf8 && !OemToCharBuffA(reinterpret_cast<const char*>(chunk),
+                                 reinterpret_cast<char*>(converted), count)) {
         ReportError("Error translating output: %lu", GetLastError());
         return false;
     }

@@ -292,6 +292,28 @@ TEST_F(RelayGlueTest, TheEndOfThePipeEndsTheRelayQuietly) {
     EXPECT_TRUE(Reports().empty());
 }
 
+// A program's write of no bytes reaches the relay as a read of none; the client, whom an empty
+// write may tell that the stream has ended, gets nothing for it.
+TEST_F(RelayGlueTest, AReadOfNoBytesWritesNothing) {
+    HANDLE pipe_read = nullptr, pipe_write = nullptr, client_read = nullptr, client_write = nullptr;
+    ASSERT_TRUE(CreatePipe(&pipe_read, &pipe_write, nullptr, kRelayChunkSize));
+    ASSERT_TRUE(CreatePipe(&client_read, &client_write, nullptr, 0));
+    made_.insert(made_.end(), {pipe_read, client_read, client_write});
+    g_translator.translation_read = pipe_read;
+    g_translator.socket_output = client_write;
+    g_translator.console_output = Made(winsim::test::MakeConsole(nullptr, kDefaultOutputMode));
+    g_translator.console_input = Made(winsim::test::MakeConsole(nullptr, kDefaultInputMode));
+    DWORD count = 0;
+    WriteFile(pipe_write, "", 0, &count, nullptr);
+    WriteFile(pipe_write, "ab", 2, &count, nullptr);
+    CloseHandle(pipe_write);
+    OutputRelayThread(new OutputRelay(false));
+    char received[8] = {};
+    ASSERT_TRUE(ReadFile(client_read, received, sizeof received, &count, nullptr));
+    EXPECT_EQ(std::string(received, count), "ab");
+    EXPECT_TRUE(Reports().empty());
+}
+
 TEST_F(RelayGlueTest, AFailedReadIsReportedAndEndsTheRelay) {
     winsim::test::FailCall("ReadFile", ERROR_ACCESS_DENIED);
     Run("lost", kDefaultOutputMode, kDefaultInputMode);
