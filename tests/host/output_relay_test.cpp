@@ -100,6 +100,31 @@ TEST(OutputRelayTest, AUtf8ClientGetsTheOutputCodePageAsUtf8WithSplitCharactersC
     convert("\xe2\x94", CP_UTF8);
     std::string worst = "\n" + std::string(31, '\xff');
     EXPECT_EQ(convert(worst, CP_UTF8).size(), 3u + 2u + 31u * 3u);
+    // A carriage return that ends one chunk pairs with the line feed that opens the next.
+    EXPECT_EQ(convert("a\r", 437), "a\r");
+    EXPECT_EQ(convert("\nb\n", 437), "\nb\r\n");
+}
+
+// A double-byte code page: a lead byte pairs only with a byte that can trail it.  A line end
+// after a lead byte that a chunk's end cut off, or any other byte that cannot trail, comes out
+// as itself after a U+FFFD for the lead byte.
+TEST(OutputRelayTest, AUtf8ClientGetsDoubleByteTextWholeAndLineEndsAfterACutLeadByte) {
+    RelayUtf8Converter converter;
+    auto convert = [&](const std::string& chunk) {
+        std::vector<BYTE> output(RelayUtf8Converter::OutputSize(static_cast<DWORD>(chunk.size())));
+        DWORD length =
+            converter.Convert(reinterpret_cast<const BYTE*>(chunk.data()),
+                              static_cast<DWORD>(chunk.size()), 932, true, output.data());
+        return std::string(reinterpret_cast<char*>(output.data()), length);
+    };
+    // Kanji, a pair cut by the chunk's end, then a half-width katakana after a pair.
+    EXPECT_EQ(convert("\x93\xfa\x96"), "\xe6\x97\xa5");
+    EXPECT_EQ(convert("\x7b\xb1\x81\x40\xb1"), "\xe6\x9c\xac\xef\xbd\xb1\xe3\x80\x80\xef\xbd\xb1");
+    EXPECT_EQ(convert("ab\x93"), "ab");
+    EXPECT_EQ(convert("\n\x81 x\x81"), "\xef\xbf\xbd\r\n\xef\xbf\xbd x");
+    EXPECT_EQ(convert("\r\n"), "\xef\xbf\xbd\r\n");
+    // Bytes above 0x7F that are no lead bytes, each on its own.
+    EXPECT_EQ(convert("\xa1\xdf\x80"), "\xef\xbd\xa1\xef\xbe\x9f\xc2\x80");
 }
 
 TEST(OutputRelayTest, RawModesPassLineEndsUnchanged) {
@@ -160,7 +185,7 @@ class RelayGlueTest : public testing::Test {
     // The command processor writes `bytes` and ends; the consoles are in the given modes (the
     // input mode cannot be read when `input_mode_error` is not 0).
     void Run(const std::string& bytes, DWORD output_mode, DWORD input_mode,
-             DWORD input_mode_error = 0) {
+             DWORD input_mode_error = 0, bool utf8 = false) {
         HANDLE read_end = nullptr, write_end = nullptr;
         ASSERT_TRUE(CreatePipe(&read_end, &write_end, nullptr, kRelayChunkSize));
         g_translator.translation_read = read_end;
@@ -188,7 +213,7 @@ class RelayGlueTest : public testing::Test {
                 },
                 nullptr, 0);
         }
-        OutputRelayThread(new OutputRelay(false));
+        OutputRelayThread(new OutputRelay(utf8));
     }
 
     HANDLE Made(HANDLE handle) {
@@ -290,6 +315,16 @@ TEST_F(RelayGlueTest, TheEndOfThePipeEndsTheRelayQuietly) {
     Run("", kDefaultOutputMode, kDefaultInputMode);
     EXPECT_EQ(client_.Text(), "");
     EXPECT_TRUE(Reports().empty());
+}
+
+// A UTF-8 client: the first chunk beyond ASCII asks the console for its output code page, also
+// at the simulation's clock of zero and when its only such byte is 0x80.
+TEST_F(RelayGlueTest, TheFirstChunkBeyondAsciiTakesTheConsolesOutputCodePage) {
+    ASSERT_TRUE(AllocConsole());
+    ASSERT_TRUE(SetConsoleOutputCP(1252));
+    Run("\x80", kDefaultOutputMode, kDefaultInputMode, 0, true);
+    FreeConsole();
+    EXPECT_EQ(client_.Text(), "\xe2\x82\xac");
 }
 
 // A program's write of no bytes reaches the relay as a read of none; the client, whom an empty
