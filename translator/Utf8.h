@@ -38,8 +38,9 @@ DWORD EncodeUtf8(char32_t c, char* out);
 // The UTF-16 units of `c`: one, or a surrogate pair beyond U+FFFF.  Invalid values give U+FFFD.
 int EncodeUtf16(char32_t c, WCHAR* out);
 
-// Columns a character takes on the client's terminal: 2 for the East Asian wide and full-width
-// characters, 1 for the others.
+// Columns a character takes on the client's terminal: 0 for combining marks and the other
+// characters of no width, 2 for the East Asian wide and full-width characters and the emoji shown
+// as pictures, 1 for the others.
 int CharacterColumns(char32_t c);
 
 // The index of the first byte of the last character of `text`, which holds `length` (> 0) bytes
