@@ -127,6 +127,19 @@ TEST(OutputRelayTest, AUtf8ClientGetsDoubleByteTextWholeAndLineEndsAfterACutLead
     EXPECT_EQ(convert("\xa1\xdf\x80"), "\xef\xbd\xa1\xef\xbe\x9f\xc2\x80");
 }
 
+// Where the client's cursor stands after what simple mode sent: the line editor begins a line
+// there.
+TEST(OutputRelayTest, TheClientsColumnFollowsWhatWasSent) {
+    auto column = [](DWORD from, const std::string& bytes, bool utf8) {
+        return AdvanceColumn(from, reinterpret_cast<const BYTE*>(bytes.data()),
+                             static_cast<DWORD>(bytes.size()), utf8);
+    };
+    EXPECT_EQ(column(7, "\r\nC:\\>", false), 4u);
+    EXPECT_EQ(column(0, "ab\b\b\b\tx\n", false), 9u);
+    EXPECT_EQ(column(0, "\xe6\x97\xa5\xc3\xa9\x1b", false), 5u);
+    EXPECT_EQ(column(0, "\xe6\x97\xa5\xc3\xa9\x65\xcc\x81\x1b", true), 4u);
+}
+
 TEST(OutputRelayTest, RawModesPassLineEndsUnchanged) {
     EXPECT_EQ(Relay("a\nb", false), "a\nb");
     EXPECT_EQ(Relay("\n\r\n", false), "\n\r\n");
