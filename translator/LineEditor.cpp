@@ -42,11 +42,15 @@ EditorAction Write(const char* text, DWORD length, const char* failure) {
     return action;
 }
 
-EditorAction Echo(std::string text, const char* failure) {
+// With echo on, the bytes redrawing the line, if any: an empty write might tell the client that
+// the stream has ended.
+void PushEcho(std::vector<EditorAction>* actions, bool echo, std::string text,
+              const char* failure) {
+    if (!echo || text.empty()) return;
     EditorAction action = Simple(EditorAction::Kind::kEcho);
     action.echo = std::move(text);
     action.failure = failure;
-    return action;
+    actions->push_back(std::move(action));
 }
 
 EditorAction SleepFor(DWORD milliseconds) {
@@ -132,8 +136,7 @@ void LineEditor::TakeLineByte(BYTE byte, bool echo, std::vector<EditorAction>* a
                 CharacterColumnsAt(PreviousCharacter(cursor_)) == 0) {
                 std::string shown;
                 Remove(PreviousCharacter(cursor_), cursor_, &shown);
-                if (echo)
-                    actions->push_back(Echo(std::move(shown), "Error erasing a character: %lu"));
+                PushEcho(actions, echo, std::move(shown), "Error erasing a character: %lu");
                 return;
             }
             Erase(echo, "Error erasing a character: %lu", actions);
@@ -146,16 +149,14 @@ void LineEditor::TakeLineByte(BYTE byte, bool echo, std::vector<EditorAction>* a
                 std::string shown;
                 length_ = cursor_ = 0;
                 Redraw(0, false, &shown);
-                if (echo)
-                    actions->push_back(Echo(std::move(shown), "Error erasing characters: %lu"));
+                PushEcho(actions, echo, std::move(shown), "Error erasing characters: %lu");
                 return;
             }
             if (cursor_ < length_) {
                 // To the end of the line first, then erased from there as always.
                 std::string shown;
                 Print(cursor_, length_, &shown);
-                if (echo)
-                    actions->push_back(Echo(std::move(shown), "Error erasing characters: %lu"));
+                PushEcho(actions, echo, std::move(shown), "Error erasing characters: %lu");
             }
             while (length_ > 0) Erase(echo, "Error erasing characters: %lu", actions);
             cursor_ = 0;
@@ -233,8 +234,8 @@ std::vector<EditorAction> LineEditor::TakeKey(const KeySequence& key, DWORD inpu
         default:
             break;
     }
-    if ((input_mode & ENABLE_ECHO_INPUT) != 0 && !shown.empty())
-        actions.push_back(Echo(std::move(shown), "Error echoing input: %lu"));
+    PushEcho(&actions, (input_mode & ENABLE_ECHO_INPUT) != 0, std::move(shown),
+             "Error echoing input: %lu");
     return actions;
 }
 
@@ -416,14 +417,16 @@ void LineEditor::Insert(const BYTE* bytes, DWORD count, bool echo,
     cursor_ += count;
     length_ += count;
     std::string shown;
-    Redraw(start, ZeroWidth(start), &shown);
-    if (echo) actions->push_back(Echo(std::move(shown), "Error echoing input: %lu"));
+    // A character of no width joins the one before it, and one after the new character joins
+    // it in place of that one: either way that one is shown again.
+    Redraw(start, ZeroWidth(start) || ZeroWidth(cursor_), &shown);
+    PushEcho(actions, echo, std::move(shown), "Error echoing input: %lu");
 }
 
 // Removes the bytes between the two offsets and leaves the cursor at the first: the rest of the
 // line moves left over them and blanks cover the columns it leaves.
 void LineEditor::Remove(DWORD from, DWORD to, std::string* echo) {
-    const bool base = ZeroWidth(from);
+    const bool base = ZeroWidth(from) || ZeroWidth(to);
     std::memmove(line_ + from, line_ + to, length_ - to);
     length_ -= to - from;
     cursor_ = from;
@@ -454,7 +457,10 @@ void LineEditor::TakeLineCharacter(char32_t character, bool echo,
                                    std::vector<EditorAction>* actions) {
     char bytes[kMaxUtf8Length];
     DWORD count = EncodeUtf8(character, bytes);
-    if (cursor_ < length_) {
+    // A character of no width at a row's start would join nothing there: the one it joins is
+    // shown again with it.
+    const bool row_start = columns_ > 0 && at_ % columns_ == 0 && CharacterColumns(character) == 0;
+    if (cursor_ < length_ || row_start) {
         Insert(reinterpret_cast<const BYTE*>(bytes), count, echo, actions);
         return;
     }
