@@ -413,6 +413,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 } else if (c != 0x0A && line.size() + length <= kLineSize) {
                     line.insert(cursor, bytes, length);
                     cursor += length;
+                    // The cursor goes past what now joins the new character.
+                    while (ZeroWidth(line, cursor, utf8)) cursor = Next(line, cursor, utf8);
                 }
                 if (line.empty()) cursor = 0;
                 // After Enter and Ctrl-C the command processor prompts again.

@@ -416,10 +416,13 @@ void LineEditor::Insert(const BYTE* bytes, DWORD count, bool echo,
     const DWORD start = cursor_;
     cursor_ += count;
     length_ += count;
-    std::string shown;
     // A character of no width joins the one before it, and one after the new character joins
-    // it in place of that one: either way that one is shown again.
-    Redraw(start, ZeroWidth(start) || ZeroWidth(cursor_), &shown);
+    // it in place of that one: either way that one is shown again.  The cursor goes past the
+    // characters that now join the new one.
+    const bool base = ZeroWidth(start) || ZeroWidth(cursor_);
+    while (ZeroWidth(cursor_)) cursor_ = NextCharacter(cursor_);
+    std::string shown;
+    Redraw(start, base, &shown);
     PushEcho(actions, echo, std::move(shown), "Error echoing input: %lu");
 }
 
