@@ -123,8 +123,16 @@ TEST(OutputRelayTest, AUtf8ClientGetsDoubleByteTextWholeAndLineEndsAfterACutLead
     EXPECT_EQ(convert("ab\x93"), "ab");
     EXPECT_EQ(convert("\n\x81 x\x81"), "\xef\xbf\xbd\r\n\xef\xbf\xbd x");
     EXPECT_EQ(convert("\r\n"), "\xef\xbf\xbd\r\n");
+    // 0x80 trails as any other byte of the trail ranges.
+    EXPECT_EQ(convert("\x81\x80"), "\xc3\xb7");
     // Bytes above 0x7F that are no lead bytes, each on its own.
     EXPECT_EQ(convert("\xa1\xdf\x80"), "\xef\xbd\xa1\xef\xbe\x9f\xc2\x80");
+    // A lead byte held back when the code page changes is dropped.
+    EXPECT_EQ(convert("a\x93"), "a");
+    std::vector<BYTE> output(RelayUtf8Converter::OutputSize(1));
+    EXPECT_EQ(converter.Convert(reinterpret_cast<const BYTE*>("b"), 1, 437, true, output.data()),
+              1u);
+    EXPECT_EQ(output[0], 'b');
 }
 
 // Where the client's cursor stands after what simple mode sent: the line editor begins a line
@@ -138,6 +146,12 @@ TEST(OutputRelayTest, TheClientsColumnFollowsWhatWasSent) {
     EXPECT_EQ(column(0, "ab\b\b\b\tx\n", false), 9u);
     EXPECT_EQ(column(0, "\xe6\x97\xa5\xc3\xa9\x1b", false), 5u);
     EXPECT_EQ(column(0, "\xe6\x97\xa5\xc3\xa9\x65\xcc\x81\x1b", true), 4u);
+}
+
+TEST(OutputRelayTest, TheCodePageHoldsForAShortWhileOfWaitingReads) {
+    EXPECT_TRUE(CodePageHolds(kCodePageHoldUs - 1, kWaitingReadUs - 1));
+    EXPECT_FALSE(CodePageHolds(kCodePageHoldUs, 0));
+    EXPECT_FALSE(CodePageHolds(0, kWaitingReadUs));
 }
 
 TEST(OutputRelayTest, RawModesPassLineEndsUnchanged) {
@@ -338,6 +352,42 @@ TEST_F(RelayGlueTest, TheFirstChunkBeyondAsciiTakesTheConsolesOutputCodePage) {
     Run("\x80", kDefaultOutputMode, kDefaultInputMode, 0, true);
     FreeConsole();
     EXPECT_EQ(client_.Text(), "\xe2\x82\xac");
+}
+
+// Without a console to ask, the last code page known holds: 437 at the start.
+TEST_F(RelayGlueTest, WithoutAConsoleTheLastCodePageKnownHolds) {
+    Run("\x80", kDefaultOutputMode, kDefaultInputMode, 0, true);
+    EXPECT_EQ(client_.Text(), "\xc3\x87");
+}
+
+// While output streams in without a pause, the code page asked for holds; after a pause of the
+// output it is asked again.
+TEST_F(RelayGlueTest, TheCodePageAskedHoldsWhileTheOutputStreams) {
+    static HANDLE pipe_write;
+    HANDLE pipe_read = nullptr;
+    ASSERT_TRUE(CreatePipe(&pipe_read, &pipe_write, nullptr, kRelayChunkSize));
+    made_.push_back(pipe_read);
+    g_translator.translation_read = pipe_read;
+    g_translator.console_output = Made(winsim::test::MakeConsole(nullptr, kDefaultOutputMode));
+    g_translator.console_input = Made(winsim::test::MakeConsole(nullptr, kDefaultInputMode));
+    ASSERT_TRUE(AllocConsole());
+    ASSERT_TRUE(SetConsoleOutputCP(1252));
+    winsim::test::Advance(100);
+    auto write = [](const char* byte) {
+        DWORD count = 0;
+        WriteFile(pipe_write, byte, 1, &count, nullptr);
+        winsim::test::RunUntilIdle();
+    };
+    winsim::test::StartRunnerThread([] { OutputRelayThread(new OutputRelay(true)); });
+    write("\x80");
+    SetConsoleOutputCP(437);
+    write("\x80");
+    winsim::test::Advance(2);
+    write("\x80");
+    CloseHandle(pipe_write);
+    winsim::test::RunUntilIdle();
+    FreeConsole();
+    EXPECT_EQ(client_.Text(), "\xe2\x82\xac\xe2\x82\xac\xc3\x87");
 }
 
 // A program's write of no bytes reaches the relay as a read of none; the client, whom an empty

@@ -62,7 +62,8 @@ TEST(Utf8Decoder, CarriesASequenceAcrossFeedsAndDropsOneCutOffAtTheEnd) {
 }
 
 TEST(Utf8Encoding, EncodesAndRoundTripsEveryLengthAndReplacesNonScalars) {
-    for (char32_t c : {0x24u, 0xE9u, 0x2500u, 0x65E5u, 0x1F600u, 0x10FFFFu}) {
+    for (char32_t c : {0x24u, 0x7Fu, 0x80u, 0xE9u, 0x7FFu, 0x800u, 0x2500u, 0x65E5u, 0xFFFFu,
+                       0x10000u, 0x1F600u, 0x10FFFFu}) {
         char bytes[kMaxUtf8Length];
         DWORD length = EncodeUtf8(c, bytes);
         EXPECT_EQ(Decode(std::string(bytes, length)), std::u32string(1, c)) << c;
