@@ -163,7 +163,7 @@ TEST_F(CodePageTest, Cp932HasLeadBytesAndPairsThemWithTheNextByte) {
               (std::wstring{0x65E5, 0xFF71, 0x30FB, 0x30FB, L'A', 0x30FB, 0}));
     ASSERT_EQ(MultiByteToWideChar(932, 0, "\x82", 1, wide, 16), 1);
     EXPECT_EQ(wide[0], 0x30FB);
-    const WCHAR text[] = {0x65E5, 0xFF71, L'a', 0x00E9};
+    const WCHAR text[] = {0x65E5, 0xFF71, L'a', 0x2603};
     char bytes[16] = {};
     ASSERT_EQ(WideCharToMultiByte(932, 0, text, 4, bytes, 16, nullptr, nullptr), 5);
     EXPECT_EQ(std::string(bytes, 5),
