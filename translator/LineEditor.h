@@ -71,7 +71,9 @@ class LineEditor {
     // removes the character under it, Up and Down recall earlier lines; any other key is dropped.
     // Once the cursor has left the end of the line, typing inserts at it and Backspace removes
     // the character before it, and the echo redraws the rest of the line with reprinted
-    // characters, blanks and backspaces only.
+    // characters, blanks and backspaces only (and, on a terminal's rows, line ends, where the
+    // line is shown again on a new row).  Left, Right and Delete take a character together with
+    // the characters of no width that join it.
     std::vector<EditorAction> TakeKey(const KeySequence& key, DWORD input_mode);
     void Erase(bool echo, const char* failure, std::vector<EditorAction>* actions);
     void InjectLine(std::vector<EditorAction>* actions) const;
