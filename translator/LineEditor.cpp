@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "KeyInput.h"
+#include "OutputRelay.h"
 #include "Reporter.h"
 #include "Utf8.h"
 #include "ZEVENT.h"
@@ -41,22 +42,15 @@ EditorAction Write(const char* text, DWORD length, const char* failure) {
     return action;
 }
 
-EditorAction Echo(std::string text, const char* failure) {
+// With echo on, the bytes redrawing the line, if any: an empty write might tell the client that
+// the stream has ended.
+void PushEcho(std::vector<EditorAction>* actions, bool echo, std::string text,
+              const char* failure) {
+    if (!echo || text.empty()) return;
     EditorAction action = Simple(EditorAction::Kind::kEcho);
     action.echo = std::move(text);
     action.failure = failure;
-    return action;
-}
-
-// Appends the echo of a UTF-8 line's character `c`, held in the `count` bytes at `bytes`: those
-// bytes, or U+FFFD for a control that a UTF-8 terminal would act on (U+009B starts a sequence).
-void AppendEcho(char32_t c, const BYTE* bytes, DWORD count, std::string* out) {
-    char replacement[kMaxUtf8Length];
-    if (IsC1Control(c)) {
-        out->append(replacement, EncodeUtf8(kReplacementCharacter, replacement));
-    } else {
-        out->append(reinterpret_cast<const char*>(bytes), count);
-    }
+    actions->push_back(std::move(action));
 }
 
 EditorAction SleepFor(DWORD milliseconds) {
@@ -73,6 +67,7 @@ std::vector<EditorAction> LineEditor::Take(const ClientInput& input, DWORD input
     std::vector<EditorAction> actions;
     // A key that is not the editor's leaves the line, and the mode it was typed in, as they were.
     if (!input.is_key) NewMode(input_mode);
+    Rebase();
     const bool echo = (input_mode & ENABLE_ECHO_INPUT) != 0;
 
     switch (DecideInputRoute(InputLoop::kSimple, input, input_mode, gate_set)) {
@@ -134,27 +129,34 @@ void LineEditor::TakeLineByte(BYTE byte, bool echo, std::vector<EditorAction>* a
             return;
         case kBackspace:
         case kDelete:
-            if (cursor_ < length_) {
-                if (cursor_ == 0) return;
-                const DWORD end = cursor_;
-                cursor_ = PreviousCharacter(end);
-                std::string shown(Show(cursor_, end, nullptr), '\b');
-                Remove(cursor_, end, &shown);
-                if (echo)
-                    actions->push_back(Echo(std::move(shown), "Error erasing a character: %lu"));
+            if (cursor_ == 0) return;
+            // Within the line, on rows, or a character of no width: the line is shown afresh
+            // from there.  Otherwise the last character's columns are erased as always.
+            if (cursor_ < length_ || columns_ > 0 ||
+                CharacterColumnsAt(PreviousCharacter(cursor_)) == 0) {
+                std::string shown;
+                Remove(PreviousCharacter(cursor_), cursor_, &shown);
+                PushEcho(actions, echo, std::move(shown), "Error erasing a character: %lu");
                 return;
             }
-            if (length_ > 0) Erase(echo, "Error erasing a character: %lu", actions);
+            Erase(echo, "Error erasing a character: %lu", actions);
             cursor_ = length_;
             return;
         case kEscape:
         case kCtrlU:
+            if (columns_ > 0) {
+                if (length_ == 0) return;
+                std::string shown;
+                length_ = cursor_ = 0;
+                Redraw(0, false, &shown);
+                PushEcho(actions, echo, std::move(shown), "Error erasing characters: %lu");
+                return;
+            }
             if (cursor_ < length_) {
                 // To the end of the line first, then erased from there as always.
                 std::string shown;
-                Show(cursor_, length_, &shown);
-                if (echo)
-                    actions->push_back(Echo(std::move(shown), "Error erasing characters: %lu"));
+                Print(cursor_, length_, &shown);
+                PushEcho(actions, echo, std::move(shown), "Error erasing characters: %lu");
             }
             while (length_ > 0) Erase(echo, "Error erasing characters: %lu", actions);
             cursor_ = 0;
@@ -172,57 +174,56 @@ void LineEditor::TakeLineByte(BYTE byte, bool echo, std::vector<EditorAction>* a
     }
     line_[length_++] = byte;
     cursor_ = length_;
-    if (!echo) return;
-    if (byte >= 0x20) {
-        char shown = static_cast<char>(byte);
-        actions->push_back(Write(&shown, 1, "Error echoing input: %lu"));
-    } else {
-        char shown[2] = {'^', static_cast<char>(byte + 0x40)};
-        actions->push_back(Write(shown, 2, "Error echoing input: %lu"));
-    }
+    std::string shown;
+    Print(length_ - 1, length_, &shown);
+    if (echo)
+        actions->push_back(
+            Write(shown.data(), static_cast<DWORD>(shown.size()), "Error echoing input: %lu"));
 }
 
-// Removes the last byte of the line, and its one or two columns on the client's screen.
+// Removes the last character of the line, and each column it took on the client's screen.
 void LineEditor::Erase(bool echo, const char* failure, std::vector<EditorAction>* actions) {
-    if (utf8_ && line_[length_ - 1] >= 0x80) {
-        EraseCharacter(echo, failure, actions);
-        return;
-    }
-    BYTE removed = line_[--length_];
-    if (echo) actions->push_back(Write(kEraseColumns, removed < 0x20 ? 6 : 3, failure));
+    const DWORD start = PreviousCharacter(length_);
+    const DWORD columns = CharacterColumnsAt(start);
+    length_ = start;
+    at_ = at_ > columns ? at_ - columns : 0;
+    extent_ = at_;
+    if (echo && columns > 0) actions->push_back(Write(kEraseColumns, 3 * columns, failure));
 }
 
 std::vector<EditorAction> LineEditor::TakeKey(const KeySequence& key, DWORD input_mode) {
     std::vector<EditorAction> actions;
     NewMode(input_mode);
+    Rebase();
     std::string shown;
     // A key with Shift, Ctrl or Alt, and Alt with a character, have no use here.
     const WORD virtual_key = key.modifiers == 0 ? key.virtual_key : 0;
     switch (virtual_key) {
         case VK_LEFT:
             if (cursor_ > 0) {
-                const DWORD start = PreviousCharacter(cursor_);
-                shown.assign(Show(start, cursor_, nullptr), '\b');
-                cursor_ = start;
+                cursor_ = PreviousCell(cursor_);
+                Land(&shown);
             }
             break;
         case VK_RIGHT:
             if (cursor_ < length_) {
-                const DWORD end = NextCharacter(cursor_);
-                Show(cursor_, end, &shown);
+                const DWORD end = NextCell(cursor_);
+                Print(cursor_, end, &shown);
                 cursor_ = end;
+                Land(&shown);
             }
             break;
         case VK_HOME:
-            shown.assign(Show(0, cursor_, nullptr), '\b');
             cursor_ = 0;
+            Land(&shown);
             break;
         case VK_END:
-            Show(cursor_, length_, &shown);
+            Print(cursor_, length_, &shown);
             cursor_ = length_;
+            Land(&shown);
             break;
         case VK_DELETE:
-            if (cursor_ < length_) Remove(cursor_, NextCharacter(cursor_), &shown);
+            if (cursor_ < length_) Remove(cursor_, NextCell(cursor_), &shown);
             break;
         case VK_UP:
             if (recalled_ > 0) Replace(history_[--recalled_], &shown);
@@ -233,8 +234,8 @@ std::vector<EditorAction> LineEditor::TakeKey(const KeySequence& key, DWORD inpu
         default:
             break;
     }
-    if ((input_mode & ENABLE_ECHO_INPUT) != 0 && !shown.empty())
-        actions.push_back(Echo(std::move(shown), "Error echoing input: %lu"));
+    PushEcho(&actions, (input_mode & ENABLE_ECHO_INPUT) != 0, std::move(shown),
+             "Error echoing input: %lu");
     return actions;
 }
 
@@ -259,32 +260,157 @@ DWORD LineEditor::PreviousCharacter(DWORD at) const {
     return utf8_ ? LastCharacterStart(line_, at) : at - 1;
 }
 
-// Appends to `out` (if given) how the characters between the two offsets show on the client's
-// screen, and returns the columns they take.
-DWORD LineEditor::Show(DWORD from, DWORD to, std::string* out) const {
-    DWORD columns = 0;
-    for (DWORD i = from; i < to;) {
-        const DWORD next = NextCharacter(i);
-        const BYTE byte = line_[i];
-        if (byte < 0x20) {
-            if (out != nullptr) {
-                out->push_back('^');
-                out->push_back(static_cast<char>(byte + 0x40));
-            }
-            columns += 2;
-        } else if (utf8_ && byte >= 0x80) {
-            Utf8Decoder decoder;
-            char32_t decoded[2] = {kReplacementCharacter, 0};
-            for (DWORD k = i; k < next; ++k) decoder.Feed(line_[k], decoded);
-            if (out != nullptr) AppendEcho(decoded[0], line_ + i, next - i, out);
-            columns += CharacterColumns(decoded[0]);
-        } else {
-            if (out != nullptr) out->push_back(static_cast<char>(byte));
-            columns += 1;
-        }
-        i = next;
+// The cursor keys and Delete take a character with the characters of no width after it.
+DWORD LineEditor::NextCell(DWORD at) const {
+    DWORD next = NextCharacter(at);
+    while (next < length_ && ZeroWidth(next)) next = NextCharacter(next);
+    return next;
+}
+
+DWORD LineEditor::PreviousCell(DWORD at) const {
+    DWORD previous = PreviousCharacter(at);
+    while (previous > 0 && ZeroWidth(previous)) previous = PreviousCharacter(previous);
+    return previous;
+}
+
+// The columns the character at `at` shows in: a control byte as a caret and a letter.
+DWORD LineEditor::CharacterColumnsAt(DWORD at) const {
+    if (line_[at] < 0x20) return 2;
+    if (!utf8_ || line_[at] < 0x80) return 1;
+    return static_cast<DWORD>(CharacterColumns(CharacterAt(at)));
+}
+
+// A UTF-8 line's character beyond ASCII that starts at `at`.
+char32_t LineEditor::CharacterAt(DWORD at) const {
+    Utf8Decoder decoder;
+    char32_t decoded[2] = {kReplacementCharacter, 0};
+    for (DWORD k = at; k < NextCharacter(at); ++k) decoder.Feed(line_[k], decoded);
+    return decoded[0];
+}
+
+bool LineEditor::ZeroWidth(DWORD at) const {
+    return utf8_ && at < length_ && line_[at] >= 0x80 && CharacterColumnsAt(at) == 0;
+}
+
+// A wide character that would begin in a row's last column begins the next row: the terminal
+// leaves that column, and the echo puts a blank there.
+DWORD LineEditor::Pad(DWORD offset, DWORD at) const {
+    return columns_ >= 2 && offset % columns_ == columns_ - 1 && utf8_ && line_[at] >= 0x80 &&
+                   CharacterColumnsAt(at) == 2
+               ? 1
+               : 0;
+}
+
+// Where the character at `index` begins on the client's rows (`start`), or where the one before
+// it ends; the line's end for the length.
+DWORD LineEditor::Offset(DWORD index, bool start) const {
+    DWORD offset = origin_;
+    for (DWORD i = 0; i < index; i = NextCharacter(i))
+        offset += Pad(offset, i) + CharacterColumnsAt(i);
+    return start && index < length_ ? offset + Pad(offset, index) : offset;
+}
+
+// How far the line can be shown with the cursor left in its row: the characters from the cursor
+// on that end before the row's last column.
+DWORD LineEditor::Fit() const {
+    if (columns_ == 0) return length_;
+    const DWORD row_end = (Offset(cursor_, true) / columns_ + 1) * columns_;
+    DWORD offset = Offset(cursor_, false);
+    DWORD end = cursor_;
+    while (end < length_) {
+        const DWORD next = offset + Pad(offset, end) + CharacterColumnsAt(end);
+        if (next >= row_end) break;
+        offset = next;
+        end = NextCharacter(end);
     }
-    return columns;
+    return end;
+}
+
+// Prints the characters between the two offsets; the client's cursor is where the first goes.
+void LineEditor::Print(DWORD from, DWORD to, std::string* out) {
+    DWORD offset = Offset(from, false);
+    for (DWORD i = from; i < to; i = NextCharacter(i)) {
+        offset += Pad(offset, i);
+        if (at_ < offset) out->append(offset - at_, ' ');
+        if (line_[i] < 0x20) {
+            out->push_back('^');
+            out->push_back(static_cast<char>(line_[i] + 0x40));
+        } else if (utf8_ && line_[i] >= 0x80 && IsC1Control(CharacterAt(i))) {
+            // A control to a UTF-8 terminal (U+009B starts a sequence): shown as U+FFFD.
+            char replacement[kMaxUtf8Length];
+            out->append(replacement, EncodeUtf8(kReplacementCharacter, replacement));
+        } else {
+            out->append(reinterpret_cast<const char*>(line_ + i), NextCharacter(i) - i);
+        }
+        offset += CharacterColumnsAt(i);
+        at_ = offset;
+    }
+    if (extent_ < at_) extent_ = at_;
+}
+
+// Backspaces to `target`, when it is in the cursor's row: not from a row's start, nor from past
+// a row's last column, where terminals differ.
+bool LineEditor::MoveBack(DWORD target, std::string* out) {
+    if (target > at_ || (columns_ > 0 && at_ / columns_ != target / columns_)) return false;
+    out->append(at_ - target, '\b');
+    at_ = target;
+    return true;
+}
+
+void LineEditor::NewRow(std::string* out) {
+    out->append("\r\n");
+    origin_ = at_ = extent_ = 0;
+}
+
+// Brings the client's cursor to the line's: back in its row, over the blank before a wide
+// character, or on a new row that shows the line up to the cursor's row.
+void LineEditor::Land(std::string* out) {
+    const DWORD target = Offset(cursor_, true);
+    if (at_ < target) {
+        out->append(target - at_, ' ');
+        at_ = target;
+    } else if (!MoveBack(target, out)) {
+        NewRow(out);
+        Print(0, Fit(), out);
+        Land(out);
+    }
+}
+
+// Shows the line afresh from `from`, where it changed (with `base`, a character of no width
+// there changed: from the character it joins), blanks over what is left of the old one, and
+// brings the client's cursor to the line's.
+void LineEditor::Redraw(DWORD from, bool base, std::string* out) {
+    while (base && from > 0) {
+        from = PreviousCharacter(from);
+        base = ZeroWidth(from);
+    }
+    DWORD old_extent = extent_;
+    if (!MoveBack(Offset(from, false), out)) {
+        NewRow(out);
+        Print(0, from, out);
+        old_extent = at_;
+    }
+    if (columns_ > 0 && old_extent >= (Offset(cursor_, true) / columns_ + 1) * columns_) {
+        // The old line reaches past the cursor's row: mended to its end, then a new row.
+        Print(from, length_, out);
+        if (old_extent > at_) out->append(old_extent - at_, ' ');
+        at_ = old_extent > at_ ? old_extent : at_;
+        NewRow(out);
+        from = old_extent = 0;
+    }
+    Print(from, Fit(), out);
+    const DWORD shown = at_;
+    if (old_extent > at_) {
+        out->append(old_extent - at_, ' ');
+        at_ = old_extent;
+    }
+    extent_ = shown;
+    Land(out);
+}
+
+// An empty line begins where the client's cursor is.
+void LineEditor::Rebase() {
+    if (length_ == 0) origin_ = at_ = extent_ = start_column_;
 }
 
 // Inserts a character at the cursor, redrawing the rest of the line after it.
@@ -299,36 +425,31 @@ void LineEditor::Insert(const BYTE* bytes, DWORD count, bool echo,
     const DWORD start = cursor_;
     cursor_ += count;
     length_ += count;
-    if (!echo) return;
+    // A character of no width joins the one before it, and one after the new character joins
+    // it in place of that one: either way that one is shown again.  The cursor goes past the
+    // characters that now join the new one.
+    const bool base = ZeroWidth(start) || ZeroWidth(cursor_);
+    while (ZeroWidth(cursor_)) cursor_ = NextCharacter(cursor_);
     std::string shown;
-    Show(start, cursor_, &shown);
-    shown.append(Show(cursor_, length_, &shown), '\b');
-    actions->push_back(Echo(std::move(shown), "Error echoing input: %lu"));
+    Redraw(start, base, &shown);
+    PushEcho(actions, echo, std::move(shown), "Error echoing input: %lu");
 }
 
-// Removes the bytes between the two offsets, the cursor and the client's at the first: the rest
-// of the line moves left over them and blanks cover the columns it leaves.
+// Removes the bytes between the two offsets and leaves the cursor at the first: the rest of the
+// line moves left over them and blanks cover the columns it leaves.
 void LineEditor::Remove(DWORD from, DWORD to, std::string* echo) {
-    const DWORD removed = Show(from, to, nullptr);
+    const bool base = ZeroWidth(from) || ZeroWidth(to);
     std::memmove(line_ + from, line_ + to, length_ - to);
     length_ -= to - from;
     cursor_ = from;
-    const DWORD rest = Show(cursor_, length_, echo);
-    echo->append(removed, ' ');
-    echo->append(rest + removed, '\b');
+    Redraw(from, base, echo);
 }
 
 // Shows `text` in place of the line, the cursor at its end.
 void LineEditor::Replace(const std::string& text, std::string* echo) {
-    echo->append(Show(0, cursor_, nullptr), '\b');
-    const DWORD before = Show(0, length_, nullptr);
     std::memcpy(line_, text.data(), text.size());
     length_ = cursor_ = static_cast<DWORD>(text.size());
-    const DWORD now = Show(0, length_, echo);
-    if (before > now) {
-        echo->append(before - now, ' ');
-        echo->append(before - now, '\b');
-    }
+    Redraw(0, false, echo);
 }
 
 // A line passed on with echo becomes the newest of the history; one typed without echo, as a
@@ -348,7 +469,10 @@ void LineEditor::TakeLineCharacter(char32_t character, bool echo,
                                    std::vector<EditorAction>* actions) {
     char bytes[kMaxUtf8Length];
     DWORD count = EncodeUtf8(character, bytes);
-    if (cursor_ < length_) {
+    // A character of no width at a row's start would join nothing there: the one it joins is
+    // shown again with it.
+    const bool row_start = columns_ > 0 && at_ % columns_ == 0 && CharacterColumns(character) == 0;
+    if (cursor_ < length_ || row_start) {
         Insert(reinterpret_cast<const BYTE*>(bytes), count, echo, actions);
         return;
     }
@@ -357,24 +481,14 @@ void LineEditor::TakeLineCharacter(char32_t character, bool echo,
         return;
     }
     std::memcpy(line_ + length_, bytes, count);
+    const DWORD start = length_;
     length_ += count;
     cursor_ = length_;
-    if (!echo) return;
     std::string shown;
-    AppendEcho(character, reinterpret_cast<const BYTE*>(bytes), count, &shown);
-    actions->push_back(
-        Write(shown.data(), static_cast<DWORD>(shown.size()), "Error echoing input: %lu"));
-}
-
-// Removes the last character of a UTF-8 line, and each column it took.
-void LineEditor::EraseCharacter(bool echo, const char* failure,
-                                std::vector<EditorAction>* actions) {
-    DWORD start = LastCharacterStart(line_, length_);
-    Utf8Decoder decoder;
-    char32_t decoded[2] = {kReplacementCharacter, 0};
-    for (DWORD i = start; i < length_; ++i) decoder.Feed(line_[i], decoded);
-    length_ = start;
-    if (echo) actions->push_back(Write(kEraseColumns, 3 * CharacterColumns(decoded[0]), failure));
+    Print(start, length_, &shown);
+    if (echo)
+        actions->push_back(
+            Write(shown.data(), static_cast<DWORD>(shown.size()), "Error echoing input: %lu"));
 }
 
 // The keys of the line at Enter: a UTF-8 line character by character.
@@ -393,7 +507,10 @@ void LineEditor::InjectLine(std::vector<EditorAction>* actions) const {
 
 void RunSimpleInput(const Settings& settings) {
     LineEditor editor;
-    editor.set_utf8(settings.utf8_client != 0);
+    const bool utf8 = settings.utf8_client != 0;
+    editor.set_utf8(utf8);
+    // A terminal that sends its keys' sequences or takes UTF-8 gets an echo that knows its rows.
+    const bool rows = settings.key_sequences != 0 || utf8;
     // Until a query succeeds the console counts as raw input; later failures keep the last mode.
     DWORD input_mode = 0;
     KeyReader reader(settings.key_sequences != 0, settings.utf8_client != 0);
@@ -401,6 +518,8 @@ void RunSimpleInput(const Settings& settings) {
     while (reader.Next(&input)) {
         RefreshInputMode(&input_mode);
         const bool gate_set = g_output_gate.IsSet() != 0;
+        const SHORT columns = g_translator.terminal_size.columns;
+        editor.set_terminal(!rows ? 0 : columns > 0 ? columns : 80, ClientColumn());
         for (const EditorAction& action : editor.Take(input, input_mode, gate_set)) {
             switch (action.kind) {
                 case EditorAction::Kind::kInject:
@@ -410,11 +529,14 @@ void RunSimpleInput(const Settings& settings) {
                     if (!WriteToClient(action.text, action.length) && action.failure != nullptr) {
                         ReportError(action.failure, GetLastError());
                     }
+                    NoteClientBytes(action.text, action.length, utf8);
                     break;
                 }
                 case EditorAction::Kind::kEcho: {
                     if (!WriteToClient(action.echo.data(), static_cast<DWORD>(action.echo.size())))
                         ReportError(action.failure, GetLastError());
+                    NoteClientBytes(action.echo.data(), static_cast<DWORD>(action.echo.size()),
+                                    utf8);
                     break;
                 }
                 case EditorAction::Kind::kSetGate:

@@ -49,6 +49,15 @@ class LineEditor {
     // A UTF-8 client: the line holds UTF-8, characters beyond ASCII come to the editor, and an
     // erase takes a whole character and the columns it showed in.
     void set_utf8(bool utf8) { utf8_ = utf8; }
+    // The client's terminal: `columns` wide (0: rows are not counted, and the echo is as for a
+    // line that never wraps), its cursor `column` columns after the start of its row (taken as
+    // where the line begins while the line is empty).  With a width the echo never moves left
+    // across a row's start (a backspace stops there, and one after the last column lands short):
+    // where it would, it starts a new row and shows the line there again, up to the cursor's row.
+    void set_terminal(DWORD columns, DWORD column) {
+        columns_ = columns;
+        start_column_ = columns == 0 ? 0 : column % columns;
+    }
 
     const BYTE* line() const { return line_; }
     DWORD cursor() const { return cursor_; }
@@ -62,19 +71,35 @@ class LineEditor {
     // removes the character under it, Up and Down recall earlier lines; any other key is dropped.
     // Once the cursor has left the end of the line, typing inserts at it and Backspace removes
     // the character before it, and the echo redraws the rest of the line with reprinted
-    // characters, blanks and backspaces only.
+    // characters, blanks and backspaces only (and, on a terminal's rows, line ends, where the
+    // line is shown again on a new row).  Left, Right and Delete take a character together with
+    // the characters of no width that join it.
     std::vector<EditorAction> TakeKey(const KeySequence& key, DWORD input_mode);
     void Erase(bool echo, const char* failure, std::vector<EditorAction>* actions);
-    void EraseCharacter(bool echo, const char* failure, std::vector<EditorAction>* actions);
     void InjectLine(std::vector<EditorAction>* actions) const;
     void NewMode(DWORD input_mode);
     DWORD NextCharacter(DWORD at) const;
     DWORD PreviousCharacter(DWORD at) const;
-    DWORD Show(DWORD from, DWORD to, std::string* out) const;
+    void Rebase();
     void Insert(const BYTE* bytes, DWORD count, bool echo, std::vector<EditorAction>* actions);
     void Remove(DWORD from, DWORD to, std::string* echo);
     void Replace(const std::string& text, std::string* echo);
     void Remember(bool echo);
+    // The echo's rows: the client shows the line laid out from `origin_` (a row's first column is
+    // a multiple of columns_), its characters up to `extent_`, and its cursor is at `at_`.
+    DWORD CharacterColumnsAt(DWORD at) const;
+    char32_t CharacterAt(DWORD at) const;
+    bool ZeroWidth(DWORD at) const;
+    DWORD NextCell(DWORD at) const;
+    DWORD PreviousCell(DWORD at) const;
+    DWORD Offset(DWORD index, bool start) const;
+    DWORD Pad(DWORD offset, DWORD columns) const;
+    DWORD Fit() const;
+    void Print(DWORD from, DWORD to, std::string* out);
+    bool MoveBack(DWORD target, std::string* out);
+    void NewRow(std::string* out);
+    void Land(std::string* out);
+    void Redraw(DWORD from, bool base, std::string* out);
 
     BYTE line_[kLineSize] = {};
     DWORD length_ = 0;
@@ -84,4 +109,9 @@ class LineEditor {
     DWORD cursor_ = 0;  // where typing goes, a character boundary in the line
     std::vector<std::string> history_;
     size_t recalled_ = 0;  // the history entry Up and Down last showed; its size for none
+    DWORD columns_ = 0;
+    DWORD start_column_ = 0;
+    DWORD origin_ = 0;
+    DWORD at_ = 0;
+    DWORD extent_ = 0;
 };

@@ -1,6 +1,7 @@
 // Simple mode output relay: passes what the command processor writes to the client.
 #include "OutputRelay.h"
 
+#include <atomic>
 #include <memory>
 
 #include "Reporter.h"
@@ -33,6 +34,42 @@ DWORD BuildRelayOutput(const BYTE* chunk, const BYTE* converted, DWORD count,
     }
     carry->after_carriage_return = after_carriage_return;
     return length;
+}
+
+DWORD AdvanceColumn(DWORD column, const BYTE* bytes, DWORD count, bool utf8) {
+    Utf8Decoder decoder;
+    for (DWORD i = 0; i < count; ++i) {
+        char32_t decoded[2] = {bytes[i], 0};
+        const int n = utf8 ? decoder.Feed(bytes[i], decoded) : 1;
+        for (int k = 0; k < n; ++k) {
+            const char32_t c = decoded[k];
+            if (c == '\r') {
+                column = 0;
+            } else if (c == '\b') {
+                column -= column > 0 ? 1 : 0;
+            } else if (c == '\t') {
+                column = (column / 8 + 1) * 8;
+            } else if (c >= 0x20 && c != 0x7F) {
+                column += utf8 ? static_cast<DWORD>(CharacterColumns(c)) : 1;
+            }
+        }
+    }
+    return column;
+}
+
+namespace {
+
+std::atomic<DWORD> g_client_column{0};
+
+}  // namespace
+
+void NoteClientBytes(const void* bytes, DWORD count, bool utf8) {
+    g_client_column.store(
+        AdvanceColumn(g_client_column.load(), static_cast<const BYTE*>(bytes), count, utf8));
+}
+
+DWORD ClientColumn() {
+    return g_client_column.load();
 }
 
 namespace {
@@ -97,11 +134,13 @@ bool OutputRelay::RelayOneChunk() {
         if (!IsEndOfPipe(error)) ReportError("Read of output translation pipe failed: %lu", error);
         return false;
     }
+    // A write of no bytes reaches the pipe's reader as a read of none: nothing to pass on, and
+    // an empty write might tell the client that the stream has ended.
+    if (count == 0) return true;
 
     BYTE converted[kRelayChunkSize];
-    if (count > 0 && !utf8 &&
-        !OemToCharBuffA(reinterpret_cast<const char*>(chunk), reinterpret_cast<char*>(converted),
-                        count)) {
+    if (!utf8 && !OemToCharBuffA(reinterpret_cast<const char*>(chunk),
+                                 reinterpret_cast<char*>(converted), count)) {
         ReportError("Error translating output: %lu", GetLastError());
         return false;
     }
@@ -132,6 +171,7 @@ bool OutputRelay::RelayOneChunk() {
         ReportError("Writing translated output to socket: %lu", GetLastError());
         return false;
     }
+    NoteClientBytes(output, length, utf8);
     return true;
 }
 

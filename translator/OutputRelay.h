@@ -60,6 +60,17 @@ class OutputRelay {
     int64_t code_page_asked_at_ = 0;  // the performance counter when it was asked
 };
 
+// Where the client's cursor stands in its row, counted in columns from the row's start (without
+// the terminal's wrapping), after `count` bytes sent to it from `column`: a carriage return goes
+// to the row's start, a backspace one column back, a tab to the next multiple of 8, other control
+// characters stay; characters take their columns (a UTF-8 client's as its characters count them,
+// each whole in `bytes`).
+DWORD AdvanceColumn(DWORD column, const BYTE* bytes, DWORD count, bool utf8);
+// The same for what simple mode sends, the relay and the line editor's echo both, kept for the
+// whole login: the line editor takes it as the column where a new line begins.
+void NoteClientBytes(const void* bytes, DWORD count, bool utf8);
+DWORD ClientColumn();
+
 // The simple mode output thread: relays chunks until the pipe ends or the login stops the relay,
 // then sets the relay's ended event.  `relay` is an OutputRelay made with new, which the thread
 // owns from then on.

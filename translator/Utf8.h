@@ -52,8 +52,9 @@ constexpr bool IsC1Control(char32_t c) {
     return c >= 0x80 && c <= 0x9F;
 }
 
-// Columns a character takes on the client's terminal: 2 for the East Asian wide and full-width
-// characters, 1 for the others.
+// Columns a character takes on the client's terminal: 0 for combining marks and the other
+// characters of no width, 2 for the East Asian wide and full-width characters and the emoji shown
+// as pictures, 1 for the others.
 int CharacterColumns(char32_t c);
 
 // The index of the first byte of the last character of `text`, which holds `length` (> 0) bytes

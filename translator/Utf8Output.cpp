@@ -1,15 +1,39 @@
 // What a UTF-8 client is sent in simple mode.
 #include "Utf8Output.h"
 
+namespace {
+
+// Whether `byte` can follow a lead byte in the double-byte code page: the trail ranges of the
+// East Asian code pages; in any other, every byte but the controls, the blank and 0x7F.
+bool CanTrail(UINT code_page, BYTE byte) {
+    auto in = [byte](BYTE low, BYTE high) { return byte >= low && byte <= high; };
+    switch (code_page) {
+        case 932:  // Japanese
+            return in(0x40, 0x7E) || in(0x80, 0xFC);
+        case 936:  // Simplified Chinese
+            return in(0x40, 0x7E) || in(0x80, 0xFE);
+        case 949:  // Korean
+            return in(0x41, 0x5A) || in(0x61, 0x7A) || in(0x81, 0xFE);
+        case 950:  // Traditional Chinese
+            return in(0x40, 0x7E) || in(0xA1, 0xFE);
+        default:
+            return byte > 0x20 && byte != 0x7F;
+    }
+}
+
+}  // namespace
+
 void RelayUtf8Converter::UseCodePage(UINT code_page) {
     if (code_page == code_page_) return;
     code_page_ = code_page;
     utf8_.Reset();
     lead_byte_ = 0;
-    char upper[128];
-    for (int i = 0; i < 128; ++i) upper[i] = static_cast<char>(0x80 + i);
-    for (WCHAR& unit : upper_half_) unit = static_cast<WCHAR>(kReplacementCharacter);
-    if (code_page != CP_UTF8) MultiByteToWideChar(code_page, 0, upper, 128, upper_half_, 128);
+    // Byte by byte: in a double-byte code page the bytes in a row would pair up.
+    for (int i = 0; i < 128; ++i) {
+        const BYTE byte = static_cast<BYTE>(0x80 + i);
+        upper_half_[i] = static_cast<WCHAR>(kReplacementCharacter);
+        if (code_page != CP_UTF8) upper_half_[i] = Decode(&byte, 1);
+    }
 }
 
 WCHAR RelayUtf8Converter::Decode(const BYTE* bytes, int count) const {
@@ -38,11 +62,19 @@ DWORD RelayUtf8Converter::Convert(const BYTE* chunk, DWORD count, UINT code_page
             char32_t decoded[2];
             const int n = utf8_.Feed(byte, decoded);
             for (int k = 0; k < n; ++k) put(decoded[k]);
-        } else if (lead_byte_ != 0) {
+            continue;
+        }
+        if (lead_byte_ != 0) {
             const BYTE pair[2] = {lead_byte_, byte};
             lead_byte_ = 0;
-            put(Decode(pair, 2));
-        } else if (byte < 0x80) {
+            if (CanTrail(code_page_, byte)) {
+                put(Decode(pair, 2));
+                continue;
+            }
+            // The character ends short: one replacement for it, and the byte counts afresh.
+            put(kReplacementCharacter);
+        }
+        if (byte < 0x80) {
             put(byte);
         } else if (IsDBCSLeadByteEx(code_page_, byte)) {
             lead_byte_ = byte;

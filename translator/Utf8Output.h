@@ -7,7 +7,9 @@
 
 // Converts the relay's chunks one after the other.  A character whose bytes two chunks share is
 // held back until its last byte comes, so the client never gets half of one.  Bytes below 0x80
-// are ASCII in every code page the console takes and pass without a conversion call.
+// are ASCII in every code page the console takes and pass without a conversion call.  In a
+// double-byte code page a lead byte pairs only with a byte that can trail it: before any other
+// byte it is one U+FFFD, and that byte counts afresh.
 class RelayUtf8Converter {
   public:
     // The most bytes Convert writes for a chunk of `count` bytes: each byte one character of up

@@ -149,4 +149,26 @@ TEST_F(CodePageTest, WideConversionsOf437125265001AndTheirLookAlikes) {
     EXPECT_EQ(VkKeyScanW(0x2500), -1);
 }
 
+// Code page 932 as the platform converts it: single bytes, lead bytes paired with the next byte
+// but zero, and its default for what the table lacks.
+TEST_F(CodePageTest, Cp932HasLeadBytesAndPairsThemWithTheNextByte) {
+    for (int byte : {0x81, 0x9F, 0xE0, 0xFC}) EXPECT_TRUE(IsDBCSLeadByteEx(932, byte)) << byte;
+    for (int byte : {0x40, 0x80, 0xA0, 0xDF, 0xFD}) EXPECT_FALSE(IsDBCSLeadByteEx(932, byte));
+    EXPECT_FALSE(IsDBCSLeadByteEx(437, 0x81));
+    WCHAR wide[16] = {};
+    // Kanji, a half-width katakana, an undefined pair, a lead byte before a line feed (taken as
+    // its trail), then a lead byte before zero (the default alone, then the zero).
+    ASSERT_EQ(MultiByteToWideChar(932, 0, "\x93\xfa\xb1\x85\x40\x81\nA\x81", 10, wide, 16), 7);
+    EXPECT_EQ(std::wstring(wide, 7),
+              (std::wstring{0x65E5, 0xFF71, 0x30FB, 0x30FB, L'A', 0x30FB, 0}));
+    ASSERT_EQ(MultiByteToWideChar(932, 0, "\x82", 1, wide, 16), 1);
+    EXPECT_EQ(wide[0], 0x30FB);
+    const WCHAR text[] = {0x65E5, 0xFF71, L'a', 0x2603};
+    char bytes[16] = {};
+    ASSERT_EQ(WideCharToMultiByte(932, 0, text, 4, bytes, 16, nullptr, nullptr), 5);
+    EXPECT_EQ(std::string(bytes, 5),
+              "\x93\xfa\xb1"
+              "a?");
+}
+
 }  // namespace

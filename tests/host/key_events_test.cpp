@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "KeyEvents.h"
+#include "KeyInput.h"
 #include "winsim/control.h"
 
 namespace {
@@ -275,6 +276,52 @@ TEST_F(StickyTest, ARefusedEventIsReportedAndEndsTheProgram) {
     auto log = winsim::test::EventLog();
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0].strings[0], "WriteConsoleInput for shift down failed: 6");
+}
+
+// The key reader over a socket input that holds `bytes`: each unit as "key VK", "char U+X" or
+// the byte in hex.
+std::vector<std::string> ReadUnits(const std::string& bytes, bool decode, bool utf8) {
+    HANDLE read_end = nullptr, write_end = nullptr;
+    EXPECT_TRUE(CreatePipe(&read_end, &write_end, nullptr, 0));
+    DWORD written = 0;
+    WriteFile(write_end, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(write_end);
+    const HANDLE saved_input = g_translator.socket_input;
+    const LoginProtocol saved_protocol = g_translator.protocol;
+    g_translator.socket_input = read_end;
+    g_translator.protocol = LoginProtocol::kRlogin;
+    std::vector<std::string> units;
+    KeyReader reader(decode, utf8);
+    ClientInput input;
+    char text[32];
+    while (reader.Next(&input)) {
+        if (input.is_key) {
+            std::snprintf(text, sizeof text, "key %02x", input.key.virtual_key);
+        } else if (input.character != 0) {
+            std::snprintf(text, sizeof text, "char U+%04X", static_cast<unsigned>(input.character));
+        } else {
+            std::snprintf(text, sizeof text, "%02x", input.byte);
+        }
+        units.push_back(text);
+    }
+    g_translator.socket_input = saved_input;
+    g_translator.protocol = saved_protocol;
+    CloseHandle(read_end);
+    return units;
+}
+
+TEST(KeyReaderTest, AUtf8ClientsMalformedBytesEachGiveOneReplacementAndKeysDecode) {
+    winsim::test::Reset();
+    // A sequence cut by a byte that cannot begin one (0xFF never reaches the reader: it opens a
+    // window-size message): two replacements; cut by ASCII: one, then the byte.  A key's sequence is the key; a parameter without a modifier before a letter is
+    // no key, and its bytes come one by one.
+    EXPECT_EQ(ReadUnits("\xe3\xc0\xe3"
+                        "a\xc3\xa9\x1b[A\x1b[1A",
+                        true, true),
+              (std::vector<std::string>{"char U+FFFD", "char U+FFFD", "char U+FFFD", "61",
+                                        "char U+00E9", "key 26", "1b", "5b", "31", "41"}));
+    // Without UTF-8 every byte is itself.
+    EXPECT_EQ(ReadUnits("\xe3\xc0", true, false), (std::vector<std::string>{"e3", "c0"}));
 }
 
 }  // namespace

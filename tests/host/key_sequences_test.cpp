@@ -110,6 +110,7 @@ TEST(KeySequenceTest, AltCharactersAndWhatIsNoKey) {
                                 "\033[1;9A",
                                 "\033[2;5A",
                                 "\033[5A",
+                                "\033[1A",
                                 "\033[1;2;3~",
                                 "\033[?1A",
                                 "\033[ A",

@@ -7,6 +7,7 @@
 
 #include "login_harness.h"
 #include "LineEditor.h"
+#include "OutputRelay.h"
 #include "Utf8.h"
 #include "ZEVENT.h"
 #include "winsim/control.h"
@@ -51,6 +52,9 @@ class Typist {
         }
         return done;
     }
+
+    // A terminal `columns` wide, the line beginning in column `start`.
+    void UseTerminal(DWORD columns, DWORD start) { editor_.set_terminal(columns, start); }
 
     void UseUtf8() {
         utf8_ = true;
@@ -300,7 +304,7 @@ class SimpleInputGlueTest : public testing::Test {
         for (HANDLE handle : made_) CloseHandle(handle);
     }
 
-    void Run(const std::string& typed, HANDLE console) {
+    void Run(const std::string& typed, HANDLE console, const Settings& settings = Settings{}) {
         HANDLE read_end = nullptr, write_end = nullptr;
         ASSERT_TRUE(CreatePipe(&read_end, &write_end, nullptr, 0));
         DWORD written = 0;
@@ -310,7 +314,7 @@ class SimpleInputGlueTest : public testing::Test {
         made_.push_back(console);
         g_translator.socket_input = read_end;
         g_translator.console_input = console;
-        RunSimpleInput(Settings{});
+        RunSimpleInput(settings);
     }
 
     winsim::test::Sink client_ = winsim::test::MakeSink();
@@ -326,6 +330,20 @@ TEST_F(SimpleInputGlueTest, EchoesAndEditsTheLineUntilTheInputEnds) {
     Run("dirx\b\x02", winsim::test::MakeConsole(nullptr, 0x1f7));
     EXPECT_EQ(client_.Text(), "dirx\b \b^B");
     EXPECT_TRUE(Reports().empty());
+}
+
+// With key sequences on, the echo knows the terminal's rows: a backspace never has to cross a
+// row's start, where terminals stop it.  The size is the client's last report.
+TEST_F(SimpleInputGlueTest, WithKeySequencesTheEchoShowsTheLineAgainRatherThanBackUpARow) {
+    const WindowSize saved = g_translator.terminal_size;
+    g_translator.terminal_size = {10, 24};
+    NoteClientBytes("\r", 1, false);
+    Settings settings;
+    settings.key_sequences = 1;
+    Run("abcdefghijkl\b\b\b", winsim::test::MakeConsole(nullptr, 0x1f7), settings);
+    g_translator.terminal_size = saved;
+    EXPECT_EQ(client_.Text(), "abcdefghijkl\b \b\b \b\r\nabcdefghi");
+    EXPECT_EQ(ClientColumn(), 9u);
 }
 
 TEST_F(SimpleInputGlueTest, CtrlSResetsTheGateAndTheNextKeySetsIt) {
@@ -470,6 +488,48 @@ TEST(LineEditorTest, UpAndDownRecallTheLastLinesTypedWithEcho) {
     for (int i = 0; i < 25; ++i) many.Type(std::to_string(i) + "\r", kLineMode);
     for (size_t i = 0; i < kHistorySize + 2; ++i) many.Key(VK_UP, kLineMode);
     EXPECT_EQ(many.Line(), "5");
+}
+
+// A terminal 10 columns wide, the line after a 4-column prompt: erasing at the line's end backs
+// up within a row and, where it would have to cross a row's start, shows the line on a new row.
+// Cursor keys do the same, and a line shown again stops short of the cursor row's last column.
+TEST(LineEditorTest, OnATerminalsRowsTheEchoNeverBacksUpARow) {
+    Typist t;
+    t.UseTerminal(10, 4);
+    t.Type("abcdef", kLineMode);  // "f" in the row's last column
+    EXPECT_EQ(t.Type("gh", kLineMode), (Actions{"echo g", "echo h"}));
+    EXPECT_EQ(t.Type("\b\b", kLineMode), (Actions{"echo \\x08 \\x08", "echo \\x08 \\x08"}));
+    EXPECT_EQ(t.Type("\b", kLineMode), Actions{"echo \\x0d\\x0aabcde"});
+    t.Type("fghijklmn", kLineMode);  // now from column 0: "abcdefghij", "klmn"
+    EXPECT_EQ(t.Key(VK_LEFT, kLineMode), Actions{"echo \\x08"});
+    EXPECT_EQ(t.Key(VK_HOME, kLineMode),
+              Actions{"echo \\x0d\\x0aabcdefghi\\x08\\x08\\x08\\x08\\x08\\x08\\x08\\x08\\x08"});
+    // Typing in the row shows the rest of it, up to its last column.
+    EXPECT_EQ(t.Type("x", kLineMode),
+              Actions{"echo xabcdefgh\\x08\\x08\\x08\\x08\\x08\\x08\\x08\\x08"});
+    EXPECT_EQ(t.Key(VK_END, kLineMode), Actions{"echo abcdefghijklmn"});
+    EXPECT_EQ(t.Line(), "xabcdefghijklmn");
+    // Ctrl-U on a line of two rows: a new row, empty.
+    EXPECT_EQ(t.Type("\x15", kLineMode), Actions{"echo \\x0d\\x0a"});
+    EXPECT_EQ(t.Line(), "");
+}
+
+// Wide characters never straddle a row's end: a blank goes before one that would.  A character
+// of no width takes no column, and erasing it shows the character it joined afresh.
+TEST(LineEditorTest, WideCharactersStartARowAndMarksOfNoWidthJoinTheirCharacter) {
+    Typist t;
+    t.UseUtf8();
+    t.UseTerminal(10, 8);
+    EXPECT_EQ(t.Type("a\xe6\x97\xa5", kLineMode), (Actions{"echo a", "echo  \\xe6\\x97\\xa5"}));
+    EXPECT_EQ(t.Type("\b", kLineMode), Actions{"echo \\x0d\\x0aa"});
+    EXPECT_EQ(t.Type("e\xcc\x81", kLineMode), (Actions{"echo e", "echo \\xcc\\x81"}));
+    EXPECT_EQ(t.Type("\b", kLineMode), Actions{"echo \\x08e"});
+    // An emoji takes two columns; a mark after a character moves with it under the cursor keys.
+    t.Type("\xcc\x81\xf0\x9f\x9a\x80", kLineMode);  // "a", "e" with an acute, a rocket
+    EXPECT_EQ(t.Key(VK_LEFT, kLineMode), Actions{"echo \\x08\\x08"});
+    EXPECT_EQ(t.Key(VK_LEFT, kLineMode), Actions{"echo \\x08"});
+    EXPECT_EQ(t.Key(VK_DELETE, kLineMode), Actions{"echo \\xf0\\x9f\\x9a\\x80 \\x08\\x08\\x08"});
+    EXPECT_EQ(t.Line(), "a\xf0\x9f\x9a\x80");
 }
 
 }  // namespace

@@ -108,6 +108,59 @@ TEST(OutputRelayTest, AUtf8ClientGetsTheOutputCodePageAsUtf8WithSplitCharactersC
     convert("\xe2\x94", CP_UTF8);
     std::string worst = "\n" + std::string(31, '\xff');
     EXPECT_EQ(convert(worst, CP_UTF8).size(), 3u + 2u + 31u * 3u);
+    // A carriage return that ends one chunk pairs with the line feed that opens the next.
+    EXPECT_EQ(convert("a\r", 437), "a\r");
+    EXPECT_EQ(convert("\nb\n", 437), "\nb\r\n");
+}
+
+// A double-byte code page: a lead byte pairs only with a byte that can trail it.  A line end
+// after a lead byte that a chunk's end cut off, or any other byte that cannot trail, comes out
+// as itself after a U+FFFD for the lead byte.
+TEST(OutputRelayTest, AUtf8ClientGetsDoubleByteTextWholeAndLineEndsAfterACutLeadByte) {
+    RelayUtf8Converter converter;
+    auto convert = [&](const std::string& chunk) {
+        std::vector<BYTE> output(RelayUtf8Converter::OutputSize(static_cast<DWORD>(chunk.size())));
+        DWORD length =
+            converter.Convert(reinterpret_cast<const BYTE*>(chunk.data()),
+                              static_cast<DWORD>(chunk.size()), 932, true, output.data());
+        return std::string(reinterpret_cast<char*>(output.data()), length);
+    };
+    // Kanji, a pair cut by the chunk's end, then a half-width katakana after a pair.
+    EXPECT_EQ(convert("\x93\xfa\x96"), "\xe6\x97\xa5");
+    EXPECT_EQ(convert("\x7b\xb1\x81\x40\xb1"), "\xe6\x9c\xac\xef\xbd\xb1\xe3\x80\x80\xef\xbd\xb1");
+    EXPECT_EQ(convert("ab\x93"), "ab");
+    EXPECT_EQ(convert("\n\x81 x\x81"), "\xef\xbf\xbd\r\n\xef\xbf\xbd x");
+    EXPECT_EQ(convert("\r\n"), "\xef\xbf\xbd\r\n");
+    // 0x80 trails as any other byte of the trail ranges.
+    EXPECT_EQ(convert("\x81\x80"), "\xc3\xb7");
+    // Bytes above 0x7F that are no lead bytes, each on its own (0x80 is U+0080, a control that
+    // a UTF-8 terminal is never sent: U+FFFD).
+    EXPECT_EQ(convert("\xa1\xdf\x80"), "\xef\xbd\xa1\xef\xbe\x9f\xef\xbf\xbd");
+    // A lead byte held back when the code page changes is dropped.
+    EXPECT_EQ(convert("a\x93"), "a");
+    std::vector<BYTE> output(RelayUtf8Converter::OutputSize(1));
+    EXPECT_EQ(converter.Convert(reinterpret_cast<const BYTE*>("b"), 1, 437, true, output.data()),
+              1u);
+    EXPECT_EQ(output[0], 'b');
+}
+
+// Where the client's cursor stands after what simple mode sent: the line editor begins a line
+// there.
+TEST(OutputRelayTest, TheClientsColumnFollowsWhatWasSent) {
+    auto column = [](DWORD from, const std::string& bytes, bool utf8) {
+        return AdvanceColumn(from, reinterpret_cast<const BYTE*>(bytes.data()),
+                             static_cast<DWORD>(bytes.size()), utf8);
+    };
+    EXPECT_EQ(column(7, "\r\nC:\\>", false), 4u);
+    EXPECT_EQ(column(0, "ab\b\b\b\tx\n", false), 9u);
+    EXPECT_EQ(column(0, "\xe6\x97\xa5\xc3\xa9\x1b", false), 5u);
+    EXPECT_EQ(column(0, "\xe6\x97\xa5\xc3\xa9\x65\xcc\x81\x1b", true), 4u);
+}
+
+TEST(OutputRelayTest, TheCodePageHoldsForAShortWhileOfWaitingReads) {
+    EXPECT_TRUE(CodePageHolds(kCodePageHoldUs - 1, kWaitingReadUs - 1));
+    EXPECT_FALSE(CodePageHolds(kCodePageHoldUs, 0));
+    EXPECT_FALSE(CodePageHolds(0, kWaitingReadUs));
 }
 
 TEST(OutputRelayTest, RawModesPassLineEndsUnchanged) {
@@ -168,7 +221,7 @@ class RelayGlueTest : public testing::Test {
     // The command processor writes `bytes` and ends; the consoles are in the given modes (the
     // input mode cannot be read when `input_mode_error` is not 0).
     void Run(const std::string& bytes, DWORD output_mode, DWORD input_mode,
-             DWORD input_mode_error = 0) {
+             DWORD input_mode_error = 0, bool utf8 = false) {
         HANDLE read_end = nullptr, write_end = nullptr;
         ASSERT_TRUE(CreatePipe(&read_end, &write_end, nullptr, kRelayChunkSize));
         g_translator.translation_read = read_end;
@@ -196,7 +249,7 @@ class RelayGlueTest : public testing::Test {
                 },
                 nullptr, 0);
         }
-        OutputRelayThread(new OutputRelay(false));
+        OutputRelayThread(new OutputRelay(utf8));
     }
 
     HANDLE Made(HANDLE handle) {
@@ -297,6 +350,74 @@ TEST_F(RelayGlueTest, AResetGateHoldsTheRelayAfterTheChunkInHand) {
 TEST_F(RelayGlueTest, TheEndOfThePipeEndsTheRelayQuietly) {
     Run("", kDefaultOutputMode, kDefaultInputMode);
     EXPECT_EQ(client_.Text(), "");
+    EXPECT_TRUE(Reports().empty());
+}
+
+// A UTF-8 client: the first chunk beyond ASCII asks the console for its output code page, also
+// at the simulation's clock of zero and when its only such byte is 0x80.
+TEST_F(RelayGlueTest, TheFirstChunkBeyondAsciiTakesTheConsolesOutputCodePage) {
+    ASSERT_TRUE(AllocConsole());
+    ASSERT_TRUE(SetConsoleOutputCP(1252));
+    Run("\x80", kDefaultOutputMode, kDefaultInputMode, 0, true);
+    FreeConsole();
+    EXPECT_EQ(client_.Text(), "\xe2\x82\xac");
+}
+
+// Without a console to ask, the last code page known holds: 437 at the start.
+TEST_F(RelayGlueTest, WithoutAConsoleTheLastCodePageKnownHolds) {
+    Run("\x80", kDefaultOutputMode, kDefaultInputMode, 0, true);
+    EXPECT_EQ(client_.Text(), "\xc3\x87");
+}
+
+// While output streams in without a pause, the code page asked for holds; after a pause of the
+// output it is asked again.
+TEST_F(RelayGlueTest, TheCodePageAskedHoldsWhileTheOutputStreams) {
+    static HANDLE pipe_write;
+    HANDLE pipe_read = nullptr;
+    ASSERT_TRUE(CreatePipe(&pipe_read, &pipe_write, nullptr, kRelayChunkSize));
+    made_.push_back(pipe_read);
+    g_translator.translation_read = pipe_read;
+    g_translator.console_output = Made(winsim::test::MakeConsole(nullptr, kDefaultOutputMode));
+    g_translator.console_input = Made(winsim::test::MakeConsole(nullptr, kDefaultInputMode));
+    ASSERT_TRUE(AllocConsole());
+    ASSERT_TRUE(SetConsoleOutputCP(1252));
+    winsim::test::Advance(100);
+    auto write = [](const char* byte) {
+        DWORD count = 0;
+        WriteFile(pipe_write, byte, 1, &count, nullptr);
+        winsim::test::RunUntilIdle();
+    };
+    winsim::test::StartRunnerThread([] { OutputRelayThread(new OutputRelay(true)); });
+    write("\x80");
+    SetConsoleOutputCP(437);
+    write("\x80");
+    winsim::test::Advance(2);
+    write("\x80");
+    CloseHandle(pipe_write);
+    winsim::test::RunUntilIdle();
+    FreeConsole();
+    EXPECT_EQ(client_.Text(), "\xe2\x82\xac\xe2\x82\xac\xc3\x87");
+}
+
+// A program's write of no bytes reaches the relay as a read of none; the client, whom an empty
+// write may tell that the stream has ended, gets nothing for it.
+TEST_F(RelayGlueTest, AReadOfNoBytesWritesNothing) {
+    HANDLE pipe_read = nullptr, pipe_write = nullptr, client_read = nullptr, client_write = nullptr;
+    ASSERT_TRUE(CreatePipe(&pipe_read, &pipe_write, nullptr, kRelayChunkSize));
+    ASSERT_TRUE(CreatePipe(&client_read, &client_write, nullptr, 0));
+    made_.insert(made_.end(), {pipe_read, client_read, client_write});
+    g_translator.translation_read = pipe_read;
+    g_translator.socket_output = client_write;
+    g_translator.console_output = Made(winsim::test::MakeConsole(nullptr, kDefaultOutputMode));
+    g_translator.console_input = Made(winsim::test::MakeConsole(nullptr, kDefaultInputMode));
+    DWORD count = 0;
+    WriteFile(pipe_write, "", 0, &count, nullptr);
+    WriteFile(pipe_write, "ab", 2, &count, nullptr);
+    CloseHandle(pipe_write);
+    OutputRelayThread(new OutputRelay(false));
+    char received[8] = {};
+    ASSERT_TRUE(ReadFile(client_read, received, sizeof received, &count, nullptr));
+    EXPECT_EQ(std::string(received, count), "ab");
     EXPECT_TRUE(Reports().empty());
 }
 

@@ -62,7 +62,8 @@ TEST(Utf8Decoder, CarriesASequenceAcrossFeedsAndDropsOneCutOffAtTheEnd) {
 }
 
 TEST(Utf8Encoding, EncodesAndRoundTripsEveryLengthAndReplacesNonScalars) {
-    for (char32_t c : {0x24u, 0xE9u, 0x2500u, 0x65E5u, 0x1F600u, 0x10FFFFu}) {
+    for (char32_t c : {0x24u, 0x7Fu, 0x80u, 0xE9u, 0x7FFu, 0x800u, 0x2500u, 0x65E5u, 0xFFFFu,
+                       0x10000u, 0x1F600u, 0x10FFFFu}) {
         char bytes[kMaxUtf8Length];
         DWORD length = EncodeUtf8(c, bytes);
         EXPECT_EQ(Decode(std::string(bytes, length)), std::u32string(1, c)) << c;
@@ -98,6 +99,17 @@ TEST(Utf8Text, CountsWideColumnsAndFindsTheLastCharacter) {
     EXPECT_EQ(CharacterColumns(0x2500), 1);
     EXPECT_EQ(CharacterColumns(0x65E5), 2);
     EXPECT_EQ(CharacterColumns(0xFF21), 2);
+    // Each range's first and last characters and those just outside it.
+    for (char32_t c :
+         {0x1100u, 0x115Fu, 0x2E80u, 0x4E00u, 0x9FFFu, 0xAC00u, 0xD7A3u, 0xFF60u, 0x1F300u,
+          0x1F600u, 0x1F64Fu, 0x1F680u, 0x1F9FFu, 0x231Au, 0x2705u, 0x20000u})
+        EXPECT_EQ(CharacterColumns(c), 2) << std::hex << c;
+    for (char32_t c : {0x10FFu, 0x303Fu, 0xD7A4u, 0xFF61u, 0x1F650u, 0x1F6C6u, 0x2704u, 0x231Cu,
+                       0x02FFu, 0x0370u, 0x200Au, 0x2010u, 0xFFFDu, 0x40000u})
+        EXPECT_EQ(CharacterColumns(c), 1) << std::hex << c;
+    for (char32_t c : {0x0300u, 0x0301u, 0x036Fu, 0x1160u, 0x11FFu, 0x200Bu, 0x200Du, 0x20D0u,
+                       0xFE0Fu, 0xFEFFu, 0xE0100u})
+        EXPECT_EQ(CharacterColumns(c), 0) << std::hex << c;
     const BYTE text[] = {'a', 0xC3, 0xA9, 0xE6, 0x97, 0xA5};
     EXPECT_EQ(LastCharacterStart(text, 6), 3u);
     EXPECT_EQ(LastCharacterStart(text, 3), 1u);

@@ -1,7 +1,8 @@
 // Compares the simulation's code page and keyboard tables with the real user32: all 256 answers
 // of CharToOemBuffA, OemToCharBuffA, VkKeyScanA and MapVirtualKeyA(vk, 0), and how the buffer
 // conversions treat their arguments; the wide conversions of 437 and 1252 both ways for every
-// character of either code page and a few of neither, and VkKeyScanW for them.  It needs the US
+// character of either code page and a few of neither, and VkKeyScanW for them; the part of code
+// page 932 that the simulation has.  It needs the US
 // layout, ANSI code page 1252 and OEM code page 437, and says so when the system has others.
 //
 // Left out on purpose, where the simulation gives the US key and the test display's keyboard
@@ -152,6 +153,63 @@ void CompareWideConversions() {
     CHECK(wide[4] == 0xFFFD && wide[5] == 'x');
 }
 
+// Code page 932: which bytes lead, every single byte, the table's pairs and a few it lacks both
+// ways, and what the conversion makes of a lead byte before a byte that cannot trail.
+void CompareCp932() {
+    for (int value = 0; value < 256; ++value) {
+        const unsigned char byte = static_cast<unsigned char>(value);
+        const bool lead = IsDBCSLeadByteEx(932, byte) != 0;
+        if (lead != winsim::Cp932IsLeadByte(byte))
+            Mismatch("IsDBCSLeadByteEx(932)", value, lead, !lead);
+        wincheck::Check(lead == winsim::Cp932IsLeadByte(byte), "IsDBCSLeadByteEx(932)", __FILE__,
+                        __LINE__);
+        if (lead) continue;
+        WCHAR real = 0;
+        CHECK(MultiByteToWideChar(932, 0, reinterpret_cast<const char*>(&byte), 1, &real, 1) == 1);
+        const unsigned short mine = winsim::Cp932SingleToUnicode(byte);
+        if (real != mine) Mismatch("MultiByteToWideChar(932)", value, real, mine);
+        wincheck::Check(real == mine, "MultiByteToWideChar(932)", __FILE__, __LINE__);
+    }
+    const unsigned short pairs[] = {0x8180, 0x8140, 0x8141, 0x8142, 0x8145, 0x815B, 0x815F,
+                                    0x8160, 0x824F, 0x8250, 0x8260, 0x8261, 0x829F, 0x82A0,
+                                    0x82A2, 0x82A4, 0x8340, 0x8341, 0x8343, 0x889F, 0x8CEA,
+                                    0x93FA, 0x967B, 0x8540, 0x81AD, 0x810A, 0x8120};
+    for (unsigned short pair : pairs) {
+        const char bytes[2] = {static_cast<char>(pair >> 8), static_cast<char>(pair & 0xFF)};
+        WCHAR real[2] = {};
+        const int count = MultiByteToWideChar(932, 0, bytes, 2, real, 2);
+        const unsigned short mine = winsim::Cp932PairToUnicode(
+            static_cast<unsigned char>(pair >> 8), static_cast<unsigned char>(pair));
+        if (count != 1 || real[0] != mine)
+            Mismatch("MultiByteToWideChar(932) of a pair", pair, real[0], mine);
+        wincheck::Check(count == 1 && real[0] == mine, "MultiByteToWideChar(932) of a pair",
+                        __FILE__, __LINE__);
+        if (mine == winsim::kCp932Default) continue;
+        char back[2] = {};
+        unsigned char my_back[2] = {};
+        const int back_count = WideCharToMultiByte(932, 0, reinterpret_cast<const WCHAR*>(&mine), 1,
+                                                   back, 2, nullptr, nullptr);
+        const int my_count = winsim::UnicodeToCp932(mine, my_back);
+        wincheck::Check(back_count == my_count && std::memcmp(back, my_back, 2) == 0,
+                        "WideCharToMultiByte(932)", __FILE__, __LINE__);
+    }
+    // A character the code page lacks, with no look-alike ("e" stands in for e-acute in the
+    // platform's wider best fit, which the simulation leaves out as for 437 and 1252).
+    const WCHAR snowman = 0x2603;
+    char back[2] = {};
+    unsigned char my_back[2] = {};
+    CHECK(WideCharToMultiByte(932, 0, &snowman, 1, back, 2, nullptr, nullptr) ==
+          winsim::UnicodeToCp932(snowman, my_back));
+    if (back[0] != static_cast<char>(my_back[0]))
+        Mismatch("WideCharToMultiByte(932)", snowman, static_cast<unsigned char>(back[0]),
+                 my_back[0]);
+    CHECK(back[0] == static_cast<char>(my_back[0]));
+    // A lead byte alone, at the end.
+    WCHAR real = 0;
+    CHECK(MultiByteToWideChar(932, 0, "\x81", 1, &real, 1) == 1);
+    CHECK(real == winsim::kCp932Default);
+}
+
 }  // namespace
 
 int main() {
@@ -162,5 +220,6 @@ int main() {
     CompareTables();
     CompareBufferHandling();
     CompareWideConversions();
+    CompareCp932();
     return wincheck::Finish();
 }

@@ -207,7 +207,60 @@ unsigned char ExactByte(const unsigned short* upper, unsigned short unit) {
     return 0;
 }
 
+// Code page 932: a few double-byte characters, by their two bytes.
+struct Cp932Pair {
+    unsigned short bytes;
+    unsigned short unit;
+};
+constexpr Cp932Pair kCp932Pairs[] = {
+    {0x8140, 0x3000}, {0x8141, 0x3001}, {0x8142, 0x3002}, {0x8145, 0x30FB}, {0x815B, 0x30FC},
+    {0x815F, 0xFF3C}, {0x8160, 0xFF5E}, {0x8180, 0x00F7}, {0x824F, 0xFF10}, {0x8250, 0xFF11},
+    {0x8260, 0xFF21}, {0x8261, 0xFF22}, {0x829F, 0x3041}, {0x82A0, 0x3042}, {0x82A2, 0x3044},
+    {0x82A4, 0x3046}, {0x8340, 0x30A1}, {0x8341, 0x30A2}, {0x8343, 0x30A4}, {0x889F, 0x4E9C},
+    {0x8CEA, 0x8A9E}, {0x93FA, 0x65E5}, {0x967B, 0x672C},
+};
+
 }  // namespace
+
+bool Cp932IsLeadByte(unsigned char byte) {
+    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
+
+unsigned short Cp932SingleToUnicode(unsigned char byte) {
+    if (byte < 0x80) return byte;
+    if (byte >= 0xA1 && byte <= 0xDF) return static_cast<unsigned short>(0xFF61 + (byte - 0xA1));
+    if (byte == 0xA0) return 0xF8F0;
+    if (byte >= 0xFD) return static_cast<unsigned short>(0xF8F1 + (byte - 0xFD));
+    return byte == 0x80 ? 0x0080 : kCp932Default;
+}
+
+unsigned short Cp932PairToUnicode(unsigned char lead, unsigned char trail) {
+    const unsigned short bytes = static_cast<unsigned short>(lead << 8 | trail);
+    for (const Cp932Pair& pair : kCp932Pairs) {
+        if (pair.bytes == bytes) return pair.unit;
+    }
+    return kCp932Default;
+}
+
+int UnicodeToCp932(unsigned short unit, unsigned char* bytes) {
+    for (int byte = 0; byte < 0x100; ++byte) {
+        if (!Cp932IsLeadByte(static_cast<unsigned char>(byte)) &&
+            Cp932SingleToUnicode(static_cast<unsigned char>(byte)) == unit &&
+            unit != kCp932Default) {
+            bytes[0] = static_cast<unsigned char>(byte);
+            return 1;
+        }
+    }
+    for (const Cp932Pair& pair : kCp932Pairs) {
+        if (pair.unit == unit) {
+            bytes[0] = static_cast<unsigned char>(pair.bytes >> 8);
+            bytes[1] = static_cast<unsigned char>(pair.bytes & 0xFF);
+            return 2;
+        }
+    }
+    bytes[0] = '?';
+    return 1;
+}
 
 unsigned short Cp437ToUnicode(unsigned char oem) {
     return oem < 0x80 ? oem : kOemUpperToUnicode[oem - 0x80];

@@ -1,4 +1,5 @@
-// The OEM code page 437, the ANSI code page 1252 and the US keyboard layout, as the platform's
+// The OEM code page 437, the ANSI code page 1252, part of code page 932 and the US keyboard layout,
+// as the platform's
 // user32 answers for them.  It needs nothing but the standard library, so that a Windows program
 // can build it beside the real user32 and compare the two.
 #pragma once
@@ -32,5 +33,21 @@ unsigned short Cp1252ToUnicode(unsigned char ansi);
 // the bare ones), else '?'.
 unsigned char UnicodeToCp437(unsigned short unit);
 unsigned char UnicodeToCp1252(unsigned short unit);
+
+// Code page 932, the Japanese double-byte code page: lead bytes 0x81 to 0x9F and 0xE0 to 0xFC,
+// trail bytes 0x40 to 0x7E and 0x80 to 0xFC.  The table holds the single bytes as the platform
+// has them (0xA1 to 0xDF the half-width katakana, 0x80, 0xA0 and 0xFD to 0xFF private-use or C1
+// characters) and a few double-byte characters: ideographic punctuation, some hiragana,
+// katakana and full-width letters and digits, and a handful of kanji.
+constexpr unsigned short kCp932Default = 0x30FB;  // what an undefined or cut pair gives
+bool Cp932IsLeadByte(unsigned char byte);
+unsigned short Cp932SingleToUnicode(unsigned char byte);
+// MultiByteToWideChar of a lead byte and the byte after it: the table's character, or
+// kCp932Default for a pair the table lacks.  The platform pairs a lead byte with any byte but
+// zero, a byte that cannot trail included.
+unsigned short Cp932PairToUnicode(unsigned char lead, unsigned char trail);
+// WideCharToMultiByte of one UTF-16 unit: one or two bytes (the lead byte first) and their
+// count, '?' for a character the table lacks.
+int UnicodeToCp932(unsigned short unit, unsigned char* bytes);
 
 }  // namespace winsim

@@ -177,7 +177,7 @@ struct NoCaseLess {
     }
 };
 
-// Text in the code pages 437, 1252 and 65001 (keyboard.cpp), as MultiByteToWideChar and
+// Text in the code pages 437, 1252, 932 and 65001 (keyboard.cpp), as MultiByteToWideChar and
 // WideCharToMultiByte convert it; KnownCodePage tells which code pages these take.
 bool KnownCodePage(UINT code_page);
 std::wstring ToWide(UINT code_page, const char* bytes, size_t length);

@@ -58,6 +58,8 @@ struct ConsoleObject : Object {
 // An anonymous pipe: bytes in order, a capacity that makes writers wait, and the two ends.
 struct Pipe {
     std::deque<char> bytes;
+    // Writes of no bytes into an empty pipe: each completes one read, with no bytes.
+    size_t empty_writes = 0;
     size_t capacity = 4096;
     bool reader_open = true;
     bool writer_open = true;
@@ -77,8 +79,18 @@ struct PipeEnd : Object {
         // A read waits for data; it ends with ERROR_BROKEN_PIPE when every writer has gone, and
         // also when the reading handle is closed under it by another thread.
         detail::Block(
-            lock, [&] { return !pipe->bytes.empty() || !pipe->writer_open || handle_count == 0; },
+            lock,
+            [&] {
+                return !pipe->bytes.empty() || pipe->empty_writes > 0 || !pipe->writer_open ||
+                       handle_count == 0;
+            },
             kNoDeadline, "ReadFile on a pipe");
+        if (pipe->empty_writes > 0) {
+            --pipe->empty_writes;
+            *done = 0;
+            detail::KernelChanged().notify_all();
+            return TRUE;
+        }
         if (pipe->bytes.empty()) {
             SetLastError(ERROR_BROKEN_PIPE);
             return FALSE;
@@ -98,6 +110,10 @@ struct PipeEnd : Object {
             return FALSE;
         }
         const char* bytes = static_cast<const char*>(data);
+        if (length == 0 && pipe->reader_open && pipe->bytes.empty()) {
+            ++pipe->empty_writes;
+            detail::KernelChanged().notify_all();
+        }
         while (*done < length) {
             detail::Block(
                 lock, [&] { return !pipe->reader_open || pipe->bytes.size() < pipe->capacity; },

@@ -1,5 +1,5 @@
 // Keyboard and code pages of the simulated Win32: the US layout, ANSI code page 1252 and OEM code
-// page 437, on the tables that the platform's user32 gives, and UTF-8.
+// page 437, on the tables that the platform's user32 gives, part of code page 932, and UTF-8.
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -108,7 +108,7 @@ namespace detail {
 
 bool KnownCodePage(UINT code_page) {
     code_page = Resolve(code_page);
-    return code_page == 437 || code_page == 1252 || code_page == CP_UTF8;
+    return code_page == 437 || code_page == 1252 || code_page == 932 || code_page == CP_UTF8;
 }
 
 std::wstring ToWide(UINT code_page, const char* bytes, size_t length) {
@@ -116,6 +116,20 @@ std::wstring ToWide(UINT code_page, const char* bytes, size_t length) {
     const unsigned char* data = reinterpret_cast<const unsigned char*>(bytes);
     if (code_page == CP_UTF8) return Utf8ToWide(data, length);
     std::wstring text;
+    if (code_page == 932) {
+        // A lead byte takes the next byte but zero as its trail; alone it is the default.
+        for (size_t i = 0; i < length; ++i) {
+            if (!Cp932IsLeadByte(data[i])) {
+                text += static_cast<WCHAR>(Cp932SingleToUnicode(data[i]));
+            } else if (i + 1 < length && data[i + 1] != 0) {
+                text += static_cast<WCHAR>(Cp932PairToUnicode(data[i], data[i + 1]));
+                ++i;
+            } else {
+                text += static_cast<WCHAR>(kCp932Default);
+            }
+        }
+        return text;
+    }
     for (size_t i = 0; i < length; ++i)
         text += static_cast<WCHAR>(code_page == 437 ? Cp437ToUnicode(data[i])
                                                     : Cp1252ToUnicode(data[i]));
@@ -126,6 +140,14 @@ std::string FromWide(UINT code_page, const WCHAR* units, size_t length) {
     code_page = Resolve(code_page);
     if (code_page == CP_UTF8) return WideToUtf8(units, length);
     std::string text;
+    if (code_page == 932) {
+        for (size_t i = 0; i < length; ++i) {
+            unsigned char bytes[2];
+            const int count = UnicodeToCp932(static_cast<unsigned short>(units[i]), bytes);
+            text.append(reinterpret_cast<const char*>(bytes), static_cast<size_t>(count));
+        }
+        return text;
+    }
     for (size_t i = 0; i < length; ++i) {
         unsigned short unit = static_cast<unsigned short>(units[i]);
         text += static_cast<char>(code_page == 437 ? UnicodeToCp437(unit) : UnicodeToCp1252(unit));
@@ -189,8 +211,8 @@ int WideCharToMultiByte(UINT code_page, DWORD, LPCWSTR source, int length, LPSTR
     return static_cast<int>(text.size());
 }
 
-BOOL IsDBCSLeadByteEx(UINT, BYTE) {
-    return FALSE;
+BOOL IsDBCSLeadByteEx(UINT code_page, BYTE byte) {
+    return Resolve(code_page) == 932 && winsim::Cp932IsLeadByte(byte);
 }
 
 // The US layout has keys for ASCII alone: above it VkKeyScanW finds none.

@@ -181,15 +181,15 @@ UINT GetConsoleOutputCP();
 BOOL SetConsoleCP(UINT code_page);
 BOOL SetConsoleOutputCP(UINT code_page);
 
-// Conversions for the code pages 437, 1252 and 65001 (and CP_ACP, CP_OEMCP); flags are not
-// modelled.  A length of -1 takes the text up to and with its terminating zero; a destination
-// size of 0 asks for the size needed.
+// Conversions for the code pages 437, 1252, 932 (part of it) and 65001 (and CP_ACP, CP_OEMCP);
+// flags are not modelled.  A length of -1 takes the text up to and with its terminating zero; a
+// destination size of 0 asks for the size needed.
 int MultiByteToWideChar(UINT code_page, DWORD flags, LPCSTR source, int length, LPWSTR destination,
                         int size);
 int WideCharToMultiByte(UINT code_page, DWORD flags, LPCWSTR source, int length, LPSTR destination,
                         int size, LPCSTR default_character, LPBOOL default_used);
 
-// None of the code pages above has lead bytes.
+// Of the code pages above only 932 has lead bytes: 0x81 to 0x9F and 0xE0 to 0xFC.
 BOOL IsDBCSLeadByteEx(UINT code_page, BYTE byte);
 
 SHORT VkKeyScanW(WCHAR character);

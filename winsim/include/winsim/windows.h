@@ -216,6 +216,8 @@ HANDLE GetCurrentProcess();
 // Files and pipes
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD length, LPDWORD written, LPOVERLAPPED overlapped);
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD length, LPDWORD read, LPOVERLAPPED overlapped);
+// A write completes a read waiting on the pipe: a write of no bytes into an empty pipe makes one
+// read succeed with no bytes, as on the platform.
 BOOL CreatePipe(PHANDLE read_end, PHANDLE write_end, LPSECURITY_ATTRIBUTES attributes, DWORD size);
 // On the read end of a pipe: copies up to `size` waiting bytes without taking them and tells how
 // many wait.  Fails with ERROR_BROKEN_PIPE once nothing waits and every writer has gone, and with
