@@ -67,28 +67,41 @@ void PutMark(const ConsoleScreen& console, COORD mark, WORD new_bit) {
     }
 }
 
+// Where the old mark (its bit in `old_column`) and the new one (in `column`) are, from row `from`
+// down to row `to`, as at one moment: in one read of one column, or, when a width change moved the
+// mark's column, the old column read again after the new one, and an old mark that moved in
+// between (the output scrolled) is not taken (-1).  `cells` holds a cell for each buffer row.
+void FindMarks(const ConsoleScreen& console, SHORT old_column, SHORT column, int from, int to,
+               const WORD bits[2], CHAR_INFO* cells, int* old_row, int* placed) {
+    const int span = to - from + 1;
+    console.ReadColumn(cells, old_column, from, span);
+    *old_row = FindMark(cells, span, from, bits[0]);
+    if (old_column != column) console.ReadColumn(cells, column, from, span);
+    *placed = FindMark(cells, span, from, bits[1]);
+    if (old_column == column) return;
+    console.ReadColumn(cells, old_column, from, span);
+    if (FindMark(cells, span, from, bits[0]) != *old_row) *old_row = -1;
+}
+
 // Puts the new mark in the last cell of the window's top row (`shown_top`), where it outlasts a
 // scroll of all the rows above the window, without the old bit, so that only the old cell shows
 // the old mark.  Old marks stay: the output may move the content between any read of a cell and
-// a write to it, and a write that took one out could land on the new one.
+// a write to it, and a write that took one out could land on the new one.  The old mark was found
+// in its own column, which is the window's last one unless the width changed since.
 void MoveMark(const ConsoleScreen& console, const CONSOLE_SCREEN_BUFFER_INFO& info, int shown_top,
               int found, ScrollTracker& tracker) {
     const SMALL_RECT& window = info.srWindow;
     const COORD mark{window.Right, static_cast<SHORT>(shown_top)};
-    const WORD old_bit = kScrollMarks[tracker.bit];
-    const WORD new_bit = kScrollMarks[1 - tracker.bit];
+    const WORD bits[2] = {kScrollMarks[tracker.bit], kScrollMarks[1 - tracker.bit]};
     int old_row = -1, placed = -1;
-    if (found != mark.Y) {
-        PutMark(console, mark, new_bit);
+    if (found != mark.Y || tracker.mark.X != mark.X) {
+        PutMark(console, mark, bits[1]);
         // Where the old and the new mark are now: from 2 window heights above the old one, or
         // in the whole column when that does not show both.
-        CHAR_INFO* marks = tracker.column.cells.get();
         for (int from = found - 2 * (window.Bottom - window.Top + 1); found >= 0; from = 0) {
             if (from < 0) from = 0;
-            int span = mark.Y - from + 1;
-            console.ReadColumn(marks, mark.X, from, span);
-            old_row = FindMark(marks, span, from, old_bit);
-            placed = FindMark(marks, span, from, new_bit);
+            FindMarks(console, tracker.mark.X, mark.X, from, mark.Y, bits,
+                      tracker.column.cells.get(), &old_row, &placed);
             if ((old_row >= 0 && placed >= 0) || from == 0) break;
         }
         tracker.bit = 1 - tracker.bit;
@@ -180,8 +193,8 @@ int FindMark(const CHAR_INFO* cells, int count, int first_row, WORD bit, int str
 
 bool SameGeometry(const ScrollView& before, SHORT mark_column,
                   const CONSOLE_SCREEN_BUFFER_INFO& info) {
-    return before.mark_row >= 0 && before.buffer.X == info.dwSize.X &&
-           mark_column == info.srWindow.Right && before.mark_row < info.dwSize.Y;
+    return before.mark_row >= 0 && before.mark_row < info.dwSize.Y &&
+           mark_column >= info.srWindow.Left && mark_column <= info.srWindow.Right;
 }
 
 ScrollRead PlanScrollRead(const SMALL_RECT& window, int guess, int last_mark, int lead,
@@ -214,9 +227,9 @@ ScrollEnd PlanScrollEnd(int found, int lead, const ScrollRead& read, SHORT windo
 }
 
 NewMark PlaceMark(int found, int mark_row, int old_row, int placed) {
-    if (found == mark_row) return NewMark{found, 0};
     if (found < 0) return NewMark{mark_row, 0};
-    if (old_row < 0 || placed <= old_row) return NewMark{-1, 0};
+    if (found == mark_row && placed < 0) return NewMark{found, 0};
+    if (old_row < 0 || placed < 0) return NewMark{-1, 0};
     const int fell = (placed - old_row) - (mark_row - found);
     return fell >= 0 ? NewMark{placed, fell} : NewMark{-1, 0};
 }
@@ -276,7 +289,7 @@ int ReadScrolledScreen(const ConsoleScreen& console, ScreenSnapshot& current,
         // read returns holds together while the console's output goes on (a read too large for
         // one is made in pieces, and the mark shows whether the output moved them apart).
         const int guess =
-            same ? SearchMark(console, window.Right, tracker.view.mark_row, 2 * size.Y, old_bit,
+            same ? SearchMark(console, tracker.mark.X, tracker.view.mark_row, 2 * size.Y, old_bit,
                               kScrollMarks[1 - tracker.bit], tracker.column.cells.get())
                  : -1;
         const ScrollRead read =
@@ -284,9 +297,11 @@ int ReadScrolledScreen(const ConsoleScreen& console, ScreenSnapshot& current,
         if (!tracker.history.Fit(static_cast<size_t>(read.rows) * size.X)) return -1;
         CHAR_INFO* rows = tracker.history.cells.get();
         const bool pieces = ReadRows(console, window.Left, size.X, read, rows);
-        int found = same ? FindMark(rows + size.X - 1, read.rows, read.top, old_bit, size.X) : -1;
+        int found = same ? FindMark(rows + (tracker.mark.X - window.Left), read.rows, read.top,
+                                    old_bit, size.X)
+                         : -1;
         if (found >= 0 && pieces &&
-            !MarkStayed(console, window.Right, found, read.top + read.rows, old_bit,
+            !MarkStayed(console, tracker.mark.X, found, read.top + read.rows, old_bit,
                         tracker.column.cells.get())) {
             if (attempt < kReadAttempts) continue;
             found = -1;

@@ -87,8 +87,12 @@ struct ScrollTracker {
 };
 
 // The decisions of one pass.  Whether the old mark can still tell a distance: there is one, within
-// the buffer, and the buffer's width and the mark's column (the window's right edge) are as they
-// were.  A buffer of other rows keeps its cells where they were, the mark with them.
+// the buffer, and its column (the window's right edge when it was put) within the window's.  A
+// buffer of other rows or columns keeps its cells where they were, the mark with them: a wider
+// one, or one with more or fewer rows, still shows it.  A narrower one drops the columns beyond
+// its width, the mark's among them when the window spanned the buffer: the rows that left the
+// window between the last pass and that narrowing cannot be told, and never reach the scrollback
+// (the pass repaints the window, as after a clear).
 bool SameGeometry(const ScrollView& before, SHORT mark_column,
                   const CONSOLE_SCREEN_BUFFER_INFO& info);
 // The read of a pass, `rows` rows from `top`, 16,000 cells or four window heights at most,
@@ -111,11 +115,11 @@ struct ScrollEnd {
 ScrollEnd PlanScrollEnd(int found, int lead, const ScrollRead& read, SHORT window_top,
                         int window_rows);
 // The tracker's mark row and lead once the new mark is meant for row `mark_row`: the old mark
-// where it is on that row (`found`), that row when there was no old mark; otherwise a read of the
-// column shows the old mark at `old_row` and the new one at `placed` (-1: not seen), and the rows
-// it fell below the row meant (the output moved on before the write) are still to be sent.  Row
-// -1 when that cannot be told: either mark unseen, the new one not below the old, or a fall of
-// less than none.
+// where it is on that row (`found`) when no new mark was put (`placed` -1), that row when there
+// was no old mark; otherwise a read of both marks' columns shows the old mark at `old_row` and the
+// new one at `placed` (-1: not seen), and the rows it fell below the row meant (the output moved
+// on before the write) are still to be sent.  Row -1 when that cannot be told: either mark unseen,
+// or a fall of less than none.
 struct NewMark {
     int row, lead;
 };

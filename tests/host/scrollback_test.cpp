@@ -73,10 +73,13 @@ TEST(ScrollPlanTest, TheMarkTellsADistanceOnlyInTheGeometryItWasPutIn) {
     EXPECT_FALSE(SameGeometry(ScrollView{COORD{80, 1025}, kWindow, -1}, 79, info));  // a clear
     // A buffer of other rows (a client of another height) keeps its cells, and the mark.
     EXPECT_TRUE(SameGeometry(ScrollView{COORD{80, 1100}, kWindow, 1000}, 79, info));
-    EXPECT_FALSE(SameGeometry(ScrollView{COORD{100, 1025}, kWindow, 1000}, 79, info));
+    // A buffer of other columns keeps the mark in its column while the window shows that column.
+    EXPECT_TRUE(SameGeometry(ScrollView{COORD{60, 1025}, kWindow, 1000}, 59, info));
     EXPECT_FALSE(SameGeometry(ScrollView{COORD{80, 1025}, kWindow, 1025}, 79, info));
-    EXPECT_FALSE(SameGeometry(before, 99, info));  // the window's right edge moved
-    info.srWindow = SMALL_RECT{0, 900, 79, 924};   // a window moved up, as a user scrolls it
+    EXPECT_FALSE(SameGeometry(before, 99, info));  // a narrower buffer dropped its column
+    info.srWindow.Left = 10;
+    EXPECT_FALSE(SameGeometry(before, 9, info));  // left of the window
+    info.srWindow = SMALL_RECT{0, 900, 79, 924};  // a window moved up, as a user scrolls it
     EXPECT_TRUE(SameGeometry(before, 79, info));
 }
 
@@ -150,6 +153,12 @@ TEST(ScrollPlanTest, TheNewMarkIsTheOldOneOnItsRowOrWhereItWasPut) {
     EXPECT_EQ(PlaceMark(993, 1000, 989, 1000).lead, 4);
     EXPECT_EQ(PlaceMark(993, 1000, 990, 996).row, -1);
     EXPECT_EQ(PlaceMark(993, 1000, 990, 996).lead, 0);
+    // A new mark in another column (the width changed) though nothing scrolled: on the old one's
+    // row, or below it as far as the output moved on.
+    EXPECT_EQ(PlaceMark(1000, 1000, 1000, 1000).row, 1000);
+    EXPECT_EQ(PlaceMark(1000, 1000, 1000, 1000).lead, 0);
+    EXPECT_EQ(PlaceMark(1000, 1000, 998, 1000).lead, 2);
+    EXPECT_EQ(PlaceMark(1000, 1000, -1, 1000).row, -1);
 }
 
 // A console whose window a program made larger than one read takes (200 x 81 cells, over a
@@ -311,6 +320,42 @@ TEST_F(ScrollbackConsoleTest, ARowsResizeStillSendsTheRowsThatLeftTheWindow) {
                   "\033[2J\033[1;1fa\033[0K\033[2;1fb\033[0K\033[3;1fc\033[0K\033[4;1fd\033[0K"
                   "\033[5;1fe\033[0K\033[6;1f \033[0K\033[6;1f\n\033[6;1f \033[0K\n\033[6;1f "
                   "\033[0K\033[4;1f");
+    });
+}
+
+// A client of more columns: the buffer widens under the same history, its cells where they were,
+// and the rows printed since the last pass reach the scrollback at the new width; the mark moves
+// to the window's new last column.  A narrower client drops the mark's column with the cells
+// beyond the new width: that pass repaints the window and sends nothing into the scrollback, and
+// the next pass finds the mark it put.
+TEST_F(ScrollbackConsoleTest, AColumnsResizeStillSendsTheRowsThatLeftTheWindow) {
+    auto resize = [&](SHORT columns) {
+        SMALL_RECT top{0, 0, 3, 3};
+        SetConsoleWindowInfo(output_, TRUE, &top);
+        SetConsoleScreenBufferSize(output_, COORD{columns, 24});
+        SMALL_RECT window{0, 20, SHORT(columns - 1), 23};
+        SetConsoleWindowInfo(output_, TRUE, &window);
+    };
+    Run([&] {
+        Pass();
+        Print("a\r\nb\r\nc\r\nd\r\ne\r\n");
+        resize(14);
+        EXPECT_EQ(Pass(), PassResult::kSent);
+        EXPECT_EQ(sent_,
+                  "\033[2J\033[1;1fa\033[0K\033[2;1fb\033[0K\033[3;1fc\033[0K\033[4;1fd\033[0K"
+                  "\033[4;1f\n\033[4;1fe\033[0K\n\033[4;1f \033[0K\033[4;1f");
+        Print("f\r\n");
+        Pass();
+        EXPECT_EQ(sent_, "\033[4;1ff\033[4;1f\n\033[4;1f \033[0K\033[4;1f");
+        Print("g\r\n");
+        resize(6);
+        Pass();
+        EXPECT_EQ(sent_,
+                  "\033[2J\033[1;1fe\033[0K\033[2;1ff\033[0K\033[3;1fg\033[0K\033[4;1f "
+                  "\033[0K\033[4;1f");
+        Print("h\r\n");
+        Pass();
+        EXPECT_EQ(sent_, "\033[4;1fh\033[4;1f\n\033[4;1f \033[0K\033[4;1f");
     });
 }
 
