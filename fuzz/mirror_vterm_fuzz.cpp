@@ -84,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t i = 0; i < second_cells; ++i)
         second.cells[i] = same_size ? first.cells[i] : background;
     // Scrollback (libvterm keeps none for a screen of one row): rows that left the window.
-    const int scrolled = same_size && rows > 1 && !redraw && input.ConsumeBool()
+    const int scrolled = same_size && rows > 1 && input.ConsumeBool()
                              ? input.ConsumeIntegralInRange(1, 2 * rows + 3)
                              : 0;
     // A terminal taller (and wider) than the window, with scrollback only.

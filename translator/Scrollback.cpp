@@ -324,15 +324,15 @@ int ReadScrolledScreen(const ConsoleScreen& console, ScreenSnapshot& current,
 
 namespace {
 
-// A terminal that shows nothing of the window (the first pass, a new size, a new place) is cleared
-// first, so that the rows that left the window can still be sent through it.
-bool ClearForScrolledRows(ScreenSnapshot& shown, const ScreenSnapshot& current,
+// A terminal that shows nothing of the window (the first pass, a new size, a new place) has the
+// window's rows cleared first, so that the rows that left the window can still be sent through
+// them; the rows above the window keep what they show.
+bool ClearForScrolledRows(ScreenSnapshot& shown, const ScreenSnapshot& current, TerminalPlace place,
                           AnsiWriter& writer) {
+    const int first_erased = place.FirstErasedRow(shown.allocated.Y, current.allocated.Y);
     if (!FitCells(shown, current.allocated)) return false;
-    std::fill_n(shown.cells.get(), static_cast<size_t>(current.allocated.X) * current.allocated.Y,
-                writer.rendition().ClearedCell());
     shown.info.dwSize = current.allocated;
-    writer.ClearScreen();
+    ClearTerminal(shown, first_erased, writer);
     return true;
 }
 
@@ -357,7 +357,7 @@ PassResult ScrollbackPass(const ConsoleScreen& console, ScreenSnapshot& shown,
     const bool same_size = shown.cells && shown.allocated.X == current.allocated.X &&
                            shown.allocated.Y == current.allocated.Y;
     if (scrolled > 0) {
-        if ((!same_size || moved) && !ClearForScrolledRows(shown, current, writer))
+        if ((!same_size || moved) && !ClearForScrolledRows(shown, current, place, writer))
             return NoMemory(current);
         SendScrolledRows(tracker.history.cells.get(), scrolled, shown, current, place, writer);
     } else if (same_size) {

@@ -284,14 +284,16 @@ TEST_F(ScrollbackConsoleTest, ScrolledRowsGoOutWithoutTheMarkAndAnIdlePassSendsN
 
 // On a terminal taller than the window (7 rows for the window's 4), the window is shown on the
 // terminal's bottom rows and the rows that left it are scrolled up from there; a terminal of
-// another height repaints at the new place.
+// another height repaints at the new place.  A repaint (the first pass, a new place, a redraw)
+// erases the window's rows only: the rows above show rows that left the window, which the
+// terminal has not yet put into its scrollback.
 TEST_F(ScrollbackConsoleTest, ATallerTerminalShowsTheWindowOnItsBottomRows) {
     Run([&] {
         tracker_.terminal_rows = 7;
         Print("a\r\n");
         Pass();
         EXPECT_EQ(sent_,
-                  "\033[2J\033[4;1fa\033[0K\033[5;1f \033[0K\033[6;1f \033[0K\033[7;1f "
+                  "\033[4;1f\033[J\033[4;1fa\033[0K\033[5;1f \033[0K\033[6;1f \033[0K\033[7;1f "
                   "\033[0K\033[5;1f");
         Print("b\r\nc\r\nd\r\n");
         Pass();
@@ -299,9 +301,24 @@ TEST_F(ScrollbackConsoleTest, ATallerTerminalShowsTheWindowOnItsBottomRows) {
         tracker_.terminal_rows = 6;
         Pass();
         EXPECT_EQ(sent_,
-                  "\033[2J\033[3;1fb\033[0K\033[4;1fc\033[0K\033[5;1fd\033[0K\033[6;1f "
+                  "\033[3;1f\033[J\033[3;1fb\033[0K\033[4;1fc\033[0K\033[5;1fd\033[0K\033[6;1f "
+                  "\033[0K\033[6;1f");
+        Pass(true);
+        EXPECT_EQ(sent_,
+                  "\033[3;1f\033[J\033[3;1fb\033[0K\033[4;1fc\033[0K\033[5;1fd\033[0K\033[6;1f "
                   "\033[0K\033[6;1f");
     });
+}
+
+// The rows a repaint erases: the window's, and those a taller window took before; all of them
+// (one erase of the whole screen) when the window begins on the terminal's first row.
+TEST(TerminalPlaceTest, ARepaintErasesTheRowsTheWindowTakesAndTook) {
+    EXPECT_EQ(TerminalPlace{0}.FirstErasedRow(24, 24), 0);
+    EXPECT_EQ(TerminalPlace{26}.FirstErasedRow(24, 24), 26);
+    EXPECT_EQ(TerminalPlace{26}.FirstErasedRow(0, 24), 26);   // the first pass
+    EXPECT_EQ(TerminalPlace{26}.FirstErasedRow(20, 24), 26);  // a shorter window before
+    EXPECT_EQ(TerminalPlace{26}.FirstErasedRow(30, 24), 20);  // a taller one
+    EXPECT_EQ(TerminalPlace{4}.FirstErasedRow(30, 24), 0);
 }
 
 // A client of more rows: window sizing makes the buffer taller under the same history, and the
