@@ -88,7 +88,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                              ? input.ConsumeIntegralInRange(1, 2 * rows + 3)
                              : 0;
     // A terminal taller (and wider) than the window, with scrollback only.
-    const TerminalPlace place{scrolled > 0 ? input.ConsumeIntegralInRange(0, 9) : 0};
+    const int top = scrolled > 0 ? input.ConsumeIntegralInRange(0, 9) : 0;
+    const TerminalPlace place{top, top};
     const int wider = place.top > 0 ? input.ConsumeIntegralInRange(0, 9) : 0;
     std::vector<CHAR_INFO> history(static_cast<size_t>(scrolled) * columns, background);
     for (int n = scrolled > 0 ? input.ConsumeIntegralInRange(0, 64) : 0; n > 0; --n)

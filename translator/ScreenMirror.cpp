@@ -127,7 +127,6 @@ PassResult UpdateTerminal(ScreenSnapshot& shown, ScreenSnapshot& current, bool r
                           AnsiWriter& writer, TerminalPlace place) {
     // Memory first, so that a pass without it leaves nothing behind in the writer.
     const bool resized = !SameCoord(current.allocated, shown.allocated);
-    const int first_erased = place.FirstErasedRow(shown.allocated.Y, current.allocated.Y);
     if (resized && !AllocateCells(shown, current.allocated)) {
         // Neither copy is worth keeping: the next pass with memory repaints everything.
         ReleaseCells(current);
@@ -135,10 +134,10 @@ PassResult UpdateTerminal(ScreenSnapshot& shown, ScreenSnapshot& current, bool r
     }
 
     // The terminal is about to show nothing: every cell that differs from that gets sent again.
-    if (redraw) ClearTerminal(shown, first_erased, writer);
+    if (redraw) ClearTerminal(shown, place.first_erased, writer);
     if (resized) {
         shown.info.dwSize = current.allocated;
-        ClearTerminal(shown, first_erased, writer);
+        ClearTerminal(shown, place.first_erased, writer);
     }
 
     const Rendition& rendition = writer.rendition();

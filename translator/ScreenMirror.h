@@ -42,7 +42,7 @@ enum class PassResult {
 // The output of one pass, from the shown snapshot (what the terminal shows) to the current one
 // (just read from the console): on `redraw`, or when the size differs, the terminal is cleared
 // and everything sent; then every changed row, then the cursor, each row at its `place`.  Only the
-// window's rows are cleared (TerminalPlace::FirstErasedRow).  The
+// rows from the place's first_erased down are cleared.  The
 // shown snapshot's cells are reallocated only when the size changes.
 PassResult UpdateTerminal(ScreenSnapshot& shown, ScreenSnapshot& current, bool redraw,
                           AnsiWriter& writer, TerminalPlace place = TerminalPlace{});

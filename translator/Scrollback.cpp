@@ -167,8 +167,11 @@ bool CellStore::Fit(size_t needed) {
     return true;
 }
 
-TerminalPlace PlaceWindow(int terminal_rows, int window_rows) {
-    return TerminalPlace{terminal_rows > window_rows ? terminal_rows - window_rows : 0};
+TerminalPlace PlaceWindow(int terminal_rows, int window_rows, TerminalPlace before,
+                          int before_rows) {
+    const int top = terminal_rows > window_rows ? terminal_rows - window_rows : 0;
+    const bool same_height = before_rows > 0 && before.top + before_rows == top + window_rows;
+    return TerminalPlace{top, same_height && before.top < top ? before.top : top};
 }
 
 SHORT CappedScrollbackLines(DWORD setting, SHORT window_rows) {
@@ -329,10 +332,9 @@ namespace {
 // them; the rows above the window keep what they show.
 bool ClearForScrolledRows(ScreenSnapshot& shown, const ScreenSnapshot& current, TerminalPlace place,
                           AnsiWriter& writer) {
-    const int first_erased = place.FirstErasedRow(shown.allocated.Y, current.allocated.Y);
     if (!FitCells(shown, current.allocated)) return false;
     shown.info.dwSize = current.allocated;
-    ClearTerminal(shown, first_erased, writer);
+    ClearTerminal(shown, place.first_erased, writer);
     return true;
 }
 
@@ -351,7 +353,8 @@ PassResult ScrollbackPass(const ConsoleScreen& console, ScreenSnapshot& shown,
                           ScrollTracker& tracker) {
     int scrolled = ReadScrolledScreen(console, current, tracker);
     if (scrolled < 0) return NoMemory(current);
-    const TerminalPlace place = PlaceWindow(tracker.terminal_rows, current.allocated.Y);
+    const TerminalPlace place = PlaceWindow(tracker.terminal_rows, current.allocated.Y,
+                                            tracker.place, shown.cells ? shown.allocated.Y : 0);
     const bool moved = place.top != tracker.place.top;
     tracker.place = place;
     const bool same_size = shown.cells && shown.allocated.X == current.allocated.X &&

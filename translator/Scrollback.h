@@ -59,19 +59,18 @@ void StripMark(CHAR_INFO* cells, size_t count);
 // anything that maps a terminal row back to the console.
 struct TerminalPlace {
     int top = 0;  // the terminal's rows above the window's first row
+    // The first row a repaint erases, down to the terminal's last (the whole screen at 0): the
+    // rows above it show rows that left the window and have not yet reached the terminal's
+    // scrollback, and a repaint leaves them.
+    int first_erased = 0;
     unsigned Row(int window_row) const { return static_cast<unsigned>(window_row + top); }
-    // The first row a repaint erases, down to the terminal's last: the window's first, or the
-    // first that a taller window of `old_rows` took before (a terminal keeps its bottom rows
-    // where they are, and those rows show no row that left the window).  The rows above it show
-    // rows that left the window and have not yet reached the terminal's scrollback: a repaint
-    // leaves them.
-    int FirstErasedRow(int old_rows, int rows) const {
-        const int first = old_rows > rows ? top - (old_rows - rows) : top;
-        return first > 0 ? first : 0;
-    }
 };
-// The place for a terminal of `terminal_rows` (0: it never said) and a window of `window_rows`.
-TerminalPlace PlaceWindow(int terminal_rows, int window_rows);
+// The place for a terminal of `terminal_rows` (0: it never said) and a window of `window_rows`,
+// after the place `before` of a window of `before_rows` (0: none shown).  A repaint erases from
+// the window's first row, or from the old window's when the terminal kept its height and the old
+// window began higher: its rows then still show the old window's, which never left it.
+TerminalPlace PlaceWindow(int terminal_rows, int window_rows, TerminalPlace before,
+                          int before_rows);
 
 // Cells kept from pass to pass, allocated anew only when more are needed.
 struct CellStore {

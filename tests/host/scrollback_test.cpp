@@ -310,15 +310,32 @@ TEST_F(ScrollbackConsoleTest, ATallerTerminalShowsTheWindowOnItsBottomRows) {
     });
 }
 
-// The rows a repaint erases: the window's, and those a taller window took before; all of them
-// (one erase of the whole screen) when the window begins on the terminal's first row.
+// Where the window is shown and the rows a repaint erases: the window's, and those a taller window
+// took before on a terminal of the same height; all of them (one erase of the whole screen) when
+// the window begins on the terminal's first row.
 TEST(TerminalPlaceTest, ARepaintErasesTheRowsTheWindowTakesAndTook) {
-    EXPECT_EQ(TerminalPlace{0}.FirstErasedRow(24, 24), 0);
-    EXPECT_EQ(TerminalPlace{26}.FirstErasedRow(24, 24), 26);
-    EXPECT_EQ(TerminalPlace{26}.FirstErasedRow(0, 24), 26);   // the first pass
-    EXPECT_EQ(TerminalPlace{26}.FirstErasedRow(20, 24), 26);  // a shorter window before
-    EXPECT_EQ(TerminalPlace{26}.FirstErasedRow(30, 24), 20);  // a taller one
-    EXPECT_EQ(TerminalPlace{4}.FirstErasedRow(30, 24), 0);
+    struct Case {
+        const char* what;
+        int terminal_rows, rows, before_top, before_rows;
+        int top, first_erased;
+    };
+    const std::vector<Case> cases = {
+        {"as tall as the window", 24, 24, 0, 24, 0, 0},
+        {"never said", 0, 24, 0, 24, 0, 0},
+        {"the first pass on a taller terminal", 50, 24, 0, 0, 26, 26},
+        {"a redraw", 50, 24, 26, 24, 26, 26},
+        {"a terminal of other rows (its bottom rows stay)", 60, 24, 26, 24, 36, 36},
+        {"a taller window before, the same terminal", 50, 24, 20, 30, 26, 20},
+        {"a shorter window before", 50, 24, 30, 20, 26, 26},
+        {"window and terminal of fewer rows", 44, 20, 24, 24, 24, 24},
+        {"a window as tall as the terminal before", 24, 20, 0, 24, 4, 0},
+    };
+    for (const Case& c : cases) {
+        const TerminalPlace place =
+            PlaceWindow(c.terminal_rows, c.rows, TerminalPlace{c.before_top, 0}, c.before_rows);
+        EXPECT_EQ(place.top, c.top) << c.what;
+        EXPECT_EQ(place.first_erased, c.first_erased) << c.what;
+    }
 }
 
 // A client of more rows: window sizing makes the buffer taller under the same history, and the
