@@ -69,18 +69,30 @@ void PutMark(const ConsoleScreen& console, COORD mark, WORD new_bit) {
 
 // Where the old mark (its bit in `old_column`) and the new one (in `column`) are, from row `from`
 // down to row `to`, as at one moment: in one read of one column, or, when a width change moved the
-// mark's column, the old column read again after the new one, and an old mark that moved in
-// between (the output scrolled) is not taken (-1).  `cells` holds a cell for each buffer row.
+// mark's column, with the old column read again after the new one: an old mark that moved in
+// between (the output scrolled) makes the reads start again, a few times at most, and is then
+// not taken (-1).  `cells` holds a cell for each buffer row.
 void FindMarks(const ConsoleScreen& console, SHORT old_column, SHORT column, int from, int to,
                const WORD bits[2], CHAR_INFO* cells, int* old_row, int* placed) {
     const int span = to - from + 1;
     console.ReadColumn(cells, old_column, from, span);
     *old_row = FindMark(cells, span, from, bits[0]);
-    if (old_column != column) console.ReadColumn(cells, column, from, span);
-    *placed = FindMark(cells, span, from, bits[1]);
-    if (old_column == column) return;
-    console.ReadColumn(cells, old_column, from, span);
-    if (FindMark(cells, span, from, bits[0]) != *old_row) *old_row = -1;
+    if (old_column == column) {
+        *placed = FindMark(cells, span, from, bits[1]);
+        return;
+    }
+    for (int attempt = 1;; ++attempt) {
+        console.ReadColumn(cells, column, from, span);
+        *placed = FindMark(cells, span, from, bits[1]);
+        console.ReadColumn(cells, old_column, from, span);
+        const int again = FindMark(cells, span, from, bits[0]);
+        if (again == *old_row) return;
+        *old_row = again;
+        if (attempt == kReadAttempts) {
+            *old_row = -1;
+            return;
+        }
+    }
 }
 
 // Puts the new mark in the last cell of the window's top row (`shown_top`), where it outlasts a
