@@ -217,11 +217,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t i = 0; i < second_cells; ++i)
         second.cells[i] = same_size ? first.cells[i] : background;
     // Scrollback (libvterm keeps none for a screen of one row): rows that left the window.
-    const int scrolled = same_size && rows > 1 && !redraw && input.ConsumeBool()
+    const int scrolled = same_size && rows > 1 && input.ConsumeBool()
                              ? input.ConsumeIntegralInRange(1, 2 * rows + 3)
                              : 0;
     // A terminal taller (and wider) than the window, with scrollback only.
-    const TerminalPlace place{scrolled > 0 ? input.ConsumeIntegralInRange(0, 9) : 0};
+    const int top = scrolled > 0 ? input.ConsumeIntegralInRange(0, 9) : 0;
+    const TerminalPlace place{top, top};
     const int wider = place.top > 0 ? input.ConsumeIntegralInRange(0, 9) : 0;
     ScreenSnapshot history;
     if (scrolled > 0) Size(history, scrolled, columns);

@@ -51,6 +51,10 @@ void AnsiWriter::ClearScreen() {
     PutErase("\033[2J");
 }
 
+void AnsiWriter::EraseBelow() {
+    PutErase("\033[J");
+}
+
 void AnsiWriter::EraseToEndOfLine() {
     PutErase("\033[0K");
 }

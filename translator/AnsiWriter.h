@@ -33,6 +33,7 @@ class AnsiWriter {
     void PutString(const char* text);  // each byte converted as a cell's, without attributes
     void MoveCursor(unsigned row, unsigned column);  // 0-based
     void ClearScreen();
+    void EraseBelow();  // from the cursor to the end of the screen
     void EraseToEndOfLine();
     // Scrolls the client's screen up by one row; sent only while the cursor is on its bottom
     // row.  The new row takes the terminal's current colours, so whatever sets colours makes

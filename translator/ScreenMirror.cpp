@@ -41,15 +41,6 @@ bool SameCoord(COORD a, COORD b) {
     return a.X == b.X && a.Y == b.Y;
 }
 
-// Clears the terminal, and the shown copy with it to what a cleared terminal shows.
-void ClearTerminal(ScreenSnapshot& shown, AnsiWriter& writer) {
-    if (shown.cells) {
-        const CHAR_INFO cleared = writer.rendition().ClearedCell();
-        std::fill_n(shown.cells.get(), CellCount(shown.allocated), cleared);
-    }
-    writer.ClearScreen();
-}
-
 void SendCursor(COORD cursor, TerminalPlace place, AnsiWriter& writer) {
     writer.MoveCursor(place.Row(cursor.Y < 0 ? 0 : cursor.Y),
                       static_cast<unsigned>(cursor.X < 0 ? 0 : cursor.X));
@@ -65,6 +56,20 @@ bool HoldsSecondHalf(const CHAR_INFO& cell) {
 }
 
 }  // namespace
+
+void ClearTerminal(ScreenSnapshot& shown, int first_row, AnsiWriter& writer) {
+    if (shown.cells) {
+        const CHAR_INFO cleared = writer.rendition().ClearedCell();
+        std::fill_n(shown.cells.get(), CellCount(shown.allocated), cleared);
+    }
+    if (first_row <= 0) {
+        writer.ClearScreen();
+        return;
+    }
+    writer.MoveCursor(static_cast<unsigned>(first_row), 0);
+    writer.EraseBelow();
+    shown.info.dwCursorPosition = COORD{-1, -1};
+}
 
 BYTE ShownCharacter(BYTE cell_character) {
     if (cell_character == 0) return ' ';
@@ -143,10 +148,10 @@ PassResult UpdateTerminal(ScreenSnapshot& shown, ScreenSnapshot& current, bool r
     }
 
     // The terminal is about to show nothing: every cell that differs from that gets sent again.
-    if (redraw) ClearTerminal(shown, writer);
+    if (redraw) ClearTerminal(shown, place.first_erased, writer);
     if (resized) {
         shown.info.dwSize = current.allocated;
-        ClearTerminal(shown, writer);
+        ClearTerminal(shown, place.first_erased, writer);
     }
 
     const Rendition& rendition = writer.rendition();

@@ -42,10 +42,16 @@ enum class PassResult {
 };
 // The output of one pass, from the shown snapshot (what the terminal shows) to the current one
 // (just read from the console): on `redraw`, or when the size differs, the terminal is cleared
-// and everything sent; then every changed row, then the cursor, each row at its `place`.  The
+// and everything sent; then every changed row, then the cursor, each row at its `place`.  Only the
+// rows from the place's first_erased down are cleared.  The
 // shown snapshot's cells are reallocated only when the size changes.
 PassResult UpdateTerminal(ScreenSnapshot& shown, ScreenSnapshot& current, bool redraw,
                           AnsiWriter& writer, TerminalPlace place = TerminalPlace{});
+
+// Clears the terminal from row `first_row` down (the whole screen when that is its first row),
+// and the shown copy with it to what a cleared terminal shows; the cursor is then unknown unless
+// the whole screen was cleared, which leaves it where it was.
+void ClearTerminal(ScreenSnapshot& shown, int first_row, AnsiWriter& writer);
 
 // The pass with scrollback: reads the window and the rows that left it, sends those into the
 // client's scrollback (before a redraw too; after a clear when the terminal shows nothing of the

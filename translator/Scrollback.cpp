@@ -67,28 +67,53 @@ void PutMark(const ConsoleScreen& console, COORD mark, WORD new_bit) {
     }
 }
 
+// Where the old mark (its bit in `old_column`) and the new one (in `column`) are, from row `from`
+// down to row `to`, as at one moment: in one read of one column, or, when a width change moved the
+// mark's column, with the old column read again after the new one: an old mark that moved in
+// between (the output scrolled) makes the reads start again, a few times at most, and is then
+// not taken (-1).  `cells` holds a cell for each buffer row.
+void FindMarks(const ConsoleScreen& console, SHORT old_column, SHORT column, int from, int to,
+               const WORD bits[2], CHAR_INFO* cells, int* old_row, int* placed) {
+    const int span = to - from + 1;
+    console.ReadColumn(cells, old_column, from, span);
+    *old_row = FindMark(cells, span, from, bits[0]);
+    if (old_column == column) {
+        *placed = FindMark(cells, span, from, bits[1]);
+        return;
+    }
+    for (int attempt = 1;; ++attempt) {
+        console.ReadColumn(cells, column, from, span);
+        *placed = FindMark(cells, span, from, bits[1]);
+        console.ReadColumn(cells, old_column, from, span);
+        const int again = FindMark(cells, span, from, bits[0]);
+        if (again == *old_row) return;
+        *old_row = again;
+        if (attempt == kReadAttempts) {
+            *old_row = -1;
+            return;
+        }
+    }
+}
+
 // Puts the new mark in the last cell of the window's top row (`shown_top`), where it outlasts a
 // scroll of all the rows above the window, without the old bit, so that only the old cell shows
 // the old mark.  Old marks stay: the output may move the content between any read of a cell and
-// a write to it, and a write that took one out could land on the new one.
+// a write to it, and a write that took one out could land on the new one.  The old mark was found
+// in its own column, which is the window's last one unless the width changed since.
 void MoveMark(const ConsoleScreen& console, const CONSOLE_SCREEN_BUFFER_INFO& info, int shown_top,
               int found, ScrollTracker& tracker) {
     const SMALL_RECT& window = info.srWindow;
     const COORD mark{window.Right, static_cast<SHORT>(shown_top)};
-    const WORD old_bit = kScrollMarks[tracker.bit];
-    const WORD new_bit = kScrollMarks[1 - tracker.bit];
+    const WORD bits[2] = {kScrollMarks[tracker.bit], kScrollMarks[1 - tracker.bit]};
     int old_row = -1, placed = -1;
-    if (found != mark.Y) {
-        PutMark(console, mark, new_bit);
+    if (found != mark.Y || tracker.mark.X != mark.X) {
+        PutMark(console, mark, bits[1]);
         // Where the old and the new mark are now: from 2 window heights above the old one, or
         // in the whole column when that does not show both.
-        CHAR_INFO* marks = tracker.column.cells.get();
         for (int from = found - 2 * (window.Bottom - window.Top + 1); found >= 0; from = 0) {
             if (from < 0) from = 0;
-            int span = mark.Y - from + 1;
-            console.ReadColumn(marks, mark.X, from, span);
-            old_row = FindMark(marks, span, from, old_bit);
-            placed = FindMark(marks, span, from, new_bit);
+            FindMarks(console, tracker.mark.X, mark.X, from, mark.Y, bits,
+                      tracker.column.cells.get(), &old_row, &placed);
             if ((old_row >= 0 && placed >= 0) || from == 0) break;
         }
         tracker.bit = 1 - tracker.bit;
@@ -154,8 +179,11 @@ bool CellStore::Fit(size_t needed) {
     return true;
 }
 
-TerminalPlace PlaceWindow(int terminal_rows, int window_rows) {
-    return TerminalPlace{terminal_rows > window_rows ? terminal_rows - window_rows : 0};
+TerminalPlace PlaceWindow(int terminal_rows, int window_rows, TerminalPlace before,
+                          int before_rows) {
+    const int top = terminal_rows > window_rows ? terminal_rows - window_rows : 0;
+    const bool same_height = before_rows > 0 && before.top + before_rows == top + window_rows;
+    return TerminalPlace{top, same_height && before.top < top ? before.top : top};
 }
 
 SHORT CappedScrollbackLines(DWORD setting, SHORT window_rows) {
@@ -180,8 +208,8 @@ int FindMark(const CHAR_INFO* cells, int count, int first_row, WORD bit, int str
 
 bool SameGeometry(const ScrollView& before, SHORT mark_column,
                   const CONSOLE_SCREEN_BUFFER_INFO& info) {
-    return before.mark_row >= 0 && before.buffer.X == info.dwSize.X &&
-           mark_column == info.srWindow.Right && before.mark_row < info.dwSize.Y;
+    return before.mark_row >= 0 && before.mark_row < info.dwSize.Y &&
+           mark_column >= info.srWindow.Left && mark_column <= info.srWindow.Right;
 }
 
 ScrollRead PlanScrollRead(const SMALL_RECT& window, int guess, int last_mark, int lead,
@@ -214,9 +242,9 @@ ScrollEnd PlanScrollEnd(int found, int lead, const ScrollRead& read, SHORT windo
 }
 
 NewMark PlaceMark(int found, int mark_row, int old_row, int placed) {
-    if (found == mark_row) return NewMark{found, 0};
     if (found < 0) return NewMark{mark_row, 0};
-    if (old_row < 0 || placed <= old_row) return NewMark{-1, 0};
+    if (found == mark_row && placed < 0) return NewMark{found, 0};
+    if (old_row < 0 || placed < 0) return NewMark{-1, 0};
     const int fell = (placed - old_row) - (mark_row - found);
     return fell >= 0 ? NewMark{placed, fell} : NewMark{-1, 0};
 }
@@ -276,7 +304,7 @@ int ReadScrolledScreen(const ConsoleScreen& console, ScreenSnapshot& current,
         // read returns holds together while the console's output goes on (a read too large for
         // one is made in pieces, and the mark shows whether the output moved them apart).
         const int guess =
-            same ? SearchMark(console, window.Right, tracker.view.mark_row, 2 * size.Y, old_bit,
+            same ? SearchMark(console, tracker.mark.X, tracker.view.mark_row, 2 * size.Y, old_bit,
                               kScrollMarks[1 - tracker.bit], tracker.column.cells.get())
                  : -1;
         const ScrollRead read =
@@ -284,9 +312,11 @@ int ReadScrolledScreen(const ConsoleScreen& console, ScreenSnapshot& current,
         if (!tracker.history.Fit(static_cast<size_t>(read.rows) * size.X)) return -1;
         CHAR_INFO* rows = tracker.history.cells.get();
         const bool pieces = ReadRows(console, window.Left, size.X, read, rows);
-        int found = same ? FindMark(rows + size.X - 1, read.rows, read.top, old_bit, size.X) : -1;
+        int found = same ? FindMark(rows + (tracker.mark.X - window.Left), read.rows, read.top,
+                                    old_bit, size.X)
+                         : -1;
         if (found >= 0 && pieces &&
-            !MarkStayed(console, window.Right, found, read.top + read.rows, old_bit,
+            !MarkStayed(console, tracker.mark.X, found, read.top + read.rows, old_bit,
                         tracker.column.cells.get())) {
             if (attempt < kReadAttempts) continue;
             found = -1;
@@ -309,15 +339,14 @@ int ReadScrolledScreen(const ConsoleScreen& console, ScreenSnapshot& current,
 
 namespace {
 
-// A terminal that shows nothing of the window (the first pass, a new size, a new place) is cleared
-// first, so that the rows that left the window can still be sent through it.
-bool ClearForScrolledRows(ScreenSnapshot& shown, const ScreenSnapshot& current,
+// A terminal that shows nothing of the window (the first pass, a new size, a new place) has the
+// window's rows cleared first, so that the rows that left the window can still be sent through
+// them; the rows above the window keep what they show.
+bool ClearForScrolledRows(ScreenSnapshot& shown, const ScreenSnapshot& current, TerminalPlace place,
                           AnsiWriter& writer) {
     if (!FitCells(shown, current.allocated)) return false;
-    std::fill_n(shown.cells.get(), static_cast<size_t>(current.allocated.X) * current.allocated.Y,
-                writer.rendition().ClearedCell());
     shown.info.dwSize = current.allocated;
-    writer.ClearScreen();
+    ClearTerminal(shown, place.first_erased, writer);
     return true;
 }
 
@@ -336,13 +365,14 @@ PassResult ScrollbackPass(const ConsoleScreen& console, ScreenSnapshot& shown,
                           ScrollTracker& tracker) {
     int scrolled = ReadScrolledScreen(console, current, tracker);
     if (scrolled < 0) return NoMemory(current);
-    const TerminalPlace place = PlaceWindow(tracker.terminal_rows, current.allocated.Y);
+    const TerminalPlace place = PlaceWindow(tracker.terminal_rows, current.allocated.Y,
+                                            tracker.place, shown.cells ? shown.allocated.Y : 0);
     const bool moved = place.top != tracker.place.top;
     tracker.place = place;
     const bool same_size = shown.cells && shown.allocated.X == current.allocated.X &&
                            shown.allocated.Y == current.allocated.Y;
     if (scrolled > 0) {
-        if ((!same_size || moved) && !ClearForScrolledRows(shown, current, writer))
+        if ((!same_size || moved) && !ClearForScrolledRows(shown, current, place, writer))
             return NoMemory(current);
         SendScrolledRows(tracker.history.cells.get(), scrolled, shown, current, place, writer);
     } else if (same_size) {

@@ -59,10 +59,18 @@ void StripMark(CHAR_INFO* cells, size_t count);
 // anything that maps a terminal row back to the console.
 struct TerminalPlace {
     int top = 0;  // the terminal's rows above the window's first row
+    // The first row a repaint erases, down to the terminal's last (the whole screen at 0): the
+    // rows above it show rows that left the window and have not yet reached the terminal's
+    // scrollback, and a repaint leaves them.
+    int first_erased = 0;
     unsigned Row(int window_row) const { return static_cast<unsigned>(window_row + top); }
 };
-// The place for a terminal of `terminal_rows` (0: it never said) and a window of `window_rows`.
-TerminalPlace PlaceWindow(int terminal_rows, int window_rows);
+// The place for a terminal of `terminal_rows` (0: it never said) and a window of `window_rows`,
+// after the place `before` of a window of `before_rows` (0: none shown).  A repaint erases from
+// the window's first row, or from the old window's when the terminal kept its height and the old
+// window began higher: its rows then still show the old window's, which never left it.
+TerminalPlace PlaceWindow(int terminal_rows, int window_rows, TerminalPlace before,
+                          int before_rows);
 
 // Cells kept from pass to pass, allocated anew only when more are needed.
 struct CellStore {
@@ -87,8 +95,12 @@ struct ScrollTracker {
 };
 
 // The decisions of one pass.  Whether the old mark can still tell a distance: there is one, within
-// the buffer, and the buffer's width and the mark's column (the window's right edge) are as they
-// were.  A buffer of other rows keeps its cells where they were, the mark with them.
+// the buffer, and its column (the window's right edge when it was put) within the window's.  A
+// buffer of other rows or columns keeps its cells where they were, the mark with them: a wider
+// one, or one with more or fewer rows, still shows it.  A narrower one drops the columns beyond
+// its width, the mark's among them when the window spanned the buffer: the rows that left the
+// window between the last pass and that narrowing cannot be told, and never reach the scrollback
+// (the pass repaints the window, as after a clear).
 bool SameGeometry(const ScrollView& before, SHORT mark_column,
                   const CONSOLE_SCREEN_BUFFER_INFO& info);
 // The read of a pass, `rows` rows from `top`, 16,000 cells or four window heights at most,
@@ -111,11 +123,11 @@ struct ScrollEnd {
 ScrollEnd PlanScrollEnd(int found, int lead, const ScrollRead& read, SHORT window_top,
                         int window_rows);
 // The tracker's mark row and lead once the new mark is meant for row `mark_row`: the old mark
-// where it is on that row (`found`), that row when there was no old mark; otherwise a read of the
-// column shows the old mark at `old_row` and the new one at `placed` (-1: not seen), and the rows
-// it fell below the row meant (the output moved on before the write) are still to be sent.  Row
-// -1 when that cannot be told: either mark unseen, the new one not below the old, or a fall of
-// less than none.
+// where it is on that row (`found`) when no new mark was put (`placed` -1), that row when there
+// was no old mark; otherwise a read of both marks' columns shows the old mark at `old_row` and the
+// new one at `placed` (-1: not seen), and the rows it fell below the row meant (the output moved
+// on before the write) are still to be sent.  Row -1 when that cannot be told: either mark unseen,
+// or a fall of less than none.
 struct NewMark {
     int row, lead;
 };

@@ -73,10 +73,13 @@ TEST(ScrollPlanTest, TheMarkTellsADistanceOnlyInTheGeometryItWasPutIn) {
     EXPECT_FALSE(SameGeometry(ScrollView{COORD{80, 1025}, kWindow, -1}, 79, info));  // a clear
     // A buffer of other rows (a client of another height) keeps its cells, and the mark.
     EXPECT_TRUE(SameGeometry(ScrollView{COORD{80, 1100}, kWindow, 1000}, 79, info));
-    EXPECT_FALSE(SameGeometry(ScrollView{COORD{100, 1025}, kWindow, 1000}, 79, info));
+    // A buffer of other columns keeps the mark in its column while the window shows that column.
+    EXPECT_TRUE(SameGeometry(ScrollView{COORD{60, 1025}, kWindow, 1000}, 59, info));
     EXPECT_FALSE(SameGeometry(ScrollView{COORD{80, 1025}, kWindow, 1025}, 79, info));
-    EXPECT_FALSE(SameGeometry(before, 99, info));  // the window's right edge moved
-    info.srWindow = SMALL_RECT{0, 900, 79, 924};   // a window moved up, as a user scrolls it
+    EXPECT_FALSE(SameGeometry(before, 99, info));  // a narrower buffer dropped its column
+    info.srWindow.Left = 10;
+    EXPECT_FALSE(SameGeometry(before, 9, info));  // left of the window
+    info.srWindow = SMALL_RECT{0, 900, 79, 924};  // a window moved up, as a user scrolls it
     EXPECT_TRUE(SameGeometry(before, 79, info));
 }
 
@@ -150,6 +153,12 @@ TEST(ScrollPlanTest, TheNewMarkIsTheOldOneOnItsRowOrWhereItWasPut) {
     EXPECT_EQ(PlaceMark(993, 1000, 989, 1000).lead, 4);
     EXPECT_EQ(PlaceMark(993, 1000, 990, 996).row, -1);
     EXPECT_EQ(PlaceMark(993, 1000, 990, 996).lead, 0);
+    // A new mark in another column (the width changed) though nothing scrolled: on the old one's
+    // row, or below it as far as the output moved on.
+    EXPECT_EQ(PlaceMark(1000, 1000, 1000, 1000).row, 1000);
+    EXPECT_EQ(PlaceMark(1000, 1000, 1000, 1000).lead, 0);
+    EXPECT_EQ(PlaceMark(1000, 1000, 998, 1000).lead, 2);
+    EXPECT_EQ(PlaceMark(1000, 1000, -1, 1000).row, -1);
 }
 
 // A console whose window a program made larger than one read takes (200 x 81 cells, over a
@@ -275,14 +284,16 @@ TEST_F(ScrollbackConsoleTest, ScrolledRowsGoOutWithoutTheMarkAndAnIdlePassSendsN
 
 // On a terminal taller than the window (7 rows for the window's 4), the window is shown on the
 // terminal's bottom rows and the rows that left it are scrolled up from there; a terminal of
-// another height repaints at the new place.
+// another height repaints at the new place.  A repaint (the first pass, a new place, a redraw)
+// erases the window's rows only: the rows above show rows that left the window, which the
+// terminal has not yet put into its scrollback.
 TEST_F(ScrollbackConsoleTest, ATallerTerminalShowsTheWindowOnItsBottomRows) {
     Run([&] {
         tracker_.terminal_rows = 7;
         Print("a\r\n");
         Pass();
         EXPECT_EQ(sent_,
-                  "\033[2J\033[4;1fa\033[0K\033[5;1f \033[0K\033[6;1f \033[0K\033[7;1f "
+                  "\033[4;1f\033[J\033[4;1fa\033[0K\033[5;1f \033[0K\033[6;1f \033[0K\033[7;1f "
                   "\033[0K\033[5;1f");
         Print("b\r\nc\r\nd\r\n");
         Pass();
@@ -290,9 +301,41 @@ TEST_F(ScrollbackConsoleTest, ATallerTerminalShowsTheWindowOnItsBottomRows) {
         tracker_.terminal_rows = 6;
         Pass();
         EXPECT_EQ(sent_,
-                  "\033[2J\033[3;1fb\033[0K\033[4;1fc\033[0K\033[5;1fd\033[0K\033[6;1f "
+                  "\033[3;1f\033[J\033[3;1fb\033[0K\033[4;1fc\033[0K\033[5;1fd\033[0K\033[6;1f "
+                  "\033[0K\033[6;1f");
+        Pass(true);
+        EXPECT_EQ(sent_,
+                  "\033[3;1f\033[J\033[3;1fb\033[0K\033[4;1fc\033[0K\033[5;1fd\033[0K\033[6;1f "
                   "\033[0K\033[6;1f");
     });
+}
+
+// Where the window is shown and the rows a repaint erases: the window's, and those a taller window
+// took before on a terminal of the same height; all of them (one erase of the whole screen) when
+// the window begins on the terminal's first row.
+TEST(TerminalPlaceTest, ARepaintErasesTheRowsTheWindowTakesAndTook) {
+    struct Case {
+        const char* what;
+        int terminal_rows, rows, before_top, before_rows;
+        int top, first_erased;
+    };
+    const std::vector<Case> cases = {
+        {"as tall as the window", 24, 24, 0, 24, 0, 0},
+        {"never said", 0, 24, 0, 24, 0, 0},
+        {"the first pass on a taller terminal", 50, 24, 0, 0, 26, 26},
+        {"a redraw", 50, 24, 26, 24, 26, 26},
+        {"a terminal of other rows (its bottom rows stay)", 60, 24, 26, 24, 36, 36},
+        {"a taller window before, the same terminal", 50, 24, 20, 30, 26, 20},
+        {"a shorter window before", 50, 24, 30, 20, 26, 26},
+        {"window and terminal of fewer rows", 44, 20, 24, 24, 24, 24},
+        {"a window as tall as the terminal before", 24, 20, 0, 24, 4, 0},
+    };
+    for (const Case& c : cases) {
+        const TerminalPlace place =
+            PlaceWindow(c.terminal_rows, c.rows, TerminalPlace{c.before_top, 0}, c.before_rows);
+        EXPECT_EQ(place.top, c.top) << c.what;
+        EXPECT_EQ(place.first_erased, c.first_erased) << c.what;
+    }
 }
 
 // A client of more rows: window sizing makes the buffer taller under the same history, and the
@@ -311,6 +354,42 @@ TEST_F(ScrollbackConsoleTest, ARowsResizeStillSendsTheRowsThatLeftTheWindow) {
                   "\033[2J\033[1;1fa\033[0K\033[2;1fb\033[0K\033[3;1fc\033[0K\033[4;1fd\033[0K"
                   "\033[5;1fe\033[0K\033[6;1f \033[0K\033[6;1f\n\033[6;1f \033[0K\n\033[6;1f "
                   "\033[0K\033[4;1f");
+    });
+}
+
+// A client of more columns: the buffer widens under the same history, its cells where they were,
+// and the rows printed since the last pass reach the scrollback at the new width; the mark moves
+// to the window's new last column.  A narrower client drops the mark's column with the cells
+// beyond the new width: that pass repaints the window and sends nothing into the scrollback, and
+// the next pass finds the mark it put.
+TEST_F(ScrollbackConsoleTest, AColumnsResizeStillSendsTheRowsThatLeftTheWindow) {
+    auto resize = [&](SHORT columns) {
+        SMALL_RECT top{0, 0, 3, 3};
+        SetConsoleWindowInfo(output_, TRUE, &top);
+        SetConsoleScreenBufferSize(output_, COORD{columns, 24});
+        SMALL_RECT window{0, 20, SHORT(columns - 1), 23};
+        SetConsoleWindowInfo(output_, TRUE, &window);
+    };
+    Run([&] {
+        Pass();
+        Print("a\r\nb\r\nc\r\nd\r\ne\r\n");
+        resize(14);
+        EXPECT_EQ(Pass(), PassResult::kSent);
+        EXPECT_EQ(sent_,
+                  "\033[2J\033[1;1fa\033[0K\033[2;1fb\033[0K\033[3;1fc\033[0K\033[4;1fd\033[0K"
+                  "\033[4;1f\n\033[4;1fe\033[0K\n\033[4;1f \033[0K\033[4;1f");
+        Print("f\r\n");
+        Pass();
+        EXPECT_EQ(sent_, "\033[4;1ff\033[4;1f\n\033[4;1f \033[0K\033[4;1f");
+        Print("g\r\n");
+        resize(6);
+        Pass();
+        EXPECT_EQ(sent_,
+                  "\033[2J\033[1;1fe\033[0K\033[2;1ff\033[0K\033[3;1fg\033[0K\033[4;1f "
+                  "\033[0K\033[4;1f");
+        Print("h\r\n");
+        Pass();
+        EXPECT_EQ(sent_, "\033[4;1fh\033[4;1f\n\033[4;1f \033[0K\033[4;1f");
     });
 }
 

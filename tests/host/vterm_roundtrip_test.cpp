@@ -443,9 +443,9 @@ void RunRandomTransitions(bool utf8) {
 // So does a pass after more lines than the history holds.  Some consoles are larger than one read
 // of the console takes (up to 200 x 100), some histories as long as the setting's cap, and some
 // terminals taller than the window, which shows on their bottom rows: their rows above the window
-// hold the rows that left it last, and at the start and after a repaint what they held before
-// (blanks at the start), which the check skips.  Lines printed between the start-up mark and the
-// first pass reach the scrollback too.
+// hold the rows that left it last (blanks at the start, which the check skips), and a repaint (a
+// redraw, a new size) erases only the window's rows.  Lines printed between the start-up mark and
+// the first pass reach the scrollback too.
 class ScrollingConsole {
   public:
     ScrollingConsole(HANDLE output, uint32_t seed) : output_(output), random_(seed) {}
@@ -465,6 +465,26 @@ class ScrollingConsole {
         Fill();
         ASSERT_TRUE(SetConsoleCursorPosition(output_, COORD{0, history}));
         columns_ = columns;
+    }
+
+    // A client of another size, as window sizing makes the console: the window's top row stays
+    // the history's end; the cells keep their place, those beyond the new size are dropped.
+    void Resize(SHORT columns, SHORT rows, SHORT history) {
+        CONSOLE_SCREEN_BUFFER_INFO info;
+        ASSERT_TRUE(GetConsoleScreenBufferInfo(output_, &info));
+        const SHORT old_rows = SHORT(info.srWindow.Bottom - info.srWindow.Top + 1);
+        SMALL_RECT small{0, 0, static_cast<SHORT>(std::min(columns, info.dwSize.X) - 1),
+                         static_cast<SHORT>(std::min(rows, old_rows) - 1)};
+        ASSERT_TRUE(SetConsoleWindowInfo(output_, TRUE, &small));
+        ASSERT_TRUE(SetConsoleScreenBufferSize(output_, COORD{columns, SHORT(rows + history)}));
+        SMALL_RECT window{0, history, SHORT(columns - 1), SHORT(history + rows - 1)};
+        ASSERT_TRUE(SetConsoleWindowInfo(output_, TRUE, &window));
+        columns_ = columns;
+    }
+    CONSOLE_SCREEN_BUFFER_INFO Info() {
+        CONSOLE_SCREEN_BUFFER_INFO info;
+        GetConsoleScreenBufferInfo(output_, &info);
+        return info;
     }
 
     // As a command processor clears the screen: blanks everywhere, the cursor to the top.
@@ -569,10 +589,12 @@ TEST(VtermRoundTripTest, ScrolledLinesReachTheScrollbackOnceAndInOrder) {
                 history = CappedScrollbackLines(0xFFFFFFFF, rows);
             }
             const bool taller = console.Below(4) == 0;
-            const int terminal_rows = taller ? rows + 1 + console.Below(30) : rows;
-            const int top = terminal_rows - rows;  // the terminal's rows above the window
+            int terminal_rows = taller ? rows + 1 + console.Below(30) : rows;
+            int top = terminal_rows - rows;  // the terminal's rows above the window
+            int skip = top;  // the rows above it at the start or the last clear, not printed
+            const int wider = taller ? console.Below(9) : 0;
             console.Size(columns, rows, history);
-            RecordingTerminal terminal(terminal_rows, columns + (taller ? console.Below(9) : 0));
+            RecordingTerminal terminal(terminal_rows, columns + wider);
             terminal.KeepScrollback();
             AnsiWriter writer(&FeedTo<RecordingTerminal>, &terminal, Rendition(&TestOemToAnsi));
             ScreenSnapshot snapshots[2];
@@ -608,25 +630,73 @@ TEST(VtermRoundTripTest, ScrolledLinesReachTheScrollbackOnceAndInOrder) {
                 bool cleared = console.Below(25) == 0;
                 // More lines than the history holds, a window's worth beyond it.
                 bool overflow = !cleared && console.Below(30) == 0;
+                // A client of another size before the pass: the lines printed since the last pass
+                // cross it, but for a narrower one, which drops the mark's column with the cells
+                // beyond its width (those lines would not reach the scrollback).
+                const bool resize = !cleared && !overflow && console.Below(8) == 0;
+                const SHORT new_columns =
+                    SHORT(std::clamp(columns + console.Below(21) - 10, 2, 200));
+                const bool narrower = resize && new_columns < columns;
                 reads = 0;
                 print_at = 1 + console.Below(8);
                 // Not with a history longer than a pass reads: the rows a pass leaves for the next
                 // one and those printed in the middle of it could together overflow the history.
-                print_count = cleared || overflow || history > 200 || console.Below(3) != 0
-                                  ? 0
-                                  : console.Below(history + 1);
+                print_count =
+                    cleared || overflow || narrower || history > 200 || console.Below(3) != 0
+                        ? 0
+                        : console.Below(history + 1);
                 const int planned = print_count;
                 if (cleared) {
                     console.Clear();
-                } else {
+                } else if (!narrower) {
                     int lines = overflow ? history + rows + console.Below(history + 1)
                                          : console.Below(history - planned + 1);
                     for (int n = lines; n > 0; --n, ++done) printed.push_back(console.Print());
                 }
-                // A repaint clears what a taller terminal shows above the window.
+                const CONSOLE_SCREEN_BUFFER_INFO before = console.Info();
+                if (resize && before.srWindow.Top == history) {
+                    // Fewer rows only where the console drops none the cursor reached.
+                    const int low = before.dwCursorPosition.Y - history + 1;
+                    SHORT new_rows = SHORT(std::clamp(rows + console.Below(7) - 3, 2, 100));
+                    if (new_rows < low) new_rows = SHORT(low);
+                    if (history + new_rows > SHORT(kMaxConsoleRows)) new_rows = rows;
+                    if (narrower) {
+                        // The lines the terminal shows are cut to its new width, those of the
+                        // window to the console's.
+                        const int kept =
+                            static_cast<int>(terminal.scrollback().size() - kept_before);
+                        for (int y = 0; y < terminal_rows; ++y) {
+                            const int line = kept + y - skip;
+                            if (line < 0 || line >= static_cast<int>(printed.size())) continue;
+                            std::string& text = printed[static_cast<size_t>(line)];
+                            text.resize(std::min<size_t>(
+                                text.size(), y < top ? new_columns + wider : new_columns));
+                            text.erase(text.find_last_not_of(' ') + 1);
+                        }
+                    }
+                    if (new_rows < rows) {
+                        // Fewer rows on a terminal that keeps its height (one of fewer rows moves
+                        // its rows as it sees fit, pushing some into its scrollback): the window
+                        // shows on more of its bottom rows, and the repaint erases the rows the
+                        // window left, which then pass into the scrollback as blank lines.
+                        const int kept =
+                            static_cast<int>(terminal.scrollback().size() - kept_before);
+                        printed.insert(
+                            printed.begin() +
+                                std::min<int>(kept + top - skip, static_cast<int>(printed.size())),
+                            static_cast<size_t>(rows - new_rows), std::string());
+                        top += rows - new_rows;
+                    }
+                    console.Resize(new_columns, new_rows, history);
+                    columns = new_columns;
+                    rows = new_rows;
+                    terminal_rows = rows + top;
+                    terminal.Resize(terminal_rows, columns + wider);
+                    tracker.terminal_rows = terminal_rows;
+                }
                 shown = 1 - shown;
                 ScrollbackPass(screen, snapshots[shown], snapshots[1 - shown],
-                               !taller && console.Below(40) == 0, writer, tracker);
+                               console.Below(taller ? 10 : 40) == 0, writer, tracker);
                 const int during = planned - print_count;
                 print_count = 0;
                 if (during > 0) {
@@ -641,6 +711,7 @@ TEST(VtermRoundTripTest, ScrolledLinesReachTheScrollbackOnceAndInOrder) {
                 if (cleared) {
                     printed.clear();
                     kept_before = terminal.scrollback().size();
+                    skip = top;
                 }
                 if (overflow) {
                     // The mark went off the top with the lines above the window: the pass
@@ -648,6 +719,7 @@ TEST(VtermRoundTripTest, ScrolledLinesReachTheScrollbackOnceAndInOrder) {
                     // sends nothing into the scrollback.
                     printed.erase(printed.begin(), printed.end() - (rows - 1));
                     kept_before = terminal.scrollback().size();
+                    skip = top;
                 }
 
                 VTermPos cursor;
@@ -657,7 +729,7 @@ TEST(VtermRoundTripTest, ScrolledLinesReachTheScrollbackOnceAndInOrder) {
                 std::vector<std::string> screen;
                 for (int y = 0; y < terminal_rows; ++y) screen.push_back(terminal.Row(y));
                 seen.insert(seen.end(), screen.begin(), screen.end());
-                seen.erase(seen.begin(), seen.begin() + top);
+                seen.erase(seen.begin(), seen.begin() + skip);
                 screen.erase(screen.begin(), screen.begin() + top);
                 const std::string bytes = terminal.TakeStream();
                 VTermPos shown_cursor = terminal.Cursor();
