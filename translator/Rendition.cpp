@@ -3,23 +3,6 @@
 
 #include "ColorEncoding.h"
 
-namespace {
-constexpr WORD kBackgroundWithoutIntensity = 0x70;
-
-}  // namespace
-
-bool IsReverseVideo(WORD attributes, bool suppress_color_simulation) {
-    if (suppress_color_simulation) return false;
-    switch (attributes & kBackgroundWithoutIntensity) {
-        case BACKGROUND_GREEN:
-        case BACKGROUND_RED | BACKGROUND_GREEN:
-        case BACKGROUND_RED | BACKGROUND_GREEN | BACKGROUND_BLUE:
-            return true;
-        default:
-            return false;
-    }
-}
-
 bool Rendition::IsBlank(const CHAR_INFO& cell) const {
     if (utf8_ && cell.Char.UnicodeChar != ' ') return false;
     if (cell.Char.AsciiChar != ' ') return false;
@@ -39,14 +22,7 @@ CHAR_INFO Rendition::ClearedCell() const {
     return cell;
 }
 
-int Rendition::Encode(WCHAR character, WORD attributes, HeldHalf* held, CellBytes* out) const {
-    if (!utf8_) {
-        out->text[0] = static_cast<char>(ToAnsi(static_cast<BYTE>(character)));
-        out->length = 1;
-        out->attributes = attributes;
-        out->reverse = IsReverseVideo(attributes);
-        return 1;
-    }
+int Rendition::EncodeWide(WCHAR character, WORD attributes, HeldHalf* held, CellBytes* out) const {
     if (held->unit != 0 && IsSecondHalf(character)) {
         // The character shows where its first half is, in that cell's colours.
         const char32_t joined = 0x10000 + ((held->unit - 0xD800) << 10) + (character - 0xDC00);
