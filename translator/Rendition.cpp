@@ -4,8 +4,6 @@
 #include "ColorEncoding.h"
 
 namespace {
-constexpr WORD kBackgroundWithoutIntensity = 0x70;
-
 // The characters UTF-16 unit `unit` completes after `*held` (a pair's first half, or 0), into
 // `out`.  A half without its partner stays a surrogate, which EncodeUtf8 makes U+FFFD.
 int JoinSurrogates(WCHAR unit, WCHAR* held, char32_t* out) {
@@ -27,18 +25,6 @@ int JoinSurrogates(WCHAR unit, WCHAR* held, char32_t* out) {
 
 }  // namespace
 
-bool IsReverseVideo(WORD attributes, bool suppress_color_simulation) {
-    if (suppress_color_simulation) return false;
-    switch (attributes & kBackgroundWithoutIntensity) {
-        case BACKGROUND_GREEN:
-        case BACKGROUND_RED | BACKGROUND_GREEN:
-        case BACKGROUND_RED | BACKGROUND_GREEN | BACKGROUND_BLUE:
-            return true;
-        default:
-            return false;
-    }
-}
-
 bool Rendition::IsBlank(const CHAR_INFO& cell) const {
     if (utf8_ && cell.Char.UnicodeChar != ' ') return false;
     if (cell.Char.AsciiChar != ' ') return false;
@@ -58,17 +44,12 @@ CHAR_INFO Rendition::ClearedCell() const {
     return cell;
 }
 
-int Rendition::Encode(WCHAR character, WORD attributes, WCHAR* held, CellBytes* out) const {
+int Rendition::EncodeWide(WCHAR character, WORD attributes, WCHAR* held, CellBytes* out) const {
     char32_t characters[2] = {};
-    const int count = utf8_ ? JoinSurrogates(character, held, characters) : 1;
+    const int count = JoinSurrogates(character, held, characters);
     for (int i = 0; i < count; ++i) {
         CellBytes& cell = out[i];
-        if (utf8_) {
-            cell.length = EncodeUtf8(characters[i], cell.text);
-        } else {
-            cell.text[0] = static_cast<char>(ToAnsi(static_cast<BYTE>(character)));
-            cell.length = 1;
-        }
+        cell.length = EncodeUtf8(characters[i], cell.text);
         cell.attributes = attributes;
         cell.reverse = IsReverseVideo(attributes);
     }

@@ -7,7 +7,17 @@
 
 // A cell is shown in reverse video when its background, without the intensity bit, is green,
 // brown or grey, unless colour simulation is suppressed.
-bool IsReverseVideo(WORD attributes, bool suppress_color_simulation);
+inline bool IsReverseVideo(WORD attributes, bool suppress_color_simulation) {
+    if (suppress_color_simulation) return false;
+    switch (attributes & 0x70) {  // the background without its intensity
+        case BACKGROUND_GREEN:
+        case BACKGROUND_RED | BACKGROUND_GREEN:
+        case BACKGROUND_RED | BACKGROUND_GREEN | BACKGROUND_BLUE:
+            return true;
+        default:
+            return false;
+    }
+}
 
 // One character of a cell as it goes to the terminal.
 struct CellBytes {
@@ -55,9 +65,18 @@ class Rendition {
     // UTF-8 client's cells are UTF-16 units: the first half of a surrogate pair waits in `*held`
     // for the next cell (none is sent), and a half without its partner becomes U+FFFD.  Other
     // clients' cells are bytes.
-    int Encode(WCHAR character, WORD attributes, WCHAR* held, CellBytes* out) const;
+    // The 8-bit path is here, where the writer's loop over a row's cells can inline it.
+    int Encode(WCHAR character, WORD attributes, WCHAR* held, CellBytes* out) const {
+        if (utf8_) return EncodeWide(character, attributes, held, out);
+        out->text[0] = static_cast<char>(ToAnsi(static_cast<BYTE>(character)));
+        out->length = 1;
+        out->attributes = attributes;
+        out->reverse = IsReverseVideo(attributes);
+        return 1;
+    }
 
   private:
+    int EncodeWide(WCHAR character, WORD attributes, WCHAR* held, CellBytes* out) const;
     friend Rendition MakeRendition(bool, DWORD, WORD, bool, Converter);
     enum class Style { kReverseVideo, kPlain, kColors };
 
