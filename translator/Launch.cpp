@@ -6,6 +6,7 @@
 
 #include "Reporter.h"
 #include "ScreenMirror.h"
+#include "TerminalModes.h"
 #include "ZEVENT.h"
 #include "ZSID.h"
 #include "ZUSER.h"
@@ -26,12 +27,15 @@ constexpr DWORD kLastPassTimeout = 5000;
 
 // Simple mode: lets the relay pass on what the command processor wrote last.  Once the
 // translator's own write ends are closed, the pipe ends when the command processor's copies are
-// gone, and the relay ends after the last byte.
+// gone, and the relay ends after the last byte.  Then the terminal modes the login set are reset,
+// unless the relay is still writing or the client has gone.
 void DrainOutputRelay() {
     CloseHandle(g_translator.translation_write);
     CloseHandle(g_translator.error_duplicate);
-    if (g_translator.relay_ended != nullptr) {
-        WaitForSingleObject(g_translator.relay_ended, kRelayDrainTimeout);
+    if (g_translator.relay_ended != nullptr &&
+        WaitForSingleObject(g_translator.relay_ended, kRelayDrainTimeout) == WAIT_OBJECT_0 &&
+        g_translator.relay_stop.load() == 0) {
+        SendTerminalModeReset();
     }
 }
 

@@ -9,6 +9,7 @@
 
 #include "ColorEncoding.h"
 #include "Reporter.h"
+#include "TerminalModes.h"
 #include "ZEVENT.h"
 
 namespace {
@@ -275,7 +276,10 @@ bool ScreenMirror::RunPass() {
     } else {
         memory_reported_ = false;
     }
-    if (last_pass_) return StopMirror();
+    if (last_pass_) {
+        SendTerminalModeReset();
+        return StopMirror();
+    }
     // The input side changes the poll delay only under the screen lock, so it is still ours.
     NextPass next = DecideNextPass(result == PassResult::kSent, settling_, settle_step_,
                                    GetTickCount() - input_tick_);

@@ -80,6 +80,10 @@ struct TranslatorState {
     // the client holds for as long as the write lasts.
     std::atomic<LONG> mirror_stop{kMirrorRunning};
     HANDLE mirror_stopped = nullptr;
+
+    // The terminal modes the login has turned on (TerminalModes.h), which the end of the login
+    // turns off again when the command processor ends.
+    std::atomic<DWORD> terminal_modes{0};
 };
 
 extern TranslatorState g_translator;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "KeySequences.h"
+#include "TerminalModes.h"
 #include "login_harness.h"
 #include "vterm_terminal.h"
 
@@ -708,13 +709,17 @@ TEST_F(AdvancedLoginTest, TheLastScreenReachesTheClientBeforeTheEnd) {
         Advance(1000);
         client.Feed(login.NewOutput());
         TypeSlowly(login, "exit LAST-WORDS-BEFORE-EXIT");
+        NoteModesOn(kModeBracketedPaste | kModeCursorHidden);
         const DWORD enter = Now();
         login.Send("\r");
         EXPECT_EQ(login.Wait().code, 0u);
         EXPECT_EQ(Now(), enter + 400);  // the exit detection pause: the last pass costs nothing
         EXPECT_TRUE(login.OutputEnded());
-        // The client shows the console's window (the whole buffer without scrollback).
-        client.Feed(login.NewOutput());
+        // The client shows the console's window (the whole buffer without scrollback), and the
+        // modes the login set are reset after it.
+        const std::string last = login.NewOutput();
+        EXPECT_EQ(last.substr(last.size() - 14), "\x1b[?2004l\x1b[?25h");
+        client.Feed(last);
         CONSOLE_SCREEN_BUFFER_INFO info = ScreenInfo(login.translator());
         for (int row = 0; row < 4; ++row)
             EXPECT_EQ(client.Row(row), ScreenRow(login.translator(), info.srWindow.Top + row));
@@ -783,12 +788,14 @@ TEST_F(AdvancedLoginTest, TheEndOfALoginTearsNothingDownUnderTheMirror) {
 TEST_F(AdvancedLoginTest, TheServerClosingTheInputEndsTheLoginAtOnce) {
     SimLogin login(Console(20, 4));
     Advance(1000);
-    WriteOnScreen(login, "unsent");  // the client has gone: no last pass for it
+    WriteOnScreen(login, "unsent");  // the client has gone: no last pass for it, nor a reset
+    NoteModesOn(kModeMouseReports);
     login.CloseInput();
     EXPECT_EQ(login.Wait().code, 0u);
     EXPECT_EQ(Now(), 1000u);
     EXPECT_EQ(g_translator.mirror_stop.load(), 1);
     EXPECT_EQ(login.Output().find("unsent"), std::string::npos);
+    EXPECT_EQ(login.Output().find("\x1b[?1000l"), std::string::npos);
     EXPECT_TRUE(Lines().empty());
     EXPECT_TRUE(Reports().empty());
 }

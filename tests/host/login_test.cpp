@@ -2,6 +2,7 @@
 // simulated Win32, in virtual time.
 #include <gtest/gtest.h>
 
+#include "TerminalModes.h"
 #include "login_harness.h"
 
 namespace {
@@ -142,9 +143,11 @@ TEST_F(LoginTest, TheCommandProcessorsLastWordsReachTheClientBeforeTheLoginEnds)
     // More than the output pipe holds and more than one chunk: the command processor has
     // written all of it, and ended, before the relay has passed it on.
     const std::string words = "exit " + std::string(70, 'w') + " bye";
+    NoteModesOn(kModeBracketedPaste);  // reset after them
     login.Send(words + "\r");
     EXPECT_EQ(login.Wait().code, 0u);
-    const std::string expected_end = words + "\r\n" + words.substr(5) + "\r\n";
+    const std::string expected_end =
+        words + "\r\n" + words.substr(5) + "\r\n" + TerminalModeReset(kModeBracketedPaste);
     const std::string output = login.Output();
     ASSERT_GE(output.size(), expected_end.size());
     EXPECT_EQ(output.substr(output.size() - expected_end.size()), expected_end);
