@@ -21,7 +21,8 @@ void WakeScreenMirror() {
 
 void RunAdvancedInput(const Settings& settings) {
     DWORD mode = kAssumedFirstInputMode;
-    KeyReader reader(settings.key_sequences != 0, settings.utf8_client != 0);
+    KeyReader reader(settings.key_sequences != 0, settings.utf8_client != 0,
+                     settings.mouse_input != 0);
     ClientInput input;
     while (reader.Next(&input)) {
         RefreshInputMode(&mode);
@@ -39,6 +40,9 @@ void RunAdvancedInput(const Settings& settings) {
                 g_screen_lock.Enter();
                 g_translator.redraw_request = 1;
                 g_screen_lock.Leave();
+                break;
+            case InputRoute::kMouseEvent:
+                InjectMouse(input.mouse, mode);
                 break;
             case InputRoute::kKeyCommand: {
                 BYTE command;

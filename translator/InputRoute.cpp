@@ -6,6 +6,7 @@ InputRoute DecideInputRoute(InputLoop loop, const ClientInput& input, DWORD inpu
     const bool processed = (input_mode & ENABLE_PROCESSED_INPUT) != 0;
     const bool line = processed && (input_mode & ENABLE_LINE_INPUT) != 0;
     const int byte = input.is_key || input.character != 0 ? -1 : input.byte;
+    if (input.is_mouse) return InputRoute::kMouseEvent;
     if (processed && byte == 0x03) return InputRoute::kCtrlCEvent;
     if (loop == InputLoop::kAdvanced) {
         if (line && byte == 0x1B) return InputRoute::kEscapeKey;
@@ -17,4 +18,9 @@ InputRoute DecideInputRoute(InputLoop loop, const ClientInput& input, DWORD inpu
     if (processed && byte == 0x13) return InputRoute::kPauseOutput;
     if (line) return InputRoute::kLineEditor;
     return processed && byte == 0x01 ? InputRoute::kKeyCommand : InputRoute::kInject;
+}
+
+bool AsksForMouseInput(DWORD input_mode) {
+    constexpr DWORD kQuickEdit = ENABLE_EXTENDED_FLAGS | ENABLE_QUICK_EDIT_MODE;
+    return (input_mode & ENABLE_MOUSE_INPUT) != 0 && (input_mode & kQuickEdit) != kQuickEdit;
 }

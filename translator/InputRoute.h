@@ -11,9 +11,13 @@ struct ClientInput {
     // taken out before, on bytes; a sequence cut off by the end of the input is dropped.
     char32_t character = 0;
     KeySequence key;
+    bool is_mouse = false;  // a mouse report in `mouse` (advanced mode with MouseInput only)
+    MouseReport mouse;
 
-    static ClientInput Byte(BYTE byte) { return {false, byte, 0, {}}; }
-    static ClientInput Character(char32_t character) { return {false, 0, character, {}}; }
+    static ClientInput Byte(BYTE byte) { return {false, byte, 0, {}, false, {}}; }
+    static ClientInput Character(char32_t character) {
+        return {false, 0, character, {}, false, {}};
+    }
 };
 
 enum class InputLoop { kSimple, kAdvanced };
@@ -25,6 +29,7 @@ enum class InputRoute {
     kCtrlCEvent,           // raise a Ctrl-C event in the console instead of injecting anything
     kRedraw,               // ask the screen mirror to repaint the terminal; nothing is injected
     kKeyCommand,           // Ctrl-A: the next byte is a key command
+    kMouseEvent,           // a mouse report: a mouse event while the console asks for them
     // Simple mode's own:
     kResumeOutput,  // it resumes paused output and is used up by it
     kPauseOutput,   // Ctrl-S pauses the output relay
@@ -39,3 +44,7 @@ enum class InputRoute {
 // line-input prompt is the line editor's, and Ctrl-A with processed input is a key command.
 InputRoute DecideInputRoute(InputLoop loop, const ClientInput& input, DWORD input_mode,
                             bool gate_set);
+
+// Whether a console's input mode asks for mouse input as a local console gives it: mouse input
+// on, and quick edit (which takes the mouse for selecting) not on with the extended flags.
+bool AsksForMouseInput(DWORD input_mode);

@@ -1,6 +1,7 @@
 // Key event synthesis: client characters and Ctrl-A key commands become console key events.
 #include "KeyEvents.h"
 
+#include "InputRoute.h"
 #include "Reporter.h"
 #include "Utf8.h"
 #include "ZEVENT.h"
@@ -121,6 +122,80 @@ void WriteKeyRecords(HANDLE console, const KeyRecords& keys) {
     }
 }
 
+namespace {
+
+constexpr DWORD kShiftCode = 4, kAltCode = 8, kCtrlCode = 16, kMotionCode = 32, kWheelCode = 64;
+constexpr DWORD kBeyondCode = 128;
+constexpr SHORT kWheelDelta = 120;
+
+// The button of a code's low bits 0 to 2; 0 for 3 (none, or a release of the older form).
+DWORD ButtonBit(DWORD code) {
+    static const DWORD kBits[4] = {FROM_LEFT_1ST_BUTTON_PRESSED, FROM_LEFT_2ND_BUTTON_PRESSED,
+                                   RIGHTMOST_BUTTON_PRESSED, 0};
+    return kBits[code & 3];
+}
+
+// A report's cell, from 1, as a buffer cell within the area.
+SHORT ShownCell(DWORD place, int before, SHORT origin, SHORT size) {
+    long cell = static_cast<long>(place) - 1 - before;
+    if (cell >= size) cell = size - 1;
+    if (cell < 0) cell = 0;
+    return static_cast<SHORT>(origin + cell);
+}
+
+}  // namespace
+
+bool MouseRecord(const MouseReport& report, const ShownArea& area, DWORD tick,
+                 DWORD double_click_ms, MouseClicks* clicks, MOUSE_EVENT_RECORD* record) {
+    const DWORD code = report.button;
+    if ((code & kBeyondCode) != 0 || ((code & kWheelCode) != 0 && report.release)) return false;
+    *record = MOUSE_EVENT_RECORD{};
+    record->dwMousePosition.X = ShownCell(report.column, 0, area.left, area.columns);
+    record->dwMousePosition.Y = ShownCell(report.row, area.rows_above, area.top, area.rows);
+    record->dwControlKeyState = ((code & kShiftCode) ? kShiftBit : 0) |
+                                ((code & kAltCode) ? kAltBit : 0) |
+                                ((code & kCtrlCode) ? kCtrlBit : 0);
+    const DWORD button = ButtonBit(code);
+    if ((code & kWheelCode) != 0) {
+        // Up and right are the positive deltas; the buttons held stay in the low word.
+        const bool positive = (code & 3) == 0 || (code & 3) == 3;
+        const SHORT delta = positive ? kWheelDelta : static_cast<SHORT>(-kWheelDelta);
+        record->dwEventFlags = (code & 2) != 0 ? MOUSE_HWHEELED : MOUSE_WHEELED;
+        record->dwButtonState = (static_cast<DWORD>(static_cast<WORD>(delta)) << 16) | clicks->held;
+        return true;
+    }
+    if ((code & kMotionCode) != 0) {
+        // A drag holds its button; motion with none says that nothing is held.
+        clicks->held = button != 0 ? clicks->held | button : 0;
+        record->dwEventFlags = MOUSE_MOVED;
+    } else if (report.release || button == 0) {
+        // The older form's release does not say which button: it stands for all of them.
+        clicks->held = button != 0 ? clicks->held & ~button : 0;
+    } else {
+        clicks->held |= button;
+        const COORD cell = record->dwMousePosition;
+        const bool twice = clicks->press_button == button && clicks->press_cell.X == cell.X &&
+                           clicks->press_cell.Y == cell.Y &&
+                           tick - clicks->press_tick < double_click_ms;
+        record->dwEventFlags = twice ? DOUBLE_CLICK : 0;
+        // A third press begins again.
+        clicks->press_button = twice ? 0 : button;
+        clicks->press_cell = cell;
+        clicks->press_tick = tick;
+    }
+    record->dwButtonState = clicks->held;
+    return true;
+}
+
+void WriteMouseRecord(HANDLE console, const MOUSE_EVENT_RECORD& event) {
+    INPUT_RECORD record{};
+    record.EventType = MOUSE_EVENT;
+    record.Event.MouseEvent = event;
+    DWORD written = 0;
+    if (!WriteConsoleInputW(console, &record, 1, &written))
+        ReportFatal("WriteConsoleInput for a mouse event failed: %lu", GetLastError());
+}
+
 KeyCommand LookUpKeyCommand(BYTE command) {
     using Action = KeyCommand::Action;
     if (command >= '1' && command <= '9')
@@ -204,4 +279,15 @@ void RunKeyCommand(BYTE command) {
             g_translator.sticky_modifiers |= what.modifier;
             break;
     }
+}
+
+void InjectMouse(const MouseReport& report, DWORD input_mode) {
+    if (!AsksForMouseInput(input_mode)) return;
+    g_screen_lock.Enter();
+    const ShownArea area = g_translator.shown_area;
+    g_screen_lock.Leave();
+    MOUSE_EVENT_RECORD event;
+    if (MouseRecord(report, area, GetTickCount(), GetDoubleClickTime(), &g_translator.mouse,
+                    &event))
+        WriteMouseRecord(g_translator.console_input, event);
 }

@@ -1,6 +1,7 @@
 // Key event synthesis: the key events for one client character, and the Ctrl-A key commands.
 #pragma once
 
+#include "KeySequences.h"
 #include "translator.h"
 
 // Modifier bits of a key event's control-key state; only the left-hand keys are produced.
@@ -85,6 +86,18 @@ KeyRecords CharacterKeyRecords(char32_t character, DWORD modifiers, const KeyLoo
 // is held for its moment.  A refused record is fatal: a console that takes no keys leaves the
 // login nothing to do.
 void WriteKeyRecords(HANDLE console, const KeyRecords& keys);
+
+// The mouse event a local console writes for `report` on the terminal showing `area`, at `tick`
+// with a double-click time of `double_click_ms`, after the events `clicks` holds, which it
+// updates.  The position is the report's cell in the buffer, clamped to the area; the button state
+// holds every button held (and a wheel's delta of 120 in its high word, up and right positive);
+// a press is a double click when it follows a single press of that button at that cell within the
+// time.  False for a report that stands for no event (a button beyond the first three).
+bool MouseRecord(const MouseReport& report, const ShownArea& area, DWORD tick,
+                 DWORD double_click_ms, MouseClicks* clicks, MOUSE_EVENT_RECORD* record);
+
+// Puts a mouse event into the console; a refused one is fatal, as a refused key.
+void WriteMouseRecord(HANDLE console, const MOUSE_EVENT_RECORD& event);
 
 // What the byte after Ctrl-A asks for.
 struct KeyCommand {

@@ -9,6 +9,7 @@ constexpr BYTE kEscape = 0x1B;
 
 bool KeyReader::Next(ClientInput* input) {
     input->is_key = false;
+    input->is_mouse = false;
     input->character = 0;
     if (utf8_pending_ != 0) {
         input->byte = 0;
@@ -31,28 +32,10 @@ bool KeyReader::Next(ClientInput* input) {
             input->character = kReplacementCharacter;
             return true;
         }
-        if (decode_ && bytes_[0] == kEscape) {
-            const DWORD start = GetTickCount();
-            for (;;) {
-                KeySequence key = DecodeKeySequence(bytes_, count_);
-                if (key.kind == KeySequence::Kind::kKey) {
-                    Drop(key.length);
-                    input->is_key = true;
-                    input->key = key;
-                    return true;
-                }
-                if (key.kind == KeySequence::Kind::kNone || ended_ || count_ == kMaxKeySequence)
-                    break;
-                const DWORD waited = GetTickCount() - start;
-                bool timed_out = waited >= kKeySequenceWaitMs;
-                if (!timed_out && ReadSocketByteWithin(&bytes_[count_], kKeySequenceWaitMs - waited,
-                                                       &timed_out)) {
-                    ++count_;
-                    continue;
-                }
-                if (!timed_out) ended_ = true;
-                break;
-            }
+        if ((decode_ || mouse_) && bytes_[0] == kEscape) {
+            const Taken taken = TakeSequence(input);
+            if (taken == Taken::kUnit) return true;
+            if (taken == Taken::kDropped) continue;
         }
         const BYTE byte = bytes_[0];
         Drop(1);
@@ -67,6 +50,48 @@ bool KeyReader::Next(ClientInput* input) {
         input->byte = 0;
         input->character = decoded[0];
         return true;
+    }
+}
+
+KeyReader::Taken KeyReader::TakeSequence(ClientInput* input) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        const MouseReport report = mouse_ ? DecodeMouseReport(bytes_, count_) : MouseReport{};
+        const KeySequence key = decode_ ? DecodeKeySequence(bytes_, count_) : KeySequence{};
+        if (report.kind == MouseReport::Kind::kReport) {
+            Drop(report.length);
+            input->is_mouse = true;
+            input->mouse = report;
+            return Taken::kUnit;
+        }
+        if (report.kind == MouseReport::Kind::kCut) {
+            Drop(report.length);
+            return Taken::kDropped;
+        }
+        if (key.kind == KeySequence::Kind::kKey) {
+            Drop(key.length);
+            input->is_key = true;
+            input->key = key;
+            return Taken::kUnit;
+        }
+        const bool more = key.kind == KeySequence::Kind::kIncomplete ||
+                          report.kind == MouseReport::Kind::kIncomplete;
+        if (more && !ended_ && count_ < kMaxInputSequence) {
+            const DWORD waited = GetTickCount() - start;
+            bool timed_out = waited >= kKeySequenceWaitMs;
+            if (!timed_out &&
+                ReadSocketByteWithin(&bytes_[count_], kKeySequenceWaitMs - waited, &timed_out)) {
+                ++count_;
+                continue;
+            }
+            if (!timed_out) ended_ = true;
+        }
+        // No more bytes come: a report begun goes, and never as characters.
+        if (report.kind == MouseReport::Kind::kIncomplete && report.length > 0) {
+            Drop(report.length);
+            return Taken::kDropped;
+        }
+        return Taken::kNone;
     }
 }
 

@@ -11,22 +11,31 @@
 // may form a key's sequence: those already there, then more within kKeySequenceWaitMs of the
 // Escape.  A key's whole sequence comes back as that key; bytes that form none come back one by
 // one, as they came, the first of them at once and the rest looked at afresh.  A Ctrl-A is always
-// the last byte taken, so its command byte can be read from the socket input directly.
+// the last byte taken, so its command byte can be read from the socket input directly.  With
+// `mouse`, an Escape waits the same way while the bytes may form a mouse report (decoding on or
+// not), which comes back whole as a mouse unit; a report begun that cannot be finished (cut, or
+// no more bytes within the wait) is dropped whole.
 class KeyReader {
   public:
-    explicit KeyReader(bool decode, bool utf8 = false) : decode_(decode), utf8_(utf8) {}
+    explicit KeyReader(bool decode, bool utf8 = false, bool mouse = false)
+        : decode_(decode), utf8_(utf8), mouse_(mouse) {}
     // False at the end of input, once every byte taken has been returned.
     bool Next(ClientInput* input);
 
   private:
+    enum class Taken { kNone, kUnit, kDropped };
+    // An Escape in bytes_[0]: a key or a mouse report into `input`, the bytes of a report that
+    // was dropped gone, or none (the Escape is an ordinary byte).
+    Taken TakeSequence(ClientInput* input);
     void Drop(DWORD count);
 
     bool decode_;
     bool utf8_;
+    bool mouse_;
     bool ended_ = false;
     Utf8Decoder utf8_decoder_;
     char32_t utf8_pending_ = 0;  // what a byte cutting a sequence short gave after its U+FFFD
-    BYTE bytes_[kMaxKeySequence] = {};
+    BYTE bytes_[kMaxInputSequence] = {};
     DWORD count_ = 0;
 };
 

@@ -137,3 +137,69 @@ KeySequence DecodeKeySequence(const BYTE* bytes, DWORD count) {
     }
     return None();
 }
+
+namespace {
+
+constexpr DWORD kMaxMouseParameter = 9999;
+
+MouseReport Report(MouseReport::Kind kind, DWORD length) {
+    MouseReport report;
+    report.kind = kind;
+    report.length = length;
+    return report;
+}
+
+// "ESC [ M" and its three bytes, from bytes[3].
+MouseReport DecodeOlderReport(const BYTE* bytes, DWORD count) {
+    for (DWORD i = 3; i < count && i < 6; ++i) {
+        if (bytes[i] < 0x20) return Report(MouseReport::Kind::kCut, i);
+    }
+    if (count < 6) return Report(MouseReport::Kind::kIncomplete, count);
+    MouseReport report = Report(MouseReport::Kind::kReport, 6);
+    report.button = bytes[3] - 0x20u;
+    report.column = bytes[4] - 0x20u;
+    report.row = bytes[5] - 0x20u;
+    return report;
+}
+
+// "ESC [ <" and its three parameters, from bytes[3].
+MouseReport DecodeSgrReport(const BYTE* bytes, DWORD count) {
+    DWORD values[3] = {};
+    DWORD digits = 0, index = 0;
+    for (DWORD i = 3; i < count; ++i) {
+        if (i == kMaxMouseReport) return MouseReport{};
+        const BYTE byte = bytes[i];
+        if (byte >= '0' && byte <= '9') {
+            values[index] = values[index] * 10 + (byte - '0');
+            if (values[index] > kMaxMouseParameter) return MouseReport{};
+            ++digits;
+            continue;
+        }
+        if (digits == 0) return MouseReport{};
+        if (byte == ';' && index < 2) {
+            ++index;
+            digits = 0;
+            continue;
+        }
+        if ((byte != 'M' && byte != 'm') || index != 2) return MouseReport{};
+        MouseReport report = Report(MouseReport::Kind::kReport, i + 1);
+        report.button = values[0];
+        report.release = byte == 'm';
+        report.column = values[1];
+        report.row = values[2];
+        return report;
+    }
+    return count < kMaxMouseReport ? Report(MouseReport::Kind::kIncomplete, count) : MouseReport{};
+}
+
+}  // namespace
+
+MouseReport DecodeMouseReport(const BYTE* bytes, DWORD count) {
+    if (count == 0 || bytes[0] != kEscape) return MouseReport{};
+    if (count == 1 || (count == 2 && bytes[1] == '['))
+        return Report(MouseReport::Kind::kIncomplete, 0);
+    if (bytes[1] != '[') return MouseReport{};
+    if (bytes[2] == 'M') return DecodeOlderReport(bytes, count);
+    if (bytes[2] == '<') return DecodeSgrReport(bytes, count);
+    return MouseReport{};
+}

@@ -8,6 +8,7 @@
 #include <new>
 
 #include "ColorEncoding.h"
+#include "InputRoute.h"
 #include "Reporter.h"
 #include "TerminalModes.h"
 #include "ZEVENT.h"
@@ -233,9 +234,37 @@ ScreenMirror::ScreenMirror(const Settings& settings, WORD default_attributes)
     : settle_step_(InputSettleStep(settings.input_settle_delay)),
       scrollback_(settings.scrollback_lines != 0),
       console_(g_translator.console_output, settings.utf8_client != 0),
+      mouse_input_(settings.mouse_input != 0),
       writer_(&WriteForPass, &last_pass_,
               MakeRendition(settings.utf8_client != 0, settings.color_mode, default_attributes,
                             settings.suppress_color_simulation != 0, &OemToAnsi)) {}
+
+void ScreenMirror::PublishShownArea(const ScreenSnapshot& current) const {
+    // With scrollback the snapshot is the window, shown below the place's rows; without, the whole
+    // buffer from the terminal's first row.
+    const SMALL_RECT& window = current.info.srWindow;
+    ShownArea& area = g_translator.shown_area;
+    area.left = scrollback_ ? window.Left : 0;
+    area.top = scrollback_ ? window.Top : 0;
+    area.columns = current.allocated.X;
+    area.rows = current.allocated.Y;
+    area.rows_above = scrollback_ ? scroll_.place.top : 0;
+}
+
+void ScreenMirror::FollowMouseMode() {
+    DWORD mode = 0;
+    if (!GetConsoleMode(g_translator.console_input, &mode)) return;  // the next pass looks again
+    const bool asks = AsksForMouseInput(mode);
+    if (asks == mouse_reports_) return;
+    const char* bytes = MouseReportsSwitch(asks);
+    WriteForPass(&last_pass_, bytes, lstrlenA(bytes));
+    mouse_reports_ = asks;
+    if (asks) {
+        NoteModesOn(kModeMouseReports);
+    } else {
+        NoteModesOff(kModeMouseReports);
+    }
+}
 
 bool ScreenMirror::RunPass() {
     TranslatorState& t = g_translator;
@@ -275,7 +304,9 @@ bool ScreenMirror::RunPass() {
         }
     } else {
         memory_reported_ = false;
+        PublishShownArea(current);
     }
+    if (mouse_input_ && !last_pass_) FollowMouseMode();
     if (last_pass_) {
         SendTerminalModeReset();
         return StopMirror();

@@ -102,6 +102,12 @@ class ScreenMirror {
     const ConsoleScreen& console() const { return console_; }
 
   private:
+    // Publishes where the terminal shows the pass's `current` snapshot (under the screen lock).
+    void PublishShownArea(const ScreenSnapshot& current) const;
+    // MouseInput: asks the terminal for mouse reports while the console input mode asks for mouse
+    // input, and tells it to stop when the mode no longer does.
+    void FollowMouseMode();
+
     DWORD settle_step_;
     bool scrollback_;
     ConsoleScreen console_;  // the console output: wide cells for a UTF-8 client
@@ -116,6 +122,8 @@ class ScreenMirror {
     bool settling_ = false;
     // Set for the last pass: the client may be gone by then, so its writes fail quietly.
     bool last_pass_ = false;
+    bool mouse_input_;            // the MouseInput setting
+    bool mouse_reports_ = false;  // the terminal was asked for mouse reports
     ScrollTracker scroll_;
     AnsiWriter writer_;
 };

@@ -20,6 +20,7 @@ struct Settings {
     std::unique_ptr<char[]> advanced_terminal_types;  // AdvancedTerminalTypes; null if none
     DWORD scrollback_lines = 0;  // ScrollbackLines: history rows above the window (advanced mode)
     DWORD utf8_client = 0;       // non-zero: the client's bytes are UTF-8 both ways
+    DWORD mouse_input = 0;       // MouseInput, non-zero: mouse reports become the console's events
 };
 
 // The settings under the product key (`SettingsProduct`) of the login's protocol.

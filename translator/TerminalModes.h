@@ -16,6 +16,10 @@ constexpr DWORD kModeBracketedPaste = 0x8;   // DECSET 2004
 // reports stop first, then the main screen comes back and the cursor shows.  Empty for none.
 std::string TerminalModeReset(DWORD modes);
 
+// The bytes that ask the terminal for mouse reports of presses, releases, drags and motion in the
+// SGR form (DECSET 1000, 1002, 1003, 1006), or that stop them (DECRST in the reverse order).
+const char* MouseReportsSwitch(bool on);
+
 // Records that the login turned `modes` on (the input side or the screen mirror, as it sends
 // them) or off.
 void NoteModesOn(DWORD modes);

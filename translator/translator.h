@@ -24,6 +24,25 @@ struct ScreenSnapshot {
     COORD allocated{0, 0};
 };
 
+// Where the terminal shows the console: the buffer's cells from column `left` and row `top`, of
+// `columns` by `rows`, on the terminal's rows from `rows_above` down.  Nothing before the mirror's
+// first pass (0 by 0).
+struct ShownArea {
+    SHORT left = 0;
+    SHORT top = 0;
+    SHORT columns = 0;
+    SHORT rows = 0;
+    int rows_above = 0;
+};
+
+// The buttons a mouse has held and its last press, which a double click follows.
+struct MouseClicks {
+    DWORD held = 0;          // the button bits of a mouse event's button state
+    DWORD press_button = 0;  // the button of the last single press; 0 when the next is single
+    COORD press_cell{0, 0};
+    DWORD press_tick = 0;
+};
+
 // The screen mirror's stop request (TranslatorState::mirror_stop).
 constexpr LONG kMirrorRunning = 0;
 constexpr LONG kMirrorStopNow = 1;   // the end of the login: no further pass
@@ -63,6 +82,7 @@ struct TranslatorState {
     DWORD history_lines = 0;
     // Key synthesis (main thread only): the sticky modifiers of the Ctrl-A key commands.
     DWORD sticky_modifiers = 0;  // the Shift, Ctrl and Alt bits of a key event's state
+    MouseClicks mouse;           // the mouse events written so far (MouseInput)
 
     // Screen mirror, shared with the input side under the screen lock.  The poll delay is also
     // read without the lock to choose the mirror's wait, hence atomic.
@@ -79,6 +99,8 @@ struct TranslatorState {
     // the socket output.  Requests are set without the lock, which a mirror blocked in a write to
     // the client holds for as long as the write lasts.
     std::atomic<LONG> mirror_stop{kMirrorRunning};
+    // Where the terminal showed the console at the last pass, which mouse reports map back.
+    ShownArea shown_area;
     HANDLE mirror_stopped = nullptr;
 
     // The terminal modes the login has turned on (TerminalModes.h), which the end of the login
@@ -125,3 +147,7 @@ void RunKeyCommand(BYTE command);                  // the byte after Ctrl-A
 // A character beyond ASCII from a UTF-8 client, as wide key records: the layout's key for it, or
 // VK_PACKET (as the system gives typed Unicode text) when the layout has none.
 void InjectCharacter(char32_t character);
+struct MouseReport;
+// A mouse report as the mouse event a local console writes, while the console input mode
+// `input_mode` asks for mouse input; dropped otherwise.
+void InjectMouse(const MouseReport& report, DWORD input_mode);

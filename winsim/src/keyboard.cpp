@@ -254,3 +254,7 @@ BOOL CharToOemBuffA(LPCSTR source, LPSTR destination, DWORD length) {
 BOOL OemToCharBuffA(LPCSTR source, LPSTR destination, DWORD length) {
     return ConvertBuffer("OemToCharBuffA", source, destination, length, winsim::Cp437ToCp1252);
 }
+
+UINT GetDoubleClickTime() {
+    return 500;
+}

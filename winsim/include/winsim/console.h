@@ -29,6 +29,16 @@
 #define CTRL_BREAK_EVENT 1
 
 #define KEY_EVENT 0x0001
+#define MOUSE_EVENT 0x0002
+
+// A mouse event's buttons (the high word of dwButtonState carries a wheel's delta) and flags.
+#define FROM_LEFT_1ST_BUTTON_PRESSED 0x0001
+#define RIGHTMOST_BUTTON_PRESSED 0x0002
+#define FROM_LEFT_2ND_BUTTON_PRESSED 0x0004
+#define MOUSE_MOVED 0x0001
+#define DOUBLE_CLICK 0x0002
+#define MOUSE_WHEELED 0x0004
+#define MOUSE_HWHEELED 0x0008
 
 #define RIGHT_ALT_PRESSED 0x0001
 #define LEFT_ALT_PRESSED 0x0002
@@ -128,10 +138,18 @@ typedef struct _KEY_EVENT_RECORD {
     DWORD dwControlKeyState;
 } KEY_EVENT_RECORD, *PKEY_EVENT_RECORD;
 
+typedef struct _MOUSE_EVENT_RECORD {
+    COORD dwMousePosition;
+    DWORD dwButtonState;
+    DWORD dwControlKeyState;
+    DWORD dwEventFlags;
+} MOUSE_EVENT_RECORD, *PMOUSE_EVENT_RECORD;
+
 typedef struct _INPUT_RECORD {
     WORD EventType;
     union {
         KEY_EVENT_RECORD KeyEvent;
+        MOUSE_EVENT_RECORD MouseEvent;
     } Event;
 } INPUT_RECORD, *PINPUT_RECORD;
 
@@ -195,5 +213,7 @@ BOOL IsDBCSLeadByteEx(UINT code_page, BYTE byte);
 SHORT VkKeyScanW(WCHAR character);
 SHORT VkKeyScanA(CHAR character);
 UINT MapVirtualKeyA(UINT code, UINT map_type);
+// The user's double-click time, ms: 500, the system's default.
+UINT GetDoubleClickTime();
 BOOL CharToOemBuffA(LPCSTR source, LPSTR destination, DWORD length);
 BOOL OemToCharBuffA(LPCSTR source, LPSTR destination, DWORD length);
