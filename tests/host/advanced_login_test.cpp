@@ -664,6 +664,81 @@ TEST_F(AdvancedLoginTest, KeySequencesBecomeKeysAndALoneEscapeWaitsForNoMore) {
     EXPECT_TRUE(Reports().empty());
 }
 
+// The mouse events written into the console since record `from`, as "x,y buttons/flags/state".
+std::vector<std::string> MouseEvents(SimLogin& login, size_t from) {
+    std::vector<std::string> events;
+    auto records = InputLog(login.translator());
+    for (size_t i = from; i < records.size(); ++i) {
+        if (records[i].EventType != MOUSE_EVENT) continue;
+        const MOUSE_EVENT_RECORD& e = records[i].Event.MouseEvent;
+        char text[48];
+        std::snprintf(text, sizeof text, "%d,%d %x/%x/%x", e.dwMousePosition.X, e.dwMousePosition.Y,
+                      static_cast<unsigned>(e.dwButtonState), static_cast<unsigned>(e.dwEventFlags),
+                      static_cast<unsigned>(e.dwControlKeyState));
+        events.push_back(text);
+    }
+    return events;
+}
+
+TEST_F(AdvancedLoginTest, MouseReportsFollowTheConsoleModeAndBecomeMouseEvents) {
+    SetSetting("MouseInput", REG_DWORD, winsim::test::RegDword(1));
+    SimLogin login(Console(40, 6));
+    Advance(1000);
+    const std::string on = MouseReportsSwitch(true), off = MouseReportsSwitch(false);
+    // The prompt's mode (quick edit) asks for nothing, and a report is dropped whole.
+    EXPECT_EQ(login.NewOutput().find("\033[?1000"), std::string::npos);
+    size_t records = InputLog(login.translator()).size();
+    login.Send("\033[<0;3;2M\033[M !!");
+    Advance(1000);
+    EXPECT_EQ(InputLog(login.translator()).size(), records);
+
+    // A program asks for mouse input: the next pass asks the terminal for reports.
+    const DWORD kMouse = ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT |
+                         ENABLE_MOUSE_INPUT | ENABLE_EXTENDED_FLAGS;
+    winsim::test::SetInputMode(login.translator(), kMouse);
+    Advance(400);
+    EXPECT_EQ(login.NewOutput(), on);
+    // A click and a double click, a drag, a wheel step; an older report, one split within the
+    // wait, and one cut short by the wait, which is dropped.
+    login.Send("\033[<0;3;2M\033[<0;3;2m\033[<0;3;2M\033[<32;4;2M\033[<0;4;2m\033[<65;4;2M");
+    Advance(100);
+    login.Send("\033[M\"!!\033[M#!!\033[<16;40");
+    Advance(20);
+    login.Send(";6M\033[M !");
+    Advance(1000);
+    EXPECT_EQ(
+        MouseEvents(login, records),
+        (std::vector<std::string>{"2,1 1/0/0", "2,1 0/0/0", "2,1 1/2/0", "3,1 1/1/0", "3,1 0/0/0",
+                                  "3,1 ff880000/4/0", "0,0 2/0/0", "0,0 0/0/0", "39,5 1/0/8"}));
+    EXPECT_EQ(InputLog(login.translator()).size(), records + 9);
+    // Without KeySequences every other sequence still goes through as its characters.
+    login.Send("\033[A");
+    Advance(1000);
+    EXPECT_EQ(KeysDown(login, records).size(), 3u);
+    login.Send("\r");
+    Advance(1000);
+    login.NewOutput();
+
+    // The mode stops asking: the terminal is told to stop, and a late report is dropped.
+    winsim::test::SetInputMode(login.translator(), 0x1f7);
+    Advance(400);
+    EXPECT_EQ(login.NewOutput(), off);
+    records = InputLog(login.translator()).size();
+    login.Send("\033[<0;3;2M");
+    Advance(1000);
+    EXPECT_EQ(InputLog(login.translator()).size(), records);
+
+    // Asked again, the reports are turned off at the end of the login.
+    winsim::test::SetInputMode(login.translator(), kMouse);
+    Advance(400);
+    EXPECT_EQ(login.NewOutput(), on);
+    login.Send("exit\r");
+    EXPECT_EQ(login.Wait().code, 0u);
+    const std::string last = login.NewOutput();
+    EXPECT_EQ(last.substr(last.size() - off.size()), off);
+    EXPECT_TRUE(Reports().empty());
+}
+
 TEST_F(AdvancedLoginTest, TypingACommandPausesOnlyAfterItsCarriageReturn) {
     SimLogin login(Console(40, 6));
     Advance(1000);

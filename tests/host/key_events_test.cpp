@@ -313,8 +313,9 @@ std::vector<std::string> ReadUnits(const std::string& bytes, bool decode, bool u
 TEST(KeyReaderTest, AUtf8ClientsMalformedBytesEachGiveOneReplacementAndKeysDecode) {
     winsim::test::Reset();
     // A sequence cut by a byte that cannot begin one (0xFF never reaches the reader: it opens a
-    // window-size message): two replacements; cut by ASCII: one, then the byte.  A key's sequence is the key; a parameter without a modifier before a letter is
-    // no key, and its bytes come one by one.
+    // window-size message): two replacements; cut by ASCII: one, then the byte.  A key's sequence
+    // is the key; a parameter without a modifier before a letter is no key, and its bytes come one
+    // by one.
     EXPECT_EQ(ReadUnits("\xe3\xc0\xe3"
                         "a\xc3\xa9\x1b[A\x1b[1A",
                         true, true),
@@ -322,6 +323,82 @@ TEST(KeyReaderTest, AUtf8ClientsMalformedBytesEachGiveOneReplacementAndKeysDecod
                                         "char U+00E9", "key 26", "1b", "5b", "31", "41"}));
     // Without UTF-8 every byte is itself.
     EXPECT_EQ(ReadUnits("\xe3\xc0", true, false), (std::vector<std::string>{"e3", "c0"}));
+}
+
+}  // namespace
+
+namespace {
+
+// The mouse events of a sequence of reports on one area, as "x,y buttons/flags/state" in hex.
+struct MouseRun {
+    explicit MouseRun(ShownArea shown = ShownArea{}) : area(shown) {}
+    ShownArea area;
+    MouseClicks clicks;
+    DWORD tick = 1000;
+    std::string Event(DWORD code, DWORD column, DWORD row, bool release = false) {
+        MouseReport report;
+        report.kind = MouseReport::Kind::kReport;
+        report.button = code;
+        report.release = release;
+        report.column = column;
+        report.row = row;
+        MOUSE_EVENT_RECORD e;
+        if (!MouseRecord(report, area, tick, 500, &clicks, &e)) return "none";
+        char text[48];
+        std::snprintf(text, sizeof text, "%d,%d %x/%x/%x", e.dwMousePosition.X, e.dwMousePosition.Y,
+                      static_cast<unsigned>(e.dwButtonState), static_cast<unsigned>(e.dwEventFlags),
+                      static_cast<unsigned>(e.dwControlKeyState));
+        return text;
+    }
+};
+
+TEST(MouseRecordTest, ButtonsHeldMotionWheelAndModifiersAsALocalConsoleWritesThem) {
+    MouseRun run(ShownArea{0, 0, 80, 25, 0});
+    EXPECT_EQ(run.Event(0, 1, 1), "0,0 1/0/0");                // left press
+    EXPECT_EQ(run.Event(32, 5, 3), "4,2 1/1/0");               // a drag holds it
+    EXPECT_EQ(run.Event(2, 5, 3), "4,2 3/0/0");                // right press: both held
+    EXPECT_EQ(run.Event(1, 5, 3), "4,2 7/0/0");                // middle too
+    EXPECT_EQ(run.Event(0, 5, 3, true), "4,2 6/0/0");          // an SGR release: that one goes
+    EXPECT_EQ(run.Event(64, 5, 3), "4,2 780006/4/0");          // wheel up, buttons kept
+    EXPECT_EQ(run.Event(65, 5, 3), "4,2 ff880006/4/0");        // wheel down
+    EXPECT_EQ(run.Event(67, 5, 3), "4,2 780006/8/0");          // wheel right
+    EXPECT_EQ(run.Event(3, 5, 3), "4,2 0/0/0");                // an older release: all go
+    EXPECT_EQ(run.Event(35, 6, 3), "5,2 0/1/0");               // motion with nothing held
+    EXPECT_EQ(run.Event(4 | 8 | 16 | 2, 6, 3), "5,2 2/0/1a");  // Shift, Alt and Ctrl
+    EXPECT_EQ(run.Event(32 | 2, 7, 3), "6,2 2/1/0");
+    EXPECT_EQ(run.Event(35, 7, 3), "6,2 0/1/0");  // a lost release is mended
+    EXPECT_EQ(run.Event(128, 7, 3), "none");      // buttons beyond the three
+    EXPECT_EQ(run.Event(64, 7, 3, true), "none");
+}
+
+TEST(MouseRecordTest, PositionsMapThroughTheShownAreaAndAreClampedToIt) {
+    // A window at column 10, row 200 of its buffer, below 4 rows of the terminal's.
+    MouseRun run(ShownArea{10, 200, 40, 20, 4});
+    EXPECT_EQ(run.Event(35, 1, 5), "10,200 0/1/0");
+    EXPECT_EQ(run.Event(35, 40, 24), "49,219 0/1/0");
+    EXPECT_EQ(run.Event(35, 1, 1), "10,200 0/1/0");  // the rows above the window
+    EXPECT_EQ(run.Event(35, 9999, 9999), "49,219 0/1/0");
+    EXPECT_EQ(run.Event(35, 0, 0), "10,200 0/1/0");
+    // Before the mirror's first pass nothing is shown: the area's corner.
+    MouseRun early;
+    EXPECT_EQ(early.Event(35, 30, 30), "0,0 0/1/0");
+}
+
+TEST(MouseRecordTest, ASecondPressOfTheButtonAtTheCellWithinTheTimeIsADoubleClick) {
+    MouseRun run(ShownArea{0, 0, 80, 25, 0});
+    auto click = [&](DWORD code, DWORD column, DWORD after) {
+        run.tick += after;
+        const std::string press = run.Event(code, column, 1);
+        run.Event(code, column, 1, true);
+        return press.substr(press.find('/') + 1, 1);  // the flags
+    };
+    EXPECT_EQ(click(0, 1, 0), "0");
+    EXPECT_EQ(click(0, 1, 499), "2");
+    EXPECT_EQ(click(0, 1, 10), "0");  // a third press begins again
+    EXPECT_EQ(click(0, 1, 500), "0");
+    EXPECT_EQ(click(0, 2, 10), "0");  // another cell
+    EXPECT_EQ(click(2, 2, 10), "0");  // another button
+    EXPECT_EQ(click(2, 2, 10), "2");
 }
 
 }  // namespace

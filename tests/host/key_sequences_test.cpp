@@ -190,3 +190,104 @@ TEST(KeySequenceTest, WhatARealTerminalSendsDecodesToItsKey) {
 }
 
 }  // namespace
+
+namespace {
+
+MouseReport DecodeReport(const std::string& bytes) {
+    return DecodeMouseReport(reinterpret_cast<const BYTE*>(bytes.data()),
+                             static_cast<DWORD>(bytes.size()));
+}
+
+// A real terminal's mouse encoder against the decoder, in the SGR form and in the older one:
+// motion, presses, releases, drags and the wheel, with every combination of modifiers, decode to
+// the terminal's button code and its cell.
+TEST(MouseReportTest, WhatARealTerminalSendsInEitherFormDecodesToItsReport) {
+    for (bool sgr : {true, false}) {
+        std::unique_ptr<VTerm, decltype(&vterm_free)> vt(vterm_new(60, 400), &vterm_free);
+        vterm_state_reset(vterm_obtain_state(vt.get()), 1);
+        const std::string modes = sgr ? "\033[?1003h\033[?1006h" : "\033[?1003h";
+        vterm_input_write(vt.get(), modes.data(), modes.size());
+        auto read = [&] {
+            char bytes[64];
+            return std::string(bytes, vterm_output_read(vt.get(), bytes, sizeof bytes));
+        };
+        auto expect = [&](const std::string& bytes, DWORD code, bool release, int row, int col) {
+            const MouseReport report = DecodeReport(bytes);
+            ASSERT_EQ(report.kind, MouseReport::Kind::kReport) << bytes.substr(1);
+            EXPECT_EQ(report.length, bytes.size()) << bytes.substr(1);
+            EXPECT_EQ(report.button, code) << bytes.substr(1);
+            EXPECT_EQ(report.release, release && sgr) << bytes.substr(1);
+            EXPECT_EQ(report.column, static_cast<DWORD>(col + 1)) << bytes.substr(1);
+            EXPECT_EQ(report.row, static_cast<DWORD>(row + 1)) << bytes.substr(1);
+            // Every shorter start waits for more, and says how much a report begun holds.
+            for (size_t n = 1; n < bytes.size(); ++n) {
+                const MouseReport part = DecodeReport(bytes.substr(0, n));
+                EXPECT_EQ(part.kind, MouseReport::Kind::kIncomplete) << n;
+                EXPECT_EQ(part.length, n < 3 ? 0 : n) << n;
+            }
+        };
+        // The older form's positions end at 223, whose byte is 0xFF.  The terminal reports motion
+        // only to another cell, so no two moves go to one.
+        const int far_col = sgr ? 399 : 222;
+        for (int mod = 0; mod < 8; ++mod) {
+            const DWORD mods = static_cast<DWORD>(mod) << 2;  // Shift 4, Alt 8, Ctrl 16
+            const VTermModifier vmod = static_cast<VTermModifier>(mod);
+            for (auto [row, col] : {std::pair{9, 41}, std::pair{0, 0}, std::pair{59, far_col}}) {
+                vterm_mouse_move(vt.get(), row, col, vmod);
+                expect(read(), 35 | mods, false, row, col);  // motion with no button
+                for (int button = 1; button <= 3; ++button) {
+                    vterm_mouse_button(vt.get(), button, true, vmod);
+                    expect(read(), (button - 1) | mods, false, row, col);
+                    vterm_mouse_button(vt.get(), button, false, vmod);
+                    expect(read(), (sgr ? button - 1 : 3) | mods, true, row, col);
+                }
+                vterm_mouse_button(vt.get(), 4, true, vmod);
+                expect(read(), 64 | mods, false, row, col);
+                vterm_mouse_button(vt.get(), 5, true, vmod);
+                expect(read(), 65 | mods, false, row, col);
+            }
+            // A drag: motion with the left button held.
+            vterm_mouse_button(vt.get(), 1, true, vmod);
+            read();
+            vterm_mouse_move(vt.get(), 3, 4, vmod);
+            expect(read(), 32 | mods, false, 3, 4);
+            vterm_mouse_button(vt.get(), 1, false, vmod);
+            read();
+        }
+    }
+}
+
+TEST(MouseReportTest, ACutOlderReportAndWhatIsNoReport) {
+    // A byte below 0x20 cannot be an older report's: an in-band message took one of its bytes
+    // (0xFF), and the next report's Escape came instead.  The report's bytes before it are cut.
+    MouseReport cut = DecodeReport("\033[M !\033");
+    EXPECT_EQ(cut.kind, MouseReport::Kind::kCut);
+    EXPECT_EQ(cut.length, 5u);
+    EXPECT_EQ(DecodeReport("\033[M\r").length, 3u);
+    EXPECT_EQ(DecodeReport("\033[M").kind, MouseReport::Kind::kIncomplete);
+    // A report ends at its final byte.
+    EXPECT_EQ(DecodeReport("\033[<0;1;1Mxyz").length, 9u);
+    EXPECT_EQ(DecodeReport("\033[M !!xyz").length, 6u);
+    EXPECT_EQ(DecodeReport("\033[<0;9999;9999m").kind, MouseReport::Kind::kReport);
+    const char* const none[] = {"x",
+                                "\033x",
+                                "\033[A",
+                                "\033[1;5A",
+                                "\033O",
+                                "\033[<;1;1M",
+                                "\033[<0;1M",
+                                "\033[<0;1;1;1M",
+                                "\033[<0;1;1x",
+                                "\033[<0;;1M",
+                                "\033[<0;1;10000M",
+                                "\033[<<",
+                                "\033[<0;1;1\033"};
+    for (const char* bytes : none)
+        EXPECT_EQ(DecodeReport(bytes).kind, MouseReport::Kind::kNone) << bytes + 1;
+    EXPECT_EQ(DecodeReport("").kind, MouseReport::Kind::kNone);
+    // Parameters without end are no report once they are longer than any report's.
+    EXPECT_EQ(DecodeReport("\033[<0;1;" + std::string(kMaxMouseReport, '0')).kind,
+              MouseReport::Kind::kNone);
+}
+
+}  // namespace
