@@ -1,6 +1,7 @@
 // Key composition, the records built from it and the Ctrl-A table over every input: a keystroke
 // is its modifiers pressed, the key pressed and released, and the modifiers released in the
-// opposite order, each event carrying the modifiers held at that moment.
+// opposite order, each event carrying the modifiers held at that moment.  The rest of the input
+// is a mouse report, decoded and made into its event.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdlib>
@@ -39,6 +40,70 @@ void CheckCharacter(char32_t character, DWORD modifiers) {
         if (is_key && unit_count == 2 && e.wVirtualKeyCode != VK_PACKET) abort();
         if (second && e.dwControlKeyState != 0) abort();
     }
+}
+
+// Mouse reports, over the rest of the input after an Escape: a decision once made stands whatever
+// bytes follow, and only a report begun is ever dropped.  A report's event lies within the area,
+// holds no button beyond the three and carries a wheel's delta of 120 with the wheel's flag alone.
+void CheckMouse(FuzzedDataProvider& input) {
+    ShownArea area;
+    area.left = input.ConsumeIntegralInRange<SHORT>(0, 300);
+    area.top = input.ConsumeIntegralInRange<SHORT>(0, 300);
+    area.columns = input.ConsumeIntegralInRange<SHORT>(0, 300);
+    area.rows = input.ConsumeIntegralInRange<SHORT>(0, 300);
+    area.rows_above = input.ConsumeIntegralInRange<int>(0, 100);
+    MouseClicks clicks;
+    clicks.held = input.ConsumeIntegral<BYTE>() & 7;
+    clicks.press_button = input.ConsumeIntegral<BYTE>() & 7;
+    const DWORD tick = input.ConsumeIntegral<DWORD>();
+    BYTE bytes[kMaxInputSequence + 4];
+    bytes[0] = 0x1B;
+    DWORD count = 1;
+    while (count < sizeof bytes && input.remaining_bytes() > 0)
+        bytes[count++] = input.ConsumeIntegral<BYTE>();
+
+    MouseReport decided;
+    DWORD decided_at = 0;
+    for (DWORD n = 1; n <= count; ++n) {
+        const MouseReport report = DecodeMouseReport(bytes, n);
+        if (decided_at == 0) {
+            if (report.kind == MouseReport::Kind::kIncomplete) {
+                if (n >= kMaxMouseReport || (report.length != 0 && report.length != n)) abort();
+                if ((report.length != 0) != (n >= 3)) abort();
+                continue;
+            }
+            decided = report;
+            decided_at = n;
+            if (report.kind == MouseReport::Kind::kReport && report.length != n) abort();
+            if (report.kind == MouseReport::Kind::kCut && (report.length < 3 || report.length >= n))
+                abort();
+            continue;
+        }
+        if (report.kind != decided.kind || report.length != decided.length ||
+            report.button != decided.button || report.column != decided.column ||
+            report.row != decided.row || report.release != decided.release)
+            abort();
+    }
+    if (decided.kind != MouseReport::Kind::kReport) return;
+    MOUSE_EVENT_RECORD e;
+    const DWORD held_before = clicks.held;
+    if (!MouseRecord(decided, area, tick, 500, &clicks, &e)) return;
+    const COORD at = e.dwMousePosition;
+    const SHORT columns = area.columns > 0 ? area.columns : 1;
+    const SHORT rows = area.rows > 0 ? area.rows : 1;
+    if (at.X < area.left || at.X >= area.left + columns || at.Y < area.top ||
+        at.Y >= area.top + rows)
+        abort();
+    if (e.dwControlKeyState & ~(kShiftBit | kCtrlBit | kAltBit)) abort();
+    const bool wheel = (e.dwEventFlags & (MOUSE_WHEELED | MOUSE_HWHEELED)) != 0;
+    const WORD delta = static_cast<WORD>(e.dwButtonState >> 16);
+    if (wheel ? (delta != 120 && delta != static_cast<WORD>(-120)) || e.dwEventFlags > 8 ||
+                    (e.dwButtonState & 0xFFFF) != held_before
+              : delta != 0 || (e.dwButtonState & ~7u) != 0 || e.dwButtonState != clicks.held)
+        abort();
+    if (!wheel && e.dwEventFlags != 0 && e.dwEventFlags != MOUSE_MOVED &&
+        e.dwEventFlags != DOUBLE_CLICK)
+        abort();
 }
 
 }  // namespace
@@ -97,5 +162,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     KeyCommand looked_up = LookUpKeyCommand(command);
     if ((looked_up.action == KeyCommand::Action::kInjectKey) != (looked_up.virtual_key != 0))
         abort();
+    CheckMouse(input);
     return 0;
 }
