@@ -318,6 +318,28 @@ else
 fi
 expect_clean telnet-scrollback-tall 21
 
+# telnet, advanced mode with MouseInput: the mouse mode the client's terminal is asked for
+# (libvterm's VTERM_PROP_MOUSE) follows the console input mode: none at the shell's prompt, every
+# motion once testcmd asks for mouse input, none again when quick edit takes the mouse back; a
+# click of the terminal reaches testcmd as the console's mouse event.
+clear_mode telnet
+set_mode telnet advanced
+set_number telnet MouseInput 1
+windows_path() { printf 'Z:%s' "$1" | sed 's|/|\\\\|g'; }
+rm -f "$out/mouse.testcmd"
+drive telnet-mouse --size 24x80 'expect:>' 'quiet:1000' 'mouse:0' \
+    "send:$(windows_path "$root/build/windows/tests/windows/testcmd.exe") --prompt --log $(windows_path "$out/mouse.testcmd")\\r" \
+    'expect:testcmd>' 'send:mode mouse\r' 'mouse:3' 'click:5,10' 'quiet:500' \
+    'send:mode quickedit\r' 'mouse:0' 'send:exit\r' 'quiet:500' 'send:exit\r' \
+    'expect:Connection closed by foreign host.' exit -- $telnet
+if grep -q '^mouse 10,5 buttons=0x1 flags=0x0 ' "$out/mouse.testcmd" 2>/dev/null &&
+    grep -q '^mouse 10,5 buttons=0x0 flags=0x0 ' "$out/mouse.testcmd"; then
+    pass "telnet-mouse: the click reached testcmd as a press and a release at 10,5"
+else
+    fail "telnet-mouse: testcmd's mouse events: $(grep '^mouse\|^mode' "$out/mouse.testcmd" 2>&1)"
+fi
+expect_clean telnet-mouse 22
+
 clear_mode telnet
 clear_mode rlogin
 echo "client tests took $(($(date +%s) - started)) s"

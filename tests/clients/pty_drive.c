@@ -19,6 +19,10 @@
  *   expect-no:TEXT   fail if the screen shows TEXT now
  *   stream:TEXT      wait until the bytes printed since the last stream match hold TEXT
  *   quiet:MS         wait until the program has printed nothing for MS
+ *   mouse:N          wait until the mouse reports the program asked the terminal for are N
+ *                    (libvterm's VTERM_PROP_MOUSE: 0 none, 1 clicks, 2 drags, 3 all motion)
+ *   click:ROW,COL    move the mouse to the cell (from 0) and click the left button there, the
+ *                    terminal reporting it as the program asked
  *   resize:RxC       set the terminal to R rows and C columns (the program gets SIGWINCH)
  *   screen:FILE      write the screen (rows with trailing blanks cut) to FILE
  *   wait:MS          pause
@@ -57,6 +61,7 @@ static size_t stream_size, stream_point;
 static FILE* raw;
 static FILE* scrollback;
 static int utf8;
+static int mouse_mode; /* VTERM_PROP_MOUSE as the program last set it */
 /* A UTF-8 sequence that the last read cut off, held for the next one. */
 static char held[4];
 static size_t held_size;
@@ -189,6 +194,12 @@ static int push_line(int cells, const VTermScreenCell* row, void* user) {
     return 1;
 }
 
+static int set_property(VTermProp property, VTermValue* value, void* user) {
+    (void)user;
+    if (property == VTERM_PROP_MOUSE) mouse_mode = value->number;
+    return 1;
+}
+
 static void show_screen(void) {
     char* text = screen_text();
     printf("---- screen %dx%d ----\n%s----\n", columns, rows, text);
@@ -284,6 +295,25 @@ static int run_step(const char* step) {
         if (!screen_has(argument)) return 1;
         say("FAILED: %s: it is on the screen", step);
         return 0;
+    }
+    if (VERB("mouse")) {
+        const int wanted = atoi(argument);
+        while (mouse_mode != wanted) {
+            if (now_ms() - began >= limit_ms || ended) {
+                say("FAILED: %s: the mouse mode is %d", step, mouse_mode);
+                return 0;
+            }
+            pump(50);
+        }
+        return 1;
+    }
+    if (VERB("click")) {
+        int row, column;
+        if (sscanf(argument, "%d,%d", &row, &column) != 2) return say("bad cell in %s", step), 0;
+        vterm_mouse_move(terminal, row, column, VTERM_MOD_NONE);
+        vterm_mouse_button(terminal, 1, true, VTERM_MOD_NONE);
+        vterm_mouse_button(terminal, 1, false, VTERM_MOD_NONE);
+        return 1;
     }
     if (VERB("quiet")) {
         long quiet = atol(argument);
@@ -383,10 +413,9 @@ int main(int argc, char** argv) {
     screen = vterm_obtain_screen(terminal);
     vterm_screen_reset(screen, 1);
     static VTermScreenCallbacks callbacks;
-    if (scrollback != NULL) {
-        callbacks.sb_pushline = push_line;
-        vterm_screen_set_callbacks(screen, &callbacks, NULL);
-    }
+    callbacks.settermprop = set_property;
+    if (scrollback != NULL) callbacks.sb_pushline = push_line;
+    vterm_screen_set_callbacks(screen, &callbacks, NULL);
     struct winsize size = {(unsigned short)rows, (unsigned short)columns, 0, 0};
     child = forkpty(&master, NULL, NULL, &size);
     if (child < 0) {

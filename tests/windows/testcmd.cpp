@@ -30,6 +30,7 @@ const char kUsage[] =
     "  exit [N [TEXT]]    print TEXT and a line feed, if given, and end with status N\n"
     "                     (default 0)\n"
     "  mode raw|char|line set the console input mode and print it as read back\n"
+    "  mode mouse|quickedit  mouse input on, with quick edit off or on\n"
     "  localecho on|off   print typed characters (off by default; --echo turns it on)\n"
     "  prompt [on|off]    print \"testcmd> \" before each line (--prompt turns it on)\n"
     "  oem                print bytes of the OEM code page above 0x7F\n"
@@ -44,7 +45,8 @@ const char kUsage[] =
     "  sleep MS           pause\n"
     "  chatter MS         print a numbered line every MS ms from a thread of its own while\n"
     "                     reading on (0 stops it)\n"
-    "A Ctrl-C event is logged as CTRL_C and answered with \"^C caught\".\n"
+    "A Ctrl-C event is logged as CTRL_C and answered with \"^C caught\"; a mouse event as\n"
+    "\"mouse X,Y buttons=B flags=F state=S\" (hex).\n"
     "With --wide the key events are read as UTF-16 (each logged with its unit too) and the\n"
     "line holds them in the console's input code page.\n";
 
@@ -154,6 +156,10 @@ bool ModeFor(const std::string& name, DWORD current, DWORD* mode) {
         *mode = (current & ~kBits) | ENABLE_PROCESSED_INPUT;
     } else if (name == "line") {
         *mode = current | kBits;
+    } else if (name == "mouse" || name == "quickedit") {
+        const DWORD quick_edit = name == "quickedit" ? ENABLE_QUICK_EDIT_MODE : 0;
+        *mode = (current & ~ENABLE_QUICK_EDIT_MODE) | ENABLE_MOUSE_INPUT | ENABLE_EXTENDED_FLAGS |
+                quick_edit;
     } else {
         return false;
     }
@@ -185,7 +191,7 @@ bool RunLine(HANDLE input, const std::string& line, int* status) {
         DWORD wanted = 0;
         GetConsoleMode(input, &before);
         if (!ModeFor(rest, before, &wanted)) {
-            Out("mode needs raw, char or line\n");
+            Out("mode needs raw, char, line, mouse or quickedit\n");
         } else {
             BOOL ok = SetConsoleMode(input, wanted);
             DWORD error = ok ? 0 : GetLastError();
@@ -298,6 +304,13 @@ int Run() {
         if (record.EventType == WINDOW_BUFFER_SIZE_EVENT) {
             COORD size = record.Event.WindowBufferSizeEvent.dwSize;
             Log("buffer-size %dx%d", size.X, size.Y);
+            continue;
+        }
+        if (record.EventType == MOUSE_EVENT) {
+            const MOUSE_EVENT_RECORD& mouse = record.Event.MouseEvent;
+            Log("mouse %d,%d buttons=0x%lx flags=0x%lx state=0x%lx", mouse.dwMousePosition.X,
+                mouse.dwMousePosition.Y, mouse.dwButtonState, mouse.dwEventFlags,
+                mouse.dwControlKeyState);
             continue;
         }
         if (record.EventType != KEY_EVENT) {

@@ -11,7 +11,8 @@
 # the terminal first; rlogin sends its control bytes,
 # SuppressColorSimulation turns reverse video off, with InputSettleDelay 2 keys typed one by one
 # are echoed as before, KeySequences turns the terminal's key sequences into keys and ColorMode 16
-# sends the console's colours.
+# sends the console's colours, and with MouseInput a program asking for mouse input gets the
+# terminal's mouse reports as mouse events.
 # $1: the folder of the Windows test programs.
 . "$TESTS_DIR/lib.sh"
 . "$TESTS_DIR/login_lib.sh"
@@ -365,4 +366,34 @@ expect_last_words advanced-last-modern --utf8
 for setting in KeySequences ColorMode Utf8Client InputSettleDelay ScrollbackLines; do
     wine reg delete "$(settings_key telnet)" /v "$setting" /f >/dev/null 2>&1
 done
+
+# MouseInput: testcmd with quick edit on asks for no mouse reports and a report sent anyway
+# gets it nothing; asking for mouse input (quick edit off) has the terminal asked for reports,
+# and a click, a double click, a drag, a wheel step and a click of the older form reach it as
+# the console's mouse events; when quick edit takes the mouse again the terminal is told to stop.
+set_setting telnet CommandProcessor "$(winpath "$testcmd") --prompt --echo"
+dword MouseInput 1
+mouse_on='\e[?1000h\e[?1002h\e[?1003h\e[?1006h'
+login advanced-mouse --console 80x24 "$wtranslator telnet vt100" "$size24" "$start24" \
+    'expect testcmd>' 'send mode quickedit\r' 'quiet 500' "expect-no $mouse_on" \
+    'send \e[<0;9;5M\e[<0;9;5m' 'quiet 300' 'send mode mouse\r' "expect $mouse_on" \
+    'send \e[<0;3;2M\e[<0;3;2m\e[<0;3;2M\e[<0;3;2m' 'send \e[<32;4;2M\e[<0;4;2m' \
+    'send \e[<65;4;2M' 'send \e[M\x22!!\e[M#!!' 'quiet 300' 'send mode quickedit\r' \
+    'expect \e[?1006l\e[?1003l\e[?1002l\e[?1000l' 'send exit\r' 'expect-exit 0'
+wine reg delete "$(settings_key telnet)" /v MouseInput /f >/dev/null 2>&1
+cat >"$bin/advanced-mouse.expected" <<'EVENTS'
+mouse 2,1 buttons=0x1 flags=0x0 state=0x0
+mouse 2,1 buttons=0x0 flags=0x0 state=0x0
+mouse 2,1 buttons=0x1 flags=0x2 state=0x0
+mouse 2,1 buttons=0x0 flags=0x0 state=0x0
+mouse 3,1 buttons=0x1 flags=0x1 state=0x0
+mouse 3,1 buttons=0x0 flags=0x0 state=0x0
+mouse 3,1 buttons=0xff880000 flags=0x4 state=0x0
+mouse 0,0 buttons=0x2 flags=0x0 state=0x0
+mouse 0,0 buttons=0x0 flags=0x0 state=0x0
+EVENTS
+if grep '^mouse ' "$log" 2>/dev/null | cmp -s - "$bin/advanced-mouse.expected"; then pass; else
+    fail "advanced-mouse: testcmd's mouse events (< expected, > logged):"
+    grep '^mouse \|^mode ' "$log" 2>&1 | diff "$bin/advanced-mouse.expected" - | sed 's/^/  | /'
+fi
 finish
