@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "KeyEvents.h"
 #include "Utf8.h"
@@ -56,11 +57,12 @@ void CheckMouse(FuzzedDataProvider& input) {
     clicks.held = input.ConsumeIntegral<BYTE>() & 7;
     clicks.press_button = input.ConsumeIntegral<BYTE>() & 7;
     const DWORD tick = input.ConsumeIntegral<DWORD>();
+    // The report's bytes are the front of the input, which the values above leave.
+    const std::vector<BYTE> rest = input.ConsumeRemainingBytes<BYTE>();
     BYTE bytes[kMaxInputSequence + 4];
     bytes[0] = 0x1B;
     DWORD count = 1;
-    while (count < sizeof bytes && input.remaining_bytes() > 0)
-        bytes[count++] = input.ConsumeIntegral<BYTE>();
+    for (size_t i = 0; i < rest.size() && count < sizeof bytes; ++i) bytes[count++] = rest[i];
 
     MouseReport decided;
     DWORD decided_at = 0;
