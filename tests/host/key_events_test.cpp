@@ -280,7 +280,8 @@ TEST_F(StickyTest, ARefusedEventIsReportedAndEndsTheProgram) {
 
 // The key reader over a socket input that holds `bytes`: each unit as "key VK", "char U+X" or
 // the byte in hex.
-std::vector<std::string> ReadUnits(const std::string& bytes, bool decode, bool utf8) {
+std::vector<std::string> ReadUnits(const std::string& bytes, bool decode, bool utf8,
+                                   bool mouse = false) {
     HANDLE read_end = nullptr, write_end = nullptr;
     EXPECT_TRUE(CreatePipe(&read_end, &write_end, nullptr, 0));
     DWORD written = 0;
@@ -291,11 +292,16 @@ std::vector<std::string> ReadUnits(const std::string& bytes, bool decode, bool u
     g_translator.socket_input = read_end;
     g_translator.protocol = LoginProtocol::kRlogin;
     std::vector<std::string> units;
-    KeyReader reader(decode, utf8);
+    KeyReader reader(decode, utf8, mouse);
     ClientInput input;
     char text[32];
     while (reader.Next(&input)) {
-        if (input.is_key) {
+        if (input.is_mouse) {
+            std::snprintf(text, sizeof text, "mouse %u@%u,%u%s",
+                          static_cast<unsigned>(input.mouse.button),
+                          static_cast<unsigned>(input.mouse.column),
+                          static_cast<unsigned>(input.mouse.row), input.mouse.release ? "m" : "");
+        } else if (input.is_key) {
             std::snprintf(text, sizeof text, "key %02x", input.key.virtual_key);
         } else if (input.character != 0) {
             std::snprintf(text, sizeof text, "char U+%04X", static_cast<unsigned>(input.character));
@@ -323,6 +329,17 @@ TEST(KeyReaderTest, AUtf8ClientsMalformedBytesEachGiveOneReplacementAndKeysDecod
                                         "char U+00E9", "key 26", "1b", "5b", "31", "41"}));
     // Without UTF-8 every byte is itself.
     EXPECT_EQ(ReadUnits("\xe3\xc0", true, false), (std::vector<std::string>{"e3", "c0"}));
+}
+
+TEST(KeyReaderTest, MouseReportsComeWholeBesideKeysAndACutOneIsDropped) {
+    winsim::test::Reset();
+    // An older report's bytes beyond ASCII are its own, not UTF-8; one cut by the next Escape, or
+    // by the end of the input, is dropped whole.
+    EXPECT_EQ(ReadUnits("\x1b[A\x1b[M \x84!\x1b[<2;5;6m\x1b[M !\x1b[D\x1b[<0;1", true, true, true),
+              (std::vector<std::string>{"key 26", "mouse 0@100,1", "mouse 2@5,6m", "key 25"}));
+    // Without key decoding other sequences are their bytes.
+    EXPECT_EQ(ReadUnits("\x1b[A\x1b[<0;1;1M\x1b", false, false, true),
+              (std::vector<std::string>{"1b", "5b", "41", "mouse 0@1,1", "1b"}));
 }
 
 }  // namespace
