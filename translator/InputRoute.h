@@ -11,9 +11,10 @@ struct ClientInput {
     // taken out before, on bytes; a sequence cut off by the end of the input is dropped.
     char32_t character = 0;
     KeySequence key;
+    bool pasted = false;  // it came between a bracketed paste's markers
 
-    static ClientInput Byte(BYTE byte) { return {false, byte, 0, {}}; }
-    static ClientInput Character(char32_t character) { return {false, 0, character, {}}; }
+    static ClientInput Byte(BYTE byte) { return {false, byte, 0, {}, false}; }
+    static ClientInput Character(char32_t character) { return {false, 0, character, {}, false}; }
 };
 
 enum class InputLoop { kSimple, kAdvanced };
@@ -25,6 +26,7 @@ enum class InputRoute {
     kCtrlCEvent,           // raise a Ctrl-C event in the console instead of injecting anything
     kRedraw,               // ask the screen mirror to repaint the terminal; nothing is injected
     kKeyCommand,           // Ctrl-A: the next byte is a key command
+    kDrop,                 // a pasted Ctrl-C at a processed prompt: nothing happens
     // Simple mode's own:
     kResumeOutput,  // it resumes paused output and is used up by it
     kPauseOutput,   // Ctrl-S pauses the output relay
@@ -37,5 +39,7 @@ enum class InputRoute {
 // Escape, Ctrl-R and carriage return their meanings, and Ctrl-A is a key command in every mode.
 // In simple mode any other unit resumes paused output, Ctrl-S with processed input pauses it, a
 // line-input prompt is the line editor's, and Ctrl-A with processed input is a key command.
+// Pasted text is typed as characters: only a Ctrl-C with processed input is dropped (the console
+// would make it an event), and in simple mode a line-input prompt's is the line editor's.
 InputRoute DecideInputRoute(InputLoop loop, const ClientInput& input, DWORD input_mode,
                             bool gate_set);

@@ -121,6 +121,43 @@ void WriteKeyRecords(HANDLE console, const KeyRecords& keys) {
     }
 }
 
+void KeyBatch::Add(const KeyRecords& keys) {
+    for (int i = 0; i < keys.count; ++i) {
+        records_.push_back(keys.records[i].record);
+        failures_.push_back(keys.records[i].failure);
+        pauses_.push_back(keys.records[i].pause_after);
+    }
+}
+
+void KeyBatch::Write(HANDLE console) {
+    const DWORD count = static_cast<DWORD>(records_.size());
+    DWORD done = 0;
+    while (done < count) {
+        // A write ends at a pause.
+        DWORD end = done;
+        while (end + 1 < count && !pauses_[end]) ++end;
+        DWORD written = 0;
+        const INPUT_RECORD* from = records_.data() + done;
+        const BOOL ok = wide_ ? WriteConsoleInputW(console, from, end + 1 - done, &written)
+                              : WriteConsoleInputA(console, from, end + 1 - done, &written);
+        if (!ok) ReportFatal(failures_[done], GetLastError());
+        // A console that takes none of them gets them one by one, as WriteKeyRecords puts them.
+        if (written == 0) {
+            KeyRecords one;
+            one.records[0] = KeyRecord{*from, failures_[done], false};
+            one.count = 1;
+            one.wide = wide_;
+            WriteKeyRecords(console, one);
+            written = 1;
+        }
+        done += written;
+        if (pauses_[done - 1]) Sleep(kAltKeyPauseMs);
+    }
+    records_.clear();
+    failures_.clear();
+    pauses_.clear();
+}
+
 KeyCommand LookUpKeyCommand(BYTE command) {
     using Action = KeyCommand::Action;
     if (command >= '1' && command <= '9')
@@ -167,21 +204,30 @@ DWORD TakeStickyModifiers() {
 
 }  // namespace
 
-void InjectKey(BYTE character, WORD virtual_key) {
+bool ByteRecords(BYTE character, WORD virtual_key, KeyRecords* keys) {
     CHAR oem = static_cast<CHAR>(character);
     if (!CharToOemBuffA(&oem, &oem, 1)) {
         // The character is dropped; the sticky modifiers wait for the next key.
         ReportError("Error translating input: %lu", GetLastError());
-        return;
+        return false;
     }
     const DWORD modifiers = TakeStickyModifiers();
-    WriteKeyRecords(g_translator.console_input,
-                    ByteKeyRecords(static_cast<BYTE>(oem), virtual_key, modifiers, kLayout));
+    *keys = ByteKeyRecords(static_cast<BYTE>(oem), virtual_key, modifiers, kLayout);
+    return true;
+}
+
+KeyRecords CharacterRecords(char32_t character) {
+    const DWORD modifiers = TakeStickyModifiers();
+    return CharacterKeyRecords(character, modifiers, kLayout);
+}
+
+void InjectKey(BYTE character, WORD virtual_key) {
+    KeyRecords keys;
+    if (ByteRecords(character, virtual_key, &keys)) WriteKeyRecords(g_translator.console_input, keys);
 }
 
 void InjectCharacter(char32_t character) {
-    const DWORD modifiers = TakeStickyModifiers();
-    WriteKeyRecords(g_translator.console_input, CharacterKeyRecords(character, modifiers, kLayout));
+    WriteKeyRecords(g_translator.console_input, CharacterRecords(character));
 }
 
 void RunKeyCommand(BYTE command) {

@@ -12,18 +12,32 @@
 // Escape.  A key's whole sequence comes back as that key; bytes that form none come back one by
 // one, as they came, the first of them at once and the rest looked at afresh.  A Ctrl-A is always
 // the last byte taken, so its command byte can be read from the socket input directly.
+// With `paste`, the markers of a bracketed paste are taken out and what comes between them is
+// pasted: no key sequences, its line ends made carriage returns (PastedLineEnd); the paste also
+// ends after kPasteLimitBytes or kPasteIdleMs without input, and what is left of it when the
+// input ends is dropped.
 class KeyReader {
   public:
-    explicit KeyReader(bool decode, bool utf8 = false) : decode_(decode), utf8_(utf8) {}
+    explicit KeyReader(bool decode, bool utf8 = false, bool paste = false)
+        : decode_(decode), utf8_(utf8), paste_(paste) {}
     // False at the end of input, once every byte taken has been returned.
     bool Next(ClientInput* input);
+    // True when Next has a unit without reading the socket input again: `next` is its first
+    // byte (0 for a character already decoded).
+    bool Ready(BYTE* next) const;
 
   private:
+    bool Fill();
+    bool More(DWORD start);
     void Drop(DWORD count);
 
     bool decode_;
     bool utf8_;
+    bool paste_;
     bool ended_ = false;
+    bool in_paste_ = false;
+    bool after_cr_ = false;  // the last pasted byte was a carriage return
+    DWORD pasted_ = 0;       // bytes of the paste so far
     Utf8Decoder utf8_decoder_;
     char32_t utf8_pending_ = 0;  // what a byte cutting a sequence short gave after its U+FFFD
     BYTE bytes_[kMaxKeySequence] = {};
@@ -33,4 +47,6 @@ class KeyReader {
 // Injects a unit as key events: a byte with the key the layout has for it, a character beyond
 // ASCII as wide key events, and a decoded key as the Ctrl-A command for it would, its modifiers
 // added to the sticky ones.
-void InjectInput(const ClientInput& input);
+// With a batch, the records go into it instead, to be written with the batch.
+class KeyBatch;
+void InjectInput(const ClientInput& input, KeyBatch* batch = nullptr);

@@ -22,6 +22,8 @@ Settings ReadSettings(const char* product) {
         settings.advanced_terminal_types = CopyText(text);
     store.GetNumber("ScrollbackLines", &settings.scrollback_lines, 0);
     store.GetNumber("Utf8Client", &settings.utf8_client, 0);
+    store.GetNumber("InputBatching", &settings.input_batching, 0);
+    store.GetNumber("BracketedPaste", &settings.bracketed_paste, 0);
     return settings;
 }
 
