@@ -37,6 +37,12 @@ void RunAdvancedInput(const Settings& settings) {
     KeyReader reader(settings.key_sequences != 0, settings.utf8_client != 0,
                      settings.bracketed_paste != 0);
     KeyBatch batch(settings.utf8_client != 0);
+    auto write_batch = [&batch] {
+        if (batch.empty()) return;
+        batch.Write(g_translator.console_input);
+        WakeScreenMirror();
+    };
+    if (batching) reader.set_before_wait(write_batch);
     ClientInput input;
     while (reader.Next(&input)) {
         const bool plain_byte = !input.is_key && input.character == 0;
@@ -47,12 +53,10 @@ void RunAdvancedInput(const Settings& settings) {
             // the batch then goes into the console with one write and wakes the mirror once.
             InjectInput(input, &batch);
             BYTE next = 0;
-            if (reader.Ready(&next) && !EndsBatch(next)) continue;
-            batch.Write(g_translator.console_input);
-            WakeScreenMirror();
+            if (!reader.Ready(&next) || EndsBatch(next)) write_batch();
             continue;
         }
-        if (!batch.empty()) batch.Write(g_translator.console_input);
+        write_batch();
         switch (route) {
             case InputRoute::kCtrlCEvent:
                 if (!GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) {

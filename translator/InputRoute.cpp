@@ -6,7 +6,8 @@ InputRoute DecideInputRoute(InputLoop loop, const ClientInput& input, DWORD inpu
     const bool processed = (input_mode & ENABLE_PROCESSED_INPUT) != 0;
     const bool line = processed && (input_mode & ENABLE_LINE_INPUT) != 0;
     const int byte = input.is_key || input.character != 0 ? -1 : input.byte;
-    if (processed && byte == 0x03) return input.pasted ? InputRoute::kDrop : InputRoute::kCtrlCEvent;
+    if (processed && byte == 0x03)
+        return input.pasted ? InputRoute::kDrop : InputRoute::kCtrlCEvent;
     if (input.pasted && loop == InputLoop::kAdvanced) return InputRoute::kInject;
     if (loop == InputLoop::kAdvanced) {
         if (line && byte == 0x1B) return InputRoute::kEscapeKey;

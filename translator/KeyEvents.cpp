@@ -223,7 +223,8 @@ KeyRecords CharacterRecords(char32_t character) {
 
 void InjectKey(BYTE character, WORD virtual_key) {
     KeyRecords keys;
-    if (ByteRecords(character, virtual_key, &keys)) WriteKeyRecords(g_translator.console_input, keys);
+    if (ByteRecords(character, virtual_key, &keys))
+        WriteKeyRecords(g_translator.console_input, keys);
 }
 
 void InjectCharacter(char32_t character) {

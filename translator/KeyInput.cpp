@@ -37,6 +37,10 @@ bool KeyReader::Next(ClientInput* input) {
             while ((marker = DecodePasteMarker(bytes_, count_)) == PasteMarker::kIncomplete &&
                    More(start)) {
             }
+            if (ended_ && in_paste_) {
+                count_ = 0;
+                return false;
+            }
             if (marker == PasteMarker::kStart || marker == PasteMarker::kEnd) {
                 Drop(kPasteMarkerLength);
                 in_paste_ = marker == PasteMarker::kStart;
@@ -90,8 +94,14 @@ bool KeyReader::Ready(BYTE* next) const {
     return PeekSocketBatch(next);
 }
 
+void KeyReader::BeforeWait() {
+    BYTE next = 0;
+    if (before_wait_ && !PeekSocketBatch(&next)) before_wait_();
+}
+
 // The next byte into an empty reader.  In a paste, a second without input ends the paste.
 bool KeyReader::Fill() {
+    BeforeWait();
     if (in_paste_) {
         bool timed_out = false;
         if (ReadSocketByteWithin(&bytes_[0], kPasteIdleMs, &timed_out)) {
@@ -112,6 +122,7 @@ bool KeyReader::Fill() {
 // One more byte after an Escape, when it comes within kKeySequenceWaitMs of `start`.
 bool KeyReader::More(DWORD start) {
     if (ended_ || count_ == kMaxKeySequence) return false;
+    BeforeWait();
     const DWORD waited = GetTickCount() - start;
     bool timed_out = waited >= kKeySequenceWaitMs;
     if (!timed_out &&

@@ -3,6 +3,9 @@
 // characters beyond ASCII.
 #pragma once
 
+#include <functional>
+#include <utility>
+
 #include "InputRoute.h"
 #include "Utf8.h"
 #include "translator.h"
@@ -25,9 +28,13 @@ class KeyReader {
     // True when Next has a unit without reading the socket input again: `next` is its first
     // byte (0 for a character already decoded).
     bool Ready(BYTE* next) const;
+    // Runs `hook` whenever the reader is about to wait for the socket input (the bytes already
+    // read have run out, or a window-size message comes next): what was gathered goes out first.
+    void set_before_wait(std::function<void()> hook) { before_wait_ = std::move(hook); }
 
   private:
     bool Fill();
+    void BeforeWait();
     bool More(DWORD start);
     void Drop(DWORD count);
 
@@ -38,6 +45,7 @@ class KeyReader {
     bool in_paste_ = false;
     bool after_cr_ = false;  // the last pasted byte was a carriage return
     DWORD pasted_ = 0;       // bytes of the paste so far
+    std::function<void()> before_wait_;
     Utf8Decoder utf8_decoder_;
     char32_t utf8_pending_ = 0;  // what a byte cutting a sequence short gave after its U+FFFD
     BYTE bytes_[kMaxKeySequence] = {};

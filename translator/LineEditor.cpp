@@ -541,7 +541,8 @@ class SimpleOutput {
             if (echo_failure_ == nullptr) echo_failure_ = failure;
             return;
         }
-        if (!WriteToClient(bytes, count) && failure != nullptr) ReportError(failure, GetLastError());
+        if (!WriteToClient(bytes, count) && failure != nullptr)
+            ReportError(failure, GetLastError());
     }
     void FlushKeys() {
         if (!keys_.empty()) keys_.Write(g_translator.console_input);
@@ -629,6 +630,7 @@ void RunSimpleInput(const Settings& settings) {
     // Until a query succeeds the console counts as raw input; later failures keep the last mode.
     DWORD input_mode = 0;
     KeyReader reader(settings.key_sequences != 0, utf8, paste);
+    if (settings.input_batching != 0) reader.set_before_wait([&out] { out.FlushEcho(); });
     ClientInput input;
     while (reader.Next(&input)) {
         RefreshInputMode(&input_mode);
@@ -639,8 +641,6 @@ void RunSimpleInput(const Settings& settings) {
             if (!RunEditorAction(action, settings, out)) return out.FlushEcho();
         }
         out.FlushKeys();
-        BYTE next = 0;
-        if (!reader.Ready(&next)) out.FlushEcho();
     }
     out.FlushEcho();
 }
