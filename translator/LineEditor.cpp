@@ -626,18 +626,31 @@ void RunSimpleInput(const Settings& settings) {
             ReportError("Error asking for bracketed paste: %lu", GetLastError());
         NoteModesOn(kModeBracketedPaste);
     }
-    SimpleOutput out(settings.input_batching != 0, utf8);
+    const bool batching = settings.input_batching != 0;
+    SimpleOutput out(batching, utf8);
     // Until a query succeeds the console counts as raw input; later failures keep the last mode.
+    // With batching the mode is read at a batch's start and again after anything but echo: only
+    // what reaches the console lets a program change it.
     DWORD input_mode = 0;
+    bool mode_known = false;
     KeyReader reader(settings.key_sequences != 0, utf8, paste);
-    if (settings.input_batching != 0) reader.set_before_wait([&out] { out.FlushEcho(); });
+    if (batching) {
+        reader.set_before_wait([&out, &mode_known] {
+            out.FlushEcho();
+            mode_known = false;
+        });
+    }
     ClientInput input;
     while (reader.Next(&input)) {
-        RefreshInputMode(&input_mode);
+        if (!batching || !mode_known) RefreshInputMode(&input_mode);
+        mode_known = true;
         const bool gate_set = g_output_gate.IsSet() != 0;
         const SHORT columns = g_translator.terminal_size.columns;
         editor.set_terminal(!rows ? 0 : columns > 0 ? columns : 80, ClientColumn());
         for (const EditorAction& action : editor.Take(input, input_mode, gate_set)) {
+            if (action.kind != EditorAction::Kind::kWrite &&
+                action.kind != EditorAction::Kind::kEcho)
+                mode_known = false;
             if (!RunEditorAction(action, settings, out)) return out.FlushEcho();
         }
         out.FlushKeys();
