@@ -356,6 +356,7 @@ expect_last_words() {
 # InputBatching: 100,000 characters pasted into testcmd's raw input ("take", 512 key events a
 # read) arrive whole and in order (their count and FNV-1a hash).
 wine reg add "$(settings_key telnet)" /v InputBatching /t REG_DWORD /d 1 /f >/dev/null 2>&1
+set_setting telnet CommandProcessor "$(winpath "$testcmd") --prompt --echo"
 python3 -c 'import sys; sys.stdout.write("".join(chr(33 + i * 7 % 94) for i in range(100000)))' \
     >"$bin/paste.txt"
 hash=$(python3 -c '
@@ -374,7 +375,7 @@ wine reg add "$(settings_key telnet)" /v BracketedPaste /t REG_DWORD /d 1 /f >/d
 wine reg add "$(settings_key telnet)" /v KeySequences /t REG_DWORD /d 1 /f >/dev/null 2>&1
 login advanced-paste-keys --console 80x24 "$wtranslator telnet vt100" "$size24" "$start24" \
     'expect testcmd>' 'send mode raw\r' 'expect "mode 0x"' 'quiet 300' \
-    'send \e[200~\x01\e\e[A\x03z\e[201~' 'quiet 500' 'send exit\r' 'expect-exit 0'
+    'send \e[200~\x01\e\e[A\x03z\e[201~' 'quiet 500' 'send \rexit\r' 'expect-exit 0'
 expect_grep "$bin/advanced-paste-keys.out" '\x1b[?2004h' "bracketed paste asked for"
 sed -n '/^mode /,$p' "$log" | sed -n 's/^key down .* char=\(0x[0-9a-f]*\) .*/\1/p' |
     grep -v '^0x00$' | tr '\n' ' ' >"$bin/advanced-paste-keys.chars"
@@ -397,7 +398,6 @@ if [ "$ran" = 20 ]; then pass; else fail "a 20-line paste at cmd.exe ran $ran co
 for value in InputBatching BracketedPaste KeySequences ScrollbackLines; do
     wine reg delete "$(settings_key telnet)" /v "$value" /f >/dev/null 2>&1
 done
-set_setting telnet CommandProcessor "$(winpath "$testcmd") --prompt --echo"
 
 wine reg delete "$(settings_key telnet)" /v Utf8Client /f >/dev/null 2>&1
 login advanced-last --console 80x24 "$wtranslator telnet vt100" "$size24" "$start24" \
