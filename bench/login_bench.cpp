@@ -440,8 +440,8 @@ int PasteLines(Login& login, bool advanced) {
     std::string paste = "\033[200~";
     char line[96];
     for (int i = 1; i <= kLines; ++i) {
-        // The caret is cmd.exe's escape (the echoed command has it, the output not); testcmd's
-        // output starts a row, its echoed command does not.
+        // The caret is cmd.exe's escape (the echoed command has it, the output not); in simple
+        // mode each line shows twice, echoed and run, and the second is awaited.
         if (advanced) {
             std::snprintf(line, sizeof line, "echo paste^-line^-%03d\r\n", i);
         } else {
@@ -451,13 +451,16 @@ int PasteLines(Login& login, bool advanced) {
         paste += line;
     }
     paste += "\033[201~";
-    const char* shown_as = advanced ? "paste-line-%03d" : "\npaste-line-%03d-";
+    const char* shown_as = advanced ? "paste-line-%03d" : "paste-line-%03d-";
     const size_t mark = login.size();
     const double sent = NowMs();
     double done = 0;
     if (!login.Send(paste)) return 1;
     std::snprintf(line, sizeof line, shown_as, kLines);
-    if (!login.Await(line, mark, 60000, &done)) return login.Problem("the last line did not run", 0);
+    if (!login.Await(line, mark, 60000, &done))
+        return login.Problem("the last line did not run", 0);
+    if (!advanced && !login.Await(line, mark + login.Snapshot(mark).find(line) + 1, 60000, &done))
+        return login.Problem("the last line did not run", 1);
     if (!login.Quiet(advanced ? 500 : 200, 30000)) return 1;
     const std::string output = login.Snapshot(mark);
     size_t at = 0;
@@ -496,7 +499,8 @@ int main(int argc, char** argv) {
     QueryPerformanceFrequency(&g_frequency);
     if (argc < 4) {
         Say("usage: login-bench echo|escape|idle|typing TRANSLATOR simple|advanced N [LABEL], "
-            "scroll TRANSLATOR FILE LINES COLUMNS STREAM [LABEL], paste TRANSLATOR raw|lines|simple, "
+            "scroll TRANSLATOR FILE LINES COLUMNS STREAM [LABEL], paste TRANSLATOR "
+            "raw|lines|simple, "
             "or command TRANSLATOR ID");
         return 2;
     }

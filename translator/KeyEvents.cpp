@@ -1,6 +1,8 @@
 // Key event synthesis: client characters and Ctrl-A key commands become console key events.
 #include "KeyEvents.h"
 
+#include <algorithm>
+
 #include "Reporter.h"
 #include "Utf8.h"
 #include "ZEVENT.h"
@@ -121,6 +123,46 @@ void WriteKeyRecords(HANDLE console, const KeyRecords& keys) {
     }
 }
 
+namespace {
+
+// The layout's answers for the batch being gathered: a paste asks the same few again and again,
+// and under Wine each answer is a search of the window system's keyboard map.  Main thread only;
+// each write of a batch forgets them, so a batch sees the layout as it was when it began.
+struct LayoutAnswers {
+    SHORT key_scan[256];
+    bool have_key_scan[256];
+    WORD scan_code[256];
+    bool have_scan_code[256];
+};
+LayoutAnswers g_answers;
+
+void ForgetLayoutAnswers() {
+    std::fill_n(g_answers.have_key_scan, 256, false);
+    std::fill_n(g_answers.have_scan_code, 256, false);
+}
+
+const KeyLookUps kBatchLayout = {
+    [](CHAR character) {
+        const BYTE at = static_cast<BYTE>(character);
+        if (!g_answers.have_key_scan[at]) {
+            g_answers.key_scan[at] = VkKeyScanA(character);
+            g_answers.have_key_scan[at] = true;
+        }
+        return g_answers.key_scan[at];
+    },
+    [](WCHAR unit) { return VkKeyScanW(unit); },
+    [](BYTE virtual_key) {
+        if (!g_answers.have_scan_code[virtual_key]) {
+            g_answers.scan_code[virtual_key] =
+                static_cast<WORD>(MapVirtualKeyA(virtual_key, MAPVK_VK_TO_VSC));
+            g_answers.have_scan_code[virtual_key] = true;
+        }
+        return g_answers.scan_code[virtual_key];
+    },
+};
+
+}  // namespace
+
 void KeyBatch::Add(const KeyRecords& keys) {
     for (int i = 0; i < keys.count; ++i) {
         records_.push_back(keys.records[i].record);
@@ -153,6 +195,7 @@ void KeyBatch::Write(HANDLE console) {
         done += written;
         if (pauses_[done - 1]) Sleep(kAltKeyPauseMs);
     }
+    ForgetLayoutAnswers();
     records_.clear();
     failures_.clear();
     pauses_.clear();
@@ -204,7 +247,7 @@ DWORD TakeStickyModifiers() {
 
 }  // namespace
 
-bool ByteRecords(BYTE character, WORD virtual_key, KeyRecords* keys) {
+bool ByteRecords(BYTE character, WORD virtual_key, KeyRecords* keys, bool batch) {
     CHAR oem = static_cast<CHAR>(character);
     if (!CharToOemBuffA(&oem, &oem, 1)) {
         // The character is dropped; the sticky modifiers wait for the next key.
@@ -212,13 +255,14 @@ bool ByteRecords(BYTE character, WORD virtual_key, KeyRecords* keys) {
         return false;
     }
     const DWORD modifiers = TakeStickyModifiers();
-    *keys = ByteKeyRecords(static_cast<BYTE>(oem), virtual_key, modifiers, kLayout);
+    *keys = ByteKeyRecords(static_cast<BYTE>(oem), virtual_key, modifiers,
+                           batch ? kBatchLayout : kLayout);
     return true;
 }
 
-KeyRecords CharacterRecords(char32_t character) {
+KeyRecords CharacterRecords(char32_t character, bool batch) {
     const DWORD modifiers = TakeStickyModifiers();
-    return CharacterKeyRecords(character, modifiers, kLayout);
+    return CharacterKeyRecords(character, modifiers, batch ? kBatchLayout : kLayout);
 }
 
 void InjectKey(BYTE character, WORD virtual_key) {

@@ -109,9 +109,10 @@ class KeyBatch {
 
 // The records of the client's byte `character` (made OEM first, as InjectKey does) with the
 // sticky modifiers, which it takes; false, with a report, when the byte cannot be translated.
-bool ByteRecords(BYTE character, WORD virtual_key, KeyRecords* keys);
+// For a batch (`batch`) the layout's answers are kept until the batch is written.
+bool ByteRecords(BYTE character, WORD virtual_key, KeyRecords* keys, bool batch = false);
 // The wide records of a character beyond ASCII with the sticky modifiers, which it takes.
-KeyRecords CharacterRecords(char32_t character);
+KeyRecords CharacterRecords(char32_t character, bool batch = false);
 
 // What the byte after Ctrl-A asks for.
 struct KeyCommand {

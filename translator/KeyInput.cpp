@@ -142,11 +142,12 @@ void KeyReader::Drop(DWORD count) {
 void InjectInput(const ClientInput& input, KeyBatch* batch) {
     KeyRecords keys;
     if (input.character != 0) {
-        keys = CharacterRecords(input.character);
+        keys = CharacterRecords(input.character, batch != nullptr);
     } else {
         if (input.is_key) g_translator.sticky_modifiers |= input.key.modifiers;
         const BYTE byte = input.is_key ? input.key.character : input.byte;
-        if (!ByteRecords(byte, input.is_key ? input.key.virtual_key : 0, &keys)) return;
+        if (!ByteRecords(byte, input.is_key ? input.key.virtual_key : 0, &keys, batch != nullptr))
+            return;
     }
     if (batch != nullptr) {
         batch->Add(keys);
