@@ -42,7 +42,12 @@ void RunAdvancedInput(const Settings& settings) {
         batch.Write(g_translator.console_input);
         WakeScreenMirror();
     };
-    if (batching) reader.set_before_wait(write_batch);
+    if (batching) {
+        reader.set_before_wait([&write_batch] {
+            write_batch();
+            ForgetLayoutAnswers();
+        });
+    }
     ClientInput input;
     while (reader.Next(&input)) {
         const bool plain_byte = !input.is_key && input.character == 0;

@@ -125,9 +125,8 @@ void WriteKeyRecords(HANDLE console, const KeyRecords& keys) {
 
 namespace {
 
-// The layout's answers for the batch being gathered: a paste asks the same few again and again,
-// and under Wine each answer is a search of the window system's keyboard map.  Main thread only;
-// each write of a batch forgets them, so a batch sees the layout as it was when it began.
+// The layout's answers for the bytes read together: a paste asks the same few again and again,
+// and under Wine each answer is a search of the window system's keyboard map.  Main thread only.
 struct LayoutAnswers {
     SHORT key_scan[256];
     bool have_key_scan[256];
@@ -135,11 +134,6 @@ struct LayoutAnswers {
     bool have_scan_code[256];
 };
 LayoutAnswers g_answers;
-
-void ForgetLayoutAnswers() {
-    std::fill_n(g_answers.have_key_scan, 256, false);
-    std::fill_n(g_answers.have_scan_code, 256, false);
-}
 
 const KeyLookUps kBatchLayout = {
     [](CHAR character) {
@@ -162,6 +156,11 @@ const KeyLookUps kBatchLayout = {
 };
 
 }  // namespace
+
+void ForgetLayoutAnswers() {
+    std::fill_n(g_answers.have_key_scan, 256, false);
+    std::fill_n(g_answers.have_scan_code, 256, false);
+}
 
 void KeyBatch::Add(const KeyRecords& keys) {
     for (int i = 0; i < keys.count; ++i) {
@@ -195,7 +194,6 @@ void KeyBatch::Write(HANDLE console) {
         done += written;
         if (pauses_[done - 1]) Sleep(kAltKeyPauseMs);
     }
-    ForgetLayoutAnswers();
     records_.clear();
     failures_.clear();
     pauses_.clear();

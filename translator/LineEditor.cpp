@@ -637,6 +637,7 @@ void RunSimpleInput(const Settings& settings) {
     if (batching) {
         reader.set_before_wait([&out, &mode_known] {
             out.FlushEcho();
+            ForgetLayoutAnswers();
             mode_known = false;
         });
     }
