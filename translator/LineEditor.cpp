@@ -527,8 +527,9 @@ void LineEditor::InjectLine(std::vector<EditorAction>* actions) const {
 namespace {
 
 // What simple mode sends on.  With input batching a unit's key records go into the console with
-// one write, and the echo waits for the end of the batch and goes out with one write (a failure
-// is reported with the message of the first echo that has one).
+// one write, and the echo waits for the end of the batch, or for keys that go to the console
+// before it, and goes out with one write (a failure is reported with the message of the first
+// echo that has one).
 class SimpleOutput {
   public:
     SimpleOutput(bool batching, bool utf8) : batching_(batching), utf8_(utf8), keys_(utf8) {}
@@ -544,8 +545,11 @@ class SimpleOutput {
         if (!WriteToClient(bytes, count) && failure != nullptr)
             ReportError(failure, GetLastError());
     }
+    // The echo goes first: what the keys make a program print must come after it.
     void FlushKeys() {
-        if (!keys_.empty()) keys_.Write(g_translator.console_input);
+        if (keys_.empty()) return;
+        FlushEcho();
+        keys_.Write(g_translator.console_input);
     }
     void FlushEcho() {
         if (!echo_.empty() && !WriteToClient(echo_.data(), static_cast<DWORD>(echo_.size())) &&
@@ -579,8 +583,8 @@ bool RunEditorAction(const EditorAction& action, const Settings& settings, Simpl
         return true;
     }
     // Whatever else an action does comes after what went before it.
-    out.FlushKeys();
     out.FlushEcho();
+    out.FlushKeys();
     switch (action.kind) {
         case Kind::kSetGate:
             g_output_gate.Set();
