@@ -332,8 +332,8 @@ int Run() {
     for (;;) {
         if (next == got) {
             next = got = 0;
-            if (!(g_wide ? ReadConsoleInputW : ReadConsoleInputA)(input, records,
-                                                                  g_batch ? 512 : 1, &got)) {
+            if (!(g_wide ? ReadConsoleInputW : ReadConsoleInputA)(input, records, g_batch ? 512 : 1,
+                                                                  &got)) {
                 Log("ReadConsoleInputA failed: %lu", GetLastError());
                 return 3;
             }
