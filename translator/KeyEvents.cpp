@@ -125,9 +125,12 @@ void WriteKeyRecords(HANDLE console, const KeyRecords& keys) {
 
 namespace {
 
-// The layout's answers for the bytes read together: a paste asks the same few again and again,
-// and under Wine each answer is a search of the window system's keyboard map.  Main thread only.
+// The code page's and the layout's answers for the bytes read together: a paste asks the same
+// few again and again, and under Wine each layout answer is a search of the window system's
+// keyboard map.  Main thread only.
 struct LayoutAnswers {
+    CHAR oem[256];  // CharToOemBuffA's, for each byte
+    bool have_oem[256];
     SHORT key_scan[256];
     bool have_key_scan[256];
     WORD scan_code[256];
@@ -158,6 +161,7 @@ const KeyLookUps kBatchLayout = {
 }  // namespace
 
 void ForgetLayoutAnswers() {
+    std::fill_n(g_answers.have_oem, 256, false);
     std::fill_n(g_answers.have_key_scan, 256, false);
     std::fill_n(g_answers.have_scan_code, 256, false);
 }
@@ -247,10 +251,15 @@ DWORD TakeStickyModifiers() {
 
 bool ByteRecords(BYTE character, WORD virtual_key, KeyRecords* keys, bool batch) {
     CHAR oem = static_cast<CHAR>(character);
-    if (!CharToOemBuffA(&oem, &oem, 1)) {
+    if (batch && g_answers.have_oem[character]) {
+        oem = g_answers.oem[character];
+    } else if (!CharToOemBuffA(&oem, &oem, 1)) {
         // The character is dropped; the sticky modifiers wait for the next key.
         ReportError("Error translating input: %lu", GetLastError());
         return false;
+    } else if (batch) {
+        g_answers.oem[character] = oem;
+        g_answers.have_oem[character] = true;
     }
     const DWORD modifiers = TakeStickyModifiers();
     *keys = ByteKeyRecords(static_cast<BYTE>(oem), virtual_key, modifiers,

@@ -109,7 +109,8 @@ class KeyBatch {
 
 // The records of the client's byte `character` (made OEM first, as InjectKey does) with the
 // sticky modifiers, which it takes; false, with a report, when the byte cannot be translated.
-// For a batch (`batch`) the layout's answers are kept until ForgetLayoutAnswers.
+// For a batch (`batch`) the code page's and the layout's answers are kept until
+// ForgetLayoutAnswers.
 bool ByteRecords(BYTE character, WORD virtual_key, KeyRecords* keys, bool batch = false);
 // The wide records of a character beyond ASCII with the sticky modifiers, which it takes.
 KeyRecords CharacterRecords(char32_t character, bool batch = false);
