@@ -19,6 +19,13 @@
 //       an advanced-mode login at 80x24 that types FILE (LINES lines of COLUMNS characters,
 //       the first starting "line 1 "); prints the bytes sent per byte of text and writes
 //       the whole socket output to STREAM, for a terminal to count what it kept
+//   login-bench paste TRANSLATOR raw|lines|simple
+//       raw: 100,000 characters written into the socket input of an advanced-mode login whose
+//       command processor is testcmd.exe, read by its "take" as raw key events, timed from the
+//       first byte written to the last key event read; lines: 100 numbered echo commands pasted
+//       at the prompt of an advanced-mode login, timed to the last one's output; simple: 100
+//       lines of 60 characters pasted at testcmd's prompt in simple mode, timed to the last
+//       line's output.  Key sequences, bracketed paste and batching as the settings say.
 //   login-bench command TRANSLATOR ID
 //       a simple-mode login that runs one command and ends; exit status 0 when all went well
 // The figures are named after the mode, or after LABEL when given (a run with other settings).
@@ -393,6 +400,83 @@ int Scroll(Login& login, const char* file, int lines, int columns, const char* s
     return login.Exit(20000) ? 0 : 1;
 }
 
+unsigned Fnv1a(const std::string& text) {
+    unsigned hash = 2166136261u;
+    for (char c : text) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+    return hash;
+}
+
+// 100,000 characters into raw input: whole and in order (testcmd's count and hash), and fast.
+int PasteRaw(Login& login) {
+    constexpr int kCharacters = 100000;
+    if (!login.ReachPrompt(true)) return 1;
+    size_t mark = login.size();
+    if (!login.Send("take " + std::to_string(kCharacters) + "\r")) return 1;
+    if (!login.Await("take ready", mark, 30000, nullptr)) return login.Problem("no take", 0);
+    if (!login.Quiet(300, 10000)) return 1;
+    std::string text;
+    for (int i = 0; i < kCharacters; ++i) text += static_cast<char>('!' + (i * 7) % 94);
+    mark = login.size();
+    const double sent = NowMs();
+    if (!login.Send(text)) return 1;
+    if (!login.Await("took ", mark, 120000, nullptr)) return login.Problem("nothing taken", 0);
+    if (!login.Quiet(500, 30000)) return 1;
+    const std::string shown = login.Snapshot(mark);
+    unsigned long taken = 0;
+    unsigned hash = 0;
+    double last = 0;
+    if (std::sscanf(shown.c_str() + shown.rfind("took "), "took %lu hash %x at %lf", &taken, &hash,
+                    &last) != 3)
+        return login.Problem("unreadable take", 0);
+    if (taken != kCharacters || hash != Fnv1a(text)) return login.Problem("paste not whole", 0);
+    Say("paste_kbps_advanced %.1f", kCharacters / 1024.0 / ((last - sent) / 1000.0));
+    return login.Exit(20000) ? 0 : 1;
+}
+
+// Numbered lines pasted at a prompt; true when each one's output came, in order.
+int PasteLines(Login& login, bool advanced) {
+    constexpr int kLines = 100;
+    if (!login.ReachPrompt(advanced)) return 1;
+    std::string paste = "\033[200~";
+    char line[96];
+    for (int i = 1; i <= kLines; ++i) {
+        // The caret is cmd.exe's escape (the echoed command has it, the output not); in simple
+        // mode each line shows twice, echoed and run, and the second is awaited.
+        if (advanced) {
+            std::snprintf(line, sizeof line, "echo paste^-line^-%03d\r\n", i);
+        } else {
+            std::snprintf(line, sizeof line, "echo paste-line-%03d-%-40.40s\r\n", i,
+                          "0123456789012345678901234567890123456789");
+        }
+        paste += line;
+    }
+    paste += "\033[201~";
+    const char* shown_as = advanced ? "paste-line-%03d" : "paste-line-%03d-";
+    const size_t mark = login.size();
+    const double sent = NowMs();
+    double done = 0;
+    if (!login.Send(paste)) return 1;
+    std::snprintf(line, sizeof line, shown_as, kLines);
+    if (!login.Await(line, mark, 60000, &done))
+        return login.Problem("the last line did not run", 0);
+    if (!advanced && !login.Await(line, mark + login.Snapshot(mark).find(line) + 1, 60000, &done))
+        return login.Problem("the last line did not run", 1);
+    if (!login.Quiet(advanced ? 500 : 200, 30000)) return 1;
+    const std::string output = login.Snapshot(mark);
+    size_t at = 0;
+    for (int i = 1; i <= kLines; ++i) {
+        std::snprintf(line, sizeof line, shown_as, i);
+        at = output.find(line, at);
+        if (at == std::string::npos) return login.Problem("a line did not run", i);
+    }
+    if (advanced) {
+        Say("paste_lines_advanced_s %.3f", (done - sent) / 1000.0);
+    } else {
+        Say("paste_kbps_simple %.1f", kLines * 60 / 1024.0 / ((done - sent) / 1000.0));
+    }
+    return login.Exit(20000) ? 0 : 1;
+}
+
 int Command(Login& login, int id) {
     if (!login.ReachPrompt(false)) return 1;
     char command[64];
@@ -415,7 +499,9 @@ int main(int argc, char** argv) {
     QueryPerformanceFrequency(&g_frequency);
     if (argc < 4) {
         Say("usage: login-bench echo|escape|idle|typing TRANSLATOR simple|advanced N [LABEL], "
-            "scroll TRANSLATOR FILE LINES COLUMNS STREAM [LABEL], or command TRANSLATOR ID");
+            "scroll TRANSLATOR FILE LINES COLUMNS STREAM [LABEL], paste TRANSLATOR "
+            "raw|lines|simple, "
+            "or command TRANSLATOR ID");
         return 2;
     }
     const std::string verb = argv[1];
@@ -427,6 +513,10 @@ int main(int argc, char** argv) {
                         argc == 8 ? argv[7] : "advanced");
     } else if (verb == "command") {
         status = Command(login, std::atoi(argv[3]));
+    } else if (verb == "paste" && std::strcmp(argv[3], "raw") == 0) {
+        status = PasteRaw(login);
+    } else if (verb == "paste") {
+        status = PasteLines(login, std::strcmp(argv[3], "lines") == 0);
     } else if ((verb == "echo" || verb == "escape" || verb == "idle" || verb == "typing") &&
                (argc == 5 || argc == 6)) {
         const bool advanced = std::strcmp(argv[3], "advanced") == 0;

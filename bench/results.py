@@ -79,6 +79,9 @@ rows = [
     ("scrollback_lines_kept", "2000"),
     ("idle_cpu_percent_simple", "< 0.2"),
     ("logins_concurrent_ok", "20"),
+    ("paste_kbps_advanced", ">= 256"),
+    ("paste_lines_advanced_s", "<= 3"),
+    ("paste_kbps_simple", ">= 64"),
 ]
 
 
@@ -91,6 +94,8 @@ def met(value, goal):
     if not limit:
         return "met" if value == float(op) else "MISSED"
     limit = float(limit)
+    if op == ">=":
+        return "met" if value >= limit else "MISSED"
     ok = value <= limit if op == "<=" else value < limit
     return "met" if ok else "MISSED"
 

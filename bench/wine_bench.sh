@@ -196,6 +196,24 @@ done
 for job in $jobs; do wait "$job"; done
 figure logins_concurrent_ok "$(cat "$out"/command_*.txt | grep -c '^command_ok')"
 
+echo "pastes with InputBatching and BracketedPaste"
+testcmd=$(winepath -w "$bin/tests/windows/testcmd.exe" 2>/dev/null)
+wine reg add "$keys" /v InputBatching /t REG_DWORD /d 1 /f >/dev/null 2>&1
+wine reg add "$keys" /v CommandProcessor /t REG_SZ /d "$testcmd --prompt" /f >/dev/null 2>&1
+wine "$login_bench" paste "$translator" raw >"$out/paste_raw.txt" 2>&1
+wine reg add "$keys" /v BracketedPaste /t REG_DWORD /d 1 /f >/dev/null 2>&1
+wine reg add "$keys" /v KeySequences /t REG_DWORD /d 1 /f >/dev/null 2>&1
+wine reg add "$keys" /v CommandProcessor /t REG_SZ /d "$testcmd --batch --prompt" /f >/dev/null 2>&1
+wine "$login_bench" paste "$translator" simple >"$out/paste_simple.txt" 2>&1
+wine reg delete "$keys" /v CommandProcessor /f >/dev/null 2>&1
+# Every pasted line's output reaches the client through the scrollback.
+wine reg add "$keys" /v ScrollbackLines /t REG_DWORD /d 2000 /f >/dev/null 2>&1
+wine "$login_bench" paste "$translator" lines >"$out/paste_lines.txt" 2>&1
+for value in InputBatching BracketedPaste KeySequences ScrollbackLines; do
+    wine reg delete "$keys" /v "$value" /f >/dev/null 2>&1
+done
+cat "$out"/paste_raw.txt "$out"/paste_simple.txt "$out"/paste_lines.txt | grep '^paste_' >>"$results"
+
 echo "simple-mode relay against a raw pipe copy (10 MB each; a few minutes)"
 wine "$relay_bench" 1 >"$out/relay.txt" 2>&1
 grep -E '^(relay|raw|breakdown)_' "$out/relay.txt" >>"$results"

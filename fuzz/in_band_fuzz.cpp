@@ -210,9 +210,13 @@ HANDLE LoginConsole() {
 }
 
 // The stream through a pipe as the socket input of a login with a console, read back by the key
-// reader of a UTF-8 client until the end of the input.
-PathResult ReadThroughPath(bool telnet, bool decode, const std::vector<uint8_t>& stream) {
+// reader of a UTF-8 client until the end of the input; with `batching`, read as many bytes as
+// wait at a time.
+PathResult ReadThroughPath(bool telnet, bool decode, bool batching,
+                           const std::vector<uint8_t>& stream) {
     static winsim::test::Sink client = winsim::test::MakeSink();
+    g_translator.input_batching = batching;
+    g_translator.batch_next = g_translator.batch_end = 0;
     g_translator.protocol = telnet ? LoginProtocol::kTelnet : LoginProtocol::kRlogin;
     g_translator.mode = TranslatorMode::kUndecided;
     g_translator.socket_output = client.handle();
@@ -262,7 +266,7 @@ bool SameValue(const ClientInput& input, char32_t value) {
     return input.byte == 0 && input.character == value;
 }
 
-void CheckPath(bool telnet, bool decode, const std::vector<uint8_t>& stream,
+void CheckPath(bool telnet, bool decode, bool batching, const std::vector<uint8_t>& stream,
                const std::vector<Event>& events) {
     // The data bytes, and for each the window size the stream held before it.
     std::vector<uint8_t> data;
@@ -277,7 +281,7 @@ void CheckPath(bool telnet, bool decode, const std::vector<uint8_t>& stream,
         }
     }
 
-    PathResult result = ReadThroughPath(telnet, decode, stream);
+    PathResult result = ReadThroughPath(telnet, decode, batching, stream);
     if (!SameSize(result.final_size, size)) abort();
     if (!SameSize(size, kNoSize) &&
         (result.buffer.X != size.columns || result.buffer.Y != size.rows)) {
@@ -315,13 +319,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider input(data, size);
     const bool telnet = input.ConsumeBool();
     std::vector<uint8_t> splits = input.ConsumeBytes<uint8_t>(input.ConsumeIntegralInRange(0, 16));
-    // Bit 0: the input path of a UTF-8 login too; bit 1: with key decoding.
+    // Bit 0: the input path of a UTF-8 login too; bit 1: with key decoding; bit 2: with input
+    // batching, which must change nothing of what comes back nor when a size is taken.
     const uint8_t path = input.ConsumeIntegral<uint8_t>();
     std::vector<uint8_t> stream = input.ConsumeRemainingBytes<uint8_t>();
 
     std::vector<Event> expected = Model(telnet, stream);
     if (!(Parse(telnet, stream, {}) == expected)) abort();
     if (!(Parse(telnet, stream, splits) == expected)) abort();
-    if (path & 1) CheckPath(telnet, (path & 2) != 0, stream, expected);
+    if (path & 1) CheckPath(telnet, (path & 2) != 0, (path & 4) != 0, stream, expected);
     return 0;
 }

@@ -1,7 +1,9 @@
 // Key-sequence decoding over every input, after an Escape: a decision once made stands whatever
 // bytes follow, a key's sequence is decided only at its last byte, and a key is one a keyboard
-// has, with at most the three left-hand modifiers.
+// has, with at most the three left-hand modifiers.  The bracketed paste markers likewise: a
+// decision stands, and only the two whole markers are markers.
 #include <cstdlib>
+#include <cstring>
 
 #include "KeyEvents.h"
 #include "KeySequences.h"
@@ -11,6 +13,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bytes[0] = 0x1B;
     DWORD count = 1;
     for (size_t i = 0; i < size && count < sizeof bytes; ++i) bytes[count++] = data[i];
+
+    static const BYTE kStart[kPasteMarkerLength] = {0x1B, '[', '2', '0', '0', '~'};
+    PasteMarker marker_decision = PasteMarker::kIncomplete;
+    for (DWORD n = 1; n <= count; ++n) {
+        const PasteMarker marker = DecodePasteMarker(bytes, n);
+        if (marker_decision != PasteMarker::kIncomplete && marker != marker_decision) abort();
+        if (marker == PasteMarker::kIncomplete && n >= kPasteMarkerLength) abort();
+        marker_decision = marker;
+    }
+    if (count >= kPasteMarkerLength) {
+        const bool start = std::memcmp(bytes, kStart, kPasteMarkerLength) == 0;
+        BYTE end[kPasteMarkerLength];
+        std::memcpy(end, kStart, sizeof end);
+        end[4] = '1';
+        const bool is_end = std::memcmp(bytes, end, kPasteMarkerLength) == 0;
+        if ((marker_decision == PasteMarker::kStart) != start ||
+            (marker_decision == PasteMarker::kEnd) != is_end)
+            abort();
+    }
 
     KeySequence first_decision;
     DWORD decided_at = 0;

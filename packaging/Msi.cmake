@@ -172,6 +172,46 @@ ${attributes_default}\tNOT ${found} AND NOT ${property}\t")
   endif()
 endforeach()
 
+# MODERNTERMINAL: one component per setting of a modern terminal, installed when the property is
+# given and the setting's own property is not (which then writes the value itself).  Transitive,
+# as a property's component is.
+set(modern_terminal_types "xterm-* screen* tmux* rxvt* linux")
+file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/msi-modern.txt lines REGEX "^[A-Z]")
+foreach(line IN LISTS lines)
+  string(REGEX MATCHALL "[^ \t]+" fields "${line}")
+  list(GET fields 0 property)
+  list(GET fields 1 value)
+  list(GET fields 2 type)
+  list(GET fields 3 modern)
+  if(modern STREQUAL "*")
+    set(modern "${modern_terminal_types}")
+  endif()
+  set(wix_type string)
+  if(type STREQUAL number)
+    set(wix_type integer)
+  endif()
+  set(component Modern${property})
+  set(condition "MODERNTERMINAL AND NOT ${property}")
+  string(UUID guid NAMESPACE ${guid_namespace} NAME "modern ${property}" TYPE SHA1 UPPER)
+  string(APPEND MSI_SETTINGS_COMPONENTS
+         "        <Component Id=\"${component}\" Guid=\"${guid}\" Win64=\"yes\">\n")
+  set(key_path " KeyPath=\"yes\"")
+  foreach(product IN LISTS translator_products)
+    string(APPEND MSI_SETTINGS_COMPONENTS
+           "          <RegistryValue Root=\"HKLM\" Key=\"${company_key}\\Orvane ${product} "
+           "Server\\CurrentVersion\" Name=\"${value}\" Type=\"${wix_type}\" "
+           "Value=\"${modern}\"${key_path}/>\n")
+    set(key_path "")
+  endforeach()
+  string(APPEND MSI_SETTINGS_COMPONENTS "        </Component>\n")
+  string(APPEND MSI_SETTINGS_REFS "      <ComponentRef Id=\"${component}\"/>\n")
+  list(APPEND queries "UPDATE `Component` SET `Attributes`=${attributes_property}, \
+`Condition`='${condition}' WHERE `Component`='${component}'")
+  list(APPEND expected_components "${component}\t{${guid}}\tSystem64Folder\t\
+${attributes_property}\t${condition}\t")
+endforeach()
+list(APPEND public_properties MODERNTERMINAL)
+
 # wixl marks its property-setting actions "no impersonation", a bit meant for deferred actions
 # only: these are immediate ones, type 51.
 if(text_count GREATER 0)

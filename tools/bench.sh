@@ -18,7 +18,7 @@ echo "=== build"
 cmake --preset host-release >/dev/null
 cmake --build --preset host-release --target host_bench
 cmake --preset windows >/dev/null
-cmake --build --preset windows --target command-translator relay_bench login_bench
+cmake --build --preset windows --target command-translator relay_bench login_bench testcmd
 
 echo "=== load before: $(uptime)" | tee "$out/load.txt"
 echo "=== host benchmarks"

@@ -32,6 +32,8 @@ that the translator behaves as with none of them):
     InputSettleDelay 2       the screen copy follows a keystroke after 2 ms
     ScrollbackLines 2000     rows that scroll off the console reach the terminal's scrollback
     MouseInput 1             a program that asks for mouse input gets the terminal's clicks
+    InputBatching 1          the bytes that wait are read and typed together: pastes run fast
+    BracketedPaste 1         pasted text is typed as text, never as keys or commands
 
 Runs in the foreground until interrupted (Ctrl-C, SIGINT or SIGTERM), then stops its Wine
 session.  The translator's settings live in the prefix's registry, for example:
@@ -71,7 +73,7 @@ utf8=0
         printf '[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvane Software, Inc.\\%s\\CurrentVersion]\n' "$product"
         if [ $classic = 1 ]; then
             printf '"%s"=-\n' KeySequences ColorMode Utf8Client AdvancedTerminalTypes \
-                InputSettleDelay ScrollbackLines MouseInput
+                InputSettleDelay ScrollbackLines MouseInput InputBatching BracketedPaste
         else
             echo '"KeySequences"=dword:00000001'
             echo '"ColorMode"=dword:00000010'
@@ -80,6 +82,8 @@ utf8=0
             echo '"InputSettleDelay"=dword:00000002'
             echo '"ScrollbackLines"=dword:000007d0'
             echo '"MouseInput"=dword:00000001'
+            echo '"InputBatching"=dword:00000001'
+            echo '"BracketedPaste"=dword:00000001'
         fi
     done
 } >"$state/settings.reg"

@@ -70,6 +70,8 @@ wout=$(winpath "$out")
         echo '"InputSettleDelay"=dword:00000002'
         echo '"ScrollbackLines"=dword:000007d0'
         echo '"MouseInput"=dword:00000001'
+        echo '"InputBatching"=dword:00000001'
+        echo '"BracketedPaste"=dword:00000001'
         printf '"CommandProcessor"="%s --prompt --echo"\n' "$(winpath "$bin/testcmd.exe" | sed 's/\\/\\\\/g')"
     done
 } >"$out/settings.reg"

@@ -1,6 +1,7 @@
 // The advanced mode input loop.
 #include "AdvancedInput.h"
 
+#include "KeyEvents.h"
 #include "KeyInput.h"
 #include "Reporter.h"
 #include "ZEVENT.h"
@@ -17,16 +18,51 @@ void WakeScreenMirror() {
     g_screen_lock.Leave();
 }
 
+// The bytes whose meaning depends on the console's input mode.  With input batching the mode is
+// read for these alone, and each of them (and Ctrl-A, which reads its command byte) ends the
+// batch before it.
+bool ModeMatters(BYTE byte) {
+    return byte == 0x03 || byte == 0x1B || byte == 0x12 || byte == 0x0D;
+}
+
+bool EndsBatch(BYTE next) {
+    return ModeMatters(next) || next == 0x01;
+}
+
 }  // namespace
 
 void RunAdvancedInput(const Settings& settings) {
+    const bool batching = settings.input_batching != 0;
     DWORD mode = kAssumedFirstInputMode;
     KeyReader reader(settings.key_sequences != 0, settings.utf8_client != 0,
-                     settings.mouse_input != 0);
+                     settings.mouse_input != 0, settings.bracketed_paste != 0);
+    KeyBatch batch(settings.utf8_client != 0);
+    auto write_batch = [&batch] {
+        if (batch.empty()) return;
+        batch.Write(g_translator.console_input);
+        WakeScreenMirror();
+    };
+    if (batching) {
+        reader.set_before_wait([&write_batch] {
+            write_batch();
+            ForgetLayoutAnswers();
+        });
+    }
     ClientInput input;
     while (reader.Next(&input)) {
-        RefreshInputMode(&mode);
+        const bool plain_byte = !input.is_key && input.character == 0;
+        if (!batching || input.is_mouse || (plain_byte && ModeMatters(input.byte)))
+            RefreshInputMode(&mode);
         const InputRoute route = DecideInputRoute(InputLoop::kAdvanced, input, mode, true);
+        if (batching && route == InputRoute::kInject) {
+            // Ordinary units gather until the bytes already read run out or a special one comes;
+            // the batch then goes into the console with one write and wakes the mirror once.
+            InjectInput(input, &batch);
+            BYTE next = 0;
+            if (!reader.Ready(&next) || EndsBatch(next)) write_batch();
+            continue;
+        }
+        write_batch();
         switch (route) {
             case InputRoute::kCtrlCEvent:
                 if (!GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) {
@@ -51,6 +87,8 @@ void RunAdvancedInput(const Settings& settings) {
                 RunKeyCommand(command);
                 break;
             }
+            case InputRoute::kDrop:
+                continue;
             default:  // kInject, kInjectThenExitCheck; simple mode's own never come up here
                 InjectInput(input);
                 break;

@@ -7,7 +7,9 @@ InputRoute DecideInputRoute(InputLoop loop, const ClientInput& input, DWORD inpu
     const bool line = processed && (input_mode & ENABLE_LINE_INPUT) != 0;
     const int byte = input.is_key || input.character != 0 ? -1 : input.byte;
     if (input.is_mouse) return InputRoute::kMouseEvent;
-    if (processed && byte == 0x03) return InputRoute::kCtrlCEvent;
+    if (processed && byte == 0x03)
+        return input.pasted ? InputRoute::kDrop : InputRoute::kCtrlCEvent;
+    if (input.pasted && loop == InputLoop::kAdvanced) return InputRoute::kInject;
     if (loop == InputLoop::kAdvanced) {
         if (line && byte == 0x1B) return InputRoute::kEscapeKey;
         if (line && byte == 0x12) return InputRoute::kRedraw;
@@ -15,6 +17,7 @@ InputRoute DecideInputRoute(InputLoop loop, const ClientInput& input, DWORD inpu
         return byte == 0x01 ? InputRoute::kKeyCommand : InputRoute::kInject;
     }
     if (!gate_set) return InputRoute::kResumeOutput;
+    if (input.pasted) return line ? InputRoute::kLineEditor : InputRoute::kInject;
     if (processed && byte == 0x13) return InputRoute::kPauseOutput;
     if (line) return InputRoute::kLineEditor;
     return processed && byte == 0x01 ? InputRoute::kKeyCommand : InputRoute::kInject;

@@ -13,10 +13,11 @@ struct ClientInput {
     KeySequence key;
     bool is_mouse = false;  // a mouse report in `mouse` (advanced mode with MouseInput only)
     MouseReport mouse;
+    bool pasted = false;  // it came between a bracketed paste's markers
 
-    static ClientInput Byte(BYTE byte) { return {false, byte, 0, {}, false, {}}; }
+    static ClientInput Byte(BYTE byte) { return {false, byte, 0, {}, false, {}, false}; }
     static ClientInput Character(char32_t character) {
-        return {false, 0, character, {}, false, {}};
+        return {false, 0, character, {}, false, {}, false};
     }
 };
 
@@ -30,6 +31,7 @@ enum class InputRoute {
     kRedraw,               // ask the screen mirror to repaint the terminal; nothing is injected
     kKeyCommand,           // Ctrl-A: the next byte is a key command
     kMouseEvent,           // a mouse report: a mouse event while the console asks for them
+    kDrop,                 // a pasted Ctrl-C at a processed prompt: nothing happens
     // Simple mode's own:
     kResumeOutput,  // it resumes paused output and is used up by it
     kPauseOutput,   // Ctrl-S pauses the output relay
@@ -42,6 +44,8 @@ enum class InputRoute {
 // Escape, Ctrl-R and carriage return their meanings, and Ctrl-A is a key command in every mode.
 // In simple mode any other unit resumes paused output, Ctrl-S with processed input pauses it, a
 // line-input prompt is the line editor's, and Ctrl-A with processed input is a key command.
+// Pasted text is typed as characters: only a Ctrl-C with processed input is dropped (the console
+// would make it an event), and in simple mode a line-input prompt's is the line editor's.
 InputRoute DecideInputRoute(InputLoop loop, const ClientInput& input, DWORD input_mode,
                             bool gate_set);
 

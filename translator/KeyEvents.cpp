@@ -1,6 +1,8 @@
 // Key event synthesis: client characters and Ctrl-A key commands become console key events.
 #include "KeyEvents.h"
 
+#include <algorithm>
+
 #include "InputRoute.h"
 #include "Reporter.h"
 #include "Utf8.h"
@@ -143,7 +145,83 @@ SHORT ShownCell(DWORD place, int before, SHORT origin, SHORT size) {
     return static_cast<SHORT>(origin + cell);
 }
 
+// The code page's and the layout's answers for the bytes read together: a paste asks the same
+// few again and again, and under Wine each layout answer is a search of the window system's
+// keyboard map.  Main thread only.
+struct LayoutAnswers {
+    CHAR oem[256];  // CharToOemBuffA's, for each byte
+    bool have_oem[256];
+    SHORT key_scan[256];
+    bool have_key_scan[256];
+    WORD scan_code[256];
+    bool have_scan_code[256];
+};
+LayoutAnswers g_answers;
+
+const KeyLookUps kBatchLayout = {
+    [](CHAR character) {
+        const BYTE at = static_cast<BYTE>(character);
+        if (!g_answers.have_key_scan[at]) {
+            g_answers.key_scan[at] = VkKeyScanA(character);
+            g_answers.have_key_scan[at] = true;
+        }
+        return g_answers.key_scan[at];
+    },
+    [](WCHAR unit) { return VkKeyScanW(unit); },
+    [](BYTE virtual_key) {
+        if (!g_answers.have_scan_code[virtual_key]) {
+            g_answers.scan_code[virtual_key] =
+                static_cast<WORD>(MapVirtualKeyA(virtual_key, MAPVK_VK_TO_VSC));
+            g_answers.have_scan_code[virtual_key] = true;
+        }
+        return g_answers.scan_code[virtual_key];
+    },
+};
+
 }  // namespace
+
+void ForgetLayoutAnswers() {
+    std::fill_n(g_answers.have_oem, 256, false);
+    std::fill_n(g_answers.have_key_scan, 256, false);
+    std::fill_n(g_answers.have_scan_code, 256, false);
+}
+
+void KeyBatch::Add(const KeyRecords& keys) {
+    for (int i = 0; i < keys.count; ++i) {
+        records_.push_back(keys.records[i].record);
+        failures_.push_back(keys.records[i].failure);
+        pauses_.push_back(keys.records[i].pause_after);
+    }
+}
+
+void KeyBatch::Write(HANDLE console) {
+    const DWORD count = static_cast<DWORD>(records_.size());
+    DWORD done = 0;
+    while (done < count) {
+        // A write ends at a pause.
+        DWORD end = done;
+        while (end + 1 < count && !pauses_[end]) ++end;
+        DWORD written = 0;
+        const INPUT_RECORD* from = records_.data() + done;
+        const BOOL ok = wide_ ? WriteConsoleInputW(console, from, end + 1 - done, &written)
+                              : WriteConsoleInputA(console, from, end + 1 - done, &written);
+        if (!ok) ReportFatal(failures_[done], GetLastError());
+        // A console that takes none of them gets them one by one, as WriteKeyRecords puts them.
+        if (written == 0) {
+            KeyRecords one;
+            one.records[0] = KeyRecord{*from, failures_[done], false};
+            one.count = 1;
+            one.wide = wide_;
+            WriteKeyRecords(console, one);
+            written = 1;
+        }
+        done += written;
+        if (pauses_[done - 1]) Sleep(kAltKeyPauseMs);
+    }
+    records_.clear();
+    failures_.clear();
+    pauses_.clear();
+}
 
 bool MouseRecord(const MouseReport& report, const ShownArea& area, DWORD tick,
                  DWORD double_click_ms, MouseClicks* clicks, MOUSE_EVENT_RECORD* record) {
@@ -242,21 +320,37 @@ DWORD TakeStickyModifiers() {
 
 }  // namespace
 
-void InjectKey(BYTE character, WORD virtual_key) {
+bool ByteRecords(BYTE character, WORD virtual_key, KeyRecords* keys, bool batch) {
     CHAR oem = static_cast<CHAR>(character);
-    if (!CharToOemBuffA(&oem, &oem, 1)) {
+    if (batch && g_answers.have_oem[character]) {
+        oem = g_answers.oem[character];
+    } else if (!CharToOemBuffA(&oem, &oem, 1)) {
         // The character is dropped; the sticky modifiers wait for the next key.
         ReportError("Error translating input: %lu", GetLastError());
-        return;
+        return false;
+    } else if (batch) {
+        g_answers.oem[character] = oem;
+        g_answers.have_oem[character] = true;
     }
     const DWORD modifiers = TakeStickyModifiers();
-    WriteKeyRecords(g_translator.console_input,
-                    ByteKeyRecords(static_cast<BYTE>(oem), virtual_key, modifiers, kLayout));
+    *keys = ByteKeyRecords(static_cast<BYTE>(oem), virtual_key, modifiers,
+                           batch ? kBatchLayout : kLayout);
+    return true;
+}
+
+KeyRecords CharacterRecords(char32_t character, bool batch) {
+    const DWORD modifiers = TakeStickyModifiers();
+    return CharacterKeyRecords(character, modifiers, batch ? kBatchLayout : kLayout);
+}
+
+void InjectKey(BYTE character, WORD virtual_key) {
+    KeyRecords keys;
+    if (ByteRecords(character, virtual_key, &keys))
+        WriteKeyRecords(g_translator.console_input, keys);
 }
 
 void InjectCharacter(char32_t character) {
-    const DWORD modifiers = TakeStickyModifiers();
-    WriteKeyRecords(g_translator.console_input, CharacterKeyRecords(character, modifiers, kLayout));
+    WriteKeyRecords(g_translator.console_input, CharacterRecords(character));
 }
 
 void RunKeyCommand(BYTE command) {

@@ -1,6 +1,8 @@
 // Key event synthesis: the key events for one client character, and the Ctrl-A key commands.
 #pragma once
 
+#include <vector>
+
 #include "KeySequences.h"
 #include "translator.h"
 
@@ -98,6 +100,35 @@ bool MouseRecord(const MouseReport& report, const ShownArea& area, DWORD tick,
 
 // Puts a mouse event into the console; a refused one is fatal, as a refused key.
 void WriteMouseRecord(HANDLE console, const MOUSE_EVENT_RECORD& event);
+// The records of many units gathered for one write, wide or ANSI as the batch is made (a UTF-8
+// client's ANSI records are of ASCII characters, the same as wide ones).
+class KeyBatch {
+  public:
+    explicit KeyBatch(bool wide) : wide_(wide) {}
+    void Add(const KeyRecords& keys);
+    bool empty() const { return records_.empty(); }
+    // Puts the records into the console in order, with as few writes as it takes, and empties
+    // the batch.  A record the console refuses fails as WriteKeyRecords says, with its message;
+    // the Alt key alone is held for its moment after its press.
+    void Write(HANDLE console);
+
+  private:
+    bool wide_;
+    std::vector<INPUT_RECORD> records_;
+    std::vector<const char*> failures_;
+    std::vector<bool> pauses_;
+};
+
+// The records of the client's byte `character` (made OEM first, as InjectKey does) with the
+// sticky modifiers, which it takes; false, with a report, when the byte cannot be translated.
+// For a batch (`batch`) the code page's and the layout's answers are kept until
+// ForgetLayoutAnswers.
+bool ByteRecords(BYTE character, WORD virtual_key, KeyRecords* keys, bool batch = false);
+// The wide records of a character beyond ASCII with the sticky modifiers, which it takes.
+KeyRecords CharacterRecords(char32_t character, bool batch = false);
+// The input loops forget the layout's answers kept for batches whenever the bytes read together
+// run out, so that each read sees the layout as it is.
+void ForgetLayoutAnswers();
 
 // What the byte after Ctrl-A asks for.
 struct KeyCommand {

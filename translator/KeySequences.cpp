@@ -203,3 +203,22 @@ MouseReport DecodeMouseReport(const BYTE* bytes, DWORD count) {
     if (bytes[2] == '<') return DecodeSgrReport(bytes, count);
     return MouseReport{};
 }
+
+PasteMarker DecodePasteMarker(const BYTE* bytes, DWORD count) {
+    static const BYTE kStart[] = {0x1B, '[', '2', '0', '0', '~'};
+    const DWORD compared = count < kPasteMarkerLength ? count : kPasteMarkerLength;
+    for (DWORD i = 0; i < compared; ++i) {
+        // The markers differ only in their fifth byte.
+        if (bytes[i] != kStart[i] && !(i == 4 && bytes[i] == '1')) return PasteMarker::kNone;
+    }
+    if (count < kPasteMarkerLength) return PasteMarker::kIncomplete;
+    return bytes[4] == '0' ? PasteMarker::kStart : PasteMarker::kEnd;
+}
+
+bool PastedLineEnd(BYTE* byte, bool* after_cr) {
+    const bool line_feed = *byte == '\n';
+    const bool dropped = line_feed && *after_cr;
+    *after_cr = *byte == '\r';
+    if (line_feed) *byte = '\r';
+    return !dropped;
+}

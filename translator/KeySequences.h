@@ -65,3 +65,22 @@ struct MouseReport {
 // (the bytes before it are its), since an in-band message took one of its bytes.  A malformed SGR
 // report is kNone: its bytes are ordinary characters.
 MouseReport DecodeMouseReport(const BYTE* bytes, DWORD count);
+// Bracketed paste: a terminal that was asked for it (DECSET 2004) sends pasted text between the
+// markers ESC [ 200 ~ and ESC [ 201 ~.
+enum class PasteMarker {
+    kNone,        // the bytes begin no marker
+    kIncomplete,  // the bytes may begin a marker; more are needed to tell
+    kStart,       // the first kPasteMarkerLength bytes are the start marker
+    kEnd,         // the first kPasteMarkerLength bytes are the end marker
+};
+constexpr DWORD kPasteMarkerLength = 6;
+// A paste whose end marker never comes ends after this much text or this long without input.
+constexpr DWORD kPasteLimitBytes = 1 << 20;
+constexpr DWORD kPasteIdleMs = 1000;
+
+// What `count` bytes from the client, the first of them Escape, are.
+PasteMarker DecodePasteMarker(const BYTE* bytes, DWORD count);
+
+// Pasted line ends: CR, LF and CR LF are each one carriage return.  Returns false for the byte
+// that is dropped (the LF of a CR LF); `after_cr` carries the previous byte's state.
+bool PastedLineEnd(BYTE* byte, bool* after_cr);

@@ -4,9 +4,11 @@
 #include <cstring>
 #include <utility>
 
+#include "KeyEvents.h"
 #include "KeyInput.h"
 #include "OutputRelay.h"
 #include "Reporter.h"
+#include "TerminalModes.h"
 #include "Utf8.h"
 #include "ZEVENT.h"
 
@@ -90,8 +92,15 @@ std::vector<EditorAction> LineEditor::Take(const ClientInput& input, DWORD input
         case InputRoute::kKeyCommand:
             actions.push_back(Simple(Kind::kRunKeyCommand));
             break;
+        case InputRoute::kDrop:
+            break;
         case InputRoute::kLineEditor:
             if (input.is_key) return TakeKey(input.key, input_mode);
+            pasting_ = input.pasted;
+            // Pasted text keeps its characters, tabs and line ends; other controls are dropped.
+            if (input.pasted && input.character == 0 && input.byte != '\t' && input.byte != '\r' &&
+                (input.byte < 0x20 || input.byte == kDelete))
+                break;
             if (input.character != 0) {
                 TakeLineCharacter(input.character, echo, &actions);
             } else {
@@ -169,7 +178,7 @@ void LineEditor::TakeLineByte(BYTE byte, bool echo, std::vector<EditorAction>* a
         return;
     }
     if (length_ == kLineSize) {
-        actions->push_back(Write("\a", 1, nullptr));
+        Bell(actions);
         return;
     }
     line_[length_++] = byte;
@@ -410,14 +419,24 @@ void LineEditor::Redraw(DWORD from, bool base, std::string* out) {
 
 // An empty line begins where the client's cursor is.
 void LineEditor::Rebase() {
-    if (length_ == 0) origin_ = at_ = extent_ = start_column_;
+    if (length_ == 0) {
+        origin_ = at_ = extent_ = start_column_;
+        rung_ = false;
+    }
+}
+
+// A full line refuses a character with a bell; a paste rings it once for its line.
+void LineEditor::Bell(std::vector<EditorAction>* actions) {
+    if (pasting_ && rung_) return;
+    rung_ = pasting_;
+    actions->push_back(Write("\a", 1, nullptr));
 }
 
 // Inserts a character at the cursor, redrawing the rest of the line after it.
 void LineEditor::Insert(const BYTE* bytes, DWORD count, bool echo,
                         std::vector<EditorAction>* actions) {
     if (length_ + count > kLineSize) {
-        actions->push_back(Write("\a", 1, nullptr));
+        Bell(actions);
         return;
     }
     std::memmove(line_ + cursor_ + count, line_ + cursor_, length_ - cursor_);
@@ -477,7 +496,7 @@ void LineEditor::TakeLineCharacter(char32_t character, bool echo,
         return;
     }
     if (length_ + count > kLineSize) {
-        actions->push_back(Write("\a", 1, nullptr));
+        Bell(actions);
         return;
     }
     std::memcpy(line_ + length_, bytes, count);
@@ -505,63 +524,141 @@ void LineEditor::InjectLine(std::vector<EditorAction>* actions) const {
     }
 }
 
+namespace {
+
+// What simple mode sends on.  With input batching a unit's key records go into the console with
+// one write, and the echo waits for the end of the batch, or for keys that go to the console
+// before it, and goes out with one write (a failure is reported with the message of the first
+// echo that has one).
+class SimpleOutput {
+  public:
+    SimpleOutput(bool batching, bool utf8) : batching_(batching), utf8_(utf8), keys_(utf8) {}
+
+    void Inject(const ClientInput& input) { InjectInput(input, batching_ ? &keys_ : nullptr); }
+    void Echo(const char* bytes, DWORD count, const char* failure) {
+        NoteClientBytes(bytes, count, utf8_);
+        if (batching_) {
+            echo_.append(bytes, count);
+            if (echo_failure_ == nullptr) echo_failure_ = failure;
+            return;
+        }
+        if (!WriteToClient(bytes, count) && failure != nullptr)
+            ReportError(failure, GetLastError());
+    }
+    // The echo goes first: what the keys make a program print must come after it.
+    void FlushKeys() {
+        if (keys_.empty()) return;
+        FlushEcho();
+        keys_.Write(g_translator.console_input);
+    }
+    void FlushEcho() {
+        if (!echo_.empty() && !WriteToClient(echo_.data(), static_cast<DWORD>(echo_.size())) &&
+            echo_failure_ != nullptr)
+            ReportError(echo_failure_, GetLastError());
+        echo_.clear();
+        echo_failure_ = nullptr;
+    }
+
+  private:
+    bool batching_;
+    bool utf8_;
+    KeyBatch keys_;
+    std::string echo_;
+    const char* echo_failure_ = nullptr;
+};
+
+// Carries out one action of the editor; false when the input ended during a key command.
+bool RunEditorAction(const EditorAction& action, const Settings& settings, SimpleOutput& out) {
+    using Kind = EditorAction::Kind;
+    if (action.kind == Kind::kInject) {
+        out.Inject(action.input);
+        return true;
+    }
+    if (action.kind == Kind::kWrite) {
+        out.Echo(action.text, action.length, action.failure);
+        return true;
+    }
+    if (action.kind == Kind::kEcho) {
+        out.Echo(action.echo.data(), static_cast<DWORD>(action.echo.size()), action.failure);
+        return true;
+    }
+    // Whatever else an action does comes after what went before it.
+    out.FlushEcho();
+    out.FlushKeys();
+    switch (action.kind) {
+        case Kind::kSetGate:
+            g_output_gate.Set();
+            break;
+        case Kind::kResetGate:
+            g_output_gate.Reset();
+            break;
+        case Kind::kCtrlCEvent:
+            if (!GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0))
+                ReportError("GenerateConsoleCtrlEvent failed: %lu", GetLastError());
+            break;
+        case Kind::kSleep:
+            Sleep(action.milliseconds);
+            break;
+        case Kind::kExitPause:
+            Sleep(settings.exit_detection_timeout);
+            break;
+        case Kind::kRunKeyCommand: {
+            BYTE command = 0;
+            if (!ReadSocketByte(&command)) return false;
+            RunKeyCommand(command);
+            break;
+        }
+        default:
+            break;
+    }
+    return true;
+}
+
+}  // namespace
+
 void RunSimpleInput(const Settings& settings) {
     LineEditor editor;
     const bool utf8 = settings.utf8_client != 0;
     editor.set_utf8(utf8);
     // A terminal that sends its keys' sequences or takes UTF-8 gets an echo that knows its rows.
     const bool rows = settings.key_sequences != 0 || utf8;
+    // Bracketed paste is asked of a terminal that sends its keys' sequences.
+    const bool paste = settings.bracketed_paste != 0 && settings.key_sequences != 0;
+    if (paste) {
+        static const char kBracketedPasteOn[] = "\x1b[?2004h";
+        if (!WriteToClient(kBracketedPasteOn, sizeof kBracketedPasteOn - 1))
+            ReportError("Error asking for bracketed paste: %lu", GetLastError());
+        NoteModesOn(kModeBracketedPaste);
+    }
+    const bool batching = settings.input_batching != 0;
+    SimpleOutput out(batching, utf8);
     // Until a query succeeds the console counts as raw input; later failures keep the last mode.
+    // With batching the mode is read at a batch's start and again after anything but echo: only
+    // what reaches the console lets a program change it.
     DWORD input_mode = 0;
-    KeyReader reader(settings.key_sequences != 0, settings.utf8_client != 0);
+    bool mode_known = false;
+    KeyReader reader(settings.key_sequences != 0, utf8, false, paste);
+    if (batching) {
+        reader.set_before_wait([&out, &mode_known] {
+            out.FlushEcho();
+            ForgetLayoutAnswers();
+            mode_known = false;
+        });
+    }
     ClientInput input;
     while (reader.Next(&input)) {
-        RefreshInputMode(&input_mode);
+        if (!batching || !mode_known) RefreshInputMode(&input_mode);
+        mode_known = true;
         const bool gate_set = g_output_gate.IsSet() != 0;
         const SHORT columns = g_translator.terminal_size.columns;
         editor.set_terminal(!rows ? 0 : columns > 0 ? columns : 80, ClientColumn());
         for (const EditorAction& action : editor.Take(input, input_mode, gate_set)) {
-            switch (action.kind) {
-                case EditorAction::Kind::kInject:
-                    InjectInput(action.input);
-                    break;
-                case EditorAction::Kind::kWrite: {
-                    if (!WriteToClient(action.text, action.length) && action.failure != nullptr) {
-                        ReportError(action.failure, GetLastError());
-                    }
-                    NoteClientBytes(action.text, action.length, utf8);
-                    break;
-                }
-                case EditorAction::Kind::kEcho: {
-                    if (!WriteToClient(action.echo.data(), static_cast<DWORD>(action.echo.size())))
-                        ReportError(action.failure, GetLastError());
-                    NoteClientBytes(action.echo.data(), static_cast<DWORD>(action.echo.size()),
-                                    utf8);
-                    break;
-                }
-                case EditorAction::Kind::kSetGate:
-                    g_output_gate.Set();
-                    break;
-                case EditorAction::Kind::kResetGate:
-                    g_output_gate.Reset();
-                    break;
-                case EditorAction::Kind::kCtrlCEvent:
-                    if (!GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0))
-                        ReportError("GenerateConsoleCtrlEvent failed: %lu", GetLastError());
-                    break;
-                case EditorAction::Kind::kSleep:
-                    Sleep(action.milliseconds);
-                    break;
-                case EditorAction::Kind::kExitPause:
-                    Sleep(settings.exit_detection_timeout);
-                    break;
-                case EditorAction::Kind::kRunKeyCommand: {
-                    BYTE command = 0;
-                    if (!ReadSocketByte(&command)) return;
-                    RunKeyCommand(command);
-                    break;
-                }
-            }
+            if (action.kind != EditorAction::Kind::kWrite &&
+                action.kind != EditorAction::Kind::kEcho)
+                mode_known = false;
+            if (!RunEditorAction(action, settings, out)) return out.FlushEcho();
         }
+        out.FlushKeys();
     }
+    out.FlushEcho();
 }

@@ -43,7 +43,9 @@ constexpr size_t kHistorySize = 20;
 class LineEditor {
   public:
     // The actions for a unit of input while the console input mode is `input_mode` and the
-    // output gate is set or not, where DecideInputRoute sends it.
+    // output gate is set or not, where DecideInputRoute sends it.  A pasted unit at a line-input
+    // prompt is a character, a tab or a line end; other controls are dropped, and a line that
+    // outgrows kLineSize rings the bell once.
     std::vector<EditorAction> Take(const ClientInput& input, DWORD input_mode, bool gate_set);
 
     // A UTF-8 client: the line holds UTF-8, characters beyond ASCII come to the editor, and an
@@ -77,6 +79,7 @@ class LineEditor {
     std::vector<EditorAction> TakeKey(const KeySequence& key, DWORD input_mode);
     void Erase(bool echo, const char* failure, std::vector<EditorAction>* actions);
     void InjectLine(std::vector<EditorAction>* actions) const;
+    void Bell(std::vector<EditorAction>* actions);
     void NewMode(DWORD input_mode);
     DWORD NextCharacter(DWORD at) const;
     DWORD PreviousCharacter(DWORD at) const;
@@ -114,4 +117,6 @@ class LineEditor {
     DWORD origin_ = 0;
     DWORD at_ = 0;
     DWORD extent_ = 0;
+    bool pasting_ = false;  // the unit being taken was pasted
+    bool rung_ = false;     // a paste's bell rang for this line
 };

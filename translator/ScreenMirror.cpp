@@ -233,6 +233,8 @@ bool StopMirror() {
 ScreenMirror::ScreenMirror(const Settings& settings, WORD default_attributes)
     : settle_step_(InputSettleStep(settings.input_settle_delay)),
       scrollback_(settings.scrollback_lines != 0),
+      settle_unlocked_(settings.input_batching != 0),
+      paste_request_(settings.bracketed_paste != 0),
       console_(g_translator.console_output, settings.utf8_client != 0),
       mouse_input_(settings.mouse_input != 0),
       writer_(&WriteForPass, &last_pass_,
@@ -274,16 +276,20 @@ bool ScreenMirror::RunPass() {
     // The last pass looks at once: the command processor has ended, its output is on the screen.
     last_pass_ = stop == kMirrorLastPass;
     // A keystroke has just been delivered: give the console a moment to show its effect.
-    if (!last_pass_ && t.mirror_poll_delay.load() == 0) {
-        input_tick_ = GetTickCount();
-        settling_ = true;
-        Sleep(settle_step_);
+    if (!last_pass_ && t.mirror_poll_delay.load() == 0 && !SettleWait()) return StopMirror();
+    if (paste_request_) {
+        paste_request_ = false;
+        static const char kBracketedPasteOn[] = "\x1b[?2004h";
+        WriteForPass(&last_pass_, kBracketedPasteOn, sizeof kBracketedPasteOn - 1);
+        NoteModesOn(kModeBracketedPaste);
     }
 
     shown_snapshot_ = 1 - shown_snapshot_;
     ScreenSnapshot& shown = snapshots_[shown_snapshot_];
     ScreenSnapshot& current = snapshots_[1 - shown_snapshot_];
-    t.mirror_poll_delay.store(kIdlePollDelay);
+    // Input that came during an unlocked settle wait set the poll delay to 0 again: its wake is
+    // kept for the next pass, which gives that input its own settle wait.
+    const bool woken = t.mirror_poll_delay.exchange(kIdlePollDelay) == 0 && settle_unlocked_;
     const bool redraw = t.redraw_request != 0;
     t.redraw_request = 0;
 
@@ -315,14 +321,33 @@ bool ScreenMirror::RunPass() {
     NextPass next = DecideNextPass(result == PassResult::kSent, settling_, settle_step_,
                                    GetTickCount() - input_tick_);
     settling_ = next.settling;
-    t.mirror_poll_delay.store(next.delay);
+    t.mirror_poll_delay.store(woken ? 0 : next.delay);
 
-    g_mirror_wake_up.Reset();
     // A stop request is made without the screen lock, so its wake-up may have come during this
     // pass: keep it for the next one.
+    if (!woken) g_mirror_wake_up.Reset();
     if (t.mirror_stop.load() != kMirrorRunning) g_mirror_wake_up.Set();
     g_screen_lock.Leave();
     return true;
+}
+
+// The settle wait, under the screen lock or (with input batching) without it.  False when a stop
+// came during an unlocked wait; a last pass asked for then is made at once.
+bool ScreenMirror::SettleWait() {
+    TranslatorState& t = g_translator;
+    input_tick_ = GetTickCount();
+    settling_ = true;
+    if (!settle_unlocked_) {
+        Sleep(settle_step_);
+        return true;
+    }
+    t.mirror_poll_delay.store(kIdlePollDelay);
+    g_screen_lock.Leave();
+    Sleep(settle_step_);
+    g_screen_lock.Enter();
+    const LONG stop = t.mirror_stop.load();
+    last_pass_ = stop == kMirrorLastPass;
+    return stop != kMirrorStopNow;
 }
 
 bool RunLastMirrorPass(DWORD timeout) {

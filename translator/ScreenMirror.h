@@ -107,9 +107,15 @@ class ScreenMirror {
     // MouseInput: asks the terminal for mouse reports while the console input mode asks for mouse
     // input, and tells it to stop when the mode no longer does.
     void FollowMouseMode();
+    bool SettleWait();
 
     DWORD settle_step_;
     bool scrollback_;
+    // InputBatching: the settle wait leaves the screen lock, so that input is never held up by a
+    // pass that is only waiting.
+    bool settle_unlocked_;
+    // BracketedPaste: the first pass asks the terminal for bracketed paste.
+    bool paste_request_;
     ConsoleScreen console_;  // the console output: wide cells for a UTF-8 client
     ScreenSnapshot snapshots_[2];
     int shown_snapshot_ = 0;  // index of the shown snapshot; the other one is the current

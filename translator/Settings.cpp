@@ -23,6 +23,8 @@ Settings ReadSettings(const char* product) {
     store.GetNumber("ScrollbackLines", &settings.scrollback_lines, 0);
     store.GetNumber("Utf8Client", &settings.utf8_client, 0);
     store.GetNumber("MouseInput", &settings.mouse_input, 0);
+    store.GetNumber("InputBatching", &settings.input_batching, 0);
+    store.GetNumber("BracketedPaste", &settings.bracketed_paste, 0);
     return settings;
 }
 

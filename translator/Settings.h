@@ -21,6 +21,8 @@ struct Settings {
     DWORD scrollback_lines = 0;  // ScrollbackLines: history rows above the window (advanced mode)
     DWORD utf8_client = 0;       // non-zero: the client's bytes are UTF-8 both ways
     DWORD mouse_input = 0;       // MouseInput, non-zero: mouse reports become the console's events
+    DWORD input_batching = 0;    // non-zero: the bytes waiting are read and injected together
+    DWORD bracketed_paste = 0;   // non-zero: the terminal brackets pasted text
 };
 
 // The settings under the product key (`SettingsProduct`) of the login's protocol.

@@ -22,11 +22,31 @@ bool IsEndOfInput(DWORD error) {
     return error == ERROR_BROKEN_PIPE || error == ERROR_INVALID_HANDLE;
 }
 
+// Reads socket input as ReadFile does.  With batching, the bytes come from the batch, which a
+// read refills with what is waiting once it is empty.
+bool ReadSocketInput(BYTE* bytes, DWORD wanted, DWORD* count) {
+    TranslatorState& t = g_translator;
+    if (!t.input_batching) return ReadFile(t.socket_input, bytes, wanted, count, nullptr) != FALSE;
+    if (t.batch_next == t.batch_end) {
+        DWORD read = 0;
+        t.batch_next = t.batch_end = 0;
+        if (!ReadFile(t.socket_input, t.socket_batch, sizeof t.socket_batch, &read, nullptr))
+            return false;
+        t.batch_end = read;
+    }
+    const DWORD left = t.batch_end - t.batch_next;
+    *count = wanted < left ? wanted : left;
+    for (DWORD i = 0; i < *count; ++i) bytes[i] = t.socket_batch[t.batch_next + i];
+    t.batch_next += *count;
+    return true;
+}
+
 // Polls the socket input until a byte waits in it or `wait_ms` have passed since `start`.  A
 // handle that cannot be peeked at (the end of the pipe, or no pipe) counts as one with a byte:
 // the read that follows finds out what it holds.
 bool SocketInputArrives(DWORD start, DWORD wait_ms) {
     constexpr DWORD kPollStepMs = 5;
+    if (g_translator.batch_next < g_translator.batch_end) return true;
     for (;;) {
         DWORD available = 0;
         if (!PeekNamedPipe(g_translator.socket_input, nullptr, 0, nullptr, &available, nullptr) ||
@@ -108,7 +128,7 @@ bool ReadSocketByteWithin(BYTE* byte, DWORD wait_ms, bool* timed_out) {
         if (DWORD wanted = parser.StateBytesWanted(); wanted > 0) {
             // The rest of the telnet state block in one read; it may deliver less.
             BYTE piece[kTelnetStateSize];
-            if (!ReadFile(g_translator.socket_input, piece, wanted, &count, nullptr)) {
+            if (!ReadSocketInput(piece, wanted, &count)) {
                 DWORD error = GetLastError();
                 if (!IsEndOfInput(error))
                     ReportError("Read of socket input pipe for telnet state failed: %lu", error);
@@ -122,7 +142,7 @@ bool ReadSocketByteWithin(BYTE* byte, DWORD wait_ms, bool* timed_out) {
                 *timed_out = true;
                 return false;
             }
-            if (!ReadFile(g_translator.socket_input, &read, 1, &count, nullptr)) {
+            if (!ReadSocketInput(&read, 1, &count)) {
                 DWORD error = GetLastError();
                 if (!IsEndOfInput(error))
                     ReportError("Read of socket input pipe failed: %lu", error);
@@ -147,6 +167,13 @@ bool ReadSocketByteWithin(BYTE* byte, DWORD wait_ms, bool* timed_out) {
             ResizeConsole();
         }
     }
+}
+
+bool PeekSocketBatch(BYTE* byte) {
+    const TranslatorState& t = g_translator;
+    if (t.batch_next == t.batch_end || t.socket_batch[t.batch_next] == kMessageStart) return false;
+    *byte = t.socket_batch[t.batch_next];
+    return true;
 }
 
 bool WriteToClient(const void* bytes, DWORD count) {

@@ -77,6 +77,12 @@ struct TranslatorState {
     // Socket input and window sizing (main thread only).
     WindowSize requested_size{80, 24};
     BYTE telnet_state[92] = {};
+    // The InputBatching setting (set by start-up): the socket input is read as many bytes as wait
+    // at a time, up to the batch's size, and handed on from the batch.
+    bool input_batching = false;
+    BYTE socket_batch[4096] = {};
+    DWORD batch_next = 0;  // the first byte of the batch not handed on yet
+    DWORD batch_end = 0;
     // The rows of history window sizing keeps above the window, before ScrollbackRows caps them:
     // the ScrollbackLines setting in advanced mode, 0 otherwise.  Set by start-up.
     DWORD history_lines = 0;
@@ -133,6 +139,9 @@ bool ReadSocketByte(BYTE* byte);  // false at the end of input
 // The same, but when no byte of the client's waits, one is waited for `wait_ms` at most; false
 // with *timed_out set when none came.  A window-size message begun is read to its end.
 bool ReadSocketByteWithin(BYTE* byte, DWORD wait_ms, bool* timed_out);
+// With input batching: true, with the byte, when the next byte of the socket input is a client's
+// byte already read (never a 0xFF, which opens a message).  Takes nothing.
+bool PeekSocketBatch(BYTE* byte);
 // The input loops read the console input mode before each byte; a failed query is reported and
 // leaves *mode as it was.
 void RefreshInputMode(DWORD* mode);

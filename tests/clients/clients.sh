@@ -339,6 +339,28 @@ else
     fail "telnet-mouse: testcmd's mouse events: $(grep '^mouse\|^mode' "$out/mouse.testcmd" 2>&1)"
 fi
 expect_clean telnet-mouse 22
+# Bracketed paste with batching: 50 lines pasted through the terminal at cmd.exe's prompt run 50
+# commands in both modes (with scrollback in advanced mode, so that each output line reaches the
+# client); the caret keeps the echoed commands from matching.
+ended=22
+for mode in simple advanced; do
+    clear_mode telnet
+    set_mode telnet $mode
+    for setting in "KeySequences 1" "InputBatching 1" "BracketedPaste 1" "ScrollbackLines 2000"; do
+        set_number telnet $setting
+    done
+    lines=""
+    for n in $(seq -w 1 50); do lines="${lines}echo pas^ted-$n\\r"; done
+    drive telnet-paste-$mode --size 24x80 'expect:>' 'quiet:1000' "paste:$lines" \
+        'stream:pasted-50' 'quiet:1500' 'send:exit\r' 'expect:Connection closed by foreign host.' \
+        exit -- $telnet
+    ran=$(grep -ao 'pasted-[0-9]*' "$out/telnet-paste-$mode.raw" | sort -u | wc -l)
+    if [ "$ran" -eq 50 ]; then pass "telnet-paste-$mode: 50 commands ran"; else
+        fail "telnet-paste-$mode: $ran of 50 pasted commands ran"
+    fi
+    ended=$((ended + 1))
+    expect_clean telnet-paste-$mode $ended
+done
 
 clear_mode telnet
 clear_mode rlogin

@@ -15,6 +15,8 @@
  *
  * Steps, each one argument:
  *   send:TEXT        type TEXT (escapes \r \n \t \e \\ \xNN)
+ *   paste:TEXT       paste TEXT, between the bracketed paste markers when the program asked
+ *                    for them
  *   expect:TEXT      wait until the rendered screen shows TEXT (rows joined by newlines)
  *   expect-no:TEXT   fail if the screen shows TEXT now
  *   stream:TEXT      wait until the bytes printed since the last stream match hold TEXT
@@ -271,10 +273,12 @@ static int run_step(const char* step) {
     char bytes[4096];
     long began = now_ms();
 #define VERB(name) (verb_length == strlen(name) && strncmp(step, name, verb_length) == 0)
-    if (VERB("send")) {
+    if (VERB("send") || VERB("paste")) {
         int length = unescape(argument, bytes);
         if (length < 0) return say("bad escape in %s", step), 0;
+        if (VERB("paste")) vterm_keyboard_start_paste(terminal);
         terminal_output(bytes, (size_t)length, NULL);
+        if (VERB("paste")) vterm_keyboard_end_paste(terminal);
         return 1;
     }
     if (VERB("expect") || VERB("stream")) {

@@ -352,6 +352,106 @@ TEST_F(AdvancedLoginTest, AKeyHandledDuringAPassIsFollowedByAPassAtOnce) {
               (std::vector<std::pair<DWORD, DWORD>>{{1000, 30}, {1030, 30}}));
 }
 
+// With input batching the settle wait leaves the screen lock: typing goes on while the mirror
+// waits, and the wake of a key typed then is kept for a pass of its own.
+TEST_F(AdvancedLoginTest, WithBatchingTheSettleWaitHoldsNoInputUpAndLosesNoWake) {
+    SetSetting("InputBatching", REG_DWORD, winsim::test::RegDword(1));
+    SimLogin login(Console(20, 4));
+    Advance(1000);
+    login.NewOutput();
+    login.Send("a");  // at 1000: the mirror's settle wait to 1030
+    Advance(10);
+    login.Send("b");
+    Advance(5);
+    login.Send("c");  // not held up behind the wake of "b"
+    EXPECT_EQ(ScreenRow(login.translator(), 0), "C:\\>abc");
+    Advance(15);
+    EXPECT_EQ(login.NewOutput(), "\033[1;5fabc\033[1;8f");
+    Advance(10);
+    WriteOnScreen(login, "d");
+    Advance(19);
+    EXPECT_EQ(login.NewOutput(), "");
+    Advance(1);
+    EXPECT_EQ(login.NewOutput(), "\033[1;8fd\033[1;9f");
+    EXPECT_EQ(TranslatorSleeps(login),
+              (std::vector<std::pair<DWORD, DWORD>>{{1000, 30}, {1030, 30}}));
+}
+
+// A pass still holds the lock while it reads and sends: a key's wake and a window-size notice
+// that come while a pass waits to write wait for its end, and neither is lost.
+TEST_F(AdvancedLoginTest, WithBatchingAWakeAndANoticeDuringAPassComeAfterIt) {
+    SetSetting("InputBatching", REG_DWORD, winsim::test::RegDword(1));
+    SimLogin::Options options = Console(20, 4);
+    options.output_capacity = 16;
+    options.hold_output = true;
+    SimLogin login(options);
+    Advance(300);  // the first pass fills the socket output and waits in its write
+    login.Send("x");
+    EXPECT_EQ(ScreenRow(login.translator(), 0), "C:\\>x");
+    winsim::test::FailCall("SetConsoleScreenBufferSize", ERROR_INVALID_PARAMETER);
+    login.Send(TelnetStateMessage(4, 30));
+    login.ReleaseOutput();
+    Advance(2000);
+    const std::string output = login.NewOutput();
+    ASSERT_GE(output.size(), FirstPass(4).size());
+    EXPECT_EQ(output.substr(0, FirstPass(4).size()), FirstPass(4));
+    const std::string after = output.substr(FirstPass(4).size());
+    const size_t notice = after.find("\r\n");
+    ASSERT_NE(notice, std::string::npos) << after;
+    // The key's pass, after the notice; the screen is repainted at its new size later on.
+    EXPECT_NE(after.find("x", notice), std::string::npos) << after;
+    EXPECT_EQ(ScreenInfo(login.translator()).dwSize.X, 29);
+}
+
+// With bracketed paste the first pass asks for it, and a paste is typed as characters: Ctrl-A,
+// Escape, a key's sequence and Ctrl-C in raw mode; at the prompt a line end is one Enter with no
+// exit pause after it, and a Ctrl-C is dropped.
+TEST_F(AdvancedLoginTest, ABracketedPasteIsTypedAsItsCharacters) {
+    SetSetting("InputBatching", REG_DWORD, winsim::test::RegDword(1));
+    SetSetting("BracketedPaste", REG_DWORD, winsim::test::RegDword(1));
+    SetSetting("KeySequences", REG_DWORD, winsim::test::RegDword(1));
+    SimLogin login(Console(40, 6));
+    Advance(1000);
+    EXPECT_EQ(login.NewOutput().rfind("\033[?2004h", 0), 0u);
+    winsim::test::SetInputMode(login.translator(), 0);
+    size_t from = InputLog(login.translator()).size();
+    login.Send("\033[200~\x01\033\033[A\x03x\r\n\033[201~");
+    Advance(1000);
+    std::string chars;
+    for (const KEY_EVENT_RECORD& key : KeysDown(login, from)) chars += key.uChar.AsciiChar;
+    EXPECT_EQ(chars, "\x01\033\033[A\x03x\r");
+    EXPECT_TRUE(winsim::test::CtrlEvents(login.translator()).empty());
+
+    winsim::test::SetInputMode(login.translator(), 0x1f7);
+    from = InputLog(login.translator()).size();
+    const size_t sleeps = TranslatorSleeps(login).size();
+    login.Send("\033[200~echo a\x03\r\necho b\n\033[201~");
+    Advance(1000);
+    chars.clear();
+    for (const KEY_EVENT_RECORD& key : KeysDown(login, from)) chars += key.uChar.AsciiChar;
+    EXPECT_EQ(chars, "echo a\recho b\r");
+    EXPECT_TRUE(winsim::test::CtrlEvents(login.translator()).empty());
+    for (size_t i = sleeps; i < TranslatorSleeps(login).size(); ++i)
+        EXPECT_NE(TranslatorSleeps(login)[i].second, 400u);
+    EXPECT_EQ(Lines(), (std::vector<std::string>{"\x01\033\033[A\x03x", "echo a", "echo b"}));
+    EXPECT_TRUE(Reports().empty());
+}
+
+// A batch goes into the console with one write: a second write would fail here.
+TEST_F(AdvancedLoginTest, WithBatchingTheBytesThatCameTogetherAreOneWrite) {
+    SetSetting("InputBatching", REG_DWORD, winsim::test::RegDword(1));
+    SimLogin login(Console(40, 6));
+    Advance(1000);
+    const size_t from = InputLog(login.translator()).size();
+    winsim::test::FailCall("WriteConsoleInputA", ERROR_INVALID_HANDLE, 1);
+    login.Send("hello");
+    Advance(100);
+    EXPECT_EQ(KeysDown(login, from).size(), 5u);
+    EXPECT_TRUE(Reports().empty());
+    login.CloseInput();
+    EXPECT_EQ(login.Wait().code, 0u);
+}
+
 // ---- A shorter settle delay ---------------------------------------------------------------
 
 // The client types a key that nothing echoes (the console reads without echo); another program

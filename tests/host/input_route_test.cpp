@@ -88,4 +88,22 @@ TEST(InputRouteTest, SimpleModeRoutesKeysByInputModeAndGate) {
         EXPECT_EQ(route(mode, false), InputRoute::kResumeOutput);
 }
 
+TEST(InputRouteTest, PastedBytesAreCharactersButAProcessedCtrlCIsDropped) {
+    const DWORD kPromptMode = 0x1f7;
+    for (int byte = 0; byte < 0x100; ++byte) {
+        ClientInput pasted = ClientInput::Byte(static_cast<BYTE>(byte));
+        pasted.pasted = true;
+        for (DWORD mode : {kPromptMode, kProcessedOnly, kRaw, kLineWithoutProcessed}) {
+            const bool dropped = byte == 0x03 && (mode & ENABLE_PROCESSED_INPUT) != 0;
+            const bool line = mode == kPromptMode;
+            EXPECT_EQ(Route(pasted, mode), dropped ? InputRoute::kDrop : InputRoute::kInject);
+            EXPECT_EQ(DecideInputRoute(InputLoop::kSimple, pasted, mode, true),
+                      dropped ? InputRoute::kDrop
+                      : line  ? InputRoute::kLineEditor
+                              : InputRoute::kInject)
+                << byte << " " << mode;
+        }
+    }
+}
+
 }  // namespace

@@ -278,10 +278,28 @@ TEST_F(StickyTest, ARefusedEventIsReportedAndEndsTheProgram) {
     EXPECT_EQ(log[0].strings[0], "WriteConsoleInput for shift down failed: 6");
 }
 
+TEST_F(StickyTest, ARefusedBatchIsReportedWithItsFirstRecordsMessage) {
+    winsim::ExitStatus status = winsim::RunProcess([] {
+        g_translator.console_input = nullptr;
+        KeyBatch batch(false);
+        g_translator.sticky_modifiers = kCtrlBit;
+        InjectInput(ClientInput::Byte('a'), &batch);
+        InjectInput(ClientInput::Byte('b'), &batch);
+        batch.Write(g_translator.console_input);
+        return 0;
+    });
+    EXPECT_EQ(status.code, 1u);
+    auto log = winsim::test::EventLog();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].strings[0], "WriteConsoleInput for ctrl down failed: 6");
+}
+
 // The key reader over a socket input that holds `bytes`: each unit as "key VK", "char U+X" or
 // the byte in hex.
+// With `paste` a pasted unit is marked "p:"; with `batching` a "|" follows each unit after which
+// the reader has nothing ready without reading the socket input again.
 std::vector<std::string> ReadUnits(const std::string& bytes, bool decode, bool utf8,
-                                   bool mouse = false) {
+                                   bool mouse = false, bool paste = false, bool batching = false) {
     HANDLE read_end = nullptr, write_end = nullptr;
     EXPECT_TRUE(CreatePipe(&read_end, &write_end, nullptr, 0));
     DWORD written = 0;
@@ -291,8 +309,9 @@ std::vector<std::string> ReadUnits(const std::string& bytes, bool decode, bool u
     const LoginProtocol saved_protocol = g_translator.protocol;
     g_translator.socket_input = read_end;
     g_translator.protocol = LoginProtocol::kRlogin;
+    g_translator.input_batching = batching;
     std::vector<std::string> units;
-    KeyReader reader(decode, utf8, mouse);
+    KeyReader reader(decode, utf8, mouse, paste);
     ClientInput input;
     char text[32];
     while (reader.Next(&input)) {
@@ -308,8 +327,12 @@ std::vector<std::string> ReadUnits(const std::string& bytes, bool decode, bool u
         } else {
             std::snprintf(text, sizeof text, "%02x", input.byte);
         }
-        units.push_back(text);
+        units.push_back((input.pasted ? "p:" : "") + std::string(text));
+        BYTE next = 0;
+        if (batching && !reader.Ready(&next)) units.push_back("|");
     }
+    g_translator.input_batching = false;
+    g_translator.batch_next = g_translator.batch_end = 0;
     g_translator.socket_input = saved_input;
     g_translator.protocol = saved_protocol;
     CloseHandle(read_end);
@@ -329,6 +352,32 @@ TEST(KeyReaderTest, AUtf8ClientsMalformedBytesEachGiveOneReplacementAndKeysDecod
                                         "char U+00E9", "key 26", "1b", "5b", "31", "41"}));
     // Without UTF-8 every byte is itself.
     EXPECT_EQ(ReadUnits("\xe3\xc0", true, false), (std::vector<std::string>{"e3", "c0"}));
+}
+
+TEST(KeyReaderTest, ABracketedPasteIsTextWithItsLineEndsMadeCarriageReturns) {
+    winsim::test::Reset();
+    using Units = std::vector<std::string>;
+    // Ctrl-A, Escape, a key's sequence and Ctrl-C inside are bytes; CR LF, LF and CR are each
+    // one CR; the markers go; keys decode again after the end.
+    EXPECT_EQ(ReadUnits("a\x1b[200~\x01\x1b\x1b[A\x03x\r\ny\nz\r\r\x1b[201~\x1b[A", true, false,
+                        false, true),
+              (Units{"61", "p:01", "p:1b", "p:1b", "p:5b", "p:41", "p:03", "p:78", "p:0d", "p:79",
+                     "p:0d", "p:7a", "p:0d", "p:0d", "key 26"}));
+    // UTF-8 in a paste; a marker is only ever the whole one.
+    EXPECT_EQ(ReadUnits("\x1b[200~\xc3\xa9\x1b[202~\x1b[201~", false, true, false, true),
+              (Units{"p:char U+00E9", "p:1b", "p:5b", "p:32", "p:30", "p:32", "p:7e"}));
+    // What is left of a paste when the input ends is dropped, a piece of its end marker too.
+    EXPECT_EQ(ReadUnits("\x1b[200~ab\x1b[20", false, false, false, true), (Units{"p:61", "p:62"}));
+    // Without the setting the markers are bytes (or no key) as before.
+    EXPECT_EQ(ReadUnits("\x1b[200~a", false, false),
+              (Units{"1b", "5b", "32", "30", "30", "7e", "61"}));
+}
+
+TEST(KeyReaderTest, ABatchEndsWhereTheBytesReadRunOutOrAWindowSizeMessageBegins) {
+    winsim::test::Reset();
+    // An rlogin message that turns out to be none: its bytes go, and the batch ended before it.
+    EXPECT_EQ(ReadUnits("ab\xffxcd", false, false, false, false, true),
+              (std::vector<std::string>{"61", "62", "|", "63", "64", "|"}));
 }
 
 TEST(KeyReaderTest, MouseReportsComeWholeBesideKeysAndACutOneIsDropped) {

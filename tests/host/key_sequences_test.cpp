@@ -189,6 +189,27 @@ TEST(KeySequenceTest, WhatARealTerminalSendsDecodesToItsKey) {
     }
 }
 
+TEST(PasteMarkerTest, OnlyTheWholeMarkersAreMarkersAndLineEndsAreOneCarriageReturn) {
+    auto marker = [](const std::string& bytes) {
+        return DecodePasteMarker(reinterpret_cast<const BYTE*>(bytes.data()),
+                                 static_cast<DWORD>(bytes.size()));
+    };
+    EXPECT_EQ(marker("\x1b[200~"), PasteMarker::kStart);
+    EXPECT_EQ(marker("\x1b[201~x"), PasteMarker::kEnd);
+    for (const char* part : {"\x1b", "\x1b[", "\x1b[20", "\x1b[201"})
+        EXPECT_EQ(marker(part), PasteMarker::kIncomplete) << part;
+    for (const char* other : {"\x1b[A", "\x1b[202~", "\x1b[2001~", "\x1b[210~", "\x1b[200;", "a"})
+        EXPECT_EQ(marker(other), PasteMarker::kNone) << other;
+
+    std::string out;
+    bool after_cr = false;
+    for (char c : std::string("a\r\nb\nc\rd\r\r\n\n")) {
+        BYTE byte = static_cast<BYTE>(c);
+        if (PastedLineEnd(&byte, &after_cr)) out += static_cast<char>(byte);
+    }
+    EXPECT_EQ(out, "a\rb\rc\rd\r\r\r");
+}
+
 }  // namespace
 
 namespace {

@@ -2,6 +2,9 @@
 // simulated Win32, in virtual time.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "LineEditor.h"
 #include "TerminalModes.h"
 #include "login_harness.h"
 
@@ -287,6 +290,33 @@ TEST_F(LoginTest, KeySequencesAreKeysForSingleCharactersAndNeverTextAtALinePromp
     login.CloseInput();
     EXPECT_EQ(login.Wait().code, 0u);
     EXPECT_EQ(Lines(), (std::vector<std::string>{"x", "char"}));
+}
+
+// Bracketed paste at the line prompt: characters and tabs are typed, a line end is Enter, other
+// controls (Ctrl-A, Ctrl-S, DEL, Ctrl-C) are dropped, and a line beyond the bound is cut with one
+// bell.  Asked for at the start, as the terminal sends sequences.
+TEST_F(LoginTest, APasteAtTheLinePromptIsTextAndLines) {
+    SetSetting("ModeSelection", REG_SZ, winsim::test::RegSz("simple"));
+    SetSetting("KeySequences", REG_DWORD, winsim::test::RegDword(1));
+    SetSetting("BracketedPaste", REG_DWORD, winsim::test::RegDword(1));
+    SetSetting("InputBatching", REG_DWORD, winsim::test::RegDword(1));
+    SimLogin login;
+    EXPECT_NE(login.NewOutput().find("\033[?2004h"), std::string::npos);
+    const std::string long_line = "echo " + std::string(300, 'x');
+    login.Send("\033[200~echo a\x01\x13\x7f\tb\x03\r\n" + long_line + "\n\033[201~");
+    const std::string output = login.NewOutput();
+    EXPECT_EQ(std::count(output.begin(), output.end(), '\a'), 1);
+    // A line's echo reaches the client before what the line made the command print.
+    EXPECT_LT(output.find("echo a^Ib\r\n"), output.find("\na\tb"));
+    EXPECT_NE(output.find("\na\tb"), std::string::npos) << output;
+    EXPECT_EQ(log_->ctrl_c_events.load(), 0);
+    login.Send("exit\r");
+    EXPECT_EQ(login.Wait().code, 0u);
+    EXPECT_EQ(Lines(),
+              (std::vector<std::string>{"echo a\tb", long_line.substr(0, kLineSize), "exit"}));
+    // The end of the login turned it off again.
+    EXPECT_NE(login.Output().find("\033[?2004l"), std::string::npos);
+    EXPECT_EQ(Reports(), std::vector<std::string>{});
 }
 
 TEST_F(LoginTest, RloginSendsItsControlBytesAndFollowsTheWindowSize) {

@@ -207,13 +207,27 @@ values "$keys_rexec" "$out/rexec"
 grep -qF "    CommandProcessor    REG_SZ    " "$out/rexec" && pass ||
     fail "uninstall: the rexec setting stays"
 
-# Installed again, with the settings of a login: the translator from the system folder runs a
-# command through Wine's command processor for login-host.
+# Installed again, with the settings of a login and of a modern terminal, KeySequences by its own
+# property: the translator from the system folder runs a command through Wine's command
+# processor for login-host.
 msiexec /i "$(winpath "$package")" MODESELECTION=simple SUPPRESSCOLORSIMULATION=1 \
-    "COMMANDPROCESSOR=C:\\windows\\system32\\cmd.exe /k echo started by the package"
+    "COMMANDPROCESSOR=C:\\windows\\system32\\cmd.exe /k echo started by the package" \
+    MODERNTERMINAL=1 KEYSEQUENCES=0
 expect_status 0 $? "install with properties"
 values "$(settings_key telnet)" "$out/telnet"
 expect_value "$out/telnet" SuppressColorSimulation REG_DWORD 0x1 "a property over a kept setting"
+values "$(settings_key rlogin)" "$out/rlogin"
+while read -r property value type modern; do
+    case "$property" in "" | "#"*) continue ;; esac
+    case "$property" in KEYSEQUENCES) modern=0 ;; ADVANCEDTERMINALTYPES) modern="xterm-* screen* tmux* rxvt* linux" ;; esac
+    for file in "$out/telnet" "$out/rlogin"; do
+        if [ "$type" = number ]; then
+            expect_value "$file" "$value" REG_DWORD "$(printf '0x%x' "$modern")" "MODERNTERMINAL"
+        else
+            expect_value "$file" "$value" REG_SZ "$modern" "MODERNTERMINAL"
+        fi
+    done
+done <"$TESTS_DIR/../../packaging/msi-modern.txt"
 expect_login msi-login 'C:\windows\system32\command-translator.exe telnet vt100' \
     'expect "started by the package\r\n" 20000' 'send echo %TERM%-seen\r' \
     'expect "vt100-seen\r\n" 20000' 'send exit\r' 'expect-exit 0'

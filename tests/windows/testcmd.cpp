@@ -20,7 +20,7 @@
 namespace {
 
 const char kUsage[] =
-    "usage: testcmd [--log FILE] [--echo] [--prompt] [--wide]\n"
+    "usage: testcmd [--log FILE] [--echo] [--prompt] [--wide] [--batch]\n"
     "       testcmd --cat\n"
     "\n"
     "Reads key events from the console, logs each (log file from --log or the environment\n"
@@ -45,10 +45,14 @@ const char kUsage[] =
     "  sleep MS           pause\n"
     "  chatter MS         print a numbered line every MS ms from a thread of its own while\n"
     "                     reading on (0 stops it)\n"
+    "  take N             raw input: read key events, up to 512 a call, until N characters\n"
+    "                     came, then print their count, FNV-1a hash and the time of the last\n"
+    "                     read (performance counter, ms); \"take ready\" when it starts\n"
     "A Ctrl-C event is logged as CTRL_C and answered with \"^C caught\"; a mouse event as\n"
     "\"mouse X,Y buttons=B flags=F state=S\" (hex).\n"
     "With --wide the key events are read as UTF-16 (each logged with its unit too) and the\n"
-    "line holds them in the console's input code page.\n";
+    "line holds them in the console's input code page.  With --batch up to 512 key events\n"
+    "are read at a time.\n";
 
 const char kPrompt[] = "testcmd> ";
 
@@ -58,6 +62,7 @@ HANDLE g_log = INVALID_HANDLE_VALUE;
 bool g_echo = false;
 bool g_prompt = false;
 bool g_wide = false;
+bool g_batch = false;
 
 void Out(const std::string& text) {
     tools::WriteAll(g_out, text);
@@ -166,6 +171,38 @@ bool ModeFor(const std::string& name, DWORD current, DWORD* mode) {
     return true;
 }
 
+// "take N": raw input, N characters of key presses read in calls of up to 512 events.
+void Take(HANDLE input, unsigned long count) {
+    DWORD before = 0;
+    GetConsoleMode(input, &before);
+    SetConsoleMode(input, 0);
+    Out("take ready\n");
+    static INPUT_RECORD records[512];
+    unsigned long taken = 0;
+    unsigned hash = 2166136261u;
+    LARGE_INTEGER last = {};
+    while (taken < count) {
+        DWORD got = 0;
+        if (!ReadConsoleInputA(input, records, 512, &got)) break;
+        QueryPerformanceCounter(&last);
+        for (DWORD i = 0; i < got && taken < count; ++i) {
+            const KEY_EVENT_RECORD& key = records[i].Event.KeyEvent;
+            if (records[i].EventType != KEY_EVENT || !key.bKeyDown || key.uChar.AsciiChar == 0)
+                continue;
+            hash = (hash ^ static_cast<unsigned char>(key.uChar.AsciiChar)) * 16777619u;
+            ++taken;
+        }
+    }
+    SetConsoleMode(input, before);
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    char text[128];
+    std::snprintf(text, sizeof text, "took %lu hash %08x at %.3f\n", taken, hash,
+                  static_cast<double>(last.QuadPart) * 1000.0 / frequency.QuadPart);
+    Out(text);
+    Log("took %lu", taken);
+}
+
 // Runs one command line; returns false when the program is to end with *status.
 bool RunLine(HANDLE input, const std::string& line, int* status) {
     size_t at = 0;
@@ -203,6 +240,8 @@ bool RunLine(HANDLE input, const std::string& line, int* status) {
             Log("mode 0x%lx set 0x%lx %s %lu, now 0x%lx", before, wanted, ok ? "ok" : "failed",
                 error, after);
         }
+    } else if (command == "take") {
+        Take(input, std::strtoul(rest.c_str(), nullptr, 10));
     } else if (command == "localecho") {
         g_echo = rest == "on";
     } else if (command == "prompt") {
@@ -293,14 +332,20 @@ int Run() {
     Log("start mode 0x%lx", mode);
     std::string line;
     if (g_prompt) Out(kPrompt);
+    static INPUT_RECORD records[512];
+    DWORD got = 0;
+    DWORD next = 0;
     for (;;) {
-        INPUT_RECORD record;
-        DWORD got = 0;
-        if (!(g_wide ? ReadConsoleInputW : ReadConsoleInputA)(input, &record, 1, &got)) {
-            Log("ReadConsoleInputA failed: %lu", GetLastError());
-            return 3;
+        if (next == got) {
+            next = got = 0;
+            if (!(g_wide ? ReadConsoleInputW : ReadConsoleInputA)(input, records, g_batch ? 512 : 1,
+                                                                  &got)) {
+                Log("ReadConsoleInputA failed: %lu", GetLastError());
+                return 3;
+            }
+            if (got == 0) continue;
         }
-        if (got == 0) continue;
+        const INPUT_RECORD record = records[next++];
         if (record.EventType == WINDOW_BUFFER_SIZE_EVENT) {
             COORD size = record.Event.WindowBufferSizeEvent.dwSize;
             Log("buffer-size %dx%d", size.X, size.Y);
@@ -366,6 +411,8 @@ int main(int argc, char** argv) {
             g_prompt = true;
         } else if (word == "--wide") {
             g_wide = true;
+        } else if (word == "--batch") {
+            g_batch = true;
         } else if (word == "--cat") {
             cat = true;
         } else {

@@ -354,16 +354,64 @@ expect_last_words() {
         "$render" ${2:-} 24 80 "$bin/$1.raw" | head -24 | sed 's/^/  | /'
     fi
 }
+# InputBatching: 100,000 characters pasted into testcmd's raw input ("take", 512 key events a
+# read) arrive whole and in order (their count and FNV-1a hash).
+wine reg add "$(settings_key telnet)" /v InputBatching /t REG_DWORD /d 1 /f >/dev/null 2>&1
+set_setting telnet CommandProcessor "$(winpath "$testcmd") --prompt --echo"
+python3 -c 'import sys; sys.stdout.write("".join(chr(33 + i * 7 % 94) for i in range(100000)))' \
+    >"$bin/paste.txt"
+hash=$(python3 -c '
+h = 2166136261
+for c in open("'"$bin/paste.txt"'", "rb").read(): h = ((h ^ c) * 16777619) & 0xffffffff
+print("%08x" % h)')
+login advanced-paste --console 80x24 "$wtranslator telnet vt100" "$size24" "$start24" \
+    'expect testcmd>' 'send take 100000\r' 'expect "take ready"' 'quiet 300' \
+    "sendfile $(winpath "$bin/paste.txt")" "expect \"took 100000 hash $hash\" 60000" 'quiet 500' \
+    'send exit\r' 'expect-exit 0'
+expect_log_line "$log" '^took 100000$' "a paste of 100,000 characters"
+
+# BracketedPaste: asked for at the first pass; in raw input a paste's Ctrl-A, Escape, a key's
+# sequence and Ctrl-C arrive as those characters, and no Ctrl-C event is raised.
+wine reg add "$(settings_key telnet)" /v BracketedPaste /t REG_DWORD /d 1 /f >/dev/null 2>&1
+wine reg add "$(settings_key telnet)" /v KeySequences /t REG_DWORD /d 1 /f >/dev/null 2>&1
+login advanced-paste-keys --console 80x24 "$wtranslator telnet vt100" "$size24" "$start24" \
+    'expect testcmd>' 'send mode raw\r' 'expect "mode 0x"' 'quiet 300' \
+    'send \e[200~\x01\e\e[A\x03z\e[201~' 'quiet 500' 'send \rexit\r' 'expect-exit 0'
+expect_grep "$bin/advanced-paste-keys.out" '\x1b[?2004h' "bracketed paste asked for"
+sed -n '/^mode /,$p' "$log" | sed -n 's/^key down .* char=\(0x[0-9a-f]*\) .*/\1/p' |
+    grep -v '^0x00$' | tr '\n' ' ' >"$bin/advanced-paste-keys.chars"
+if grep -q '^0x01 0x1b 0x1b 0x5b 0x41 0x03 0x7a ' "$bin/advanced-paste-keys.chars"; then pass; else
+    fail "a paste in raw input: $(cat "$bin/advanced-paste-keys.chars")"
+fi
+expect_no_grep "$log" 'CTRL_C' "a pasted Ctrl-C in raw input"
+
+# A 20-line paste at Wine's cmd.exe prompt runs 20 commands; with ScrollbackLines every output
+# line reaches the client.
+wine reg delete "$(settings_key telnet)" /v CommandProcessor /f >/dev/null 2>&1
+wine reg add "$(settings_key telnet)" /v ScrollbackLines /t REG_DWORD /d 2000 /f >/dev/null 2>&1
+paste='\e[200~'
+for n in $(seq -w 1 20); do paste="$paste"'echo pasted^-line^-'"$n"'\r\n'; done
+login advanced-paste-cmd --console 80x24 "$wtranslator telnet vt100" "$size24" "$start24" \
+    'expect >' 'quiet 500' "send $paste"'\e[201~' 'expect pasted-line-20 20000' 'quiet 1000' \
+    'send exit\r' 'expect-exit 0 20000'
+ran=$(grep -ao 'pasted-line-[0-9]*' "$bin/advanced-paste-cmd.raw" | sort -u | wc -l)
+if [ "$ran" = 20 ]; then pass; else fail "a 20-line paste at cmd.exe ran $ran commands"; fi
+for value in InputBatching BracketedPaste KeySequences ScrollbackLines; do
+    wine reg delete "$(settings_key telnet)" /v "$value" /f >/dev/null 2>&1
+done
+
 wine reg delete "$(settings_key telnet)" /v Utf8Client /f >/dev/null 2>&1
 login advanced-last --console 80x24 "$wtranslator telnet vt100" "$size24" "$start24" \
     'send echo LAST-WORDS-BEFORE-EXIT & exit\r' 'expect-exit 0 20000'
 expect_last_words advanced-last
-for setting in KeySequences:1 ColorMode:16 Utf8Client:1 InputSettleDelay:2 ScrollbackLines:2000
+for setting in KeySequences:1 ColorMode:16 Utf8Client:1 InputSettleDelay:2 ScrollbackLines:2000 \
+    InputBatching:1 BracketedPaste:1
 do dword "${setting%:*}" "${setting#*:}"; done
 login advanced-last-modern --console 80x24 "$wtranslator telnet vt100" "$size24" "$start24" \
     'send echo LAST-WORDS-BEFORE-EXIT & exit\r' 'expect-exit 0 20000'
 expect_last_words advanced-last-modern --utf8
-for setting in KeySequences ColorMode Utf8Client InputSettleDelay ScrollbackLines; do
+for setting in KeySequences ColorMode Utf8Client InputSettleDelay ScrollbackLines InputBatching \
+    BracketedPaste; do
     wine reg delete "$(settings_key telnet)" /v "$setting" /f >/dev/null 2>&1
 done
 
