@@ -139,7 +139,7 @@ RowUpdate DecideRowUpdate(const CHAR_INFO* current, const CHAR_INFO* shown, int 
 }
 
 PassResult UpdateTerminal(ScreenSnapshot& shown, ScreenSnapshot& current, bool redraw,
-                          AnsiWriter& writer, TerminalPlace place) {
+                          AnsiWriter& writer, TerminalPlace place, TerminalView* view) {
     // Memory first, so that a pass without it leaves nothing behind in the writer.
     const bool resized = !SameCoord(current.allocated, shown.allocated);
     if (resized && !AllocateCells(shown, current.allocated)) {
@@ -164,6 +164,7 @@ PassResult UpdateTerminal(ScreenSnapshot& shown, ScreenSnapshot& current, bool r
         const CHAR_INFO* before = shown.cells.get() + static_cast<size_t>(y) * columns;
         RowUpdate update = DecideRowUpdate(now, before, columns, rendition);
         if (!update.changed) continue;
+        if (rows_sent && view != nullptr) ShowCursor(false, *view, writer);
         PutRowUpdate(now, static_cast<int>(place.Row(y)), update, columns, writer);
         writer.Flush();
         rows_sent = true;
@@ -190,6 +191,20 @@ bool ReadScreen(const ConsoleScreen& console, ScreenSnapshot& snapshot) {
     snapshot.info = console.Info();
     if (!FitCells(snapshot, snapshot.info.dwSize)) return false;
     console.ReadRect(snapshot.cells.get(), 0, 0, snapshot.info.dwSize);
+    return true;
+}
+
+bool ReadWindow(const ConsoleScreen& console, ScreenSnapshot& snapshot) {
+    snapshot.info = console.Info();
+    const SMALL_RECT window = snapshot.info.srWindow;
+    const COORD size{static_cast<SHORT>(window.Right - window.Left + 1),
+                     static_cast<SHORT>(window.Bottom - window.Top + 1)};
+    if (!FitCells(snapshot, size)) return false;
+    console.ReadRect(snapshot.cells.get(), window.Left, window.Top, size);
+    snapshot.info.dwSize = size;
+    COORD& cursor = snapshot.info.dwCursorPosition;
+    cursor.X = static_cast<SHORT>(cursor.X - window.Left);
+    cursor.Y = static_cast<SHORT>(cursor.Y - window.Top);
     return true;
 }
 
@@ -235,7 +250,41 @@ ScreenMirror::ScreenMirror(const Settings& settings, WORD default_attributes)
       console_(g_translator.console_output, settings.utf8_client != 0),
       writer_(&WriteForPass, &last_pass_,
               MakeRendition(settings.utf8_client != 0, settings.color_mode, default_attributes,
-                            settings.suppress_color_simulation != 0, &OemToAnsi)) {}
+                            settings.suppress_color_simulation != 0, &OemToAnsi)),
+      full_screen_(settings.full_screen_programs != 0),
+      shown_buffer_(g_translator.console_output) {}
+
+bool ScreenMirror::LookAtShownBuffer() {
+    const bool program = shown_buffer_.LookForProgramBuffer();
+    g_translator.program_output = shown_buffer_.program();
+    if (SwitchScreen(program, view_, writer_)) {
+        if (program) {
+            // The alternate screen shows nothing of what it showed before: all of it is sent.
+            ReleaseCells(program_snapshots_[0]);
+            ReleaseCells(program_snapshots_[1]);
+        } else if (g_translator.startup_resize_due) {
+            ResizeConsole();
+        }
+    }
+    return program;
+}
+
+PassResult ScreenMirror::ProgramBufferPass(bool redraw) {
+    program_shown_ = 1 - program_shown_;
+    ScreenSnapshot& shown = program_snapshots_[program_shown_];
+    ScreenSnapshot& current = program_snapshots_[1 - program_shown_];
+    if (!ReadWindow(console_.On(shown_buffer_.program()), current)) return PassResult::kNoMemory;
+    return UpdateTerminal(shown, current, redraw, writer_, TerminalPlace{}, &view_);
+}
+
+void ScreenMirror::ShowCursorAndTitle() {
+    HANDLE shown = shown_buffer_.program();
+    CONSOLE_CURSOR_INFO cursor;
+    if (GetConsoleCursorInfo(shown != nullptr ? shown : g_translator.console_output, &cursor))
+        ShowCursor(cursor.bVisible != FALSE, view_, writer_);
+    ShowTitle(ConsoleTitleSequence(writer_.rendition().utf8()), view_, writer_);
+    writer_.Flush();
+}
 
 bool ScreenMirror::RunPass() {
     TranslatorState& t = g_translator;
@@ -251,7 +300,10 @@ bool ScreenMirror::RunPass() {
         Sleep(settle_step_);
     }
 
-    shown_snapshot_ = 1 - shown_snapshot_;
+    // With FullScreenPrograms a program's own buffer, when the console shows one, is mirrored on
+    // the alternate screen, and the start-up buffer's snapshots wait for its return.
+    const bool program = full_screen_ && LookAtShownBuffer();
+    if (!program) shown_snapshot_ = 1 - shown_snapshot_;
     ScreenSnapshot& shown = snapshots_[shown_snapshot_];
     ScreenSnapshot& current = snapshots_[1 - shown_snapshot_];
     t.mirror_poll_delay.store(kIdlePollDelay);
@@ -259,12 +311,16 @@ bool ScreenMirror::RunPass() {
     t.redraw_request = 0;
 
     PassResult result = PassResult::kNoMemory;
-    if (scrollback_) {
+    TerminalView* view = full_screen_ ? &view_ : nullptr;
+    if (program) {
+        result = ProgramBufferPass(redraw);
+    } else if (scrollback_) {
         scroll_.terminal_rows = t.terminal_size.rows;
-        result = ScrollbackPass(console_, shown, current, redraw, writer_, scroll_);
+        result = ScrollbackPass(console_, shown, current, redraw, writer_, scroll_, view);
     } else if (ReadScreen(console_, current)) {
-        result = UpdateTerminal(shown, current, redraw, writer_);
+        result = UpdateTerminal(shown, current, redraw, writer_, TerminalPlace{}, view);
     }
+    if (full_screen_) ShowCursorAndTitle();
     if (result == PassResult::kNoMemory) {
         // Skipped; both copies are empty now or soon, so the next pass with memory clears the
         // terminal and sends everything.

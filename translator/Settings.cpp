@@ -22,6 +22,7 @@ Settings ReadSettings(const char* product) {
         settings.advanced_terminal_types = CopyText(text);
     store.GetNumber("ScrollbackLines", &settings.scrollback_lines, 0);
     store.GetNumber("Utf8Client", &settings.utf8_client, 0);
+    store.GetNumber("FullScreenPrograms", &settings.full_screen_programs, 0);
     return settings;
 }
 

@@ -20,6 +20,10 @@ struct Settings {
     std::unique_ptr<char[]> advanced_terminal_types;  // AdvancedTerminalTypes; null if none
     DWORD scrollback_lines = 0;  // ScrollbackLines: history rows above the window (advanced mode)
     DWORD utf8_client = 0;       // non-zero: the client's bytes are UTF-8 both ways
+    // FullScreenPrograms, non-zero: advanced mode mirrors whichever screen buffer the console
+    // shows (a program's own on the terminal's alternate screen), the cursor's visibility and
+    // the title.
+    DWORD full_screen_programs = 0;
 };
 
 // The settings under the product key (`SettingsProduct`) of the login's protocol.
