@@ -74,11 +74,12 @@ bool SwitchScreen(bool alternate, TerminalView& view, AnsiWriter& writer) {
         NoteModesOff(kModeAlternateScreen);
     }
     view.alternate = alternate;
+    view.cursor_known = false;
     return true;
 }
 
 void ShowCursor(bool visible, TerminalView& view, AnsiWriter& writer) {
-    if (visible == view.cursor_visible) return;
+    if (view.cursor_known && visible == view.cursor_visible) return;
     PutSequence(visible ? "\033[?25h" : "\033[?25l", writer);
     if (visible) {
         NoteModesOff(kModeCursorHidden);
@@ -86,6 +87,7 @@ void ShowCursor(bool visible, TerminalView& view, AnsiWriter& writer) {
         NoteModesOn(kModeCursorHidden);
     }
     view.cursor_visible = visible;
+    view.cursor_known = true;
 }
 
 std::string TitleSequence(const WCHAR* title, size_t length, bool utf8) {

@@ -37,18 +37,20 @@ class ShownBuffer {
     HANDLE program_ = nullptr;
 };
 
-// What the client's terminal shows besides the cells: which screen, whether the cursor shows,
-// and the title sequence last sent.
+// What the client's terminal shows besides the cells: which screen, whether the cursor shows
+// (unknown after a switch of screens: some terminals restore the visibility saved with the
+// cursor), and the title sequence last sent.
 struct TerminalView {
     bool alternate = false;
     bool cursor_visible = true;
+    bool cursor_known = true;
     bool title_sent = false;
     std::string title;
 };
 
 // The sequences of a switch of screens (DECSET or DECRST 1049) and of the cursor's visibility
-// (DECTCEM), each sent only when it changes what the view says, and the modes noted for the end
-// of the login.  SwitchScreen returns whether it sent one.
+// (DECTCEM), each sent only when it changes what the view says (or the view does not know), and
+// the modes noted for the end of the login.  SwitchScreen returns whether it sent one.
 bool SwitchScreen(bool alternate, TerminalView& view, AnsiWriter& writer);
 void ShowCursor(bool visible, TerminalView& view, AnsiWriter& writer);
 
