@@ -869,8 +869,10 @@ TEST_F(AdvancedLoginTest, AProgramsOwnBufferShowsOnTheAlternateScreenAndTheMainS
     login.Send("q\r");
     Advance(1000);
     std::string back = login.NewOutput();
-    // The command line's echo, which the program's buffer hid before a pass saw it, and the prompt.
-    EXPECT_EQ(back, "\033[?1049l\033[3;5fprogram\033[4;1fC:\\>\033[4;5f\033[?25h\033]2;\a");
+    // The command line's echo, which the program's buffer hid before a pass saw it, and the
+    // prompt, with the cursor hidden while the two rows are painted.
+    EXPECT_EQ(back,
+              "\033[?1049l\033[3;5fprogram\033[?25l\033[4;1fC:\\>\033[4;5f\033[?25h\033]2;\a");
     client.Feed(back);
     EXPECT_FALSE(client.alternate_screen());
     EXPECT_TRUE(client.cursor_visible());
