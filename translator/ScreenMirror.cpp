@@ -237,6 +237,8 @@ void WriteForPass(void* last_pass, const char* bytes, DWORD count) {
 // Ends the mirror from within a pass: the end of the login waits for the stopped event before it
 // tears down what the mirror uses, the screen lock included, so the lock is left first.
 bool StopMirror() {
+    // Window sizing no longer finds a program's buffer here: the mirror closes its handle.
+    g_translator.program_output = nullptr;
     g_screen_lock.Leave();
     SetEvent(g_translator.mirror_stopped);
     return false;

@@ -123,7 +123,8 @@ bool ReadSocketByteWithin(BYTE* byte, DWORD wait_ms, bool* timed_out);
 void RefreshInputMode(DWORD* mode);
 void SendRloginControlBytes();
 
-// Console window sizing, from the requested window size.
+// Console window sizing, from the requested window size, of the screen buffer the console shows
+// (FullScreenPrograms: a program's own, without history rows).
 void ResizeConsole();
 
 // Key event synthesis.
