@@ -573,6 +573,19 @@ TEST(FullScreenTest, TheTitleSequenceLeavesOutControlsAndIsCut) {
     std::string cut = "\033]2;";
     for (int i = 0; i < 256; ++i) cut += "\xe4\xb8\x80";
     EXPECT_EQ(title(std::wstring(300, L'\x4e00'), true), cut + "\a");
+    // Sent in writes the writer takes whole, never within a character, once until it changes.
+    std::vector<std::string> flushes;
+    AnsiWriter writer(&RecordFlushes, &flushes, Rendition(&SameByte));
+    TerminalView view;
+    for (int pass = 0; pass < 2; ++pass) ShowTitle(cut + "\a", view, writer);
+    writer.Flush();
+    std::string sent;
+    for (const std::string& flush : flushes) {
+        EXPECT_LE(flush.size(), AnsiWriter::kBufferSize);
+        EXPECT_NE(static_cast<BYTE>(flush[0]) & 0xC0, 0x80);
+        sent += flush;
+    }
+    EXPECT_EQ(sent, cut + "\a");
 }
 
 }  // namespace
