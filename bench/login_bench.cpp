@@ -26,6 +26,11 @@
 //       at the prompt of an advanced-mode login, timed to the last one's output; simple: 100
 //       lines of 60 characters pasted at testcmd's prompt in simple mode, timed to the last
 //       line's output.  Key sequences, bracketed paste and batching as the settings say.
+//   login-bench switch TRANSLATOR SAMPLES
+//       an advanced-mode login (FullScreenPrograms set) in whose console this program shows a
+//       screen buffer of its own, filled anew each time, and then the start-up buffer again;
+//       each switch timed from SetConsoleActiveScreenBuffer to the arrival of the repaint's last
+//       row on the socket output
 //   login-bench command TRANSLATOR ID
 //       a simple-mode login that runs one command and ends; exit status 0 when all went well
 // The figures are named after the mode, or after LABEL when given (a run with other settings).
@@ -477,6 +482,49 @@ int PasteLines(Login& login, bool advanced) {
     return login.Exit(20000) ? 0 : 1;
 }
 
+int Switch(Login& login, int samples) {
+    if (!login.ReachPrompt(true)) return 1;
+    HANDLE startup = tools::OpenConsole("CONOUT$");
+    HANDLE own =
+        CreateConsoleScreenBuffer(GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, CONSOLE_TEXTMODE_BUFFER, nullptr);
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (own == INVALID_HANDLE_VALUE || !GetConsoleScreenBufferInfo(own, &info)) {
+        return login.Problem("no screen buffer of its own", GetLastError());
+    }
+    std::vector<double> times;
+    for (int i = 0; i < samples; ++i) {
+        // Every row of the window new, the last one's text unique to this sample.
+        char row[64];
+        std::string last;
+        for (int y = info.srWindow.Top; y <= info.srWindow.Bottom; ++y) {
+            std::snprintf(row, sizeof row, "switch %d row %d", i, y - info.srWindow.Top);
+            DWORD written = 0;
+            WriteConsoleOutputCharacterA(own, row, static_cast<DWORD>(std::strlen(row)),
+                                         {0, static_cast<SHORT>(y)}, &written);
+            last = row;
+        }
+        const size_t mark = login.size();
+        const double began = NowMs();
+        double shown = 0;
+        SetConsoleActiveScreenBuffer(own);
+        if (!login.Await(last, mark, 5000, &shown)) return login.Problem("no repaint", i);
+        times.push_back(shown - began);
+        if (!login.Quiet(200, 10000)) return 1;
+        const size_t back = login.size();
+        SetConsoleActiveScreenBuffer(startup);
+        if (!login.Await("\033[?1049l", back, 5000, nullptr)) return login.Problem("no return", i);
+        // Switches come at no fixed phase of the mirror's polling.
+        if (!login.Quiet(150 + (i * 97) % 400, 10000)) return 1;
+    }
+    CloseHandle(own);
+    Say("buffer_switch_ms_median %.3f", Percentile(times, 0.5));
+    Say("buffer_switch_ms_p95 %.3f", Percentile(times, 0.95));
+    Say("buffer_switch_ms_max %.3f", Percentile(times, 1));
+    Say("buffer_switch_samples %d", samples);
+    return login.Exit(20000) ? 0 : 1;
+}
+
 int Command(Login& login, int id) {
     if (!login.ReachPrompt(false)) return 1;
     char command[64];
@@ -500,8 +548,7 @@ int main(int argc, char** argv) {
     if (argc < 4) {
         Say("usage: login-bench echo|escape|idle|typing TRANSLATOR simple|advanced N [LABEL], "
             "scroll TRANSLATOR FILE LINES COLUMNS STREAM [LABEL], paste TRANSLATOR "
-            "raw|lines|simple, "
-            "or command TRANSLATOR ID");
+            "raw|lines|simple, switch TRANSLATOR SAMPLES, or command TRANSLATOR ID");
         return 2;
     }
     const std::string verb = argv[1];
@@ -511,6 +558,8 @@ int main(int argc, char** argv) {
     if (verb == "scroll" && (argc == 7 || argc == 8)) {
         status = Scroll(login, argv[3], std::atoi(argv[4]), std::atoi(argv[5]), argv[6],
                         argc == 8 ? argv[7] : "advanced");
+    } else if (verb == "switch") {
+        status = Switch(login, std::atoi(argv[3]));
     } else if (verb == "command") {
         status = Command(login, std::atoi(argv[3]));
     } else if (verb == "paste" && std::strcmp(argv[3], "raw") == 0) {

@@ -77,6 +77,8 @@ rows = [
     ("scroll_bytes_per_text_byte", "<= 1.3"),
     ("scroll_bytes_per_text_byte_repaint", ""),
     ("scrollback_lines_kept", "2000"),
+    ("idle_cpu_percent_advanced_fullscreen", "< 1"),
+    ("buffer_switch_ms_median", ""),
     ("idle_cpu_percent_simple", "< 0.2"),
     ("logins_concurrent_ok", "20"),
     ("paste_kbps_advanced", ">= 256"),

@@ -187,6 +187,17 @@ wine "$login_bench" scroll "$translator" 'C:\scroll.txt' 2000 60 "$(winepath -w 
 grep '^scroll_' "$out/scroll_repaint.txt" >>"$results"
 figure scrollback_lines_kept_repaint "$(kept_lines "$out/scroll_repaint.raw")"
 
+# Full-screen programs (FullScreenPrograms 1): the idle login, which looks at the buffer shown at
+# every pass, and a switch of screen buffers to the last row of the client's repaint (bound by
+# the mirror's idle poll of 300 ms: a switch wakes no pass).
+wine reg add "$settings" /v FullScreenPrograms /t REG_DWORD /d 1 /f >/dev/null 2>&1
+echo "idle CPU, advanced mode, FullScreenPrograms 1 (20 s)"
+cpu_stretch idle advanced 20 advanced_fullscreen
+echo "screen buffer switches, FullScreenPrograms 1"
+wine "$login_bench" switch "$translator" 30 >"$out/switch.txt" 2>&1
+grep '^buffer_switch_' "$out/switch.txt" >>"$results"
+wine reg delete "$settings" /v FullScreenPrograms /f >/dev/null 2>&1
+
 echo "20 simultaneous simple-mode logins"
 jobs=""
 for id in $(seq 1 20); do

@@ -8,7 +8,10 @@
 // cells (the halves also alone), and controls of U+0080 to U+009F.  Screens go beyond what one
 // console read takes (up to 200 x 120); with scrollback the terminal may be taller and wider than
 // the window, which it shows on its bottom rows: the rows above the window, after the
-// scrollback, then hold the rows that left the window, below the blanks they held.
+// scrollback, then hold the rows that left the window, below the blanks they held.  Now and then a
+// full-screen program comes between the two: its own screen on the terminal's alternate screen,
+// its cursor hidden or not, a title; back on the main screen, which the terminal restores by
+// itself, the second screen is sent as the update of the first, and the cursor shows again.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdio>
@@ -179,6 +182,27 @@ void CheckScreen(const RecordingTerminal& terminal, const ScreenSnapshot& second
     }
 }
 
+// A full-screen program's pass on the alternate screen: a screen of "P", the cursor hidden or not,
+// the title "edit"; then the switch back.
+void RunProgram(COORD size, bool hidden, bool utf8, TerminalView& view, AnsiWriter& writer,
+                const RecordingTerminal& terminal) {
+    ScreenSnapshot none, own;
+    Size(own, size.Y, size.X);
+    for (size_t i = 0; i < static_cast<size_t>(size.X) * size.Y; ++i) {
+        own.cells[i].Char.UnicodeChar = 'P';
+        own.cells[i].Attributes = 0x07;
+    }
+    SwitchScreen(true, view, writer);
+    UpdateTerminal(none, own, false, writer, TerminalPlace{}, &view);
+    ShowCursor(!hidden, view, writer);
+    ShowTitle(TitleSequence(L"ed\x1bit", 5, utf8), view, writer);
+    writer.Flush();
+    if (!terminal.alternate_screen() || terminal.cursor_visible() == hidden ||
+        terminal.CharAt(size.Y - 1, size.X - 1) != 'P')
+        abort();
+    SwitchScreen(false, view, writer);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -188,6 +212,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int color_default = input.ConsumeBool() ? input.ConsumeIntegral<BYTE>() : -1;
     const bool redraw = input.ConsumeBool();
     const bool utf8 = input.ConsumeBool();
+    const bool program = input.ConsumeIntegralInRange(0, 3) == 0;
+    const bool hidden = program && input.ConsumeBool();
     int rows = input.ConsumeIntegralInRange(1, 30);
     int columns = input.ConsumeIntegralInRange(1, 100);
     if (input.ConsumeIntegralInRange(0, 15) == 0) {
@@ -246,10 +272,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                     static_cast<WORD>(color_default >= 0 ? color_default : 0x07),
                                     suppress != 0, &TestOemToAnsi));
     UpdateTerminal(empty, first, false, writer, place);
+    TerminalView view;
+    if (program) RunProgram(first.allocated, hidden, utf8, view, writer, terminal);
+    TerminalView* full_screen = program ? &view : nullptr;
     terminal.Resize(rows + place.top, columns + wider);
     terminal.KeepScrollback();
     if (scrolled > 0) SendScrolledRows(history.cells.get(), scrolled, first, second, place, writer);
-    UpdateTerminal(first, second, redraw, writer, place);
+    UpdateTerminal(first, second, redraw, writer, place, full_screen);
+    if (program) {
+        ShowCursor(true, view, writer);
+        writer.Flush();
+        if (terminal.alternate_screen() || !terminal.cursor_visible() || terminal.title() != "edit")
+            abort();
+    }
 
     CheckScrollback(terminal, history, scrolled, utf8, place);
     CheckScreen(terminal, second, color_default, suppress != 0, utf8, place.top);

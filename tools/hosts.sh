@@ -34,6 +34,7 @@ that the translator behaves as with none of them):
     MouseInput 1             a program that asks for mouse input gets the terminal's clicks
     InputBatching 1          the bytes that wait are read and typed together: pastes run fast
     BracketedPaste 1         pasted text is typed as text, never as keys or commands
+    FullScreenPrograms 1     full-screen programs show on the alternate screen, with cursor, title
 
 Runs in the foreground until interrupted (Ctrl-C, SIGINT or SIGTERM), then stops its Wine
 session.  The translator's settings live in the prefix's registry, for example:
@@ -73,7 +74,8 @@ utf8=0
         printf '[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvane Software, Inc.\\%s\\CurrentVersion]\n' "$product"
         if [ $classic = 1 ]; then
             printf '"%s"=-\n' KeySequences ColorMode Utf8Client AdvancedTerminalTypes \
-                InputSettleDelay ScrollbackLines MouseInput InputBatching BracketedPaste
+                InputSettleDelay ScrollbackLines MouseInput InputBatching BracketedPaste \
+                FullScreenPrograms
         else
             echo '"KeySequences"=dword:00000001'
             echo '"ColorMode"=dword:00000010'
@@ -84,6 +86,7 @@ utf8=0
             echo '"MouseInput"=dword:00000001'
             echo '"InputBatching"=dword:00000001'
             echo '"BracketedPaste"=dword:00000001'
+            echo '"FullScreenPrograms"=dword:00000001'
         fi
     done
 } >"$state/settings.reg"

@@ -72,6 +72,7 @@ wout=$(winpath "$out")
         echo '"MouseInput"=dword:00000001'
         echo '"InputBatching"=dword:00000001'
         echo '"BracketedPaste"=dword:00000001'
+        echo '"FullScreenPrograms"=dword:00000001'
         printf '"CommandProcessor"="%s --prompt --echo"\n' "$(winpath "$bin/testcmd.exe" | sed 's/\\/\\\\/g')"
     done
 } >"$out/settings.reg"

@@ -59,6 +59,11 @@ void AnsiWriter::EraseToEndOfLine() {
     PutErase("\033[0K");
 }
 
+void AnsiWriter::PutControl(const char* bytes, DWORD length) {
+    EndSpan();
+    AppendWhole(bytes, length);
+}
+
 void AnsiWriter::LineFeed() {
     PutErase("\n");
 }

@@ -35,6 +35,9 @@ class AnsiWriter {
     void ClearScreen();
     void EraseBelow();  // from the cursor to the end of the screen
     void EraseToEndOfLine();
+    // Appends a control sequence (or a piece of one) as it is, in one write: at most
+    // kBufferSize bytes.
+    void PutControl(const char* bytes, DWORD length);
     // Scrolls the client's screen up by one row; sent only while the cursor is on its bottom
     // row.  The new row takes the terminal's current colours, so whatever sets colours makes
     // them the defaults here first.

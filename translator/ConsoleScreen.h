@@ -14,6 +14,8 @@ class ConsoleScreen {
     ConsoleScreen(HANDLE output, bool wide) : output_(output), wide_(wide) {}
 
     CONSOLE_SCREEN_BUFFER_INFO Info() const;
+    // The same reads of another screen buffer of the console.
+    ConsoleScreen On(HANDLE output) const { return ConsoleScreen(output, wide_); }
 
     // The `size` cells from column `left`, row `top` into `into` (rows of size.X cells), in
     // reads of at most kMaxCellsPerRead cells.

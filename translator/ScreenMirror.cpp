@@ -140,7 +140,7 @@ RowUpdate DecideRowUpdate(const CHAR_INFO* current, const CHAR_INFO* shown, int 
 }
 
 PassResult UpdateTerminal(ScreenSnapshot& shown, ScreenSnapshot& current, bool redraw,
-                          AnsiWriter& writer, TerminalPlace place) {
+                          AnsiWriter& writer, TerminalPlace place, TerminalView* view) {
     // Memory first, so that a pass without it leaves nothing behind in the writer.
     const bool resized = !SameCoord(current.allocated, shown.allocated);
     if (resized && !AllocateCells(shown, current.allocated)) {
@@ -165,6 +165,7 @@ PassResult UpdateTerminal(ScreenSnapshot& shown, ScreenSnapshot& current, bool r
         const CHAR_INFO* before = shown.cells.get() + static_cast<size_t>(y) * columns;
         RowUpdate update = DecideRowUpdate(now, before, columns, rendition);
         if (!update.changed) continue;
+        if (rows_sent && view != nullptr) ShowCursor(false, *view, writer);
         PutRowUpdate(now, static_cast<int>(place.Row(y)), update, columns, writer);
         writer.Flush();
         rows_sent = true;
@@ -191,6 +192,20 @@ bool ReadScreen(const ConsoleScreen& console, ScreenSnapshot& snapshot) {
     snapshot.info = console.Info();
     if (!FitCells(snapshot, snapshot.info.dwSize)) return false;
     console.ReadRect(snapshot.cells.get(), 0, 0, snapshot.info.dwSize);
+    return true;
+}
+
+bool ReadWindow(const ConsoleScreen& console, ScreenSnapshot& snapshot) {
+    snapshot.info = console.Info();
+    const SMALL_RECT window = snapshot.info.srWindow;
+    const COORD size{static_cast<SHORT>(window.Right - window.Left + 1),
+                     static_cast<SHORT>(window.Bottom - window.Top + 1)};
+    if (!FitCells(snapshot, size)) return false;
+    console.ReadRect(snapshot.cells.get(), window.Left, window.Top, size);
+    snapshot.info.dwSize = size;
+    COORD& cursor = snapshot.info.dwCursorPosition;
+    cursor.X = static_cast<SHORT>(cursor.X - window.Left);
+    cursor.Y = static_cast<SHORT>(cursor.Y - window.Top);
     return true;
 }
 
@@ -223,6 +238,8 @@ void WriteForPass(void* last_pass, const char* bytes, DWORD count) {
 // Ends the mirror from within a pass: the end of the login waits for the stopped event before it
 // tears down what the mirror uses, the screen lock included, so the lock is left first.
 bool StopMirror() {
+    // Window sizing no longer finds a program's buffer here: the mirror closes its handle.
+    g_translator.program_output = nullptr;
     g_screen_lock.Leave();
     SetEvent(g_translator.mirror_stopped);
     return false;
@@ -239,18 +256,54 @@ ScreenMirror::ScreenMirror(const Settings& settings, WORD default_attributes)
       mouse_input_(settings.mouse_input != 0),
       writer_(&WriteForPass, &last_pass_,
               MakeRendition(settings.utf8_client != 0, settings.color_mode, default_attributes,
-                            settings.suppress_color_simulation != 0, &OemToAnsi)) {}
+                            settings.suppress_color_simulation != 0, &OemToAnsi)),
+      full_screen_(settings.full_screen_programs != 0),
+      shown_buffer_(g_translator.console_output) {}
 
-void ScreenMirror::PublishShownArea(const ScreenSnapshot& current) const {
+bool ScreenMirror::LookAtShownBuffer() {
+    const bool program = shown_buffer_.LookForProgramBuffer();
+    g_translator.program_output = shown_buffer_.program();
+    if (SwitchScreen(program, view_, writer_)) {
+        if (program) {
+            // The alternate screen shows nothing of what it showed before: all of it is sent.
+            ReleaseCells(program_snapshots_[0]);
+            ReleaseCells(program_snapshots_[1]);
+        } else if (g_translator.startup_resize_due) {
+            ResizeConsole();
+        }
+    }
+    return program;
+}
+
+PassResult ScreenMirror::ProgramBufferPass(bool redraw) {
+    program_shown_ = 1 - program_shown_;
+    ScreenSnapshot& shown = program_snapshots_[program_shown_];
+    ScreenSnapshot& current = program_snapshots_[1 - program_shown_];
+    if (!ReadWindow(console_.On(shown_buffer_.program()), current)) return PassResult::kNoMemory;
+    return UpdateTerminal(shown, current, redraw, writer_, TerminalPlace{}, &view_);
+}
+
+void ScreenMirror::ShowCursorAndTitle() {
+    HANDLE shown = shown_buffer_.program();
+    CONSOLE_CURSOR_INFO cursor;
+    if (GetConsoleCursorInfo(shown != nullptr ? shown : g_translator.console_output, &cursor))
+        ShowCursor(cursor.bVisible != FALSE, view_, writer_);
+    ShowTitle(ConsoleTitleSequence(writer_.rendition().utf8()), view_, writer_);
+    writer_.Flush();
+}
+
+void ScreenMirror::PublishShownArea(const ScreenSnapshot& current, bool program) const {
     // With scrollback the snapshot is the window, shown below the place's rows; without, the whole
-    // buffer from the terminal's first row.
+    // buffer from the terminal's first row.  A program's buffer is shown as its window, from the
+    // alternate screen's first row.
     const SMALL_RECT& window = current.info.srWindow;
+    const bool windowed = scrollback_ || program;
     ShownArea& area = g_translator.shown_area;
-    area.left = scrollback_ ? window.Left : 0;
-    area.top = scrollback_ ? window.Top : 0;
+    area.left = windowed ? window.Left : 0;
+    area.top = windowed ? window.Top : 0;
     area.columns = current.allocated.X;
     area.rows = current.allocated.Y;
-    area.rows_above = scrollback_ ? scroll_.place.top : 0;
+    area.rows_above = scrollback_ && !program ? scroll_.place.top : 0;
 }
 
 void ScreenMirror::FollowMouseMode() {
@@ -284,7 +337,10 @@ bool ScreenMirror::RunPass() {
         NoteModesOn(kModeBracketedPaste);
     }
 
-    shown_snapshot_ = 1 - shown_snapshot_;
+    // With FullScreenPrograms a program's own buffer, when the console shows one, is mirrored on
+    // the alternate screen, and the start-up buffer's snapshots wait for its return.
+    const bool program = full_screen_ && LookAtShownBuffer();
+    if (!program) shown_snapshot_ = 1 - shown_snapshot_;
     ScreenSnapshot& shown = snapshots_[shown_snapshot_];
     ScreenSnapshot& current = snapshots_[1 - shown_snapshot_];
     // Input that came during an unlocked settle wait set the poll delay to 0 again: its wake is
@@ -294,12 +350,16 @@ bool ScreenMirror::RunPass() {
     t.redraw_request = 0;
 
     PassResult result = PassResult::kNoMemory;
-    if (scrollback_) {
+    TerminalView* view = full_screen_ ? &view_ : nullptr;
+    if (program) {
+        result = ProgramBufferPass(redraw);
+    } else if (scrollback_) {
         scroll_.terminal_rows = t.terminal_size.rows;
-        result = ScrollbackPass(console_, shown, current, redraw, writer_, scroll_);
+        result = ScrollbackPass(console_, shown, current, redraw, writer_, scroll_, view);
     } else if (ReadScreen(console_, current)) {
-        result = UpdateTerminal(shown, current, redraw, writer_);
+        result = UpdateTerminal(shown, current, redraw, writer_, TerminalPlace{}, view);
     }
+    if (full_screen_) ShowCursorAndTitle();
     if (result == PassResult::kNoMemory) {
         // Skipped; both copies are empty now or soon, so the next pass with memory clears the
         // terminal and sends everything.
@@ -310,7 +370,7 @@ bool ScreenMirror::RunPass() {
         }
     } else {
         memory_reported_ = false;
-        PublishShownArea(current);
+        PublishShownArea(program ? program_snapshots_[1 - program_shown_] : current, program);
     }
     if (mouse_input_ && !last_pass_) FollowMouseMode();
     if (last_pass_) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "AnsiWriter.h"
+#include "FullScreen.h"
 #include "Scrollback.h"
 #include "translator.h"
 
@@ -44,9 +45,12 @@ enum class PassResult {
 // (just read from the console): on `redraw`, or when the size differs, the terminal is cleared
 // and everything sent; then every changed row, then the cursor, each row at its `place`.  Only the
 // rows from the place's first_erased down are cleared.  The
-// shown snapshot's cells are reallocated only when the size changes.
+// shown snapshot's cells are reallocated only when the size changes.  With a `view` (the
+// FullScreenPrograms setting), the cursor is hidden before a second row is sent; the pass shows
+// it again at the end when the console's is visible.
 PassResult UpdateTerminal(ScreenSnapshot& shown, ScreenSnapshot& current, bool redraw,
-                          AnsiWriter& writer, TerminalPlace place = TerminalPlace{});
+                          AnsiWriter& writer, TerminalPlace place = TerminalPlace{},
+                          TerminalView* view = nullptr);
 
 // Clears the terminal from row `first_row` down (the whole screen when that is its first row),
 // and the shown copy with it to what a cleared terminal shows; the cursor is then unknown unless
@@ -56,10 +60,11 @@ void ClearTerminal(ScreenSnapshot& shown, int first_row, AnsiWriter& writer);
 // The pass with scrollback: reads the window and the rows that left it, sends those into the
 // client's scrollback (before a redraw too; after a clear when the terminal shows nothing of the
 // window), then the window as UpdateTerminal does, at the tracker's place for the terminal's
-// rows.  A new place repaints.
+// rows.  A new place repaints.  With a `view`, the cursor is hidden before rows go to the
+// scrollback, as UpdateTerminal hides it.
 PassResult ScrollbackPass(const ConsoleScreen& console, ScreenSnapshot& shown,
                           ScreenSnapshot& current, bool redraw, AnsiWriter& writer,
-                          ScrollTracker& tracker);
+                          ScrollTracker& tracker, TerminalView* view = nullptr);
 
 // Cells of `size` for the snapshot, new (all zero) unless it has them; false without memory.
 bool FitCells(ScreenSnapshot& snapshot, COORD size);
@@ -69,6 +74,9 @@ bool FitCells(ScreenSnapshot& snapshot, COORD size);
 // when there is no memory for the cells (the snapshot is then left empty).  A console that
 // cannot be read fails the assertion check.
 bool ReadScreen(const ConsoleScreen& console, ScreenSnapshot& snapshot);
+// The same for the buffer's window only, its cursor made relative to the window: how a
+// program's own buffer is mirrored.
+bool ReadWindow(const ConsoleScreen& console, ScreenSnapshot& snapshot);
 
 // The cadence of the passes.  A pass that sent rows (or repainted) is followed by the next within
 // 100 ms, any other after 300 ms.  Input wakes the mirror at once, and its pass looks at the
@@ -102,12 +110,19 @@ class ScreenMirror {
     const ConsoleScreen& console() const { return console_; }
 
   private:
-    // Publishes where the terminal shows the pass's `current` snapshot (under the screen lock).
-    void PublishShownArea(const ScreenSnapshot& current) const;
+    // Publishes where the terminal shows the pass's `current` snapshot (under the screen lock),
+    // a program's buffer's when `program`.
+    void PublishShownArea(const ScreenSnapshot& current, bool program) const;
     // MouseInput: asks the terminal for mouse reports while the console input mode asks for mouse
     // input, and tells it to stop when the mode no longer does.
     void FollowMouseMode();
     bool SettleWait();
+    // FullScreenPrograms: the switch of screens when the console shows another buffer (a client
+    // size the start-up buffer missed is made up for on its return), the pass over a program's
+    // buffer, and the cursor's visibility and the title at the end of a pass.
+    bool LookAtShownBuffer();
+    PassResult ProgramBufferPass(bool redraw);
+    void ShowCursorAndTitle();
 
     DWORD settle_step_;
     bool scrollback_;
@@ -132,6 +147,13 @@ class ScreenMirror {
     bool mouse_reports_ = false;  // the terminal was asked for mouse reports
     ScrollTracker scroll_;
     AnsiWriter writer_;
+    // FullScreenPrograms: whether it is on, the buffer shown, a program buffer's two snapshots
+    // (the alternate screen's), and what the terminal shows besides the cells.
+    bool full_screen_;
+    ShownBuffer shown_buffer_;
+    ScreenSnapshot program_snapshots_[2];
+    int program_shown_ = 0;
+    TerminalView view_;
 };
 
 // The child watcher's request once the command processor has ended: the mirror makes one last

@@ -362,7 +362,7 @@ PassResult NoMemory(ScreenSnapshot& current) {
 
 PassResult ScrollbackPass(const ConsoleScreen& console, ScreenSnapshot& shown,
                           ScreenSnapshot& current, bool redraw, AnsiWriter& writer,
-                          ScrollTracker& tracker) {
+                          ScrollTracker& tracker, TerminalView* view) {
     int scrolled = ReadScrolledScreen(console, current, tracker);
     if (scrolled < 0) return NoMemory(current);
     const TerminalPlace place = PlaceWindow(tracker.terminal_rows, current.allocated.Y,
@@ -374,10 +374,11 @@ PassResult ScrollbackPass(const ConsoleScreen& console, ScreenSnapshot& shown,
     if (scrolled > 0) {
         if ((!same_size || moved) && !ClearForScrolledRows(shown, current, place, writer))
             return NoMemory(current);
+        if (view != nullptr) ShowCursor(false, *view, writer);
         SendScrolledRows(tracker.history.cells.get(), scrolled, shown, current, place, writer);
     } else if (same_size) {
         redraw = redraw || moved;  // a new size repaints anyway
     }
-    PassResult result = UpdateTerminal(shown, current, redraw, writer, place);
+    PassResult result = UpdateTerminal(shown, current, redraw, writer, place, view);
     return scrolled > 0 && result == PassResult::kQuiet ? PassResult::kSent : result;
 }

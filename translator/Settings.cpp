@@ -25,6 +25,7 @@ Settings ReadSettings(const char* product) {
     store.GetNumber("MouseInput", &settings.mouse_input, 0);
     store.GetNumber("InputBatching", &settings.input_batching, 0);
     store.GetNumber("BracketedPaste", &settings.bracketed_paste, 0);
+    store.GetNumber("FullScreenPrograms", &settings.full_screen_programs, 0);
     return settings;
 }
 

@@ -23,6 +23,10 @@ struct Settings {
     DWORD mouse_input = 0;       // MouseInput, non-zero: mouse reports become the console's events
     DWORD input_batching = 0;    // non-zero: the bytes waiting are read and injected together
     DWORD bracketed_paste = 0;   // non-zero: the terminal brackets pasted text
+    // FullScreenPrograms, non-zero: advanced mode mirrors whichever screen buffer the console
+    // shows (a program's own on the terminal's alternate screen), the cursor's visibility and
+    // the title.
+    DWORD full_screen_programs = 0;
 };
 
 // The settings under the product key (`SettingsProduct`) of the login's protocol.

@@ -160,8 +160,8 @@ bool ReadSocketByteWithin(BYTE* byte, DWORD wait_ms, bool* timed_out) {
             }
         }
         if (step == InBandParser::Step::kWindowSize) {
-            g_translator.requested_size = parser.size();
             g_screen_lock.Enter();
+            g_translator.requested_size = parser.size();
             g_translator.terminal_size = parser.size();
             g_screen_lock.Leave();
             ResizeConsole();

@@ -68,8 +68,16 @@ int FormatFullScreenNotice(char* buffer, WindowSize requested) {
 
 namespace {
 
-// The history rows kept above the window: the capped setting in advanced mode, else 0.
+// The screen buffer sized: the one the console shows, a program's own or the start-up buffer.
+HANDLE SizedOutput() {
+    HANDLE program = g_translator.program_output;
+    return program != nullptr ? program : g_translator.console_output;
+}
+
+// The history rows kept above the window: the capped setting in advanced mode, else 0; a
+// program's buffer keeps none.
 SHORT ScrollbackRows(SHORT window_rows) {
+    if (g_translator.program_output != nullptr) return 0;
     return CappedScrollbackLines(g_translator.history_lines, window_rows);
 }
 
@@ -87,7 +95,7 @@ Refusal Refused(const char* step, bool first_window) {
 // One attempt at the requested size.  Returns true when the console took it.  With scrollback
 // the buffer is `history` rows taller than the window, and the window at its bottom.
 bool TrySize(COORD buffer, WindowSize requested, SHORT history, Refusal* refusal) {
-    HANDLE console = g_translator.console_output;
+    HANDLE console = SizedOutput();
     SMALL_RECT shrunk = ShrunkWindow(buffer, requested);
     if (!SetConsoleWindowInfo(console, TRUE, &shrunk)) {
         *refusal = Refused("SetConsoleWindowInfo[#1]", true);
@@ -111,7 +119,7 @@ bool TrySize(COORD buffer, WindowSize requested, SHORT history, Refusal* refusal
 // Puts back the buffer and window the console had before the refused attempts (a window that
 // fits both buffers first, so that the buffer can change); what is refused stays as it is.
 void RestoreConsoleSize(const CONSOLE_SCREEN_BUFFER_INFO& original) {
-    HANDLE console = g_translator.console_output;
+    HANDLE console = SizedOutput();
     CONSOLE_SCREEN_BUFFER_INFO now;
     if (!GetConsoleScreenBufferInfo(console, &now)) return;
     SMALL_RECT shrunk = ShrunkWindow(now.dwSize, WindowSize{original.dwSize.X, original.dwSize.Y});
@@ -124,13 +132,15 @@ void RestoreConsoleSize(const CONSOLE_SCREEN_BUFFER_INFO& original) {
 
 void ResizeConsole() {
     g_screen_lock.Enter();
+    // The start-up buffer, not shown, takes this size when it is shown again.
+    g_translator.startup_resize_due = g_translator.program_output != nullptr;
     WindowSize& requested = g_translator.requested_size;
     requested = ValidWindowSize(requested);
     char notice[1024];
     CONSOLE_SCREEN_BUFFER_INFO original{};
     for (bool first = true;; first = false) {
         CONSOLE_SCREEN_BUFFER_INFO info;
-        BOOL have_info = GetConsoleScreenBufferInfo(g_translator.console_output, &info);
+        BOOL have_info = GetConsoleScreenBufferInfo(SizedOutput(), &info);
         AssertCheck(have_info != FALSE, "transcmd.cpp", 1299);
         if (first) original = info;
         COORD buffer = info.dwSize;
@@ -150,7 +160,7 @@ void ResizeConsole() {
             break;
         }
 
-        if (!NextWindowSize(&requested, GetLargestConsoleWindowSize(g_translator.console_output))) {
+        if (!NextWindowSize(&requested, GetLargestConsoleWindowSize(SizedOutput()))) {
             // Not even one cell was taken: a client's window size must not end the login.
             RestoreConsoleSize(original);
             break;

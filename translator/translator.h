@@ -11,7 +11,7 @@
 enum class LoginProtocol { kTelnet, kRlogin };
 
 // The client's window size, columns and rows, as the client last asked for it (possibly lowered
-// by window sizing).  Touched by the main thread alone.
+// by window sizing).  Written by the main thread under the screen lock.
 struct WindowSize {
     SHORT columns;
     SHORT rows;
@@ -109,6 +109,13 @@ struct TranslatorState {
     ShownArea shown_area;
     HANDLE mirror_stopped = nullptr;
 
+    // FullScreenPrograms, under the screen lock: the screen buffer of a program that the console
+    // showed at the mirror's last pass (null: the start-up buffer), which window sizing then
+    // sizes instead, and whether the start-up buffer is to take the requested size when it is
+    // shown again.
+    HANDLE program_output = nullptr;
+    bool startup_resize_due = false;
+
     // The terminal modes the login has turned on (TerminalModes.h), which the end of the login
     // turns off again when the command processor ends.
     std::atomic<DWORD> terminal_modes{0};
@@ -147,7 +154,8 @@ bool PeekSocketBatch(BYTE* byte);
 void RefreshInputMode(DWORD* mode);
 void SendRloginControlBytes();
 
-// Console window sizing, from the requested window size.
+// Console window sizing, from the requested window size, of the screen buffer the console shows
+// (FullScreenPrograms: a program's own, without history rows).
 void ResizeConsole();
 
 // Key event synthesis.

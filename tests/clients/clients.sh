@@ -361,6 +361,23 @@ for mode in simple advanced; do
     ended=$((ended + 1))
     expect_clean telnet-paste-$mode $ended
 done
+# telnet, advanced mode with FullScreenPrograms: testcmd's full-screen program, with a buffer of
+# its own, is the client's screen (the console's shown buffer) and a client resize reaches it;
+# after q the command processor's screen is the client's again.
+clear_mode telnet
+set_mode telnet advanced
+set_number telnet FullScreenPrograms 1
+wine reg add "$(settings_key telnet)" /v CommandProcessor /t REG_SZ /d \
+    "$(winepath -w "$root/build/windows/tests/windows/testcmd.exe") --prompt --echo" /f \
+    >/dev/null 2>&1
+drive telnet-fullscreen --size 24x80 'expect:testcmd>' 'send:echo before\r' \
+    'expect:testcmd>' 'send:fullscreen\r' 'expect:FULL SCREEN PROGRAM' 'quiet:1500' \
+    "screen:$out/fullscreen.screen" "run:$self --compare fullscreen 24" 'resize:30x100' \
+    'expect:size 100x30' 'quiet:1500' "screen:$out/fullscreen-resized.screen" \
+    "run:$self --compare fullscreen-resized 30" 'send:q' 'quiet:1500' \
+    "screen:$out/fullscreen-back.screen" "run:$self --compare fullscreen-back 30" 'send:exit\r' \
+    'expect:Connection closed by foreign host.' exit -- $telnet
+expect_clean telnet-fullscreen 25
 
 clear_mode telnet
 clear_mode rlogin

@@ -415,6 +415,7 @@ int main(int argc, char** argv) {
     vterm_set_utf8(terminal, utf8);
     vterm_output_set_callback(terminal, terminal_output, NULL);
     screen = vterm_obtain_screen(terminal);
+    vterm_screen_enable_altscreen(screen, 1);
     vterm_screen_reset(screen, 1);
     static VTermScreenCallbacks callbacks;
     callbacks.settermprop = set_property;

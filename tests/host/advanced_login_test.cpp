@@ -1014,3 +1014,98 @@ TEST_F(AdvancedLoginTest, AMirrorBlockedOnTheClientIsGivenFiveSecondsThenTheProc
 }
 
 }  // namespace
+
+// ---- Full-screen programs -------------------------------------------------------------------
+
+// A program's own buffer reaches the client on the alternate screen, without a cursor and with
+// its title; when the program shows the start-up buffer again, the terminal's main screen comes
+// back as it was, and only what changed since is sent (no clear).  A client resize goes to the
+// program's buffer, and the start-up buffer takes that size on its return.
+TEST_F(AdvancedLoginTest, AProgramsOwnBufferShowsOnTheAlternateScreenAndTheMainScreenComesBack) {
+    SetSetting("FullScreenPrograms", REG_DWORD, winsim::test::RegDword(1));
+    SimLogin login(Console(20, 4));
+    VtermTerminal client(4, 20);
+    Advance(300);
+    login.Send("echo before\r");
+    Advance(1000);
+    ExpectClientShowsConsole(login, client);
+    EXPECT_TRUE(client.cursor_visible());
+
+    // The command line's echo reaches the client before the program starts.
+    login.Send("program");
+    Advance(1000);
+    login.Send("\r");
+    Advance(1000);
+    client.Feed(login.NewOutput());
+    EXPECT_TRUE(client.alternate_screen());
+    EXPECT_FALSE(client.cursor_visible());
+    EXPECT_EQ(client.title(), "program");
+    EXPECT_EQ(client.Row(0), "full screen");
+    EXPECT_EQ(client.Row(1), "");
+    EXPECT_EQ(ScreenRow(login.translator(), 0), "full screen");  // the shown buffer
+
+    login.Send("q\r");
+    Advance(1000);
+    std::string back = login.NewOutput();
+    // The new prompt's row, the cursor (its visibility unknown after the switch) and the title.
+    EXPECT_EQ(back, "\033[?1049l\033[4;1fC:\\>\033[4;5f\033[?25h\033]2;\a");
+    client.Feed(back);
+    EXPECT_FALSE(client.alternate_screen());
+    EXPECT_TRUE(client.cursor_visible());
+    EXPECT_EQ(client.title(), "");
+    ExpectClientShowsConsole(login, client);
+
+    login.Send("program\r");
+    Advance(1000);
+    client.Feed(login.NewOutput());
+    login.Send(TelnetStateMessage(6, 30));
+    EXPECT_EQ(ScreenInfo(login.translator()).dwSize.X, 30);
+    EXPECT_EQ(ScreenInfo(login.translator()).dwSize.Y, 6);
+    client.Resize(6, 30);
+    login.Send("typed\r");
+    Advance(1000);
+    client.Feed(login.NewOutput());
+    EXPECT_EQ(client.Row(1), "typed");
+    EXPECT_EQ(client.Row(2), "typed");  // the echo, then the program's own copy
+
+    login.Send("q\r");
+    Advance(1000);
+    client.Feed(login.NewOutput());
+    EXPECT_FALSE(client.alternate_screen());
+    EXPECT_EQ(ScreenInfo(login.translator()).dwSize.X, 30);
+    EXPECT_EQ(ScreenInfo(login.translator()).dwSize.Y, 6);
+    ExpectClientShowsConsole(login, client);
+
+    // Nothing was left on for the end to turn off.
+    login.Send("exit\r");
+    login.Wait();
+    EXPECT_EQ(login.NewOutput().find("\033[?"), std::string::npos);
+    EXPECT_TRUE(Reports().empty());
+}
+
+// The command processor ends while a program's buffer is shown: the end of the login brings the
+// main screen and the cursor back.  Without the setting no such sequence is ever sent.
+TEST_F(AdvancedLoginTest, AnEndOnAProgramsBufferResetsTheScreenAndTheCursor) {
+    for (DWORD setting : {1u, 0u}) {
+        SCOPED_TRACE(setting);
+        winsim::test::Reset();
+        log_ = RegisterFakeCommandProcessor();
+        SetSetting("ModeSelection", REG_SZ, winsim::test::RegSz("advanced"));
+        if (setting != 0) SetSetting("FullScreenPrograms", REG_DWORD, winsim::test::RegDword(1));
+        SimLogin login(Console(20, 4));
+        Advance(300);
+        login.Send("program exit\r");
+        login.Wait();
+        const std::string output = login.Output();
+        if (setting == 0) {
+            EXPECT_EQ(output.find("\033[?"), std::string::npos);
+            EXPECT_EQ(output.find("\033]"), std::string::npos);
+            continue;
+        }
+        VtermTerminal client(4, 20);
+        client.Feed(output);
+        EXPECT_FALSE(client.alternate_screen());
+        EXPECT_TRUE(client.cursor_visible());
+        EXPECT_EQ(output.substr(output.size() - 14), "\033[?1049l\033[?25h");
+    }
+}

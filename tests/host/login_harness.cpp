@@ -34,6 +34,31 @@ BOOL WINAPI CountCtrlC(DWORD event) {
     return TRUE;
 }
 
+// A full-screen program: a buffer of its own, shown, without a cursor, the title "program", and
+// each line read (echoed on the buffer shown) written on it, until "q" puts the start-up buffer
+// and the title back; with `stay` the command processor ends at once, the program's buffer shown.
+bool RunFullScreenProgram(HANDLE input, HANDLE output, bool stay) {
+    HANDLE buffer = CreateConsoleScreenBuffer(GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                              CONSOLE_TEXTMODE_BUFFER, nullptr);
+    WCHAR title[256];
+    const DWORD title_length = GetConsoleTitleW(title, 256);
+    SetConsoleTitleW(L"program");
+    const CONSOLE_CURSOR_INFO hidden{25, FALSE};
+    SetConsoleCursorInfo(buffer, &hidden);
+    Write(buffer, "full screen\n");
+    SetConsoleActiveScreenBuffer(buffer);
+    if (stay) return false;
+    char line[256];
+    DWORD count = 0;
+    while (ReadFile(input, line, sizeof line, &count, nullptr) && count > 0 && line[0] != 'q')
+        Write(buffer, std::string(line, count));
+    SetConsoleActiveScreenBuffer(output);
+    title[title_length < 256 ? title_length : 255] = 0;
+    SetConsoleTitleW(title);
+    CloseHandle(buffer);
+    return true;
+}
+
 // Runs one command line of the fake command processor; false for "exit".
 bool RunFakeCommand(FakeCommandProcessorLog& log, const std::string& line, HANDLE input,
                     HANDLE output) {
@@ -46,7 +71,9 @@ bool RunFakeCommand(FakeCommandProcessorLog& log, const std::string& line, HANDL
         Write(output, line.substr(5) + "\n");
         return false;
     }
-    if (line.rfind("echo ", 0) == 0) {
+    if (line == "program" || line == "program exit") {
+        if (!RunFullScreenProgram(input, output, line == "program exit")) return false;
+    } else if (line.rfind("echo ", 0) == 0) {
         Write(output, line.substr(5) + "\n");
     } else if (line == "raw") {
         SetConsoleMode(input, 0);

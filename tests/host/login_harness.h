@@ -36,9 +36,11 @@ struct FakeCommandProcessorLog {
 // console), answers "echo TEXT" with TEXT and a line feed, "raw" and "char" by switching the
 // console input mode, "size COLUMNS ROWS" by setting the size of the screen buffer of its standard
 // output, "chcp N" by setting both console code pages, "row N" by moving the cursor to the start of
-// row N, "exit" by ending, "exit TEXT" by writing TEXT and a line feed and ending at once, anything
-// else with "unknown: LINE"; it prints "C:\>" before each line and counts Ctrl-C events, which it
-// survives.
+// row N, "program" by running a full-screen program (RunFullScreenProgram in the harness: its own
+// buffer, no cursor, the title "program", until a line "q"), "program exit" by showing that
+// program's buffer and ending, "exit" by ending, "exit TEXT" by writing TEXT and a line feed and
+// ending at once, anything else with "unknown: LINE"; it prints "C:\>" before each line and counts
+// Ctrl-C events, which it survives.
 std::shared_ptr<FakeCommandProcessorLog> RegisterFakeCommandProcessor();
 
 class SimLogin {

@@ -509,6 +509,85 @@ TEST(ReadScreenTest, ReadsTheWholeBufferWithinWhatOneReadTakes) {
     }
 }
 
+// Full-screen programs: "CONOUT$" opened anew is told from the start-up buffer by the probe of
+// the cursor's size, whichever buffer is shown, two handles to one buffer counting as one; the
+// start-up buffer's cursor is left as it was.  A new buffer takes the shown window's size.
+TEST(FullScreenTest, TheShownBufferIsToldFromTheStartUpOneByItsCursor) {
+    winsim::test::Reset();
+    winsim::SimProcess process;
+    winsim::test::ConsoleSettings settings;
+    settings.buffer = COORD{80, 300};
+    settings.window = SMALL_RECT{0, 276, 79, 299};
+    winsim::test::NewConsole(process, settings);
+    process.Start([&] {
+        auto open = [] {
+            return CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                               nullptr);
+        };
+        HANDLE startup = open();
+        const CONSOLE_CURSOR_INFO shape{100, FALSE};
+        SetConsoleCursorInfo(startup, &shape);
+        ShownBuffer shown(startup);
+        EXPECT_FALSE(shown.LookForProgramBuffer());
+        EXPECT_EQ(shown.program(), nullptr);
+
+        HANDLE program = CreateConsoleScreenBuffer(GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                                   CONSOLE_TEXTMODE_BUFFER, nullptr);
+        CONSOLE_SCREEN_BUFFER_INFO info;
+        GetConsoleScreenBufferInfo(program, &info);
+        EXPECT_EQ(info.dwSize.X, 80);
+        EXPECT_EQ(info.dwSize.Y, 24);
+        const CONSOLE_CURSOR_INFO same_as_probe{1, TRUE};  // the first size the probe tries
+        SetConsoleCursorInfo(program, &same_as_probe);
+        SetConsoleActiveScreenBuffer(program);
+        EXPECT_TRUE(shown.LookForProgramBuffer());
+        EXPECT_NE(shown.program(), nullptr);
+        EXPECT_FALSE(IsStartupBuffer(startup, program));
+        EXPECT_TRUE(IsStartupBuffer(program, shown.program()));
+
+        SetConsoleActiveScreenBuffer(startup);
+        EXPECT_FALSE(shown.LookForProgramBuffer());
+        CONSOLE_CURSOR_INFO after;
+        GetConsoleCursorInfo(startup, &after);
+        EXPECT_EQ(after.dwSize, 100u);
+        EXPECT_FALSE(after.bVisible);
+        return 0;
+    });
+    EXPECT_FALSE(process.Wait().crashed);
+}
+
+// The title: without controls, cut at 256 characters, in UTF-8 (a lone surrogate as U+FFFD) or
+// in the ANSI code page with "?" for what it lacks and for bytes an 8-bit terminal takes for C1.
+TEST(FullScreenTest, TheTitleSequenceLeavesOutControlsAndIsCut) {
+    auto title = [](const std::wstring& text, bool utf8) {
+        return TitleSequence(text.data(), text.size(), utf8);
+    };
+    EXPECT_EQ(title(L"a\x1b]0;b\x07\x7f\x9c"
+                    L"c\td",
+                    false),
+              "\033]2;a]0;bcd\a");
+    EXPECT_EQ(title(L"caf\xe9 \x20ac \x4e00", false), "\033]2;caf\xe9 ? ?\a");
+    const std::wstring pair = {0xD83D, 0xDE00, 0xD83D, 'x', 0xE9};
+    EXPECT_EQ(title(pair, true), "\033]2;\xf0\x9f\x98\x80\xef\xbf\xbdx\xc3\xa9\a");
+    std::string cut = "\033]2;";
+    for (int i = 0; i < 256; ++i) cut += "\xe4\xb8\x80";
+    EXPECT_EQ(title(std::wstring(300, L'\x4e00'), true), cut + "\a");
+    // Sent in writes the writer takes whole, never within a character, once until it changes.
+    std::vector<std::string> flushes;
+    AnsiWriter writer(&RecordFlushes, &flushes, Rendition(&SameByte));
+    TerminalView view;
+    for (int pass = 0; pass < 2; ++pass) ShowTitle(cut + "\a", view, writer);
+    writer.Flush();
+    std::string sent;
+    for (const std::string& flush : flushes) {
+        EXPECT_LE(flush.size(), AnsiWriter::kBufferSize);
+        EXPECT_NE(static_cast<BYTE>(flush[0]) & 0xC0, 0x80);
+        sent += flush;
+    }
+    EXPECT_EQ(sent, cut + "\a");
+}
+
 }  // namespace
 
 namespace {

@@ -96,6 +96,54 @@ std::string Printable(const std::string& bytes) {
     return text;
 }
 
+// Where the terminal differs from `screen`; empty when it shows it exactly.
+std::string ScreenDifference(const VtermTerminal& terminal, const ScreenSnapshot& screen,
+                             DWORD suppress, int color_default, bool utf8) {
+    const int rows = screen.allocated.Y, columns = screen.allocated.X;
+    std::ostringstream out;
+    for (int y = 0; y < rows; ++y) {
+        const CHAR_INFO* row = screen.cells.get() + static_cast<size_t>(y) * columns;
+        const std::vector<uint32_t> wide =
+            utf8 ? ShownUtf8Row(row, columns) : std::vector<uint32_t>();
+        for (int x = 0; x < columns; ++x) {
+            const CHAR_INFO& cell = row[x];
+            auto byte = static_cast<BYTE>(cell.Char.AsciiChar);
+            uint32_t expected = byte >= 0x80 ? TestOemToAnsi(byte) : ShownCharacter(byte);
+            if (utf8) expected = wide[x];
+            // The second cell of a two-cell character shows nothing of its own.
+            if (expected == 0) continue;
+            if (color_default >= 0) {
+                const bool blank = expected == ' ';
+                std::string colors = ExpectedColors(cell.Attributes, color_default, blank);
+                std::string shown = ShownColors(terminal, y, x, blank);
+                if (terminal.CharAt(y, x) != expected || shown != colors) {
+                    out << "cell (" << y << "," << x << "): shows U+" << std::hex
+                        << terminal.CharAt(y, x) << " " << shown << ", expected U+" << expected
+                        << " " << colors << " (attributes 0x" << cell.Attributes << ", default 0x"
+                        << color_default << std::dec << ")\n";
+                    return out.str();
+                }
+                continue;
+            }
+            bool reverse = IsReverseVideo(cell.Attributes, suppress != 0);
+            if (terminal.CharAt(y, x) != expected || terminal.ReverseAt(y, x) != reverse) {
+                out << "cell (" << y << "," << x << "): shows U+" << std::hex
+                    << terminal.CharAt(y, x) << (terminal.ReverseAt(y, x) ? " reverse" : "")
+                    << ", expected U+" << expected << (reverse ? " reverse" : "") << std::dec
+                    << " (attributes 0x" << std::hex << cell.Attributes << std::dec << ")\n";
+                return out.str();
+            }
+        }
+    }
+    VTermPos cursor = terminal.Cursor();
+    COORD expected = screen.info.dwCursorPosition;
+    if (cursor.row != expected.Y || cursor.col != expected.X) {
+        out << "cursor at (" << cursor.row << "," << cursor.col << "), expected (" << expected.Y
+            << "," << expected.X << ")\n";
+    }
+    return out.str();
+}
+
 // The mirror's two snapshots and a writer into a terminal, driven pass by pass the way the
 // mirror thread drives them: the roles change at every pass, and the snapshot about to be filled
 // keeps its cells unless the console's size changed.
@@ -138,50 +186,8 @@ class Session {
 
     // Where the terminal differs from the screen just sent; empty when it shows it exactly.
     std::string Difference() const {
-        const ScreenSnapshot& screen = snapshots_[1 - shown_];
-        const int rows = screen.allocated.Y, columns = screen.allocated.X;
-        std::ostringstream out;
-        for (int y = 0; y < rows; ++y) {
-            const CHAR_INFO* row = screen.cells.get() + static_cast<size_t>(y) * columns;
-            const std::vector<uint32_t> wide =
-                utf8_ ? ShownUtf8Row(row, columns) : std::vector<uint32_t>();
-            for (int x = 0; x < columns; ++x) {
-                const CHAR_INFO& cell = row[x];
-                auto byte = static_cast<BYTE>(cell.Char.AsciiChar);
-                uint32_t expected = byte >= 0x80 ? TestOemToAnsi(byte) : ShownCharacter(byte);
-                if (utf8_) expected = wide[x];
-                // The second cell of a two-cell character shows nothing of its own.
-                if (expected == 0) continue;
-                if (color_default_ >= 0) {
-                    const bool blank = expected == ' ';
-                    std::string colors = ExpectedColors(cell.Attributes, color_default_, blank);
-                    std::string shown = ShownColors(terminal_, y, x, blank);
-                    if (terminal_.CharAt(y, x) != expected || shown != colors) {
-                        out << "cell (" << y << "," << x << "): shows U+" << std::hex
-                            << terminal_.CharAt(y, x) << " " << shown << ", expected U+" << expected
-                            << " " << colors << " (attributes 0x" << cell.Attributes
-                            << ", default 0x" << color_default_ << std::dec << ")\n";
-                        return out.str();
-                    }
-                    continue;
-                }
-                bool reverse = IsReverseVideo(cell.Attributes, suppress_ != 0);
-                if (terminal_.CharAt(y, x) != expected || terminal_.ReverseAt(y, x) != reverse) {
-                    out << "cell (" << y << "," << x << "): shows U+" << std::hex
-                        << terminal_.CharAt(y, x) << (terminal_.ReverseAt(y, x) ? " reverse" : "")
-                        << ", expected U+" << expected << (reverse ? " reverse" : "") << std::dec
-                        << " (attributes 0x" << std::hex << cell.Attributes << std::dec << ")\n";
-                    return out.str();
-                }
-            }
-        }
-        VTermPos cursor = terminal_.Cursor();
-        COORD expected = screen.info.dwCursorPosition;
-        if (cursor.row != expected.Y || cursor.col != expected.X) {
-            out << "cursor at (" << cursor.row << "," << cursor.col << "), expected (" << expected.Y
-                << "," << expected.X << ")\n";
-        }
-        return out.str();
+        return ScreenDifference(terminal_, snapshots_[1 - shown_], suppress_, color_default_,
+                                utf8_);
     }
 
     Terminal& terminal() { return terminal_; }
@@ -774,3 +780,74 @@ TEST(VtermRoundTripTest, RandomTransitionsShowExactlyTheWideCellsToAUtf8Client) 
 }
 
 }  // namespace
+
+// Full-screen programs: passes over the start-up buffer and over programs' own buffers in random
+// turns, as the mirror makes them with the setting on: the switch of screens, the rows, the
+// cursor's visibility and the title.  After each pass the terminal shows the screen the pass
+// read (a program's on the alternate screen, which starts anew at each switch to it, as a new
+// program's buffer may be another one), the cursor shown or hidden as the console has it, and the
+// title without its control characters; back on the main screen it shows the start-up buffer
+// with whatever changed on it meanwhile.
+TEST(VtermRoundTripTest, FullScreenSwitchesShowTheShownBufferItsCursorAndTitle) {
+    const auto seed =
+        static_cast<uint32_t>(EnvironmentNumber("VTERM_ROUNDTRIP_SEED", std::random_device()()));
+    std::printf("seed %u (VTERM_ROUNDTRIP_SEED=%u replays)\n", seed, seed);
+    RandomScreens random(seed);
+    static const wchar_t* const kTitles[] = {L"", L"cmd", L"edit \x1b[2Jfile",
+                                             L"a\tb\x7f\x9b"
+                                             L"c",
+                                             L"x"};
+    for (int session = 0; session < 40; ++session) {
+        const int rows = 1 + random.Below(30), columns = 1 + random.Below(100);
+        Terminal terminal(rows, columns, false);
+        AnsiWriter writer(&FeedTo<Terminal>, &terminal,
+                          MakeRendition(false, 0, 0x07, false, &TestOemToAnsi));
+        ScreenSnapshot screens[2][2];  // the start-up buffer's, a program's
+        int shown[2] = {0, 0};
+        TerminalView view;
+        bool program = false, visible = true;
+        std::wstring title;
+        for (int pass = 0; pass < 100; ++pass) {
+            if (random.OneIn(6)) program = !program;
+            if (random.OneIn(5)) visible = !visible;
+            if (random.OneIn(8)) title = kTitles[random.Below(5)];
+            if (SwitchScreen(program, view, writer) && program) {
+                for (ScreenSnapshot& copy : screens[1]) copy = ScreenSnapshot{};
+            }
+            ScreenSnapshot(&pair)[2] = screens[program ? 1 : 0];
+            int& now = shown[program ? 1 : 0];
+            ScreenSnapshot& next = pair[now];
+            now = 1 - now;
+            next.info.dwSize = COORD{static_cast<SHORT>(columns), static_cast<SHORT>(rows)};
+            if (!next.cells) {
+                next.cells.reset(new CHAR_INFO[static_cast<size_t>(rows) * columns]());
+                next.allocated = next.info.dwSize;
+            }
+            random.Transform(pair[now], next);
+            UpdateTerminal(pair[now], next, false, writer, TerminalPlace{}, &view);
+            ShowCursor(visible, view, writer);
+            ShowTitle(TitleSequence(title.data(), title.size(), false), view, writer);
+            writer.Flush();
+
+            std::string expected_title;
+            for (wchar_t c : title)
+                if (c >= 0x20 && c != 0x7F && !(c >= 0x80 && c <= 0x9F)) expected_title += char(c);
+            const std::string stream = terminal.TakeStream();
+            const std::string difference = ScreenDifference(terminal, next, 0, -1, false);
+            if (!difference.empty() || terminal.alternate_screen() != program ||
+                terminal.cursor_visible() != visible || terminal.title() != expected_title ||
+                terminal.strays() != 0) {
+                ADD_FAILURE() << "pass " << pass << " of session " << session << " of seed " << seed
+                              << " (" << columns << "x" << rows << ", "
+                              << (program ? "a program's buffer" : "the start-up buffer")
+                              << ", cursor " << (visible ? "shown" : "hidden")
+                              << "): " << difference << "alternate " << terminal.alternate_screen()
+                              << ", cursor " << terminal.cursor_visible() << ", title \""
+                              << terminal.title() << "\", " << terminal.strays()
+                              << " strays\nbytes: " << Printable(stream)
+                              << "\nreplay with VTERM_ROUNDTRIP_SEED=" << seed;
+                return;
+            }
+        }
+    }
+}

@@ -31,6 +31,8 @@ class VtermTerminal {
         : vt_(vterm_new(rows, columns)), latin1_(latin1) {
         if (latin1_ || utf8) vterm_set_utf8(vt_, 1);
         screen_ = vterm_obtain_screen(vt_);
+        vterm_screen_enable_altscreen(screen_, 1);
+        vterm_screen_set_callbacks(screen_, &Callbacks(false), this);
         vterm_screen_reset(screen_, 1);
         CountStrays();
     }
@@ -91,28 +93,45 @@ class VtermTerminal {
 
     // From now on keeps the rows that scroll off the top, as Row gives them: the terminal's
     // scrollback.
-    void KeepScrollback() {
-        static VTermScreenCallbacks callbacks = [] {
-            VTermScreenCallbacks set{};
-            set.sb_pushline = [](int columns, const VTermScreenCell* cells, void* user) {
-                std::string text;
-                for (int x = 0; x < columns; ++x)
-                    text += static_cast<char>(cells[x].chars[0] == 0 ? ' ' : cells[x].chars[0]);
-                text.erase(text.find_last_not_of(' ') + 1);
-                static_cast<VtermTerminal*>(user)->scrollback_.push_back(text);
-                return 1;
-            };
-            return set;
-        }();
-        vterm_screen_set_callbacks(screen_, &callbacks, this);
-    }
+    void KeepScrollback() { vterm_screen_set_callbacks(screen_, &Callbacks(true), this); }
     const std::vector<std::string>& scrollback() const { return scrollback_; }
+
+    // The terminal's properties as the stream set them: the alternate screen shown, the cursor
+    // visible, the title (as its bytes).
+    bool alternate_screen() const { return alternate_screen_; }
+    bool cursor_visible() const { return cursor_visible_; }
+    const std::string& title() const { return title_; }
 
     // The control characters and sequences the terminal did not understand: what would leave it
     // showing something other than what was meant.
     int strays() const { return strays_; }
 
   private:
+    static VTermScreenCallbacks& Callbacks(bool scrollback) {
+        static VTermScreenCallbacks sets[2] = {Properties(), Properties()};
+        sets[1].sb_pushline = [](int columns, const VTermScreenCell* cells, void* user) {
+            std::string text;
+            for (int x = 0; x < columns; ++x)
+                text += static_cast<char>(cells[x].chars[0] == 0 ? ' ' : cells[x].chars[0]);
+            text.erase(text.find_last_not_of(' ') + 1);
+            static_cast<VtermTerminal*>(user)->scrollback_.push_back(text);
+            return 1;
+        };
+        return sets[scrollback ? 1 : 0];
+    }
+    static VTermScreenCallbacks Properties() {
+        VTermScreenCallbacks set{};
+        set.settermprop = [](VTermProp property, VTermValue* value, void* user) {
+            auto* terminal = static_cast<VtermTerminal*>(user);
+            if (property == VTERM_PROP_ALTSCREEN) terminal->alternate_screen_ = value->boolean != 0;
+            if (property == VTERM_PROP_CURSORVISIBLE)
+                terminal->cursor_visible_ = value->boolean != 0;
+            if (property == VTERM_PROP_TITLE) terminal->title_ = value->string;
+            return 1;
+        };
+        return set;
+    }
+
     void CountStrays() {
         static const VTermParserCallbacks fallbacks = [] {
             VTermParserCallbacks set{};
@@ -147,6 +166,9 @@ class VtermTerminal {
     bool latin1_;
     std::vector<std::string> scrollback_;
     int strays_ = 0;
+    bool alternate_screen_ = false;
+    bool cursor_visible_ = true;
+    std::string title_;
 };
 
 // The client's code page in the screen mirror checks: a stand-in for the OEM to ANSI conversion

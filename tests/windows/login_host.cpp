@@ -56,14 +56,15 @@ const char kUsage[] =
     "  expect-control HEX [MS]  the same for the control channel, bytes given in hex\n"
     "  expect-exit CODE [MS]  wait until the program ends with exit status CODE and both its\n"
     "                         socket output and control channel have ended\n"
-    "  expect-size CxR [MS]   wait until the console buffer and window are C by R\n"
+    "  expect-size CxR [MS]   wait until the buffer the console shows and its window are C by R\n"
     "  mark                   move both match points to the end of what has arrived\n"
     "  quiet MS [LIMIT]       wait until nothing has arrived on the socket output for MS\n"
     "                         (fails after LIMIT, default 10000)\n"
     "  wait MS                pause\n"
     "  key TEXT               write key events for TEXT into the console input\n"
     "  ctrl-c                 raise a Ctrl-C event in the console (this program ignores it)\n"
-    "  screen FILE            write the console screen to FILE (size, window, cursor, rows)\n"
+    "  screen FILE            write the buffer the console shows to FILE (size, window, cursor, "
+    "rows)\n"
     "                         and its attributes in hex to FILE.attr, and the socket\n"
     "                         output received so far, byte for byte, to FILE.raw\n"
     "  screen-utf8 FILE       the same with the wide cells, the rows in UTF-8\n"
@@ -642,8 +643,17 @@ class Login {
         return ok;
     }
 
+    // The screen buffer the console shows now, which a program may have made: "CONOUT$" opened
+    // again at each look, the handle of the last one closed.
+    HANDLE ShownBuffer() {
+        if (shown_out_ != INVALID_HANDLE_VALUE) CloseHandle(shown_out_);
+        shown_out_ = tools::OpenConsole("CONOUT$");
+        return shown_out_ != INVALID_HANDLE_VALUE ? shown_out_ : console_out_;
+    }
+
+    // The size of the buffer shown, which the next read of the screen reads.
     bool ConsoleSize(CONSOLE_SCREEN_BUFFER_INFO* info, std::string* problem) {
-        if (GetConsoleScreenBufferInfo(console_out_, info)) return true;
+        if (GetConsoleScreenBufferInfo(ShownBuffer(), info)) return true;
         *problem = "GetConsoleScreenBufferInfo failed: " + std::to_string(GetLastError());
         return false;
     }
@@ -683,8 +693,8 @@ class Login {
         if (!ConsoleSize(&info, problem)) return false;
         std::string text = tools::ScreenHead(info);
         std::string attributes = text;
-        if (!tools::ReadScreenRows(console_out_, info.dwSize.X, info.dwSize.Y, &text, &attributes,
-                                   wide)) {
+        HANDLE shown = shown_out_ != INVALID_HANDLE_VALUE ? shown_out_ : console_out_;
+        if (!tools::ReadScreenRows(shown, info.dwSize.X, info.dwSize.Y, &text, &attributes, wide)) {
             *problem = "ReadConsoleOutputA failed: " + std::to_string(GetLastError());
             return false;
         }
@@ -888,6 +898,7 @@ class Login {
     PROCESS_INFORMATION process_ = {};
     HANDLE input_ = nullptr;
     HANDLE console_out_ = INVALID_HANDLE_VALUE;
+    HANDLE shown_out_ = INVALID_HANDLE_VALUE;
     HANDLE console_in_ = INVALID_HANDLE_VALUE;
     Stream output_;
     Stream control_;

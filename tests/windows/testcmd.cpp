@@ -48,6 +48,10 @@ const char kUsage[] =
     "  take N             raw input: read key events, up to 512 a call, until N characters\n"
     "                     came, then print their count, FNV-1a hash and the time of the last\n"
     "                     read (performance counter, ms); \"take ready\" when it starts\n"
+    "  fullscreen         a full-screen program: a screen buffer of its own, shown, with\n"
+    "                     the cursor hidden and the title \"fullscreen-title\"; shows its size\n"
+    "                     on each buffer-size event; the key q puts back the start-up buffer\n"
+    "                     and the title (logged as \"title TEXT\")\n"
     "A Ctrl-C event is logged as CTRL_C and answered with \"^C caught\"; a mouse event as\n"
     "\"mouse X,Y buttons=B flags=F state=S\" (hex).\n"
     "With --wide the key events are read as UTF-16 (each logged with its unit too) and the\n"
@@ -150,6 +154,57 @@ void Clear() {
     FillConsoleOutputCharacterA(g_console_out, ' ', cells, {0, 0}, &done);
     FillConsoleOutputAttribute(g_console_out, info.wAttributes, cells, {0, 0}, &done);
     SetConsoleCursorPosition(g_console_out, {0, 0});
+}
+
+// The full-screen program's buffer: a heading and the buffer's and window's sizes.
+void ShowFullScreen(HANDLE buffer) {
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (!GetConsoleScreenBufferInfo(buffer, &info)) return;
+    char text[128];
+    std::snprintf(text, sizeof text, "FULL SCREEN PROGRAM\r\nsize %dx%d window %dx%d\r\n",
+                  info.dwSize.X, info.dwSize.Y, info.srWindow.Right - info.srWindow.Left + 1,
+                  info.srWindow.Bottom - info.srWindow.Top + 1);
+    SetConsoleCursorPosition(buffer, {0, info.srWindow.Top});
+    DWORD written = 0;
+    WriteConsoleA(buffer, text, static_cast<DWORD>(std::strlen(text)), &written, nullptr);
+    Log("fullscreen %dx%d", info.dwSize.X, info.dwSize.Y);
+}
+
+void FullScreen(HANDLE input) {
+    WCHAR title[512];
+    DWORD length = GetConsoleTitleW(title, 512);
+    title[length < 512 ? length : 511] = 0;
+    char narrow[1024] = "";
+    WideCharToMultiByte(CP_ACP, 0, title, -1, narrow, sizeof narrow, nullptr, nullptr);
+    Log("title %s", narrow);
+    HANDLE buffer =
+        CreateConsoleScreenBuffer(GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, CONSOLE_TEXTMODE_BUFFER, nullptr);
+    if (buffer == INVALID_HANDLE_VALUE) {
+        Out("CreateConsoleScreenBuffer failed\n");
+        return;
+    }
+    DWORD mode = 0;
+    GetConsoleMode(input, &mode);
+    SetConsoleMode(input, mode | ENABLE_WINDOW_INPUT);
+    const CONSOLE_CURSOR_INFO hidden{25, FALSE};
+    SetConsoleCursorInfo(buffer, &hidden);
+    SetConsoleTitleW(L"fullscreen-title");
+    ShowFullScreen(buffer);
+    SetConsoleActiveScreenBuffer(buffer);
+    for (;;) {
+        INPUT_RECORD record;
+        DWORD got = 0;
+        if (!ReadConsoleInputA(input, &record, 1, &got)) break;
+        if (got == 1 && record.EventType == WINDOW_BUFFER_SIZE_EVENT) ShowFullScreen(buffer);
+        if (got == 1 && record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown &&
+            record.Event.KeyEvent.uChar.AsciiChar == 'q')
+            break;
+    }
+    SetConsoleActiveScreenBuffer(g_console_out);
+    SetConsoleTitleW(title);
+    SetConsoleMode(input, mode);
+    CloseHandle(buffer);
 }
 
 // The input mode a name stands for, from the current one.
@@ -293,6 +348,8 @@ bool RunLine(HANDLE input, const std::string& line, int* status) {
         for (int i = 1; i <= count; ++i) Out("line " + std::to_string(i) + "\n");
     } else if (command == "sleep") {
         Sleep(static_cast<DWORD>(std::strtoul(rest.c_str(), nullptr, 10)));
+    } else if (command == "fullscreen") {
+        FullScreen(input);
     } else if (command == "chatter") {
         SetChatter(static_cast<LONG>(std::min(std::strtoul(rest.c_str(), nullptr, 10), 1000ul)));
     } else {

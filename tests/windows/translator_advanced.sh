@@ -444,4 +444,40 @@ if grep '^mouse ' "$log" 2>/dev/null | cmp -s - "$bin/advanced-mouse.expected"; 
     fail "advanced-mouse: testcmd's mouse events (< expected, > logged):"
     grep '^mouse \|^mode ' "$log" 2>&1 | diff "$bin/advanced-mouse.expected" - | sed 's/^/  | /'
 fi
+# Full-screen programs (FullScreenPrograms 1): testcmd's "fullscreen" makes a screen buffer of
+# its own, hides its cursor and sets a title.  The terminal shows that buffer on its alternate
+# screen, without a cursor, with the title; a client resize reaches that buffer; after q the
+# main screen is back (only its new rows sent, no clear, as the size stayed), the cursor shows
+# and the title is the one testcmd found.  Then the same with a resize while the program runs:
+# the start-up buffer takes the new size when it is shown again.
+# expect_property NAME ROWS COLUMNS PROPERTY VALUE: the rendered terminal's property.
+expect_property() {
+    got=$("$render" "$2" "$3" "$bin/$1.screen.raw" | sed -n "s/^property $4 //p")
+    if [ "$got" = "$5" ]; then pass; else fail "$1: $4 is '$got', wanted '$5'"; fi
+}
+dword FullScreenPrograms 1
+set_setting telnet CommandProcessor "$(winpath "$testcmd") --prompt --echo"
+login advanced-fullscreen --console 80x24 "$wtranslator telnet vt100" "$size24" "$start24" \
+    'expect testcmd>' 'send echo before\r' 'expect \e[3;1ftestcmd>' 'send fullscreen\r' \
+    'expect FULL SCREEN PROGRAM' 'quiet 500' "$(screen_step advanced-fullscreen)" 'mark' \
+    'send q' 'expect \e[?1049l' 'expect-no \e[2J' 'quiet 500' \
+    "$(screen_step advanced-fullscreen-back)" 'send fullscreen\r' 'expect FULL SCREEN PROGRAM' \
+    'telnet-size 30 100' 'expect-size 100x30' 'expect "size 100x30"' 'quiet 500' \
+    "$(screen_step advanced-fullscreen-resized)" 'send q' 'expect \e[?1049l' 'quiet 500' \
+    "$(screen_step advanced-fullscreen-resized-back)" 'send exit\r' 'expect-exit 0'
+wine reg delete "$(settings_key telnet)" /v FullScreenPrograms /f >/dev/null 2>&1
+expect_terminal advanced-fullscreen 24 80
+expect_row advanced-fullscreen 0 'FULL SCREEN PROGRAM'
+expect_property advanced-fullscreen 24 80 alternate 1
+expect_property advanced-fullscreen 24 80 cursor 0
+expect_property advanced-fullscreen 24 80 title fullscreen-title
+expect_terminal advanced-fullscreen-back 24 80
+expect_row advanced-fullscreen-back 1 'before'
+expect_property advanced-fullscreen-back 24 80 alternate 0
+expect_property advanced-fullscreen-back 24 80 cursor 1
+expect_property advanced-fullscreen-back 24 80 title "$(sed -n 's/^title //p' "$log" | head -1 | tr -d '\r')"
+expect_terminal advanced-fullscreen-resized 30 100
+expect_row advanced-fullscreen-resized 1 'size 100x30 window 100x30'
+expect_terminal advanced-fullscreen-resized-back 30 100
+expect_property advanced-fullscreen-resized-back 30 100 alternate 0
 finish

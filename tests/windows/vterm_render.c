@@ -4,6 +4,9 @@
  * for the terminal's own, "-" for the foreground of a blank).  Used by the Windows tests to compare what the client sees with the
  * console.
  *
+ * Last come the terminal's properties: "property alternate 0|1" (the alternate screen shown),
+ * "property cursor 0|1" (the cursor visible) and "property title TEXT".
+ *
  * With "scrollback", the rows that scrolled off the top come first, oldest first, as the rows.
  * With --utf8 the stream is UTF-8 and the rows are printed in UTF-8 (a character that takes two
  * columns once); otherwise a character beyond 0xFF prints as '?'.
@@ -53,6 +56,18 @@ static void put_utf8(char* line, int* length, uint32_t c) {
     }
 }
 
+/* The properties the stream set. */
+static int g_alternate = 0, g_cursor_visible = 1;
+static char g_title[1024] = "";
+
+static int SetProperty(VTermProp property, VTermValue* value, void* user) {
+    (void)user;
+    if (property == VTERM_PROP_ALTSCREEN) g_alternate = value->boolean != 0;
+    if (property == VTERM_PROP_CURSORVISIBLE) g_cursor_visible = value->boolean != 0;
+    if (property == VTERM_PROP_TITLE) snprintf(g_title, sizeof g_title, "%s", value->string);
+    return 1;
+}
+
 /* A colour the terminal was given: its palette index, or 256 for any other. */
 static int Colour(const VTermColor* colour) {
     return VTERM_COLOR_IS_INDEXED(colour) ? colour->indexed.idx : 256;
@@ -76,11 +91,13 @@ int main(int argc, char** argv) {
     VTerm* terminal = vterm_new(rows, columns);
     vterm_set_utf8(terminal, utf8);
     VTermScreen* screen = vterm_obtain_screen(terminal);
+    vterm_screen_enable_altscreen(screen, 1);
     vterm_screen_reset(screen, 1);
     VTermScreenCallbacks callbacks;
     memset(&callbacks, 0, sizeof callbacks);
-    callbacks.sb_pushline = PushLine;
-    if (argc == 5) vterm_screen_set_callbacks(screen, &callbacks, stdout);
+    if (argc == 5) callbacks.sb_pushline = PushLine;
+    callbacks.settermprop = SetProperty;
+    vterm_screen_set_callbacks(screen, &callbacks, stdout);
     char buffer[4096];
     size_t count;
     while ((count = fread(buffer, 1, sizeof buffer, file)) > 0) {
@@ -143,6 +160,8 @@ int main(int argc, char** argv) {
             if (bg == -1) printf("d\n"); else printf("%d\n", bg);
         }
     }
+    printf("property alternate %d\nproperty cursor %d\nproperty title %s\n", g_alternate,
+           g_cursor_visible, g_title);
     free(line);
     vterm_free(terminal);
     return 0;

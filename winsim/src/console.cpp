@@ -1,5 +1,6 @@
-// Consoles of the simulated Win32: one screen buffer and one input queue per console, the handles
-// that "CONIN$" and "CONOUT$" open, and Ctrl-C events for the processes attached to a console.
+// Consoles of the simulated Win32: screen buffers (one of them shown) and one input queue per
+// console, the handles that "CONIN$" and "CONOUT$" open, and Ctrl-C events for the processes
+// attached to a console.
 #include <algorithm>
 #include <cctype>
 #include <deque>
@@ -11,15 +12,26 @@
 
 namespace winsim {
 
-struct Console {
-    // The screen buffer: cells in row-major order, the cursor, the visible window, the attributes
-    // of text written from now on and the output mode.
+struct Console;
+
+// A screen buffer: cells in row-major order, the cursor and its shape, the visible window, the
+// attributes of text written from now on and the output mode.  A console starts with one; a
+// program makes more with CreateConsoleScreenBuffer and shows one of them at a time.
+struct ScreenBuffer {
+    Console* console = nullptr;  // the console it belongs to, kept alive by whoever holds this
     COORD size = {0, 0};
     std::vector<CHAR_INFO> cells;
     COORD cursor = {0, 0};
     SMALL_RECT window = {0, 0, 0, 0};
     WORD attributes = 0x07;
     DWORD output_mode = 0;
+    DWORD cursor_size = 25;
+    BOOL cursor_visible = TRUE;
+};
+
+struct Console {
+    // The screen buffer shown, which "CONOUT$" opens; the console holds it while it is shown.
+    std::shared_ptr<ScreenBuffer> active;
     // What the display allows.
     COORD largest_window = {0, 0};
     bool full_screen = false;
@@ -35,6 +47,7 @@ struct Console {
     // cells (output).  The cells and the queued key records hold UTF-16 units.
     UINT input_cp = 437;
     UINT output_cp = 437;
+    std::wstring title;
     // Ids of the processes attached, and the control events raised.
     std::vector<DWORD> attached;
     std::vector<DWORD> ctrl_events;
@@ -83,13 +96,13 @@ int Height(const SMALL_RECT& rect) {
 
 // ---- Screen buffer -------------------------------------------------------------------------
 
-CHAR_INFO& At(Console& console, int x, int y) {
+CHAR_INFO& At(ScreenBuffer& console, int x, int y) {
     return console.cells[static_cast<size_t>(y) * console.size.X + x];
 }
 
 // Moves the window as little as needed to show the cursor, as the console does when output
 // or the program moves the cursor.
-void ShowCursor(Console& console) {
+void ShowCursor(ScreenBuffer& console) {
     SMALL_RECT& window = console.window;
     int dx = 0, dy = 0;
     if (console.cursor.X < window.Left) dx = console.cursor.X - window.Left;
@@ -104,7 +117,7 @@ void ShowCursor(Console& console) {
 
 // Column 0 of the next row; at the last row the whole buffer scrolls up by one row and the new
 // last row is blank in the current attributes.
-void NewLine(Console& console) {
+void NewLine(ScreenBuffer& console) {
     console.cursor.X = 0;
     if (console.cursor.Y + 1 < console.size.Y) {
         ++console.cursor.Y;
@@ -117,7 +130,7 @@ void NewLine(Console& console) {
 // Shows one glyph at the cursor.  The classic console moves to the next row as soon as the last
 // column is written (with wrapping on); without wrapping the cursor stays in the last column
 // and the next glyph overwrites it.
-void Put(Console& console, WCHAR character) {
+void Put(ScreenBuffer& console, WCHAR character) {
     At(console, console.cursor.X, console.cursor.Y) = Cell(character, console.attributes);
     if (console.cursor.X + 1 < console.size.X) {
         ++console.cursor.X;
@@ -129,7 +142,7 @@ void Put(Console& console, WCHAR character) {
 // Text written to the screen buffer (WriteFile, WriteConsoleW, echo of line input).  With
 // processed output CR, LF, BS, TAB and BEL act as on the classic console; without it every
 // character is a glyph.
-void WriteWideText(Console& console, const WCHAR* units, size_t length) {
+void WriteWideText(ScreenBuffer& console, const WCHAR* units, size_t length) {
     bool processed = (console.output_mode & ENABLE_PROCESSED_OUTPUT) != 0;
     for (size_t i = 0; i < length; ++i) {
         WCHAR c = units[i];
@@ -163,8 +176,8 @@ void WriteWideText(Console& console, const WCHAR* units, size_t length) {
 }
 
 // Bytes written (WriteFile, WriteConsoleA) are text in the output code page.
-void WriteText(Console& console, const char* bytes, size_t length) {
-    std::wstring text = detail::ToWide(console.output_cp, bytes, length);
+void WriteText(ScreenBuffer& console, const char* bytes, size_t length) {
+    std::wstring text = detail::ToWide(console.console->output_cp, bytes, length);
     WriteWideText(console, text.data(), text.size());
 }
 
@@ -183,7 +196,7 @@ WCHAR ToNarrowUnit(UINT code_page, WCHAR unit) {
 // SetConsoleScreenBufferSize: never smaller than the window; the cells keep their place from
 // the top left, new cells are blank in the current attributes, the cursor is kept inside and
 // the window is moved back inside when the buffer shrinks under it.
-BOOL ResizeBuffer(Console& console, COORD size) {
+BOOL ResizeBuffer(ScreenBuffer& console, COORD size) {
     if (size.X < Width(console.window) || size.Y < Height(console.window))
         return Fail(ERROR_INVALID_PARAMETER);
     if (static_cast<long>(size.X) * size.Y > kMaxCells) return Fail(ERROR_NOT_ENOUGH_MEMORY);
@@ -213,26 +226,27 @@ BOOL ResizeBuffer(Console& console, COORD size) {
 // SetConsoleWindowInfo with the rectangle made absolute: refused while programs run full
 // screen, and when the window is empty, reaches outside the buffer or is larger than the
 // largest window the display can show.
-BOOL MoveWindow(Console& console, int left, int top, int right, int bottom) {
-    if (console.full_screen) return Fail(ERROR_FULLSCREEN_MODE);
+BOOL MoveWindow(ScreenBuffer& console, int left, int top, int right, int bottom) {
+    if (console.console->full_screen) return Fail(ERROR_FULLSCREEN_MODE);
     if (left > right || top > bottom || left < 0 || top < 0 || right >= console.size.X ||
         bottom >= console.size.Y)
         return Fail(ERROR_INVALID_PARAMETER);
-    if (right - left + 1 > console.largest_window.X || bottom - top + 1 > console.largest_window.Y)
+    if (right - left + 1 > console.console->largest_window.X ||
+        bottom - top + 1 > console.console->largest_window.Y)
         return Fail(ERROR_INVALID_PARAMETER);
     console.window = {static_cast<SHORT>(left), static_cast<SHORT>(top), static_cast<SHORT>(right),
                       static_cast<SHORT>(bottom)};
     return TRUE;
 }
 
-CONSOLE_SCREEN_BUFFER_INFO Info(const Console& console) {
+CONSOLE_SCREEN_BUFFER_INFO Info(const ScreenBuffer& console) {
     CONSOLE_SCREEN_BUFFER_INFO info{};
     info.dwSize = console.size;
     info.dwCursorPosition = console.cursor;
     info.wAttributes = console.attributes;
     info.srWindow = console.window;
-    info.dwMaximumWindowSize = {std::min(console.size.X, console.largest_window.X),
-                                std::min(console.size.Y, console.largest_window.Y)};
+    info.dwMaximumWindowSize = {std::min(console.size.X, console.console->largest_window.X),
+                                std::min(console.size.Y, console.console->largest_window.Y)};
     return info;
 }
 
@@ -296,15 +310,15 @@ void CookInput(Console& console) {
                 detail::FromWide(console.input_cp, console.line.data(), console.line.size()) +
                 "\r\n";
             console.line.clear();
-            if (echo) WriteText(console, "\r\n", 2);
+            if (echo) WriteText(*console.active, "\r\n", 2);
             return;
         } else if (c == '\b') {
             if (console.line.empty()) continue;
             console.line.pop_back();
-            if (echo) WriteText(console, "\b \b", 3);
+            if (echo) WriteText(*console.active, "\b \b", 3);
         } else {
             console.line += c;
-            if (echo) WriteWideText(console, &c, 1);
+            if (echo) WriteWideText(*console.active, &c, 1);
         }
     }
 }
@@ -360,12 +374,14 @@ struct ConsoleInput : Object {
     }
 };
 
-// A handle to a console's screen buffer ("CONOUT$").  WriteFile writes text.
+// A handle to a screen buffer: "CONOUT$" opens the one shown at that moment, and the handle stays
+// with it whichever is shown later.  WriteFile writes text.
 struct ConsoleOutput : Object {
     std::shared_ptr<Console> console;
+    std::shared_ptr<ScreenBuffer> buffer;
     BOOL Write(std::unique_lock<std::mutex>&, const void* bytes, DWORD length,
                DWORD* done) override {
-        WriteText(*console, static_cast<const char*>(bytes), length);
+        WriteText(*buffer, static_cast<const char*>(bytes), length);
         *done = length;
         detail::KernelChanged().notify_all();
         return TRUE;
@@ -384,6 +400,24 @@ Console* ConsoleOf(HANDLE handle) {
     return end->console.get();
 }
 
+// The screen buffer behind an output handle of the calling process, as ConsoleOf.
+ScreenBuffer* BufferOf(HANDLE handle) {
+    auto end = detail::Lookup<ConsoleOutput>(handle);
+    if (!end) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    return end->buffer.get();
+}
+
+HANDLE AddOutputLocked(Process& process, const std::shared_ptr<Console>& console,
+                       std::shared_ptr<ScreenBuffer> buffer, bool inherit) {
+    auto end = std::make_shared<ConsoleOutput>();
+    end->console = console;
+    end->buffer = std::move(buffer);
+    return detail::AddHandle(process, end, inherit);
+}
+
 HANDLE OpenLocked(Process& process, const std::shared_ptr<Console>& console, bool input,
                   bool inherit) {
     if (input) {
@@ -391,19 +425,26 @@ HANDLE OpenLocked(Process& process, const std::shared_ptr<Console>& console, boo
         end->console = console;
         return detail::AddHandle(process, end, inherit);
     }
-    auto end = std::make_shared<ConsoleOutput>();
-    end->console = console;
-    return detail::AddHandle(process, end, inherit);
+    return AddOutputLocked(process, console, console->active, inherit);
+}
+
+// A new buffer for `console` of `size`, blank in `attributes`, its window at the top left.
+std::shared_ptr<ScreenBuffer> NewBuffer(Console& console, COORD size, SMALL_RECT window,
+                                        WORD attributes, DWORD output_mode) {
+    auto buffer = std::make_shared<ScreenBuffer>();
+    buffer->console = &console;
+    buffer->size = size;
+    buffer->cells.assign(static_cast<size_t>(size.X) * size.Y, Cell(' ', attributes));
+    buffer->window = window;
+    buffer->attributes = attributes;
+    buffer->output_mode = output_mode;
+    return buffer;
 }
 
 std::shared_ptr<Console> BuildConsole(const test::ConsoleSettings& settings) {
     auto console = std::make_shared<Console>();
-    console->size = settings.buffer;
-    console->cells.assign(static_cast<size_t>(settings.buffer.X) * settings.buffer.Y,
-                          Cell(' ', settings.attributes));
-    console->window = settings.window;
-    console->attributes = settings.attributes;
-    console->output_mode = settings.output_mode;
+    console->active = NewBuffer(*console, settings.buffer, settings.window, settings.attributes,
+                                settings.output_mode);
     console->largest_window = settings.largest_window;
     console->full_screen = settings.full_screen;
     console->read_limit = settings.read_limit;
@@ -454,7 +495,7 @@ bool ConsoleModeLocked(Object& object, DWORD* mode) {
         return true;
     }
     if (auto* output = dynamic_cast<ConsoleOutput*>(&object)) {
-        *mode = output->console->output_mode;
+        *mode = output->buffer->output_mode;
         return true;
     }
     return false;
@@ -522,12 +563,12 @@ void SetInputMode(SimProcess& process, DWORD mode) {
 
 CONSOLE_SCREEN_BUFFER_INFO ScreenInfo(SimProcess& process) {
     std::lock_guard<std::mutex> guard(KernelLock());
-    return Info(TestConsole(process));
+    return Info(*TestConsole(process).active);
 }
 
 std::string ScreenRow(SimProcess& process, int row) {
     std::lock_guard<std::mutex> guard(KernelLock());
-    Console& console = TestConsole(process);
+    ScreenBuffer& console = *TestConsole(process).active;
     std::string text;
     if (row < 0 || row >= console.size.Y) return text;
     for (int x = 0; x < console.size.X; ++x) {
@@ -540,7 +581,7 @@ std::string ScreenRow(SimProcess& process, int row) {
 
 std::string ScreenRowUtf8(SimProcess& process, int row) {
     std::lock_guard<std::mutex> guard(KernelLock());
-    Console& console = TestConsole(process);
+    ScreenBuffer& console = *TestConsole(process).active;
     std::wstring units;
     if (row < 0 || row >= console.size.Y) return std::string();
     for (int x = 0; x < console.size.X; ++x) units += At(console, x, row).Char.UnicodeChar;
@@ -550,7 +591,7 @@ std::string ScreenRowUtf8(SimProcess& process, int row) {
 
 CHAR_INFO ScreenCell(SimProcess& process, int column, int row) {
     std::lock_guard<std::mutex> guard(KernelLock());
-    Console& console = TestConsole(process);
+    ScreenBuffer& console = *TestConsole(process).active;
     if (column < 0 || row < 0 || column >= console.size.X || row >= console.size.Y)
         return CHAR_INFO{};
     return At(console, column, row);
@@ -563,7 +604,7 @@ DWORD InputMode(SimProcess& process) {
 
 DWORD OutputMode(SimProcess& process) {
     std::lock_guard<std::mutex> guard(KernelLock());
-    return TestConsole(process).output_mode;
+    return TestConsole(process).active->output_mode;
 }
 
 std::vector<INPUT_RECORD> InputLog(SimProcess& process) {
@@ -649,7 +690,7 @@ BOOL SetConsoleMode(HANDLE handle, DWORD mode) {
     }
     if (auto* output = dynamic_cast<ConsoleOutput*>(object.get())) {
         if (mode & ~kOutputModes) return Fail(ERROR_INVALID_PARAMETER);
-        output->console->output_mode = mode;
+        output->buffer->output_mode = mode;
         return TRUE;
     }
     return Fail(ERROR_INVALID_HANDLE);
@@ -779,7 +820,7 @@ BOOL WriteConsoleA(HANDLE output, const void* buffer, DWORD length, LPDWORD writ
     std::lock_guard<std::mutex> guard(KernelLock());
     if (written != nullptr) *written = 0;
     if (Faulted("WriteConsoleA")) return FALSE;
-    Console* console = ConsoleOf<ConsoleOutput>(output);
+    ScreenBuffer* console = BufferOf(output);
     if (console == nullptr) return FALSE;
     WriteText(*console, static_cast<const char*>(buffer), length);
     if (written != nullptr) *written = length;
@@ -792,7 +833,7 @@ BOOL WriteConsoleW(HANDLE output, const void* buffer, DWORD length, LPDWORD writ
     std::lock_guard<std::mutex> guard(KernelLock());
     if (written != nullptr) *written = 0;
     if (Faulted("WriteConsoleW")) return FALSE;
-    Console* console = ConsoleOf<ConsoleOutput>(output);
+    ScreenBuffer* console = BufferOf(output);
     if (console == nullptr) return FALSE;
     WriteWideText(*console, static_cast<const WCHAR*>(buffer), length);
     if (written != nullptr) *written = length;
@@ -835,7 +876,7 @@ BOOL SetConsoleOutputCP(UINT code_page) {
 BOOL GetConsoleScreenBufferInfo(HANDLE output, PCONSOLE_SCREEN_BUFFER_INFO info) {
     std::lock_guard<std::mutex> guard(KernelLock());
     if (Faulted("GetConsoleScreenBufferInfo")) return FALSE;
-    Console* console = ConsoleOf<ConsoleOutput>(output);
+    ScreenBuffer* console = BufferOf(output);
     if (console == nullptr) return FALSE;
     *info = Info(*console);
     return TRUE;
@@ -844,20 +885,21 @@ BOOL GetConsoleScreenBufferInfo(HANDLE output, PCONSOLE_SCREEN_BUFFER_INFO info)
 COORD GetLargestConsoleWindowSize(HANDLE output) {
     std::lock_guard<std::mutex> guard(KernelLock());
     if (Faulted("GetLargestConsoleWindowSize")) return COORD{0, 0};
-    Console* console = ConsoleOf<ConsoleOutput>(output);
+    ScreenBuffer* console = BufferOf(output);
     if (console == nullptr) return COORD{0, 0};
-    return console->largest_window;
+    return console->console->largest_window;
 }
 
 static BOOL ReadOutputLocked(const char* api, bool wide, HANDLE output, PCHAR_INFO buffer,
                              COORD buffer_size, COORD buffer_origin, PSMALL_RECT region) {
     if (Faulted(api)) return FALSE;
-    Console* console = ConsoleOf<ConsoleOutput>(output);
+    ScreenBuffer* console = BufferOf(output);
     if (console == nullptr) return FALSE;
     if (region == nullptr) return Fail(ERROR_INVALID_PARAMETER);
     long cells =
         static_cast<long>(std::max<SHORT>(buffer_size.X, 0)) * std::max<SHORT>(buffer_size.Y, 0);
-    if (console->read_limit != 0 && cells > static_cast<long>(console->read_limit))
+    if (console->console->read_limit != 0 &&
+        cells > static_cast<long>(console->console->read_limit))
         return Fail(ERROR_NOT_ENOUGH_MEMORY);
     Transfer transfer = ClipTransfer(console->size, buffer_size, buffer_origin, *region);
     *region = transfer.region;
@@ -867,7 +909,9 @@ static BOOL ReadOutputLocked(const char* api, bool wide, HANDLE output, PCHAR_IN
             CHAR_INFO& to =
                 buffer[static_cast<size_t>(y + transfer.dy) * buffer_size.X + x + transfer.dx];
             to = At(*console, x, y);
-            if (!wide) to.Char.UnicodeChar = ToNarrowUnit(console->output_cp, to.Char.UnicodeChar);
+            if (!wide)
+                to.Char.UnicodeChar =
+                    ToNarrowUnit(console->console->output_cp, to.Char.UnicodeChar);
         }
     }
     return TRUE;
@@ -902,7 +946,7 @@ BOOL WriteConsoleOutputA(HANDLE output, const CHAR_INFO* buffer, COORD buffer_si
                          COORD buffer_origin, PSMALL_RECT region) {
     std::lock_guard<std::mutex> guard(KernelLock());
     if (Faulted("WriteConsoleOutputA")) return FALSE;
-    Console* console = ConsoleOf<ConsoleOutput>(output);
+    ScreenBuffer* console = BufferOf(output);
     if (console == nullptr) return FALSE;
     if (region == nullptr) return Fail(ERROR_INVALID_PARAMETER);
     Transfer transfer = ClipTransfer(console->size, buffer_size, buffer_origin, *region);
@@ -913,7 +957,7 @@ BOOL WriteConsoleOutputA(HANDLE output, const CHAR_INFO* buffer, COORD buffer_si
             const CHAR_INFO& from =
                 buffer[static_cast<size_t>(y + transfer.dy) * buffer_size.X + x + transfer.dx];
             At(*console, x, y) =
-                Cell(ToWideUnit(console->output_cp, from.Char.AsciiChar), from.Attributes);
+                Cell(ToWideUnit(console->console->output_cp, from.Char.AsciiChar), from.Attributes);
         }
     }
     detail::KernelChanged().notify_all();
@@ -928,7 +972,7 @@ static BOOL WriteRun(const char* api, HANDLE output, DWORD count, COORD first, L
     std::lock_guard<std::mutex> guard(KernelLock());
     if (written != nullptr) *written = 0;
     if (Faulted(api)) return FALSE;
-    Console* console = ConsoleOf<ConsoleOutput>(output);
+    ScreenBuffer* console = BufferOf(output);
     if (console == nullptr) return FALSE;
     if (first.X < 0 || first.Y < 0 || first.X >= console->size.X || first.Y >= console->size.Y)
         return Fail(ERROR_INVALID_PARAMETER);
@@ -963,7 +1007,7 @@ BOOL FillConsoleOutputAttribute(HANDLE output, WORD attribute, DWORD count, COOR
 BOOL SetConsoleScreenBufferSize(HANDLE output, COORD size) {
     std::lock_guard<std::mutex> guard(KernelLock());
     if (Faulted("SetConsoleScreenBufferSize")) return FALSE;
-    Console* console = ConsoleOf<ConsoleOutput>(output);
+    ScreenBuffer* console = BufferOf(output);
     if (console == nullptr) return FALSE;
     BOOL ok = ResizeBuffer(*console, size);
     detail::KernelChanged().notify_all();
@@ -974,7 +1018,7 @@ BOOL SetConsoleScreenBufferSize(HANDLE output, COORD size) {
 BOOL SetConsoleWindowInfo(HANDLE output, BOOL absolute, const SMALL_RECT* window) {
     std::lock_guard<std::mutex> guard(KernelLock());
     if (Faulted("SetConsoleWindowInfo")) return FALSE;
-    Console* console = ConsoleOf<ConsoleOutput>(output);
+    ScreenBuffer* console = BufferOf(output);
     if (console == nullptr) return FALSE;
     if (window == nullptr) return Fail(ERROR_INVALID_PARAMETER);
     int left = window->Left, top = window->Top, right = window->Right, bottom = window->Bottom;
@@ -992,7 +1036,7 @@ BOOL SetConsoleWindowInfo(HANDLE output, BOOL absolute, const SMALL_RECT* window
 BOOL SetConsoleCursorPosition(HANDLE output, COORD position) {
     std::lock_guard<std::mutex> guard(KernelLock());
     if (Faulted("SetConsoleCursorPosition")) return FALSE;
-    Console* console = ConsoleOf<ConsoleOutput>(output);
+    ScreenBuffer* console = BufferOf(output);
     if (console == nullptr) return FALSE;
     if (position.X < 0 || position.Y < 0 || position.X >= console->size.X ||
         position.Y >= console->size.Y)
@@ -1006,8 +1050,96 @@ BOOL SetConsoleCursorPosition(HANDLE output, COORD position) {
 BOOL SetConsoleTextAttribute(HANDLE output, WORD attributes) {
     std::lock_guard<std::mutex> guard(KernelLock());
     if (Faulted("SetConsoleTextAttribute")) return FALSE;
-    Console* console = ConsoleOf<ConsoleOutput>(output);
+    ScreenBuffer* console = BufferOf(output);
     if (console == nullptr) return FALSE;
     console->attributes = attributes;
+    return TRUE;
+}
+
+// ---- Screen buffers, the cursor's shape and the title ----------------------------------------
+
+// Windows gives a new buffer the size of the shown buffer's window, the window over all of it.
+// (Wine copies the shown buffer's size and window instead.)
+HANDLE CreateConsoleScreenBuffer(DWORD, DWORD, const SECURITY_ATTRIBUTES* attributes, DWORD flags,
+                                 LPVOID) {
+    std::lock_guard<std::mutex> guard(KernelLock());
+    if (Faulted("CreateConsoleScreenBuffer")) return INVALID_HANDLE_VALUE;
+    Process& process = detail::CurrentProcess();
+    if (flags != CONSOLE_TEXTMODE_BUFFER) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (!process.console) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return INVALID_HANDLE_VALUE;
+    }
+    const ScreenBuffer& shown = *process.console->active;
+    const COORD size{static_cast<SHORT>(Width(shown.window)),
+                     static_cast<SHORT>(Height(shown.window))};
+    auto buffer =
+        NewBuffer(*process.console, size,
+                  SMALL_RECT{0, 0, static_cast<SHORT>(size.X - 1), static_cast<SHORT>(size.Y - 1)},
+                  shown.attributes, ENABLE_PROCESSED_OUTPUT | ENABLE_WRAP_AT_EOL_OUTPUT);
+    const bool inherit = attributes != nullptr && attributes->bInheritHandle;
+    return AddOutputLocked(process, process.console, std::move(buffer), inherit);
+}
+
+BOOL SetConsoleActiveScreenBuffer(HANDLE output) {
+    std::lock_guard<std::mutex> guard(KernelLock());
+    if (Faulted("SetConsoleActiveScreenBuffer")) return FALSE;
+    auto end = detail::Lookup<ConsoleOutput>(output);
+    if (!end) return Fail(ERROR_INVALID_HANDLE);
+    end->console->active = end->buffer;
+    detail::KernelChanged().notify_all();
+    return TRUE;
+}
+
+BOOL GetConsoleCursorInfo(HANDLE output, PCONSOLE_CURSOR_INFO info) {
+    std::lock_guard<std::mutex> guard(KernelLock());
+    if (Faulted("GetConsoleCursorInfo")) return FALSE;
+    ScreenBuffer* buffer = BufferOf(output);
+    if (buffer == nullptr) return FALSE;
+    if (info == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    info->dwSize = buffer->cursor_size;
+    info->bVisible = buffer->cursor_visible;
+    return TRUE;
+}
+
+// The size is a percentage of the cell, 1 to 100.
+BOOL SetConsoleCursorInfo(HANDLE output, const CONSOLE_CURSOR_INFO* info) {
+    std::lock_guard<std::mutex> guard(KernelLock());
+    if (Faulted("SetConsoleCursorInfo")) return FALSE;
+    ScreenBuffer* buffer = BufferOf(output);
+    if (buffer == nullptr) return FALSE;
+    if (info == nullptr || info->dwSize < 1 || info->dwSize > 100)
+        return Fail(ERROR_INVALID_PARAMETER);
+    buffer->cursor_size = info->dwSize;
+    buffer->cursor_visible = info->bVisible != FALSE ? TRUE : FALSE;
+    detail::KernelChanged().notify_all();
+    return TRUE;
+}
+
+// As on Windows: the title's length in units, copied cut to fit the buffer with its zero.
+DWORD GetConsoleTitleW(LPWSTR title, DWORD size) {
+    std::lock_guard<std::mutex> guard(KernelLock());
+    if (Faulted("GetConsoleTitleW")) return 0;
+    auto& console = detail::CurrentProcess().console;
+    if (!console) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return 0;
+    }
+    if (title == nullptr || size == 0) return static_cast<DWORD>(console->title.size());
+    const size_t copied = std::min<size_t>(size - 1, console->title.size());
+    std::copy_n(console->title.data(), copied, title);
+    title[copied] = 0;
+    return static_cast<DWORD>(console->title.size());
+}
+
+BOOL SetConsoleTitleW(LPCWSTR title) {
+    std::lock_guard<std::mutex> guard(KernelLock());
+    if (Faulted("SetConsoleTitleW")) return FALSE;
+    auto& console = detail::CurrentProcess().console;
+    if (!console) return Fail(ERROR_INVALID_HANDLE);
+    console->title = title == nullptr ? std::wstring() : std::wstring(title);
     return TRUE;
 }

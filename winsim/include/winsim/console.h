@@ -153,6 +153,13 @@ typedef struct _INPUT_RECORD {
     } Event;
 } INPUT_RECORD, *PINPUT_RECORD;
 
+typedef struct _CONSOLE_CURSOR_INFO {
+    DWORD dwSize;
+    BOOL bVisible;
+} CONSOLE_CURSOR_INFO, *PCONSOLE_CURSOR_INFO;
+
+#define CONSOLE_TEXTMODE_BUFFER 1
+
 typedef BOOL(WINAPI* PHANDLER_ROUTINE)(DWORD control_type);
 
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES attributes,
@@ -186,6 +193,17 @@ BOOL SetConsoleScreenBufferSize(HANDLE output, COORD size);
 BOOL SetConsoleWindowInfo(HANDLE output, BOOL absolute, const SMALL_RECT* window);
 BOOL SetConsoleCursorPosition(HANDLE output, COORD position);
 BOOL SetConsoleTextAttribute(HANDLE output, WORD attributes);
+
+// A console has screen buffers, one of them shown: the one "CONOUT$" opens.  A new one (flags
+// CONSOLE_TEXTMODE_BUFFER) has the size of the shown buffer's window; the console holds the
+// shown one while it is shown.  The cursor's shape and the title are those of Windows.
+HANDLE CreateConsoleScreenBuffer(DWORD access, DWORD share, const SECURITY_ATTRIBUTES* attributes,
+                                 DWORD flags, LPVOID reserved);
+BOOL SetConsoleActiveScreenBuffer(HANDLE output);
+BOOL GetConsoleCursorInfo(HANDLE output, PCONSOLE_CURSOR_INFO info);
+BOOL SetConsoleCursorInfo(HANDLE output, const CONSOLE_CURSOR_INFO* info);
+DWORD GetConsoleTitleW(LPWSTR title, DWORD size);
+BOOL SetConsoleTitleW(LPCWSTR title);
 
 // The W functions take and give UTF-16 units; the A functions convert through the console's
 // input code page (key records) or output code page (text and cells), 437 until changed.

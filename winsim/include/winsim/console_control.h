@@ -47,8 +47,9 @@ void SetReadLimit(SimProcess& process, DWORD cells);
 // Sets the input mode as the console program of the moment would with SetConsoleMode.
 void SetInputMode(SimProcess& process, DWORD mode);
 
-// What the console holds.  ScreenInfo answers as GetConsoleScreenBufferInfo would (buffer size,
-// cursor, current attributes, window, largest window).
+// What the console holds: the screen buffer it shows (a program's own, when it shows one).
+// ScreenInfo answers as GetConsoleScreenBufferInfo would (buffer size, cursor, current
+// attributes, window, largest window).
 CONSOLE_SCREEN_BUFFER_INFO ScreenInfo(SimProcess& process);
 // The characters of one buffer row in code page 437, without its trailing blanks; empty for a row
 // outside the buffer.
