@@ -22,6 +22,9 @@ Settings ReadSettings(const char* product) {
         settings.advanced_terminal_types = CopyText(text);
     store.GetNumber("ScrollbackLines", &settings.scrollback_lines, 0);
     store.GetNumber("Utf8Client", &settings.utf8_client, 0);
+    if (store.GetString("SessionRecordingFolder", &text))
+        settings.session_recording_folder = CopyText(text);
+    store.GetNumber("SessionRecordingInput", &settings.session_recording_input, 0);
     return settings;
 }
 

@@ -20,6 +20,9 @@ struct Settings {
     std::unique_ptr<char[]> advanced_terminal_types;  // AdvancedTerminalTypes; null if none
     DWORD scrollback_lines = 0;  // ScrollbackLines: history rows above the window (advanced mode)
     DWORD utf8_client = 0;       // non-zero: the client's bytes are UTF-8 both ways
+    // SessionRecordingFolder: where each login writes its recording; null: nothing is recorded.
+    std::unique_ptr<char[]> session_recording_folder;
+    DWORD session_recording_input = 0;  // SessionRecordingInput: the client's typing recorded too
 };
 
 // The settings under the product key (`SettingsProduct`) of the login's protocol.

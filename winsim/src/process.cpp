@@ -76,8 +76,7 @@ struct FileObject : Object {
     std::shared_ptr<std::string> bytes;
     size_t position = 0;
 
-    BOOL Write(std::unique_lock<std::mutex>&, const void* data, DWORD length,
-               DWORD* done) override;
+    BOOL Write(std::unique_lock<std::mutex>&, const void* data, DWORD length, DWORD* done) override;
 };
 
 auto FindVariable(Process& process, const std::string& name) {
@@ -589,8 +588,7 @@ HANDLE CreateFileLocked(Process& process, const char* name, DWORD disposition, b
         error = ERROR_PATH_NOT_FOUND;
     } else if (Fs().read_only_directories.count(parent) != 0) {
         error = ERROR_ACCESS_DENIED;
-    } else if (Fs().files.count(path) != 0 || Fs().made.count(path) != 0 ||
-               DirectoryExists(path)) {
+    } else if (Fs().files.count(path) != 0 || Fs().made.count(path) != 0 || DirectoryExists(path)) {
         error = ERROR_FILE_EXISTS;
     }
     if (error != 0) {
