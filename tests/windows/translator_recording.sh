@@ -123,19 +123,31 @@ for mode in simple advanced; do
     for client in 8bit utf8; do record "$mode" "$client"; done
 done
 
-# A folder that does not exist: one warning, and the login goes on unrecorded.
+# A folder that does not exist, and one where no file can be made (read-only for a user,
+# immutable for root, whom Wine's file permissions do not stop): one warning each, with the
+# folder and the error, and the login goes on unrecorded.
+locked="$bin/recording-locked.dir"
+mkdir -p "$locked"
+chmod 555 "$locked"
+[ "$(id -u)" = 0 ] && chattr +i "$locked"
+trap 'cleanup; chattr -i "$locked" 2>/dev/null' EXIT
 set_setting telnet ModeSelection simple
-set_setting telnet SessionRecordingFolder 'C:\no such folder'
 debug=${WINEDEBUG:-}
 WINEDEBUG=-all,err+eventlog,warn+eventlog
 export WINEDEBUG
-expect_login recording-missing "$wtranslator telnet vt100" 'expect ">" 20000' \
-    'send echo still here\r' 'expect "still here\r\n" 20000' 'send exit\r' 'expect-exit 0'
+for road in missing locked; do
+    if [ $road = missing ]; then folder='C:\no such folder'; else folder=$(winpath "$locked"); fi
+    set_setting telnet SessionRecordingFolder "$folder"
+    expect_login recording-$road "$wtranslator telnet vt100" 'expect ">" 20000' \
+        'send echo still here\r' 'expect "still here\r\n" 20000' 'send exit\r' 'expect-exit 0'
+    if [ "$(grep -c 'Session recording' "$bin/recording-$road.log")" = 1 ]; then pass; else
+        fail "$road folder: not one warning"
+        sed 's/^/  | /' "$bin/recording-$road.log" | tail -5
+    fi
+    expect_grep "$bin/recording-$road.log" \
+        "no file could be made in $(printf '%s' "$folder" | sed 's/\\/\\\\/g'): " \
+        "$road folder: the warning names the folder"
+done
 WINEDEBUG=$debug
-if [ "$(grep -c 'Session recording' "$bin/recording-missing.log")" = 1 ]; then pass; else
-    fail "missing folder: not one warning"
-    sed 's/^/  | /' "$bin/recording-missing.log" | tail -5
-fi
-expect_grep "$bin/recording-missing.log" 'no file could be made in C:\\no such folder: 3' \
-    "missing folder: the warning names the folder and error 3"
+if [ -z "$(ls "$locked")" ]; then pass; else fail "locked folder: a file was made"; fi
 finish
