@@ -16,6 +16,10 @@ constexpr size_t kQueueCapacity = 4u << 20;
 // Room kept for the marker line that says how many events were dropped.
 constexpr size_t kMarkerRoom = 64;
 constexpr int kMaxNameSuffix = 100;
+// Bytes this close after an event of the same kind go into it.
+constexpr int64_t kJoinMicroseconds = 10000;
+// The writer lets events gather this long after a wake-up before it writes them.
+constexpr DWORD kWriterGatherMs = 20;
 
 char SafeFileNameCharacter(char c) {
     const unsigned char u = static_cast<unsigned char>(c);
@@ -134,6 +138,13 @@ bool RecordingQueue::Push(char kind, int64_t microseconds, const void* bytes, DW
         dropped_ = 0;
     }
     size_ += count;
+    // The client's bytes within a few milliseconds of those before, going the same way, join
+    // them: fewer and longer lines, and a writer that keeps up with the fastest output.
+    if (!events_.empty() && events_.back().kind == kind && (kind == 'o' || kind == 'i') &&
+        microseconds - events_.back().microseconds < kJoinMicroseconds) {
+        events_.back().bytes.append(static_cast<const char*>(bytes), count);
+        return true;
+    }
     events_.push_back(
         RecordedEvent{kind, microseconds, std::string(static_cast<const char*>(bytes), count)});
     return true;
@@ -202,6 +213,12 @@ class SessionRecorder {
     void Record(char kind, const void* bytes, DWORD count);
     bool WriteAndRecord(const void* bytes, DWORD count);
     bool record_input() const { return record_input_; }
+    bool finishing_requested() {
+        EnterCriticalSection(&lock_);
+        const bool finishing = finishing_;
+        LeaveCriticalSection(&lock_);
+        return finishing;
+    }
     void Finish(DWORD wait_ms, bool release);
 
   private:
@@ -267,6 +284,7 @@ void __cdecl SessionRecorder::WriterThread(void* self) {
     auto* recorder = static_cast<SessionRecorder*>(self);
     for (;;) {
         WaitForSingleObject(recorder->wake_, INFINITE);
+        if (!recorder->finishing_requested()) Sleep(kWriterGatherMs);
         recorder->WriteQueued();
         EnterCriticalSection(&recorder->lock_);
         const bool done = recorder->finishing_ && recorder->queue_.Empty();

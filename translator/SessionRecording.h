@@ -35,7 +35,8 @@ struct RecordedEvent {
 
 // The events between the login's threads and the writer, at most `capacity` bytes of them.  An
 // event that does not fit is dropped and counted; the next one that fits is preceded by a marker
-// that says how many were dropped there.
+// that says how many were dropped there.  The client's bytes that follow an event of the same
+// kind within 10 ms join it.
 class RecordingQueue {
   public:
     explicit RecordingQueue(size_t capacity) : capacity_(capacity) {}

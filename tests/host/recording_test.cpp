@@ -107,18 +107,30 @@ TEST(RecordingTest, JsonStringsEscapeQuotesBackslashesAndControlsAndKeepUtf8) {
 TEST(RecordingTest, AFullQueueDropsEventsAndMarksWhereOnceThereIsRoomAgain) {
     RecordingQueue queue(100);
     EXPECT_TRUE(queue.Push('o', 1, "0123456789", 10));
-    EXPECT_TRUE(queue.Push('o', 2, "0123456789", 10));
-    EXPECT_FALSE(queue.Push('o', 3, std::string(40, 'x').data(), 40));
-    EXPECT_FALSE(queue.Push('i', 4, std::string(40, 'x').data(), 40));
+    EXPECT_TRUE(queue.Push('o', 20001, "0123456789", 10));
+    EXPECT_FALSE(queue.Push('o', 30000, std::string(40, 'x').data(), 40));
+    EXPECT_FALSE(queue.Push('i', 40000, std::string(40, 'x').data(), 40));
     EXPECT_EQ(queue.TakeAll().size(), 2u);
-    EXPECT_TRUE(queue.Push('o', 5, "z", 1));
+    EXPECT_TRUE(queue.Push('o', 50000, "z", 1));
     std::vector<RecordedEvent> events = queue.TakeAll();
     ASSERT_EQ(events.size(), 2u);
     EXPECT_EQ(events[0].kind, 'm');
-    EXPECT_EQ(events[0].microseconds, 5);
+    EXPECT_EQ(events[0].microseconds, 50000);
     EXPECT_NE(events[0].bytes.find("dropped 2 events"), std::string::npos);
     EXPECT_EQ(events[1].bytes, "z");
     EXPECT_TRUE(queue.Empty());
+    // Within 10 ms the client's bytes join the event before of the same kind; nothing else does.
+    queue.Push('o', 0, "ab", 2);
+    queue.Push('o', 9999, "c", 1);
+    queue.Push('i', 9999, "x", 1);
+    queue.Push('o', 9999, "d", 1);
+    queue.Push('r', 9999, "1x1", 3);
+    queue.Push('r', 9999, "2x2", 3);
+    queue.Push('o', 19999, "e", 1);
+    events = queue.TakeAll();
+    std::string seen;
+    for (const RecordedEvent& event : events) seen += event.kind + (":" + event.bytes) + " ";
+    EXPECT_EQ(seen, "o:abc i:x o:d r:1x1 r:2x2 o:e ");
 }
 
 TEST(RecordingTest, ClientBytesBecomeTheTextTheClientShowsWithCharactersJoinedAcrossWrites) {
@@ -251,8 +263,15 @@ TEST_F(RecordedLoginTest, AFolderThatCannotTakeTheFileIsReportedOnceAndTheLoginG
 
 TEST_F(RecordedLoginTest, ADiskThatFillsHalfWayKeepsWholeLinesAndTheLoginGoesOn) {
     winsim::test::LimitFileSpace(400);
-    std::string output = RunLogin("echo " + std::string(60, 'x'));
-    EXPECT_NE(output.find(std::string(60, 'x') + "\r\n"), std::string::npos) << output;
+    SimLogin login;
+    login.Send("n");
+    winsim::test::Advance(100);  // the writer writes the start of the login
+    login.Send("echo " + std::string(300, 'x') + "\r");
+    winsim::test::Advance(100);
+    login.Send("exit\r");
+    login.Wait();
+    std::string output = login.Output();
+    EXPECT_NE(output.find("C:\\>exit"), std::string::npos) << output;  // the login went on
     std::vector<std::string> lines = Recording();
     ASSERT_GE(lines.size(), 2u);
     std::string kinds;
