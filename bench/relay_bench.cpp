@@ -1,8 +1,9 @@
-// relay-bench [RUNS [MB]]: the simple-mode output relay against a plain pipe copy, under the same
-// conditions. A writer thread pushes a stream of command output into a pipe made as the translator
-// makes its output translation pipe; the relay (the translator's own thread function) or a plain
-// loop of 32-byte reads and writes moves it into a second pipe made as the server makes the socket
-// output; a reader thread drains that.  Prints one line per figure: "NAME VALUE".
+// relay-bench [RUNS [MB [FOLDER]]]: the simple-mode output relay against a plain pipe copy, under
+// the same conditions; with FOLDER, the relay with the session recording into that folder on. A
+// writer thread pushes a stream of command output into a pipe made as the translator makes its
+// output translation pipe; the relay (the translator's own thread function) or a plain loop of
+// 32-byte reads and writes moves it into a second pipe made as the server makes the socket output;
+// a reader thread drains that.  Prints one line per figure: "NAME VALUE".
 //
 // The relay reads the console modes for the chunks that hold a line feed, so the program makes a
 // console of its own.
@@ -14,6 +15,8 @@
 #include <vector>
 
 #include "OutputRelay.h"
+#include "SessionRecording.h"
+#include "Text.h"
 #include "ZEVENT.h"
 #include "translator.h"
 
@@ -183,6 +186,26 @@ double Median(std::vector<double> values) {
 
 }  // namespace
 
+// The relay with the recording on, against the plain copy in the same runs.
+int RecordingRuns(int runs, const char* folder) {
+    Settings settings;
+    settings.session_recording_folder = CopyText(folder);
+    StartRecording(settings, "vt100");
+    if (g_translator.recorder.load() == nullptr) return 1;
+    std::vector<double> relay;
+    std::vector<double> raw;
+    unsigned long long relay_bytes = 0;
+    unsigned long long raw_bytes = 0;
+    for (int i = 0; i < runs; ++i) {
+        raw.push_back(Run(false, &raw_bytes));
+        relay.push_back(Run(true, &relay_bytes));
+    }
+    FinishRecording(60000, true);
+    std::printf("relay_recording_mb_per_s %.3f\n", Median(relay));
+    std::printf("raw_pipe_32_mb_per_s_recording %.3f\n", Median(raw));
+    return relay_bytes > g_stream_bytes && raw_bytes == g_stream_bytes ? 0 : 1;
+}
+
 int main(int argc, char** argv) {
     // 0 runs: the breakdown only.
     int runs = argc > 1 ? std::atoi(argv[1]) : 3;
@@ -209,6 +232,7 @@ int main(int argc, char** argv) {
     g_output_gate.Set();
     MakeStream();
 
+    if (argc > 3) return RecordingRuns(runs, argv[3]);
     Breakdown();
     std::vector<double> relay;
     std::vector<double> relay_utf8;

@@ -42,6 +42,9 @@ figures["typing_cpu_fast_vs_default_ratio"] = ratio(
     "typing_cpu_percent_advanced_fast", "typing_cpu_percent_advanced"
 )
 figures["relay_utf8_vs_raw_ratio"] = ratio("raw_pipe_32_mb_per_s", "relay_utf8_mb_per_s")
+figures["relay_vs_raw_ratio_recording"] = ratio(
+    "raw_pipe_32_mb_per_s_recording", "relay_recording_mb_per_s"
+)
 figures.setdefault("logins_concurrent_ok", 0)
 
 rows = [
@@ -84,6 +87,11 @@ rows = [
     ("paste_kbps_advanced", ">= 256"),
     ("paste_lines_advanced_s", "<= 3"),
     ("paste_kbps_simple", ">= 64"),
+    ("relay_vs_raw_ratio_recording", "<= 3"),
+    ("echo_ms_advanced_fast_recording_median", "<= 5"),
+    ("paste_kbps_advanced_recording", ">= 256"),
+    ("idle_cpu_percent_advanced_recording", "< 1"),
+    ("recording_drop_markers", "0"),
 ]
 
 
@@ -96,9 +104,7 @@ def met(value, goal):
     if not limit:
         return "met" if value == float(op) else "MISSED"
     limit = float(limit)
-    if op == ">=":
-        return "met" if value >= limit else "MISSED"
-    ok = value <= limit if op == "<=" else value < limit
+    ok = value <= limit if op == "<=" else value >= limit if op == ">=" else value < limit
     return "met" if ok else "MISSED"
 
 

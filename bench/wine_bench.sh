@@ -229,4 +229,33 @@ echo "simple-mode relay against a raw pipe copy (10 MB each; a few minutes)"
 wine "$relay_bench" 1 >"$out/relay.txt" 2>&1
 grep -E '^(relay|raw|breakdown)_' "$out/relay.txt" >>"$results"
 
+# The same figures with every login recorded (SessionRecordingFolder): the relay, the echo with
+# InputSettleDelay 2, the idle CPU (the writer thread is the translator's), and the raw paste of
+# login-bench's paste verb where it has one.
+echo "recording on: relay, echo, idle and paste"
+recordings="$out/recordings"
+rm -rf "$recordings"
+mkdir -p "$recordings"
+wine reg add "$settings" /v SessionRecordingFolder /t REG_SZ /d "$(winepath -w "$recordings")" \
+    /f >/dev/null 2>&1
+wine reg add "$settings" /v InputSettleDelay /t REG_DWORD /d 2 /f >/dev/null 2>&1
+wine "$login_bench" echo "$translator" advanced 50 advanced_fast_recording \
+    >"$out/echo_advanced_fast_recording.txt" 2>&1
+grep '^echo_' "$out/echo_advanced_fast_recording.txt" >>"$results"
+wine reg delete "$settings" /v InputSettleDelay /f >/dev/null 2>&1
+cpu_stretch idle advanced 20 advanced_recording
+wine reg add "$settings" /v InputBatching /t REG_DWORD /d 1 /f >/dev/null 2>&1
+wine reg add "$settings" /v CommandProcessor /t REG_SZ \
+    /d "$(winepath -w "$bin/tests/windows/testcmd.exe") --prompt" /f >/dev/null 2>&1
+wine "$login_bench" paste "$translator" raw >"$out/paste_raw_recording.txt" 2>&1
+sed -n 's/^paste_kbps_advanced /paste_kbps_advanced_recording /p' \
+    "$out/paste_raw_recording.txt" >>"$results"
+wine reg delete "$settings" /v InputBatching /f >/dev/null 2>&1
+wine reg delete "$settings" /v CommandProcessor /f >/dev/null 2>&1
+wine "$relay_bench" 1 10 "$(winepath -w "$recordings")" >"$out/relay_recording.txt" 2>&1
+grep -E '^(relay|raw)_' "$out/relay_recording.txt" >>"$results"
+wine reg delete "$settings" /v SessionRecordingFolder /f >/dev/null 2>&1
+figure recording_files "$(find "$recordings" -name '*.cast' | wc -l)"
+figure recording_drop_markers "$(cat "$recordings"/*.cast | grep -c '^\[[0-9.]*, "m"')"
+
 wineserver -k 2>/dev/null || true

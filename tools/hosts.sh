@@ -1,7 +1,7 @@
 #!/bin/sh
 # Runs the loopback telnet and rlogin hosts under Wine, so that Debian's telnet and rlogin clients
 # can log in to the command translator on this machine:
-#   sh tools/hosts.sh [--telnet PORT] [--rlogin PORT] [--classic]        (--help for more)
+#   sh tools/hosts.sh [--telnet PORT] [--rlogin PORT] [--classic] [--record]   (--help for more)
 # Installs what it needs, builds the windows preset when needed, starts both hosts in a Wine
 # session of its own (a virtual X display and the private prefix build/windows/hosts-prefix, or
 # $HOSTS_WINEPREFIX), prints one line with "listening" and the ports once both accept
@@ -11,7 +11,7 @@ set -eu
 cd "$(dirname "$0")/.."
 usage() {
     cat <<'TEXT'
-usage: sh tools/hosts.sh [--telnet PORT] [--rlogin PORT] [--classic]
+usage: sh tools/hosts.sh [--telnet PORT] [--rlogin PORT] [--classic] [--record]
 
 Starts the loopback telnet host (default port 2323) and rlogin host (default port 2513) under
 Wine.  They accept connections on 127.0.0.1 only.  There is NO authentication: whoever can
@@ -36,6 +36,10 @@ that the translator behaves as with none of them):
     BracketedPaste 1         pasted text is typed as text, never as keys or commands
     FullScreenPrograms 1     full-screen programs show on the alternate screen, with cursor, title
 
+--record sets SessionRecordingFolder as well: every login is recorded into build/windows/recordings
+as an asciicast file (play it with `asciinema play FILE`), and a line names each new file.
+Without --record the setting is removed.
+
 Runs in the foreground until interrupted (Ctrl-C, SIGINT or SIGTERM), then stops its Wine
 session.  The translator's settings live in the prefix's registry, for example:
     WINEPREFIX=$PWD/build/windows/hosts-prefix wine reg add \
@@ -46,6 +50,7 @@ TEXT
 telnet_port=2323
 rlogin_port=2513
 classic=0
+record=0
 while [ $# -gt 0 ]; do
     case "$1" in
     --telnet | --rlogin)
@@ -55,6 +60,7 @@ while [ $# -gt 0 ]; do
         shift 2
         ;;
     --classic) classic=1; shift ;;
+    --record) record=1; shift ;;
     -h | --help) usage; exit 0 ;;
     *) usage >&2; exit 2 ;;
     esac
@@ -64,6 +70,14 @@ build_windows hosts
 export WINEPREFIX="${HOSTS_WINEPREFIX:-$build/hosts-prefix}"
 export WINEDEBUG=-all
 state=$(mktemp -d)
+recordings="$build/recordings"
+if [ $record = 1 ]; then
+    mkdir -p "$recordings"
+    # Wine's drive Z: is the root of the Linux file system; a registry file doubles backslashes.
+    recording_setting="\"SessionRecordingFolder\"=\"Z:$(printf '%s' "$recordings" | sed 's|/|\\\\|g')\""
+else
+    recording_setting='"SessionRecordingFolder"=-'
+fi
 # The main job's settings, or their removal with --classic, as one registry file.
 utf8=0
 [ "$(locale charmap 2>/dev/null)" = UTF-8 ] && utf8=1
@@ -88,6 +102,7 @@ utf8=0
             echo '"BracketedPaste"=dword:00000001'
             echo '"FullScreenPrograms"=dword:00000001'
         fi
+        printf '%s\n' "$recording_setting"
     done
 } >"$state/settings.reg"
 # The session runs in the background so that a signal to this script can end it in order.
@@ -108,6 +123,7 @@ xvfb-run -a sh -c '
         kill $telnet $rlogin 2>/dev/null
         wineserver -k 2>/dev/null
         [ -n "${tail:-}" ] && kill $tail 2>/dev/null
+        [ -n "${watch:-}" ] && kill $watch 2>/dev/null
         exit "$1"
     }
     trap "stop 0" INT TERM
@@ -126,10 +142,22 @@ xvfb-run -a sh -c '
         "(no authentication: logins run as the Wine user $(id -un))"
     tail -q -n +2 -f "$state/telnet.log" "$state/rlogin.log" &
     tail=$!
+    if [ "$5" = 1 ]; then
+        while :; do
+            # Each new recording, named once it appears.
+            for file in "$6"/*.cast; do
+                [ -e "$file" ] && ! grep -qxF "$file" "$state/recorded" 2>/dev/null || continue
+                echo "$file" >>"$state/recorded"
+                echo "recording: $file (asciinema play $file)"
+            done
+            sleep 1
+        done &
+        watch=$!
+    fi
     wait $telnet $rlogin
     echo "a host ended" >&2
     stop 1
-' sh "$state" "$build/tools/hosts" "$telnet_port" "$rlogin_port" &
+' sh "$state" "$build/tools/hosts" "$telnet_port" "$rlogin_port" "$record" "$recordings" &
 session=$!
 finish() {
     trap - INT TERM

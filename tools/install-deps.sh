@@ -3,7 +3,8 @@
 set -eu
 packages="cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev clang-format
           g++-mingw-w64-x86-64 wine wine64 xvfb xauth libvterm-dev pkg-config
-          telnet rsh-redone-client clang-14 libclang-rt-14-dev libfuzzer-14-dev wixl msitools"
+          telnet rsh-redone-client clang-14 libclang-rt-14-dev libfuzzer-14-dev wixl msitools
+          asciinema"
 missing=""
 for package in $packages; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||

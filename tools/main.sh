@@ -4,24 +4,28 @@
 # client on this terminal: you land in a Windows command processor, as the Wine user, with the
 # command translator between you and its console.  Typing "exit" (or leaving the client with
 # Ctrl-] and "quit") ends the login, and then everything this script started stops.
-#   sh tools/main.sh [--classic]   (TELNET_PORT and RLOGIN_PORT choose other ports than 2323, 2513)
+#   sh tools/main.sh [--classic] [--record]   (TELNET_PORT and RLOGIN_PORT choose other ports)
 # The hosts give the login the keys and colours of a modern terminal (see sh tools/hosts.sh
-# --help); --classic passes on to them and removes those settings.
+# --help); --classic passes on to them and removes those settings.  --record passes on too: the
+# login is recorded into build/windows/recordings, and the script names the file at the end.
 set -eu
 cd "$(dirname "$0")/.."
 classic=
-case "${1:-}" in
---classic) classic=--classic ;;
-'') ;;
-*) echo "usage: sh tools/main.sh [--classic]" >&2; exit 2 ;;
-esac
+record=
+for argument in "$@"; do
+    case "$argument" in
+    --classic) classic=--classic ;;
+    --record) record=--record ;;
+    *) echo "usage: sh tools/main.sh [--classic] [--record]" >&2; exit 2 ;;
+    esac
+done
 sh tools/install-deps.sh
 cmake --preset windows >/dev/null
 cmake --build --preset windows
 telnet_port=${TELNET_PORT:-2323}
 rlogin_port=${RLOGIN_PORT:-2513}
 log="$PWD/build/windows/hosts-main.log"
-sh tools/hosts.sh --telnet "$telnet_port" --rlogin "$rlogin_port" $classic >"$log" 2>&1 &
+sh tools/hosts.sh --telnet "$telnet_port" --rlogin "$rlogin_port" $classic $record >"$log" 2>&1 &
 hosts=$!
 stop() {
     kill -TERM $hosts 2>/dev/null || true
@@ -43,3 +47,13 @@ done
 grep '^listening' "$log"
 echo "Logging in with: telnet 127.0.0.1 $telnet_port  (type dir, then exit)"
 telnet 127.0.0.1 "$telnet_port" || true
+if [ -n "$record" ]; then
+    # The hosts name each recording as it appears; the login's is the last.
+    sleep 1
+    recording=$(sed -n 's/^recording: \(.*\) (asciinema play .*/\1/p' "$log" | tail -n 1)
+    if [ -n "$recording" ]; then
+        echo "The login was recorded in $recording (play it: asciinema play $recording)"
+    else
+        echo "No recording was written (see $log)"
+    fi
+fi

@@ -26,6 +26,9 @@ Settings ReadSettings(const char* product) {
     store.GetNumber("InputBatching", &settings.input_batching, 0);
     store.GetNumber("BracketedPaste", &settings.bracketed_paste, 0);
     store.GetNumber("FullScreenPrograms", &settings.full_screen_programs, 0);
+    if (store.GetString("SessionRecordingFolder", &text))
+        settings.session_recording_folder = CopyText(text);
+    store.GetNumber("SessionRecordingInput", &settings.session_recording_input, 0);
     return settings;
 }
 

@@ -27,6 +27,9 @@ struct Settings {
     // shows (a program's own on the terminal's alternate screen), the cursor's visibility and
     // the title.
     DWORD full_screen_programs = 0;
+    // SessionRecordingFolder: where each login writes its recording; null: nothing is recorded.
+    std::unique_ptr<char[]> session_recording_folder;
+    DWORD session_recording_input = 0;  // SessionRecordingInput: the client's typing recorded too
 };
 
 // The settings under the product key (`SettingsProduct`) of the login's protocol.

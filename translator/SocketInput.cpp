@@ -2,6 +2,7 @@
 #include "SocketInput.h"
 
 #include "Reporter.h"
+#include "SessionRecording.h"
 #include "ZEVENT.h"
 
 namespace {
@@ -155,6 +156,7 @@ bool ReadSocketByteWithin(BYTE* byte, DWORD wait_ms, bool* timed_out) {
             if (count == 0) continue;
             step = parser.Feed(read);
             if (step == InBandParser::Step::kData) {
+                RecordInput(&read, 1);
                 *byte = read;
                 return true;
             }
@@ -164,6 +166,7 @@ bool ReadSocketByteWithin(BYTE* byte, DWORD wait_ms, bool* timed_out) {
             g_translator.requested_size = parser.size();
             g_translator.terminal_size = parser.size();
             g_screen_lock.Leave();
+            RecordResize(parser.size());
             ResizeConsole();
         }
     }
@@ -177,6 +180,7 @@ bool PeekSocketBatch(BYTE* byte) {
 }
 
 bool WriteToClient(const void* bytes, DWORD count) {
+    if (g_translator.recorder.load() != nullptr) return WriteAndRecord(bytes, count);
     DWORD written = 0;
     return WriteFile(g_translator.socket_output, bytes, count, &written, nullptr) != FALSE;
 }

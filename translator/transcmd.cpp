@@ -7,6 +7,7 @@
 #include "OutputRelay.h"
 #include "Reporter.h"
 #include "ScreenMirror.h"
+#include "SessionRecording.h"
 #include "transcmd.h"
 #include "Text.h"
 #include "WindowSizing.h"
@@ -25,6 +26,8 @@ constexpr DWORD kMirrorStopTimeout = 5000;
 // How long the end of a login waits for the simple mode relay to finish its chunk: as long as
 // the child watcher gives it to pass on the command processor's last output.
 constexpr DWORD kRelayStopTimeout = 1000;
+// How long the end of a login waits for the recording's writer to write what is queued.
+constexpr DWORD kRecordingFinishTimeout = 5000;
 
 SECURITY_ATTRIBUTES Inheritable() {
     return SECURITY_ATTRIBUTES{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
@@ -291,30 +294,19 @@ int EndLogin(HANDLE command_processor, bool simple) {
     if (command_processor != nullptr) TerminateProcess(command_processor, 0);
     if (simple && !StopOutputRelay(command_processor, ended_by_itself)) {
         // The relay may still be inside a chunk: end without tearing anything down under it.
+        FinishRecording(kRecordingFinishTimeout, false);
         ExitProcess(0);
     }
     if (!simple && !StopScreenMirror(ended_by_itself)) {
         // The mirror may still be inside a pass: end without tearing anything down under it.
+        FinishRecording(kRecordingFinishTimeout, false);
         ExitProcess(0);
     }
     return 0;
 }
 
-}  // namespace
-
-int TranslatorMain(int argc, char** argv) {
-    if (argc < 3) {
-        ShowBanner("Orvane Command Translator", "1.14", "Orvane Software, Inc.", kRightsLine,
-                   false);
-        return 1;
-    }
-    const char* terminal_type = argv[2];
-    g_translator.requested_size = WindowSize{80, 24};
-    if (!TakeOverHandles()) return kStopped;
-    if (!ParseLoginProtocol(argv[1], &g_translator.protocol)) {
-        ReportFatal("Bad protocol type specified: %s", argv[1]);
-    }
-    const Settings settings = ReadSettings(SettingsProduct(g_translator.protocol));
+// The login from the start-up question on; returns the exit status.
+int RunLogin(const Settings& settings, const char* terminal_type) {
     g_translator.mode = settings.mode;
     g_translator.input_batching = settings.input_batching != 0;
     const WORD default_attributes = DefaultAttributes(settings);
@@ -336,6 +328,7 @@ int TranslatorMain(int argc, char** argv) {
     if (!SetIgnoreCtrlC(TRUE)) {
         // The output thread runs: end without tearing down the static objects under it.
         EndCommandProcessor(command_processor);
+        FinishRecording(kRecordingFinishTimeout, false);
         ExitProcess(1);
     }
     if (simple) {
@@ -344,4 +337,25 @@ int TranslatorMain(int argc, char** argv) {
         RunAdvancedInput(settings);
     }
     return EndLogin(command_processor, simple);
+}
+
+}  // namespace
+
+int TranslatorMain(int argc, char** argv) {
+    if (argc < 3) {
+        ShowBanner("Orvane Command Translator", "1.14", "Orvane Software, Inc.", kRightsLine,
+                   false);
+        return 1;
+    }
+    const char* terminal_type = argv[2];
+    g_translator.requested_size = WindowSize{80, 24};
+    if (!TakeOverHandles()) return kStopped;
+    if (!ParseLoginProtocol(argv[1], &g_translator.protocol)) {
+        ReportFatal("Bad protocol type specified: %s", argv[1]);
+    }
+    const Settings settings = ReadSettings(SettingsProduct(g_translator.protocol));
+    StartRecording(settings, terminal_type);
+    const int status = RunLogin(settings, terminal_type);
+    FinishRecording(kRecordingFinishTimeout, true);
+    return status;
 }

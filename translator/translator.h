@@ -10,6 +10,8 @@
 
 enum class LoginProtocol { kTelnet, kRlogin };
 
+class SessionRecorder;
+
 // The client's window size, columns and rows, as the client last asked for it (possibly lowered
 // by window sizing).  Written by the main thread under the screen lock.
 struct WindowSize {
@@ -119,6 +121,9 @@ struct TranslatorState {
     // The terminal modes the login has turned on (TerminalModes.h), which the end of the login
     // turns off again when the command processor ends.
     std::atomic<DWORD> terminal_modes{0};
+
+    // The login's recording (SessionRecording.h), null when none runs.
+    std::atomic<SessionRecorder*> recorder{nullptr};
 };
 
 extern TranslatorState g_translator;

@@ -4,7 +4,7 @@
 # the client sees, and on the login's real console read back on the Windows side.  Runs
 # tools/hosts.sh on random ports in a Wine session and prefix of its own
 # (build/windows/clients-prefix), so it can run beside the other Windows tests.
-#   sh tests/clients/clients.sh
+#   sh tests/clients/clients.sh [--recording]      (--recording: the recording checks alone)
 # Needs the windows preset built; the files of each run are kept in build/clients.
 set -u
 cd "$(dirname "$0")/../.."
@@ -153,6 +153,72 @@ expect_clean() {
     fi
 }
 telnet="telnet 127.0.0.1 $telnet_port"
+
+# Session recording: an advanced-mode telnet login from an 8-bit and from a UTF-8 terminal runs
+# a command and dir and is resized.  The recording as it stands when the client's screen is taken
+# is JSON line by line; its output, rendered by libvterm at its last size, shows the client's
+# screen; and asciinema plays it back as that output.
+recording_checks() {
+    rec="$out/recordings"
+    clear_mode telnet
+    set_mode telnet advanced
+    for client in 8bit utf8; do
+        rm -rf "$rec"
+        mkdir -p "$rec"
+        wine reg add "$(settings_key telnet)" /v SessionRecordingFolder /t REG_SZ \
+            /d "$(winepath -w "$rec")" /f >/dev/null 2>&1
+        flags=
+        [ $client = utf8 ] && flags="--utf8 1" && set_number telnet Utf8Client 1
+        # shellcheck disable=SC2086
+        drive telnet-recording-$client $flags --size 24x80 'expect:>' \
+            'send:echo mark^er-rec\r' 'expect:\nmarker-rec\n' 'send:dir\r' 'expect:free' \
+            'resize:30x100' "run:$self --size recording 100 30" 'quiet:1500' \
+            "screen:$out/recording-$client.screen" "run:cp -r $rec $out/recording-$client.at-screen" \
+            'send:exit\r' 'expect:Connection closed by foreign host.' exit -- $telnet
+        if python3 - "$out/recording-$client.at-screen" "$out/recording-$client.o" <<'PY'; then
+import glob, json, sys
+(cast,) = glob.glob(sys.argv[1] + "/*.cast")
+lines = open(cast, encoding="utf-8").read().split("\n")
+header = json.loads(lines[0])
+assert header["version"] == 2 and header["env"]["TERM"].lower() == "xterm", header
+events = [json.loads(line) for line in lines[1:] if line]
+sizes = [e[2] for e in events if e[1] == "r"]
+assert sizes[-1] == "100x30", sizes
+open(sys.argv[2], "w", encoding="utf-8").write("".join(e[2] for e in events if e[1] == "o"))
+PY
+            pass "telnet-recording-$client: the recording is sound"
+        else
+            fail "telnet-recording-$client: the recording is not sound"
+        fi
+        "$out/vterm_render" --utf8 30 100 "$out/recording-$client.o" | head -n 30 \
+            >"$out/recording-$client.replay-rows"
+        head -n 30 "$out/recording-$client.screen" >"$out/recording-$client.client-rows"
+        if cmp -s "$out/recording-$client.replay-rows" "$out/recording-$client.client-rows"; then
+            pass "telnet-recording-$client: the replay shows the client's screen"
+        else
+            fail "telnet-recording-$client: replay and client differ (< replay, > client):"
+            diff "$out/recording-$client.replay-rows" "$out/recording-$client.client-rows" | head -20
+        fi
+        cast=$(ls "$rec"/*.cast)
+        if script -qec "asciinema cat '$cast' >'$out/recording-$client.cat'" /dev/null \
+            </dev/null >/dev/null && [ -s "$out/recording-$client.cat" ]; then
+            pass "telnet-recording-$client: asciinema reads the recording"
+        else
+            fail "telnet-recording-$client: asciinema cannot read $cast"
+        fi
+    done
+    wine reg delete "$(settings_key telnet)" /v SessionRecordingFolder /f >/dev/null 2>&1
+    clear_mode telnet
+}
+cc -O1 -o "$out/vterm_render" tests/windows/vterm_render.c $vterm_flags ||
+    { echo "cannot build vterm_render"; exit 1; }
+if [ "${1:-}" = --recording ]; then
+    recording_checks
+    expect_clean recording 2
+    echo "$passes passed, $failures failed"
+    [ $failures -eq 0 ]
+    exit
+fi
 
 # No other address than the loopback one: there is no authentication.
 wine "$hosts/telnet-host.exe" --bind 0.0.0.0 --port $((base + 99)) >"$out/bind.log" 2>&1
@@ -378,6 +444,8 @@ drive telnet-fullscreen --size 24x80 'expect:testcmd>' 'send:echo before\r' \
     "screen:$out/fullscreen-back.screen" "run:$self --compare fullscreen-back 30" 'send:exit\r' \
     'expect:Connection closed by foreign host.' exit -- $telnet
 expect_clean telnet-fullscreen 25
+recording_checks
+expect_clean recording 27
 
 clear_mode telnet
 clear_mode rlogin

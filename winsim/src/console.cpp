@@ -635,8 +635,8 @@ using winsim::detail::KernelLock;
 
 // ---- Opening, allocating and freeing consoles ----------------------------------------------
 
-HANDLE CreateFileA(LPCSTR name, DWORD, DWORD, LPSECURITY_ATTRIBUTES attributes, DWORD, DWORD,
-                   HANDLE) {
+HANDLE CreateFileA(LPCSTR name, DWORD, DWORD, LPSECURITY_ATTRIBUTES attributes, DWORD disposition,
+                   DWORD, HANDLE) {
     std::lock_guard<std::mutex> guard(KernelLock());
     if (Faulted("CreateFileA")) return INVALID_HANDLE_VALUE;
     if (name == nullptr) {
@@ -644,17 +644,14 @@ HANDLE CreateFileA(LPCSTR name, DWORD, DWORD, LPSECURITY_ATTRIBUTES attributes, 
         return INVALID_HANDLE_VALUE;
     }
     bool input = lstrcmpiA(name, "CONIN$") == 0;
-    if (!input && lstrcmpiA(name, "CONOUT$") != 0) {
-        // The simulation has no files.
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
-    }
     Process& process = detail::CurrentProcess();
+    bool inherit = attributes != nullptr && attributes->bInheritHandle;
+    if (!input && lstrcmpiA(name, "CONOUT$") != 0)
+        return detail::CreateFileLocked(process, name, disposition, inherit);
     if (!process.console) {
         SetLastError(ERROR_INVALID_HANDLE);
         return INVALID_HANDLE_VALUE;
     }
-    bool inherit = attributes != nullptr && attributes->bInheritHandle;
     return OpenLocked(process, process.console, input, inherit);
 }
 

@@ -153,6 +153,9 @@ void EndProcessLocked(Process& process, DWORD code, bool crashed);
 // Waits for the process's end and joins its threads (kernel lock not held).
 ExitStatus WaitProcess(Process& process);
 
+// Files (process.cpp), with the kernel lock held: CreateFileA for a name that is no console's.
+HANDLE CreateFileLocked(Process& process, const char* name, DWORD disposition, bool inherit);
+
 // Consoles (console.cpp), with the kernel lock held.  A new console with its screen buffer and
 // input queue; attaching a process to one (or to none) detaches it from its old one.
 std::shared_ptr<Console> NewConsoleLocked();

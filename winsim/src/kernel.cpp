@@ -968,6 +968,15 @@ BOOL QueryPerformanceCounter(LARGE_INTEGER* count) {
     return TRUE;
 }
 
+void GetSystemTimeAsFileTime(LPFILETIME time) {
+    // 2026-12-09 15:30:12 UTC in 100 ns units since 1601, then virtual time.
+    constexpr uint64_t kStart = 134413038120000000ull;
+    std::lock_guard<std::mutex> guard(State().lock);
+    const uint64_t now = kStart + static_cast<uint64_t>(State().now) * 10000;
+    time->dwLowDateTime = static_cast<DWORD>(now);
+    time->dwHighDateTime = static_cast<DWORD>(now >> 32);
+}
+
 BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency) {
     frequency->QuadPart = 1000000;
     return TRUE;

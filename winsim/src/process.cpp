@@ -53,6 +53,11 @@ struct Files {
     std::vector<std::shared_ptr<Process>> children;
     std::map<int, std::string> open_files;
     int next_file = 3;
+    // Files made by CreateFileA, their bytes, and the room left on the disk.
+    std::set<std::string, detail::NoCaseLess> read_only_directories;
+    std::map<std::string, std::shared_ptr<std::string>, detail::NoCaseLess> made;
+    std::vector<std::string> made_order;
+    uint64_t space_left = UINT64_MAX;
 };
 
 Files& Fs() {
@@ -65,6 +70,14 @@ bool DirectoryExists(const std::string& absolute) {
     return SameText(absolute, "C:\\") || SameText(absolute, "C:\\windows") ||
            SameText(absolute, "C:\\windows\\system32") || Fs().directories.count(absolute) != 0;
 }
+
+// A handle to a file made by CreateFileA: writes go at its pointer, within the disk's room.
+struct FileObject : Object {
+    std::shared_ptr<std::string> bytes;
+    size_t position = 0;
+
+    BOOL Write(std::unique_lock<std::mutex>&, const void* data, DWORD length, DWORD* done) override;
+};
 
 auto FindVariable(Process& process, const std::string& name) {
     return std::find_if(process.environment.begin(), process.environment.end(),
@@ -112,6 +125,10 @@ void ResetProcesses() {
         Fs().programs.clear();
         Fs().created.clear();
         Fs().open_files.clear();
+        Fs().read_only_directories.clear();
+        Fs().made.clear();
+        Fs().made_order.clear();
+        Fs().space_left = UINT64_MAX;
     }
     for (auto& child : children) WaitProcess(*child);
 }
@@ -146,6 +163,29 @@ void AddDirectory(const std::string& path) {
 void AddFile(const std::string& path) {
     std::lock_guard<std::mutex> guard(KernelLock());
     Fs().files.insert(Absolute(path, "C:\\"));
+}
+
+void AddReadOnlyDirectory(const std::string& path) {
+    std::lock_guard<std::mutex> guard(KernelLock());
+    Fs().directories.insert(Absolute(path, "C:\\"));
+    Fs().read_only_directories.insert(Absolute(path, "C:\\"));
+}
+
+std::unique_ptr<std::string> FileContents(const std::string& path) {
+    std::lock_guard<std::mutex> guard(KernelLock());
+    auto it = Fs().made.find(Absolute(path, "C:\\"));
+    if (it == Fs().made.end()) return nullptr;
+    return std::make_unique<std::string>(*it->second);
+}
+
+std::vector<std::string> MadeFiles() {
+    std::lock_guard<std::mutex> guard(KernelLock());
+    return Fs().made_order;
+}
+
+void LimitFileSpace(uint64_t bytes) {
+    std::lock_guard<std::mutex> guard(KernelLock());
+    Fs().space_left = bytes;
 }
 
 std::unique_ptr<std::string> EnvironmentOf(SimProcess& process, const std::string& name) {
@@ -517,6 +557,82 @@ HFILE _lclose(HFILE file) {
         return HFILE_ERROR;
     }
     return 0;
+}
+
+BOOL FileObject::Write(std::unique_lock<std::mutex>&, const void* data, DWORD length, DWORD* done) {
+    uint64_t room = Fs().space_left;
+    DWORD count = room < length ? static_cast<DWORD>(room) : length;
+    if (bytes->size() < position + count) bytes->resize(position + count);
+    bytes->replace(position, count, static_cast<const char*>(data), count);
+    position += count;
+    if (room != UINT64_MAX) Fs().space_left -= count;
+    *done = count;
+    if (count < length) {
+        SetLastError(ERROR_DISK_FULL);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+namespace winsim {
+namespace detail {
+HANDLE CreateFileLocked(Process& process, const char* name, DWORD disposition, bool inherit) {
+    std::string path = Absolute(name, process.current_directory);
+    size_t slash = path.find_last_of('\\');
+    std::string parent = path.substr(0, slash == 2 ? 3 : slash);
+    DWORD error = 0;
+    if (disposition != CREATE_NEW) {
+        // Files are only made: there is none to open.
+        error = ERROR_FILE_NOT_FOUND;
+    } else if (!DirectoryExists(parent)) {
+        error = ERROR_PATH_NOT_FOUND;
+    } else if (Fs().read_only_directories.count(parent) != 0) {
+        error = ERROR_ACCESS_DENIED;
+    } else if (Fs().files.count(path) != 0 || Fs().made.count(path) != 0 || DirectoryExists(path)) {
+        error = ERROR_FILE_EXISTS;
+    }
+    if (error != 0) {
+        SetLastError(error);
+        return INVALID_HANDLE_VALUE;
+    }
+    auto file = std::make_shared<FileObject>();
+    file->bytes = std::make_shared<std::string>();
+    Fs().made[path] = file->bytes;
+    Fs().made_order.push_back(path);
+    return AddHandle(process, file, inherit);
+}
+}  // namespace detail
+}  // namespace winsim
+
+DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distance_high, DWORD method) {
+    std::lock_guard<std::mutex> guard(KernelLock());
+    if (detail::TakeFaultLocked("SetFilePointer")) return INVALID_SET_FILE_POINTER;
+    auto object = detail::Lookup<FileObject>(file);
+    if (!object) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return INVALID_SET_FILE_POINTER;
+    }
+    if (method != FILE_BEGIN || distance < 0 || (distance_high != nullptr && *distance_high != 0)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_SET_FILE_POINTER;
+    }
+    object->position = static_cast<size_t>(distance);
+    return static_cast<DWORD>(distance);
+}
+
+BOOL SetEndOfFile(HANDLE file) {
+    std::lock_guard<std::mutex> guard(KernelLock());
+    if (detail::TakeFaultLocked("SetEndOfFile")) return FALSE;
+    auto object = detail::Lookup<FileObject>(file);
+    if (!object) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    uint64_t& room = Fs().space_left;
+    if (room != UINT64_MAX && object->bytes->size() > object->position)
+        room += object->bytes->size() - object->position;
+    object->bytes->resize(object->position);
+    return TRUE;
 }
 
 // ---- Services ------------------------------------------------------------------------------

@@ -208,6 +208,15 @@ bool IgnoresCtrlC(DWORD process_id);
 // "C:\windows" and "C:\windows\system32" always exist.
 void AddDirectory(const std::string& path);
 void AddFile(const std::string& path);
+// A directory in which CreateFileA may not make files (ERROR_ACCESS_DENIED).
+void AddReadOnlyDirectory(const std::string& path);
+// What a file made by CreateFileA holds; null when there is no such file.
+std::unique_ptr<std::string> FileContents(const std::string& path);
+// Every file CreateFileA has made since Reset, in order.
+std::vector<std::string> MadeFiles();
+// The disk holds `bytes` more bytes of file data from now on: a write beyond writes what fits and
+// fails with ERROR_DISK_FULL, as on a disk that fills up half way through it.
+void LimitFileSpace(uint64_t bytes);
 
 // The value of a simulated process's environment variable, or null when it has none.
 std::unique_ptr<std::string> EnvironmentOf(SimProcess& process, const std::string& name);

@@ -24,6 +24,11 @@
 #define ERROR_FAILED_SERVICE_CONTROLLER_CONNECT 1063L
 #define ERROR_SERVICE_ALREADY_RUNNING 1056L
 
+#define CREATE_NEW 1
+#define FILE_ATTRIBUTE_NORMAL 0x00000080
+#define FILE_BEGIN 0
+#define INVALID_SET_FILE_POINTER ((DWORD)-1)
+
 typedef int HFILE;
 #define HFILE_ERROR ((HFILE)-1)
 #define OF_READ 0x00000000
@@ -68,6 +73,10 @@ BOOL CreateProcessA(LPCSTR application, LPSTR command_line,
 BOOL TerminateProcess(HANDLE process, UINT exit_code);
 BOOL GetExitCodeProcess(HANDLE process, LPDWORD exit_code);
 UINT SetErrorMode(UINT mode);
+// Files: CreateFileA makes one with CREATE_NEW in a directory that exists (see console.h for the
+// console names); writes go at the file pointer, which SetFilePointer moves (FILE_BEGIN).
+DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distance_high, DWORD method);
+BOOL SetEndOfFile(HANDLE file);
 
 BOOL SetEnvironmentVariableA(LPCSTR name, LPCSTR value);
 DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);

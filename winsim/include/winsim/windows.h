@@ -17,6 +17,7 @@ typedef unsigned char BYTE;
 typedef unsigned short WORD;
 typedef uint32_t DWORD;
 typedef int32_t LONG;
+typedef LONG* PLONG;
 typedef uint32_t ULONG;
 typedef uint32_t UINT;
 typedef int16_t SHORT;
@@ -78,6 +79,8 @@ typedef HKEY* PHKEY;
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_DATA 232L
+#define ERROR_FILE_EXISTS 80L
+#define ERROR_DISK_FULL 112L
 #define ERROR_PIPE_NOT_CONNECTED 233L
 #define ERROR_NO_MORE_ITEMS 259L
 #define ERROR_BADKEY 1010L
@@ -248,6 +251,12 @@ typedef union _LARGE_INTEGER {
 } LARGE_INTEGER;
 BOOL QueryPerformanceCounter(LARGE_INTEGER* count);
 BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency);
+// The time of day: 2026-12-09 15:30:12 UTC at the simulation's start, then virtual time.
+typedef struct _FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+} FILETIME, *LPFILETIME;
+void GetSystemTimeAsFileTime(LPFILETIME time);
 uintptr_t _beginthread(void(__cdecl* start)(void*), unsigned stack_size, void* argument);
 
 // Ending a program
