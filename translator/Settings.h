@@ -20,6 +20,9 @@ struct Settings {
     std::unique_ptr<char[]> advanced_terminal_types;  // AdvancedTerminalTypes; null if none
     DWORD scrollback_lines = 0;  // ScrollbackLines: history rows above the window (advanced mode)
     DWORD utf8_client = 0;       // non-zero: the client's bytes are UTF-8 both ways
+    // MaxWindowSize: the largest console window a client's size may ask for, columns by rows;
+    // 0x0 when absent or not understood.
+    COORD max_window_size{0, 0};
 };
 
 // The settings under the product key (`SettingsProduct`) of the login's protocol.
@@ -28,3 +31,7 @@ Settings ReadSettings(const char* product);
 // The mode the ModeSelection setting selects (null: no setting): "simple" in any case, or exactly
 // "advanced"; anything else leaves the mode undecided.
 TranslatorMode ModeFromSetting(const char* setting);
+
+// The size the MaxWindowSize setting gives (null: no setting): "COLUMNSxROWS", two decimal numbers
+// from 1 to 32767 joined by a lower-case x and nothing else; anything else gives 0x0.
+COORD WindowSizeFromSetting(const char* setting);

@@ -316,6 +316,7 @@ int TranslatorMain(int argc, char** argv) {
     }
     const Settings settings = ReadSettings(SettingsProduct(g_translator.protocol));
     g_translator.mode = settings.mode;
+    g_translator.max_window_size = settings.max_window_size;
     const WORD default_attributes = DefaultAttributes(settings);
     if (g_translator.mode == TranslatorMode::kUndecided &&
         !AskStartupQuestion(terminal_type, settings.advanced_terminal_types.get())) {
