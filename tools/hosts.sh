@@ -31,6 +31,7 @@ that the translator behaves as with none of them):
     AdvancedTerminalTypes    "xterm-* screen* tmux* rxvt* linux" default to advanced mode
     InputSettleDelay 2       the screen copy follows a keystroke after 2 ms
     ScrollbackLines 2000     rows that scroll off the console reach the terminal's scrollback
+    MaxWindowSize 500x200    a terminal up to 500 columns by 200 rows gets a console its size
 
 Runs in the foreground until interrupted (Ctrl-C, SIGINT or SIGTERM), then stops its Wine
 session.  The translator's settings live in the prefix's registry, for example:
@@ -70,7 +71,7 @@ utf8=0
         printf '[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvane Software, Inc.\\%s\\CurrentVersion]\n' "$product"
         if [ $classic = 1 ]; then
             printf '"%s"=-\n' KeySequences ColorMode Utf8Client AdvancedTerminalTypes \
-                InputSettleDelay ScrollbackLines
+                InputSettleDelay ScrollbackLines MaxWindowSize
         else
             echo '"KeySequences"=dword:00000001'
             echo '"ColorMode"=dword:00000010'
@@ -78,6 +79,7 @@ utf8=0
             echo '"AdvancedTerminalTypes"="xterm-* screen* tmux* rxvt* linux"'
             echo '"InputSettleDelay"=dword:00000002'
             echo '"ScrollbackLines"=dword:000007d0'
+            echo '"MaxWindowSize"="500x200"'
         fi
     done
 } >"$state/settings.reg"
