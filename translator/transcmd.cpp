@@ -258,6 +258,7 @@ HANDLE StartLogin(const Settings& settings, WORD default_attributes, bool simple
     } else {
         mirror = std::make_unique<ScreenMirror>(settings, default_attributes);
         g_translator.history_lines = settings.scrollback_lines;
+        mirror->tracker().whole_reads = RaisedWindowLimit(settings.max_window_size);
         if (settings.scrollback_lines != 0)
             SizeConsoleForScrollback(mirror->console(), mirror->tracker());
         // Before the command processor starts: the child watcher waits for it after the last
