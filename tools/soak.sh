@@ -69,6 +69,7 @@ wout=$(winpath "$out")
         echo '"AdvancedTerminalTypes"="xterm-* screen* tmux* rxvt* linux"'
         echo '"InputSettleDelay"=dword:00000002'
         echo '"ScrollbackLines"=dword:000007d0'
+        echo '"MaxWindowSize"="500x200"'
         printf '"CommandProcessor"="%s --prompt --echo"\n' "$(winpath "$bin/testcmd.exe" | sed 's/\\/\\\\/g')"
     done
 } >"$out/settings.reg"
