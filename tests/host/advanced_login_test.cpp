@@ -254,28 +254,6 @@ TEST_F(AdvancedLoginTest, ATelnetWindowSizeRepaintsAtTheNewSize) {
     ExpectClientShowsConsole(login, client);
 }
 
-// MaxWindowSize from the registry: a terminal of 200 columns gets a console its size; a setting
-// that is not understood leaves the 80x24 that a size beyond 128x100 gets.
-TEST_F(AdvancedLoginTest, MaxWindowSizeGivesAWideTerminalAConsoleItsSize) {
-    for (const char* setting : {"500x200", "500X200"}) {
-        winsim::test::Reset();
-        log_ = RegisterFakeCommandProcessor();
-        SetSetting("ModeSelection", REG_SZ, winsim::test::RegSz("advanced"));
-        SetSetting("MaxWindowSize", REG_SZ, winsim::test::RegSz(setting));
-        SimLogin::Options options = Console(20, 4);
-        options.console.largest_window = COORD{500, 200};
-        SimLogin login(options);
-        Advance(300);
-        login.Send(TelnetStateMessage(50, 200));
-        const bool raised = setting[3] == 'x';
-        EXPECT_EQ(ScreenInfo(login.translator()).dwSize.X, raised ? 200 : 80) << setting;
-        EXPECT_EQ(ScreenInfo(login.translator()).dwSize.Y, raised ? 50 : 24) << setting;
-        Advance(300);
-        VtermTerminal client(50, 200);
-        ExpectClientShowsConsole(login, client);
-    }
-}
-
 TEST_F(AdvancedLoginTest, ScrollingResendsTheRowsThatMoved) {
     SimLogin login(Console(20, 4));
     VtermTerminal client(4, 20);
