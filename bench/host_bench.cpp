@@ -61,10 +61,10 @@ BYTE SameByte(BYTE oem) {
 
 // One mirror pass over an unchanged screen, without the console read: every row is compared
 // and nothing is sent.
-void BM_MirrorUnchangedPass_128x100(benchmark::State& state) {
+void MirrorUnchangedPass(benchmark::State& state, SHORT columns, SHORT rows) {
     ScreenSnapshot shown;
     ScreenSnapshot current;
-    EqualScreens(128, 100, shown, current);
+    EqualScreens(columns, rows, shown, current);
     MemorySink sink;
     AnsiWriter writer(&MemorySink::Write, &sink, Rendition(&SameByte));
     for (auto _ : state) {
@@ -73,7 +73,15 @@ void BM_MirrorUnchangedPass_128x100(benchmark::State& state) {
     }
     if (!sink.bytes.empty()) state.SkipWithError("an unchanged screen sent bytes");
 }
+void BM_MirrorUnchangedPass_128x100(benchmark::State& state) {
+    MirrorUnchangedPass(state, 128, 100);
+}
 BENCHMARK(BM_MirrorUnchangedPass_128x100);
+// The same for the largest console the main job's MaxWindowSize gives.
+void BM_MirrorUnchangedPass_500x200(benchmark::State& state) {
+    MirrorUnchangedPass(state, 500, 200);
+}
+BENCHMARK(BM_MirrorUnchangedPass_500x200);
 
 void BM_Memcmp_128x100(benchmark::State& state) {
     ScreenSnapshot shown;

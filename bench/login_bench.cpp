@@ -15,10 +15,11 @@
 //   login-bench typing TRANSLATOR simple|advanced SECONDS [LABEL]
 //       keystrokes at 10 a second (a letter, then its erase) over SECONDS, with "typing_start PID"
 //       and "typing_end PID" around the stretch for an outside observer that takes the CPU time
-//   login-bench scroll TRANSLATOR FILE LINES COLUMNS STREAM [LABEL]
+//   login-bench scroll TRANSLATOR FILE LINES COLUMNS STREAM [LABEL [WIDTHxHEIGHT]]
 //       an advanced-mode login at 80x24 that types FILE (LINES lines of COLUMNS characters,
 //       the first starting "line 1 "); prints the bytes sent per byte of text and writes
-//       the whole socket output to STREAM, for a terminal to count what it kept
+//       the whole socket output to STREAM, for a terminal to count what it kept.  With a size,
+//       a telnet window-size message for it comes before the command
 //   login-bench paste TRANSLATOR raw|lines|simple
 //       raw: 100,000 characters written into the socket input of an advanced-mode login whose
 //       command processor is testcmd.exe, read by its "take" as raw key events, timed from the
@@ -42,6 +43,7 @@
 #include <string>
 #include <vector>
 
+#include "login_protocol.h"
 #include "tool_helpers.h"
 #include "win32.h"
 
@@ -380,8 +382,14 @@ int Typing(Login& login, bool advanced, int seconds, const char* mode) {
 }
 
 int Scroll(Login& login, const char* file, int lines, int columns, const char* stream,
-           const char* label) {
+           const char* label, const char* size) {
     if (!login.ReachPrompt(true)) return 1;
+    unsigned width = 0, height = 0;
+    if (size != nullptr) {
+        if (std::sscanf(size, "%ux%u", &width, &height) != 2) return login.Problem("bad size", 0);
+        if (!login.Send(hosts::TelnetStateMessage(height, width)) || !login.Quiet(800, 30000))
+            return 1;
+    }
     const size_t mark = login.size();
     const double began = NowMs();
     if (!login.Send(std::string("type ") + file + "\r")) return 1;
@@ -547,17 +555,17 @@ int main(int argc, char** argv) {
     QueryPerformanceFrequency(&g_frequency);
     if (argc < 4) {
         Say("usage: login-bench echo|escape|idle|typing TRANSLATOR simple|advanced N [LABEL], "
-            "scroll TRANSLATOR FILE LINES COLUMNS STREAM [LABEL], paste TRANSLATOR "
-            "raw|lines|simple, switch TRANSLATOR SAMPLES, or command TRANSLATOR ID");
+            "scroll TRANSLATOR FILE LINES COLUMNS STREAM [LABEL [WIDTHxHEIGHT]], paste "
+            "TRANSLATOR raw|lines|simple, switch TRANSLATOR SAMPLES, or command TRANSLATOR ID");
         return 2;
     }
     const std::string verb = argv[1];
     Login login;
     if (!login.Start(argv[2], verb == "scroll")) return 1;
     int status = 2;
-    if (verb == "scroll" && (argc == 7 || argc == 8)) {
+    if (verb == "scroll" && argc >= 7 && argc <= 9) {
         status = Scroll(login, argv[3], std::atoi(argv[4]), std::atoi(argv[5]), argv[6],
-                        argc == 8 ? argv[7] : "advanced");
+                        argc >= 8 ? argv[7] : "advanced", argc == 9 ? argv[8] : nullptr);
     } else if (verb == "switch") {
         status = Switch(login, std::atoi(argv[3]));
     } else if (verb == "command") {

@@ -9,6 +9,7 @@ with open(f"{out}/host.json") as f:
     host = json.load(f)
 names = {
     "BM_MirrorUnchangedPass_128x100": "mirror_unchanged_pass_ns_128x100",
+    "BM_MirrorUnchangedPass_500x200": "mirror_unchanged_pass_ns_500x200",
     "BM_Memcmp_128x100": "memcmp_ns_128x100",
     "BM_WriterFullRepaint_80x25": "writer_full_repaint_ns_80x25",
     "BM_WriterFullRepaintColor_80x25": "writer_full_repaint_color_ns_80x25",
@@ -49,6 +50,7 @@ figures.setdefault("logins_concurrent_ok", 0)
 
 rows = [
     ("mirror_unchanged_pass_ns_128x100", ""),
+    ("mirror_unchanged_pass_ns_500x200", ""),
     ("memcmp_ns_128x100", ""),
     ("mirror_vs_memcmp_ratio", "<= 2"),
     ("writer_full_repaint_ns_80x25", ""),
@@ -79,9 +81,11 @@ rows = [
     ("idle_cpu_percent_advanced_scrollback", "< 1"),
     ("scroll_bytes_per_text_byte", "<= 1.3"),
     ("scroll_bytes_per_text_byte_repaint", ""),
+    ("scroll_bytes_per_text_byte_200x50", "<= 1.3"),
     ("scrollback_lines_kept", "2000"),
     ("idle_cpu_percent_advanced_fullscreen", "< 1"),
     ("buffer_switch_ms_median", ""),
+    ("scrollback_lines_kept_200x50", "2000"),
     ("idle_cpu_percent_simple", "< 0.2"),
     ("logins_concurrent_ok", "20"),
     ("paste_kbps_advanced", ">= 256"),

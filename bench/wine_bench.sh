@@ -162,9 +162,10 @@ awk 'BEGIN { filler = "abcdefghijklmnopqrstuvwxyz0123456789ABCDEFGHIJKLMNOPQRSTU
         printf "%s\r\n", substr(line, 1, 60)
     } }' >"$WINEPREFIX/drive_c/scroll.txt"
 awk '{ sub(/\r$/, ""); print }' "$WINEPREFIX/drive_c/scroll.txt" >"$out/scroll.expected"
-# kept_lines STREAM: how many of the expected lines the terminal holds, in order, once each.
+# kept_lines STREAM [ROWS COLUMNS]: how many of the expected lines the terminal (24x80 unless
+# given) holds, in order, once each.
 kept_lines() {
-    "$render" 24 80 "$1" scrollback | sed '/^cursor /,$d' |
+    "$render" "${2:-24}" "${3:-80}" "$1" scrollback | sed '/^cursor /,$d' |
         awk -v expected="$out/scroll.expected" '
             BEGIN { while ((getline line <expected) > 0) want[++n] = line }
             /^line [0-9]+ / { k = $2 + 0; if (k > last && want[k] == $0) { ++kept; last = k } }
@@ -180,6 +181,13 @@ grep '^scroll_' "$out/scroll_scrollback.txt" | grep -v '^scroll_bytes_per_text_b
 figure scrollback_lines_kept "$(kept_lines "$out/scroll_scrollback.raw")"
 echo "idle CPU, advanced mode, ScrollbackLines 2000 (20 s)"
 cpu_stretch idle advanced 20 advanced_scrollback
+echo "scrolling output at 200x50, ScrollbackLines 2000, MaxWindowSize 500x200"
+wine reg add "$settings" /v MaxWindowSize /t REG_SZ /d 500x200 /f >/dev/null 2>&1
+wine "$login_bench" scroll "$translator" 'C:\scroll.txt' 2000 60 "$(winepath -w "$out/scroll_200x50.raw")" \
+    200x50 200x50 >"$out/scroll_200x50.txt" 2>&1
+grep '^scroll_' "$out/scroll_200x50.txt" >>"$results"
+figure scrollback_lines_kept_200x50 "$(kept_lines "$out/scroll_200x50.raw" 50 200)"
+wine reg delete "$settings" /v MaxWindowSize /f >/dev/null 2>&1
 wine reg delete "$settings" /v ScrollbackLines /f >/dev/null 2>&1
 echo "scrolling output, repaints"
 wine "$login_bench" scroll "$translator" 'C:\scroll.txt' 2000 60 "$(winepath -w "$out/scroll_repaint.raw")" \

@@ -1,5 +1,6 @@
 // Window-size validation and lowering, the windows made for a size, and the notices' texts for
-// any size, error and step name.
+// any size, error and step name; the MaxWindowSize setting's text, the limit it raises and the
+// jump to the largest window.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdlib>
@@ -70,6 +71,48 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         bool as_before = next.columns == before.columns && next.rows == before.rows;
         if (lowered.rows <= largest.Y && lowered.columns > 1 && !as_before) abort();
         lowered = next;
+    }
+
+    // Any setting text: the size when it is two numbers from 1 to 32767 joined by "x", else 0x0.
+    std::string setting = input.ConsumeRandomLengthString(16);
+    setting.resize(std::strlen(setting.c_str()));  // the registry's text ends at its first zero
+    COORD most = WindowSizeFromSetting(setting.c_str());
+    const size_t x = setting.find('x');
+    const bool digits = x != std::string::npos && x > 0 && x + 1 < setting.size() &&
+                        setting.find_first_not_of("0123456789", x + 1) == std::string::npos &&
+                        setting.find_first_not_of("0123456789") == x;
+    long columns = digits ? std::strtol(setting.substr(0, x).c_str(), nullptr, 10) : 0;
+    long rows = digits ? std::strtol(setting.substr(x + 1).c_str(), nullptr, 10) : 0;
+    const bool good = columns >= 1 && columns <= 32767 && rows >= 1 && rows <= 32767;
+    if (good ? (most.X != columns || most.Y != rows) : (most.X != 0 || most.Y != 0)) abort();
+    if (input.ConsumeBool()) {
+        most = COORD{input.ConsumeIntegral<SHORT>(), input.ConsumeIntegral<SHORT>()};
+    }
+    // Within the raised limit, or the written rule; never a size below one cell.
+    valid = ValidWindowSize(requested, most);
+    const bool raised = RaisedWindowLimit(most);
+    const WindowSize limit =
+        raised ? WindowSize{most.X, most.Y} : WindowSize{kMaxWindowColumns, kMaxWindowRows};
+    if (valid.columns < 1 || valid.rows < 1 || valid.columns > limit.columns ||
+        valid.rows > limit.rows)
+        abort();
+    if (!raised && (valid.columns != ValidWindowSize(requested).columns ||
+                    valid.rows != ValidWindowSize(requested).rows))
+        abort();
+    // A request within the limit is taken as it is.
+    if (requested.columns >= 1 && requested.rows >= 1 && requested.columns <= limit.columns &&
+        requested.rows <= limit.rows &&
+        (valid.columns != requested.columns || valid.rows != requested.rows))
+        abort();
+    // The jump never grows a part, never goes below one cell, and lands within the largest window.
+    WindowSize jumped = valid;
+    if (FitLargestWindow(&jumped, largest)) {
+        if (jumped.columns > valid.columns || jumped.rows > valid.rows || jumped.columns < 1 ||
+            jumped.rows < 1 || jumped.columns > largest.X || jumped.rows > largest.Y ||
+            (jumped.columns == valid.columns && jumped.rows == valid.rows))
+            abort();
+    } else if (jumped.columns != valid.columns || jumped.rows != valid.rows) {
+        abort();
     }
     return 0;
 }

@@ -35,6 +35,7 @@ that the translator behaves as with none of them):
     InputBatching 1          the bytes that wait are read and typed together: pastes run fast
     BracketedPaste 1         pasted text is typed as text, never as keys or commands
     FullScreenPrograms 1     full-screen programs show on the alternate screen, with cursor, title
+    MaxWindowSize 500x200    a terminal up to 500 columns by 200 rows gets a console its size
 
 --record sets SessionRecordingFolder as well: every login is recorded into build/windows/recordings
 as an asciicast file (play it with `asciinema play FILE`), and a line names each new file.
@@ -89,7 +90,7 @@ utf8=0
         if [ $classic = 1 ]; then
             printf '"%s"=-\n' KeySequences ColorMode Utf8Client AdvancedTerminalTypes \
                 InputSettleDelay ScrollbackLines MouseInput InputBatching BracketedPaste \
-                FullScreenPrograms
+                FullScreenPrograms MaxWindowSize
         else
             echo '"KeySequences"=dword:00000001'
             echo '"ColorMode"=dword:00000010'
@@ -101,6 +102,7 @@ utf8=0
             echo '"InputBatching"=dword:00000001'
             echo '"BracketedPaste"=dword:00000001'
             echo '"FullScreenPrograms"=dword:00000001'
+            echo '"MaxWindowSize"="500x200"'
         fi
         printf '%s\n' "$recording_setting"
     done

@@ -73,6 +73,7 @@ wout=$(winpath "$out")
         echo '"InputBatching"=dword:00000001'
         echo '"BracketedPaste"=dword:00000001'
         echo '"FullScreenPrograms"=dword:00000001'
+        echo '"MaxWindowSize"="500x200"'
         printf '"CommandProcessor"="%s --prompt --echo"\n' "$(winpath "$bin/testcmd.exe" | sed 's/\\/\\\\/g')"
     done
 } >"$out/settings.reg"

@@ -13,10 +13,17 @@ CONSOLE_SCREEN_BUFFER_INFO ConsoleScreen::Info() const {
 }
 
 void ConsoleScreen::ReadBlock(CHAR_INFO* into, SHORT left, int top, COORD size) const {
+    // A read the console refuses leaves the mirror nothing to show: the check ends the login.  It
+    // reports the line this check has always had, which readers of the event log may know, so it
+    // stays at its place in the file.
+    AssertCheck(TryReadBlock(into, left, top, size), kModule, __LINE__);
+}
+
+bool ConsoleScreen::TryReadBlock(CHAR_INFO* into, SHORT left, int top, COORD size) const {
     SMALL_RECT region{left, static_cast<SHORT>(top), static_cast<SHORT>(left + size.X - 1),
                       static_cast<SHORT>(top + size.Y - 1)};
     auto read = wide_ ? ReadConsoleOutputW : ReadConsoleOutputA;
-    AssertCheck(read(output_, into, size, COORD{0, 0}, &region) != FALSE, kModule, __LINE__);
+    return read(output_, into, size, COORD{0, 0}, &region) != FALSE;
 }
 
 void ConsoleScreen::ReadRect(CHAR_INFO* into, SHORT left, int top, COORD size) const {

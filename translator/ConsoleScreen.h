@@ -22,6 +22,9 @@ class ConsoleScreen {
     void ReadRect(CHAR_INFO* into, SHORT left, int top, COORD size) const;
     // The same cells in one read, which the console answers from one moment of its buffer.
     void ReadBlock(CHAR_INFO* into, SHORT left, int top, COORD size) const;
+    // The same, false when the console refuses a read that large (older consoles take no more
+    // than 64 KB).
+    bool TryReadBlock(CHAR_INFO* into, SHORT left, int top, COORD size) const;
     void ReadColumn(CHAR_INFO* into, SHORT column, int top, int rows) const {
         ReadRect(into, column, top, COORD{1, static_cast<SHORT>(rows)});
     }

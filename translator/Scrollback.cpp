@@ -146,15 +146,18 @@ void FillWindow(const ConsoleScreen& console, const CONSOLE_SCREEN_BUFFER_INFO& 
     if (cursor.Y >= size.Y) cursor.Y = static_cast<SHORT>(size.Y - 1);
 }
 
-// The rows of `read` into `rows`: in one read when it takes no more than one read holds, otherwise
-// in pieces (true), between which the output may move them.
+// The rows of `read` into `rows`: in one read when it takes no more than one read holds (or, with
+// `whole` reads, when the console takes it), otherwise in pieces (true), between which the output
+// may move them.  A refused whole read clears `whole`.
 bool ReadRows(const ConsoleScreen& console, SHORT left, SHORT columns, const ScrollRead& read,
-              CHAR_INFO* rows) {
+              CHAR_INFO* rows, bool* whole) {
     const COORD size{columns, static_cast<SHORT>(read.rows)};
     if (static_cast<long>(read.rows) * columns <= kMaxCellsPerPass) {
         console.ReadBlock(rows, left, read.top, size);
         return false;
     }
+    if (*whole && console.TryReadBlock(rows, left, read.top, size)) return false;
+    *whole = false;
     console.ReadRect(rows, left, read.top, size);
     return true;
 }
@@ -311,7 +314,8 @@ int ReadScrolledScreen(const ConsoleScreen& console, ScreenSnapshot& current,
             PlanScrollRead(window, guess, tracker.view.mark_row, tracker.lead, attempt);
         if (!tracker.history.Fit(static_cast<size_t>(read.rows) * size.X)) return -1;
         CHAR_INFO* rows = tracker.history.cells.get();
-        const bool pieces = ReadRows(console, window.Left, size.X, read, rows);
+        const bool pieces =
+            ReadRows(console, window.Left, size.X, read, rows, &tracker.whole_reads);
         int found = same ? FindMark(rows + (tracker.mark.X - window.Left), read.rows, read.top,
                                     old_bit, size.X)
                          : -1;

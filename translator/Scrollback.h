@@ -92,6 +92,9 @@ struct ScrollTracker {
     // and the place of the window on it that the terminal shows.
     int terminal_rows = 0;
     TerminalPlace place;
+    // With MaxWindowSize: a read beyond 16,000 cells is tried in one piece first, until the
+    // console refuses one, so that a wide window's rows hold together while the output goes on.
+    bool whole_reads = false;
 };
 
 // The decisions of one pass.  Whether the old mark can still tell a distance: there is one, within

@@ -29,6 +29,8 @@ Settings ReadSettings(const char* product) {
     if (store.GetString("SessionRecordingFolder", &text))
         settings.session_recording_folder = CopyText(text);
     store.GetNumber("SessionRecordingInput", &settings.session_recording_input, 0);
+    if (store.GetString("MaxWindowSize", &text))
+        settings.max_window_size = WindowSizeFromSetting(text);
     return settings;
 }
 
@@ -37,4 +39,30 @@ TranslatorMode ModeFromSetting(const char* setting) {
     if (lstrcmpiA(setting, "simple") == 0) return TranslatorMode::kSimple;
     if (std::strcmp(setting, "advanced") == 0) return TranslatorMode::kAdvanced;
     return TranslatorMode::kUndecided;
+}
+
+namespace {
+
+// The decimal number at `*text` (1 to 32767) up to the first non-digit, which *text is left at;
+// 0 when there is none or it is out of range.
+SHORT SizePart(const char** text) {
+    const char* at = *text;
+    long value = 0;
+    for (; *at >= '0' && *at <= '9'; ++at) {
+        value = value * 10 + (*at - '0');
+        if (value > 32767) return 0;
+    }
+    *text = at;
+    return static_cast<SHORT>(value);
+}
+
+}  // namespace
+
+COORD WindowSizeFromSetting(const char* setting) {
+    if (setting == nullptr) return COORD{0, 0};
+    const SHORT columns = SizePart(&setting);
+    if (columns == 0 || *setting++ != 'x') return COORD{0, 0};
+    const SHORT rows = SizePart(&setting);
+    if (rows == 0 || *setting != '\0') return COORD{0, 0};
+    return COORD{columns, rows};
 }

@@ -30,6 +30,9 @@ struct Settings {
     // SessionRecordingFolder: where each login writes its recording; null: nothing is recorded.
     std::unique_ptr<char[]> session_recording_folder;
     DWORD session_recording_input = 0;  // SessionRecordingInput: the client's typing recorded too
+    // MaxWindowSize: the largest console window a client's size may ask for, columns by rows;
+    // 0x0 when absent or not understood.
+    COORD max_window_size{0, 0};
 };
 
 // The settings under the product key (`SettingsProduct`) of the login's protocol.
@@ -38,3 +41,7 @@ Settings ReadSettings(const char* product);
 // The mode the ModeSelection setting selects (null: no setting): "simple" in any case, or exactly
 // "advanced"; anything else leaves the mode undecided.
 TranslatorMode ModeFromSetting(const char* setting);
+
+// The size the MaxWindowSize setting gives (null: no setting): "COLUMNSxROWS", two decimal numbers
+// from 1 to 32767 joined by a lower-case x and nothing else; anything else gives 0x0.
+COORD WindowSizeFromSetting(const char* setting);

@@ -4,12 +4,30 @@
 #include "Reporter.h"
 #include "ZEVENT.h"
 
-WindowSize ValidWindowSize(WindowSize requested) {
-    if (requested.columns < 1 || requested.columns > kMaxWindowColumns || requested.rows < 1 ||
-        requested.rows > kMaxWindowRows) {
+bool RaisedWindowLimit(COORD most) {
+    return most.X >= kMaxWindowColumns && most.Y >= kMaxWindowRows;
+}
+
+WindowSize ValidWindowSize(WindowSize requested, COORD most) {
+    if (requested.columns < 1 || requested.rows < 1) return WindowSize{80, 24};
+    if (RaisedWindowLimit(most)) {
+        if (requested.columns > most.X) requested.columns = most.X;
+        if (requested.rows > most.Y) requested.rows = most.Y;
+        return requested;
+    }
+    if (requested.columns > kMaxWindowColumns || requested.rows > kMaxWindowRows) {
         return WindowSize{80, 24};
     }
     return requested;
+}
+
+bool FitLargestWindow(WindowSize* requested, COORD largest) {
+    if (largest.X < 1 || largest.Y < 1) return false;
+    WindowSize fitted{requested->columns < largest.X ? requested->columns : largest.X,
+                      requested->rows < largest.Y ? requested->rows : largest.Y};
+    if (fitted.columns == requested->columns && fitted.rows == requested->rows) return false;
+    *requested = fitted;
+    return true;
 }
 
 WindowSize LowerWindowSize(WindowSize requested) {
@@ -135,7 +153,11 @@ void ResizeConsole() {
     // The start-up buffer, not shown, takes this size when it is shown again.
     g_translator.startup_resize_due = g_translator.program_output != nullptr;
     WindowSize& requested = g_translator.requested_size;
-    requested = ValidWindowSize(requested);
+    const COORD most = g_translator.max_window_size;
+    requested = ValidWindowSize(requested, most);
+    // With a raised limit the first refusal goes to the largest window at once: a step at a time
+    // from a large request would take minutes.
+    bool may_jump = RaisedWindowLimit(most);
     char notice[1024];
     CONSOLE_SCREEN_BUFFER_INFO original{};
     for (bool first = true;; first = false) {
@@ -160,7 +182,10 @@ void ResizeConsole() {
             break;
         }
 
-        if (!NextWindowSize(&requested, GetLargestConsoleWindowSize(SizedOutput()))) {
+        const COORD largest = GetLargestConsoleWindowSize(SizedOutput());
+        const bool jumped = may_jump && FitLargestWindow(&requested, largest);
+        may_jump = false;
+        if (!jumped && !NextWindowSize(&requested, largest)) {
             // Not even one cell was taken: a client's window size must not end the login.
             RestoreConsoleSize(original);
             break;

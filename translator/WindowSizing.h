@@ -8,8 +8,14 @@ constexpr SHORT kMaxWindowColumns = 128;
 constexpr SHORT kMaxWindowRows = 100;
 constexpr SHORT kLoweredRowsFloor = 24;  // rows come down to this before columns do
 
-// The request when both sizes are in range (1 to 128 columns, 1 to 100 rows), else 80x24.
-WindowSize ValidWindowSize(WindowSize requested);
+// Whether the MaxWindowSize setting `most` (0x0: none) raises the limit: it is at least 128x100.
+// Otherwise the limit and the lowering are as without it.
+bool RaisedWindowLimit(COORD most);
+
+// The request when both sizes are in range (1 to 128 columns, 1 to 100 rows), else 80x24.  With
+// a raised limit `most`, 1x1 to `most` is the range, and a size beyond it in either part is
+// brought down to it; a size below 1 in either part is still replaced by 80x24.
+WindowSize ValidWindowSize(WindowSize requested, COORD most = COORD{0, 0});
 
 // The next size to try after Windows refused one: rows fall by one down to 24, then columns.
 WindowSize LowerWindowSize(WindowSize requested);
@@ -18,6 +24,11 @@ WindowSize LowerWindowSize(WindowSize requested);
 // LowerWindowSize, except that once the columns cannot help (they fit the largest window the
 // display shows while the rows do not, or only one is left) the rows fall too, one at a time.
 bool NextWindowSize(WindowSize* requested, COORD largest);
+
+// With a raised limit, the size to try after the first refusal: the request within the console's
+// largest window.  False, the request unchanged, when that is no smaller (or the console did not
+// say), so that the lowering goes on one step at a time.
+bool FitLargestWindow(WindowSize* requested, COORD largest);
 
 // The first window: what both the present buffer and the new size allow, so that the buffer can
 // then shrink.

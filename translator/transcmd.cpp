@@ -261,6 +261,7 @@ HANDLE StartLogin(const Settings& settings, WORD default_attributes, bool simple
     } else {
         mirror = std::make_unique<ScreenMirror>(settings, default_attributes);
         g_translator.history_lines = settings.scrollback_lines;
+        mirror->tracker().whole_reads = RaisedWindowLimit(settings.max_window_size);
         if (settings.scrollback_lines != 0)
             SizeConsoleForScrollback(mirror->console(), mirror->tracker());
         // Before the command processor starts: the child watcher waits for it after the last
@@ -309,6 +310,7 @@ int EndLogin(HANDLE command_processor, bool simple) {
 int RunLogin(const Settings& settings, const char* terminal_type) {
     g_translator.mode = settings.mode;
     g_translator.input_batching = settings.input_batching != 0;
+    g_translator.max_window_size = settings.max_window_size;
     const WORD default_attributes = DefaultAttributes(settings);
     if (g_translator.mode == TranslatorMode::kUndecided &&
         !AskStartupQuestion(terminal_type, settings.advanced_terminal_types.get())) {

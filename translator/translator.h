@@ -88,6 +88,8 @@ struct TranslatorState {
     // The rows of history window sizing keeps above the window, before ScrollbackRows caps them:
     // the ScrollbackLines setting in advanced mode, 0 otherwise.  Set by start-up.
     DWORD history_lines = 0;
+    // The MaxWindowSize setting (0x0: none), which window sizing reads.  Set by start-up.
+    COORD max_window_size{0, 0};
     // Key synthesis (main thread only): the sticky modifiers of the Ctrl-A key commands.
     DWORD sticky_modifiers = 0;  // the Shift, Ctrl and Alt bits of a key event's state
     MouseClicks mouse;           // the mouse events written so far (MouseInput)

@@ -32,6 +32,7 @@ leftovers() {
 # Called by the pty driver's run steps:
 #   --compare NAME ROWS   the newest login's console rows equal the client screen NAME.screen
 #   --size NAME COLS ROWS the newest login's console buffer has that size
+#   --window NAME COLS ROWS the newest login's console window has that size
 #   --running PATTERN     a process of a login matching PATTERN runs
 case "${1:-}" in
 --compare)
@@ -48,6 +49,16 @@ case "${1:-}" in
 --size)
     tries=0
     until console "$2" && grep -qx "size $3 $4" "$out/$2.console"; do
+        tries=$((tries + 1))
+        [ $tries -lt 50 ] || { echo "console: $(head -2 "$out/$2.console")"; exit 1; }
+        sleep 0.1
+    done
+    exit 0
+    ;;
+--window)
+    tries=0
+    until console "$2" && sed -n 2p "$out/$2.console" |
+        awk -v c="$3" -v r="$4" '{ exit !($4 - $2 + 1 == c && $5 - $3 + 1 == r) }'; do
         tries=$((tries + 1))
         [ $tries -lt 50 ] || { echo "console: $(head -2 "$out/$2.console")"; exit 1; }
         sleep 0.1
@@ -220,6 +231,53 @@ if [ "${1:-}" = --recording ]; then
     exit
 fi
 
+# The main job's settings, MaxWindowSize "500x200" among them, in a 200x50 terminal: the console
+# is 200x50, a line of 150 characters shows on one row, and 2,000 lines reach the terminal's
+# scrollback (or its screen) once, in order.  CLIENTS_ONLY=wide runs this check alone.
+wide_terminal() {
+    clear_mode telnet
+    set_mode telnet advanced
+    for setting in "KeySequences 1" "ColorMode 16" "Utf8Client 1" "InputSettleDelay 2" \
+        "ScrollbackLines 2000"; do
+        set_number telnet $setting
+    done
+    wine reg add "$(settings_key telnet)" /v MaxWindowSize /t REG_SZ /d 500x200 /f >/dev/null 2>&1
+    wide_line=$(awk 'BEGIN { s = "150 wide "; while (length(s) < 147) s = s "0123456789"
+        print substr(s, 1, 147) "END" }')
+    printf '%s\r\n' "$wide_line" >"$WINEPREFIX/drive_c/wide150.txt"
+    seq 1 2000 | awk '{ printf "wide line %d\r\n", $1 }' >"$WINEPREFIX/drive_c/wide2000.txt"
+    ended_before=$(grep -c '^login [0-9]* ended' "$out/hosts.log")
+    drive telnet-wide --utf8 1 --size 50x200 --scrollback "$out/wide.history" 'expect:>' \
+        "run:$self --window telnet-wide 200 50" 'send:type C:\\wide150.txt\r' \
+        'expect:567END' 'quiet:1000' "screen:$out/wide150.screen" \
+        'send:type C:\\wide2000.txt\r' 'expect:wide line 2000' 'quiet:2000' \
+        "screen:$out/wide.screen" "run:cp $out/wide.history $out/wide.pushed" 'send:exit\r' \
+        'expect:Connection closed by foreign host.' exit -- $telnet
+    if grep -qxF "$wide_line" "$out/wide150.screen"; then
+        pass "telnet-wide: a line of 150 characters shows on one row"
+    else
+        fail "telnet-wide: no row holds the line of 150 characters:"
+        grep '150 wide' "$out/wide150.screen" | head -5
+    fi
+    seq 1 2000 | sed 's/^/wide line /' >"$out/wide.expected"
+    cat "$out/wide.pushed" "$out/wide.screen" 2>/dev/null | sed 's/ *$//' |
+        grep -x 'wide line [0-9]*' >"$out/wide.kept"
+    if cmp -s "$out/wide.kept" "$out/wide.expected"; then
+        pass "telnet-wide: a 200x50 client kept lines 1 to 2000 once each, in order"
+    else
+        fail "telnet-wide: the client's scrollback and screen (< expected, > kept):"
+        diff "$out/wide.expected" "$out/wide.kept" | head -20
+    fi
+    expect_clean telnet-wide $((ended_before + 1))
+}
+if [ "${CLIENTS_ONLY:-}" = wide ]; then
+    wide_terminal
+    clear_mode telnet
+    echo "$passes passed, $failures failed"
+    [ $failures -eq 0 ]
+    exit
+fi
+
 # No other address than the loopback one: there is no authentication.
 wine "$hosts/telnet-host.exe" --bind 0.0.0.0 --port $((base + 99)) >"$out/bind.log" 2>&1
 status=$?
@@ -383,6 +441,7 @@ else
     diff "$out/tall.expected" "$out/tall.kept" | head -20
 fi
 expect_clean telnet-scrollback-tall 21
+wide_terminal
 
 # telnet, advanced mode with MouseInput: the mouse mode the client's terminal is asked for
 # (libvterm's VTERM_PROP_MOUSE) follows the console input mode: none at the shell's prompt, every
@@ -404,11 +463,11 @@ if grep -q '^mouse 10,5 buttons=0x1 flags=0x0 ' "$out/mouse.testcmd" 2>/dev/null
 else
     fail "telnet-mouse: testcmd's mouse events: $(grep '^mouse\|^mode' "$out/mouse.testcmd" 2>&1)"
 fi
-expect_clean telnet-mouse 22
+expect_clean telnet-mouse 23
 # Bracketed paste with batching: 50 lines pasted through the terminal at cmd.exe's prompt run 50
 # commands in both modes (with scrollback in advanced mode, so that each output line reaches the
 # client); the caret keeps the echoed commands from matching.
-ended=22
+ended=23
 for mode in simple advanced; do
     clear_mode telnet
     set_mode telnet $mode
@@ -443,9 +502,9 @@ drive telnet-fullscreen --size 24x80 'expect:testcmd>' 'send:echo before\r' \
     "run:$self --compare fullscreen-resized 30" 'send:q' 'quiet:1500' \
     "screen:$out/fullscreen-back.screen" "run:$self --compare fullscreen-back 30" 'send:exit\r' \
     'expect:Connection closed by foreign host.' exit -- $telnet
-expect_clean telnet-fullscreen 25
+expect_clean telnet-fullscreen 26
 recording_checks
-expect_clean recording 27
+expect_clean recording 28
 
 clear_mode telnet
 clear_mode rlogin

@@ -212,6 +212,67 @@ TEST(ScrollbackPassTest, AWindowLargerThanOneReadIsReadWholeAndItsScrolledRowsKe
     EXPECT_FALSE(process.Wait().crashed);
 }
 
+// With MaxWindowSize a read of more than 16,000 cells (a 200 x 50 window and the rows above it) is
+// made whole, so that the rows that left the window hold together while a program goes on printing
+// through the pass: each of them is sent, once and in order, in that pass and those after it.
+// A console that refuses so large a read gets the pieces, from then on, and the login goes on.
+TEST(ScrollbackPassTest, WholeReadsKeepAWideWindowsRowsWhileTheOutputGoesOn) {
+    for (DWORD limit : {0u, 16384u}) {
+        winsim::test::Reset();
+        winsim::SimProcess process;
+        winsim::test::ConsoleSettings settings;
+        settings.buffer = COORD{200, 450};
+        settings.window = SMALL_RECT{0, 400, 199, 449};
+        settings.largest_window = COORD{200, 50};
+        settings.read_limit = limit;
+        winsim::test::NewConsole(process, settings);
+        process.Start([&] {
+            HANDLE output =
+                CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+            const ConsoleScreen console(output, false);
+            SetConsoleCursorPosition(output, COORD{0, 400});
+            std::string sent;
+            AnsiWriter writer(
+                [](void* to, const char* bytes, DWORD count) {
+                    static_cast<std::string*>(to)->append(bytes, count);
+                },
+                &sent, Rendition([](BYTE oem) { return oem; }));
+            ScreenSnapshot shown, current;
+            ScrollTracker tracker;
+            tracker.whole_reads = true;
+            ScrollbackPass(console, shown, current, false, writer, tracker);
+            DWORD written = 0;
+            auto print = [&](const std::string& text) {
+                const std::string line = text + "\r\n";
+                WriteFile(output, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+            };
+            for (int n = 0; n < 150; ++n) print("line " + std::to_string(n));
+            int reads = 0;
+            winsim::test::AfterConsoleRead([&] { print("more " + std::to_string(reads++)); });
+            sent.clear();
+            ScrollbackPass(console, current, shown, false, writer, tracker);
+            winsim::test::AfterConsoleRead(nullptr);
+            EXPECT_EQ(tracker.whole_reads, limit == 0);
+            if (limit != 0) return 0;
+            // A pass sends what its read holds; the next ones catch up.
+            for (int pass = 0; pass < 4; ++pass)
+                ScrollbackPass(console, pass % 2 ? current : shown, pass % 2 ? shown : current,
+                               false, writer, tracker);
+            size_t from = 0;
+            for (int n = 0; n < 150; ++n) {
+                const std::string line = "line " + std::to_string(n);
+                const size_t at = sent.find(line, from);
+                EXPECT_TRUE(at != std::string::npos && !std::isdigit(sent[at + line.size()]))
+                    << line;
+                if (at != std::string::npos) from = at;
+            }
+            return 0;
+        });
+        EXPECT_FALSE(process.Wait().crashed);
+    }
+}
+
 // Whole passes over a console of 10 columns, a window of 4 rows and 20 history rows, its cursor
 // at the window's top; the bytes sent go to `sent`.
 class ScrollbackConsoleTest : public testing::Test {

@@ -405,6 +405,7 @@ void RunRandomTransitions(bool utf8) {
         // A session: one terminal, one login's worth of passes.
         int rows = 1 + random.Below(30), columns = 1 + random.Below(100);
         if (random.OneIn(3)) rows = 24, columns = 80;
+        if (random.OneIn(40)) rows = 200, columns = 500;  // a maximised terminal
         DWORD suppress = random.OneIn(4) ? 1 : 0;
         // Half the sessions send the colours, mostly with the usual default.
         static const int kDefaults[] = {0x07, 0x07, 0x07, 0x1F, 0xF0, 0x00};
@@ -447,11 +448,11 @@ void RunRandomTransitions(bool utf8) {
 // then, each once and in order; its screen must be the console's window.  A clear takes the mark
 // with it, so the pass after it repaints: the test makes that pass before more lines are printed.
 // So does a pass after more lines than the history holds.  Some consoles are larger than one read
-// of the console takes (up to 200 x 100), some histories as long as the setting's cap, and some
-// terminals taller than the window, which shows on their bottom rows: their rows above the window
-// hold the rows that left it last (blanks at the start, which the check skips), and a repaint (a
-// redraw, a new size) erases only the window's rows.  Lines printed between the start-up mark and
-// the first pass reach the scrollback too.
+// of the console takes (up to 200 x 100, and 500 x 200 as a maximised terminal gets), some
+// histories as long as the setting's cap, and some terminals taller than the window, which shows on
+// their bottom rows: their rows above the window hold the rows that left it last (blanks at the
+// start, which the check skips), and a repaint (a redraw, a new size) erases only the window's
+// rows.  Lines printed between the start-up mark and the first pass reach the scrollback too.
 class ScrollingConsole {
   public:
     ScrollingConsole(HANDLE output, uint32_t seed) : output_(output), random_(seed) {}
@@ -571,10 +572,10 @@ TEST(VtermRoundTripTest, ScrolledLinesReachTheScrollbackOnceAndInOrder) {
     const unsigned long count = EnvironmentNumber("VTERM_ROUNDTRIP_COUNT", 10000);
     std::printf("seed %u, %lu lines (VTERM_ROUNDTRIP_SEED=%u replays)\n", seed, count, seed);
     winsim::test::Reset();
-    // A display that shows a window of up to 200 x 100.
+    // A display that shows a window of up to 500 x 200.
     winsim::SimProcess process;
     winsim::test::ConsoleSettings settings;
-    settings.largest_window = COORD{200, 100};
+    settings.largest_window = COORD{500, 200};
     winsim::test::NewConsole(process, settings);
     process.Start([&] {
         SECURITY_ATTRIBUTES attributes{sizeof attributes, nullptr, FALSE};
@@ -588,7 +589,15 @@ TEST(VtermRoundTripTest, ScrolledLinesReachTheScrollbackOnceAndInOrder) {
             // Two rows at least: libvterm keeps no scrollback for a screen of one row.
             SHORT rows = SHORT(2 + console.Below(9)), columns = SHORT(2 + console.Below(40));
             SHORT history = SHORT(1 + console.Below(console.Below(4) == 0 ? 3 : 40));
-            if (console.Below(40) == 0) {  // beyond one read, or the longest history
+            // Each run begins with a maximised terminal, with a history up to the main job's, for
+            // a fifth of its lines at most.
+            unsigned long end = count;
+            if (done == 0 || console.Below(100) == 0) {
+                end = std::min(count, done + count / 5 + 1);
+                rows = 200;
+                columns = 500;
+                history = SHORT(1 + console.Below(2000));
+            } else if (console.Below(40) == 0) {  // beyond one read, or the longest history
                 rows = SHORT(60 + console.Below(41));
                 columns = SHORT(161 + console.Below(40));
             } else if (console.Below(40) == 0) {
@@ -607,6 +616,8 @@ TEST(VtermRoundTripTest, ScrolledLinesReachTheScrollbackOnceAndInOrder) {
             int shown = 1;  // the snapshot that the first pass sent
             ScrollTracker tracker;
             tracker.terminal_rows = terminal_rows;
+            // The maximised terminal's rows are read as the main job reads them.
+            tracker.whole_reads = columns == 500;
             std::vector<std::string> printed;  // since the last clear
             size_t kept_before = 0;            // the scrollback's rows before the last clear
             // Start-up puts the mark before the command processor runs, which may print before
@@ -632,7 +643,7 @@ TEST(VtermRoundTripTest, ScrolledLinesReachTheScrollbackOnceAndInOrder) {
                 if (++reads != print_at) return;
                 for (; print_count > 0; --print_count, ++done) printed.push_back(console.Print());
             });
-            for (int step = 0; step < 100 && done < count; ++step) {
+            for (int step = 0; step < 100 && done < end; ++step) {
                 bool cleared = console.Below(25) == 0;
                 // More lines than the history holds, a window's worth beyond it.
                 bool overflow = !cleared && console.Below(30) == 0;
@@ -640,8 +651,8 @@ TEST(VtermRoundTripTest, ScrolledLinesReachTheScrollbackOnceAndInOrder) {
                 // cross it, but for a narrower one, which drops the mark's column with the cells
                 // beyond its width (those lines would not reach the scrollback).
                 const bool resize = !cleared && !overflow && console.Below(8) == 0;
-                const SHORT new_columns =
-                    SHORT(std::clamp(columns + console.Below(21) - 10, 2, 200));
+                const SHORT new_columns = SHORT(
+                    std::clamp(columns + console.Below(21) - 10, 2, std::max(200, int(columns))));
                 const bool narrower = resize && new_columns < columns;
                 reads = 0;
                 print_at = 1 + console.Below(8);
@@ -663,7 +674,8 @@ TEST(VtermRoundTripTest, ScrolledLinesReachTheScrollbackOnceAndInOrder) {
                 if (resize && before.srWindow.Top == history) {
                     // Fewer rows only where the console drops none the cursor reached.
                     const int low = before.dwCursorPosition.Y - history + 1;
-                    SHORT new_rows = SHORT(std::clamp(rows + console.Below(7) - 3, 2, 100));
+                    SHORT new_rows =
+                        SHORT(std::clamp(rows + console.Below(7) - 3, 2, std::max(100, int(rows))));
                     if (new_rows < low) new_rows = SHORT(low);
                     if (history + new_rows > SHORT(kMaxConsoleRows)) new_rows = rows;
                     if (narrower) {

@@ -25,6 +25,34 @@ TEST(WindowSizingTest, ValidationReplacesAnySizeOutOfRangeBy80x24) {
     for (const Case& c : cases) EXPECT_EQ(Text(ValidWindowSize(c.requested)), c.valid);
 }
 
+// The setting's text (the window_size fuzz target tries any other), the limit it raises, and the
+// jump to the largest window after a refusal: never up, never to nothing.
+TEST(WindowSizingTest, MaxWindowSizeRaisesTheLimitAndBringsLargerRequestsDownToIt) {
+    auto setting = [](const char* text) {
+        COORD size = WindowSizeFromSetting(text);
+        return Text(WindowSize{size.X, size.Y});
+    };
+    EXPECT_EQ(setting("500x200") + setting("0128x100"), "500x200128x100");
+    for (const char* bad : {"500X200", "500x200 ", "0x200", "500x32768", "500x", "500x200x1"})
+        EXPECT_EQ(setting(bad), "0x0") << bad;
+    EXPECT_EQ(setting(nullptr), "0x0");
+
+    const COORD most{500, 200};
+    EXPECT_EQ(Text(ValidWindowSize({200, 50}, most)), "200x50");
+    EXPECT_EQ(Text(ValidWindowSize({501, 999}, most)), "500x200");
+    EXPECT_EQ(Text(ValidWindowSize({600, 0}, most)), "80x24");
+    // A setting below 128x100 in either part leaves the written rule.
+    EXPECT_EQ(Text(ValidWindowSize({129, 30}, COORD{127, 200})), "80x24");
+    EXPECT_EQ(Text(ValidWindowSize({129, 30}, COORD{128, 100})), "128x30");
+
+    WindowSize size{200, 50};
+    EXPECT_TRUE(FitLargestWindow(&size, COORD{160, 62}));
+    EXPECT_EQ(Text(size), "160x50");
+    EXPECT_FALSE(FitLargestWindow(&size, COORD{160, 62}));
+    EXPECT_FALSE(FitLargestWindow(&size, COORD{0, 0}));
+    EXPECT_EQ(Text(size), "160x50");
+}
+
 TEST(WindowSizingTest, LoweringBringsRowsTo24BeforeColumnsFall) {
     WindowSize size{128, 27};
     std::vector<std::string> tried;
@@ -108,11 +136,14 @@ class ResizeTest : public testing::Test {
         winsim::test::Sink client = winsim::test::MakeSink(&process);
         static WindowSize requested;
         static DWORD scrollback;
+        static COORD most;
         requested = request;
         scrollback = scrollback_;
+        most = max_window_size_;
         process.Start([&client] {
             FreshTranslatorProcess();
             g_translator.history_lines = scrollback;
+            g_translator.max_window_size = most;
             g_translator.console_output =
                 CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -131,7 +162,8 @@ class ResizeTest : public testing::Test {
         return result;
     }
 
-    DWORD scrollback_ = 0;  // ScrollbackLines of the login, in advanced mode
+    DWORD scrollback_ = 0;         // ScrollbackLines of the login, in advanced mode
+    COORD max_window_size_{0, 0};  // MaxWindowSize
 
     static std::string Retry(const char* step, DWORD error, COORD buffer, int rows, int columns) {
         char text[1024];
@@ -175,6 +207,31 @@ TEST_F(ResizeTest, ARefusedSizeFallsRowByRowToWhatTheDisplayShowsOneSecondApart)
         EXPECT_EQ(result.sleeps[i].milliseconds, 1000u);
         EXPECT_EQ(result.sleeps[i].at, 1000u * i);
     }
+}
+
+TEST_F(ResizeTest, WithMaxWindowSizeARefusalGoesToTheLargestWindowWithOneNotice) {
+    max_window_size_ = COORD{500, 200};
+    winsim::test::ConsoleSettings settings;
+    settings.largest_window = COORD{600, 300};
+    Result result = Resize(settings, WindowSize{200, 50});  // taken as it is, silently
+    EXPECT_EQ(Text(WindowSize{result.console.dwSize.X, result.console.dwSize.Y}), "200x50");
+    EXPECT_EQ(result.client, "");
+
+    settings.largest_window = COORD{160, 62};
+    result = Resize(settings, WindowSize{500, 200});
+    EXPECT_EQ(Text(WindowSize{result.console.dwSize.X, result.console.dwSize.Y}), "160x62");
+    const std::string jump =
+        Retry("SetConsoleWindowInfo[#1]", ERROR_INVALID_PARAMETER, COORD{80, 150}, 62, 160);
+    EXPECT_EQ(result.client, jump);
+    EXPECT_EQ(winsim::test::Sleeps(), (std::vector<DWORD>{1000}));
+
+    // The largest window refused as well: the written steps go on from there.
+    SetUp();
+    winsim::test::FailCall("SetConsoleWindowInfo", ERROR_INVALID_PARAMETER, 1, 1);
+    result = Resize(settings, WindowSize{500, 200});
+    EXPECT_EQ(Text(result.requested), "160x61");
+    EXPECT_EQ(result.client, jump + Retry("SetConsoleWindowInfo[#1]", ERROR_INVALID_PARAMETER,
+                                          COORD{80, 150}, 61, 160));
 }
 
 TEST_F(ResizeTest, BelowTwentyFiveRowsOnlyTheColumnsFall) {

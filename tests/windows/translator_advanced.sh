@@ -11,8 +11,9 @@
 # the terminal first; rlogin sends its control bytes,
 # SuppressColorSimulation turns reverse video off, with InputSettleDelay 2 keys typed one by one
 # are echoed as before, KeySequences turns the terminal's key sequences into keys and ColorMode 16
-# sends the console's colours, and with MouseInput a program asking for mouse input gets the
-# terminal's mouse reports as mouse events.
+# sends the console's colours, with MouseInput a program asking for mouse input gets the
+# terminal's mouse reports as mouse events, and MaxWindowSize gives a 200x50 terminal a console
+# its size.
 # $1: the folder of the Windows test programs.
 . "$TESTS_DIR/lib.sh"
 . "$TESTS_DIR/login_lib.sh"
@@ -205,6 +206,17 @@ login advanced-size --console 80x24 "$wtranslator telnet vt100" "$size24" "$star
     "$(screen_step advanced-size)" 'send exit\r' 'expect-exit 0'
 expect_terminal advanced-size 30 100
 expect_row advanced-size 1 'size 100x30 window 100x30'
+
+# MaxWindowSize 500x200: a 200x50 terminal, beyond the 128x100 of the written rule, gets a 200x50
+# console (Wine takes sizes beyond the largest window it reports), shown row for row.
+set_setting telnet MaxWindowSize 500x200
+login advanced-wide --console 80x24 "$wtranslator telnet vt100" "$size24" "$start24" \
+    'expect testcmd>' 'quiet 500' 'telnet-size 50 200' 'expect-size 200x50' 'expect \e[50;1f' \
+    'send size\r' 'expect \e[3;1ftestcmd>' 'quiet 500' "$(screen_step advanced-wide)" \
+    'send exit\r' 'expect-exit 0'
+wine reg delete "$(settings_key telnet)" /v MaxWindowSize /f >/dev/null 2>&1
+expect_terminal advanced-wide 50 200
+expect_row advanced-wide 1 'size 200x50 window 200x50'
 
 # KeySequences and ColorMode 16: the terminal's key sequences reach the command processor as
 # keys (a lone Escape, once the wait for more has passed, still as the Escape key), and drawn
