@@ -99,20 +99,33 @@ void FindMarks(const ConsoleScreen& console, SHORT old_column, SHORT column, int
 // scroll of all the rows above the window, without the old bit, so that only the old cell shows
 // the old mark.  Old marks stay: the output may move the content between any read of a cell and
 // a write to it, and a write that took one out could land on the new one.  The old mark was found
-// in its own column, which is the window's last one unless the width changed since.
-void MoveMark(const ConsoleScreen& console, const CONSOLE_SCREEN_BUFFER_INFO& info, int shown_top,
-              int found, ScrollTracker& tracker) {
+// in its own column, which is the window's last one unless the width changed since.  A pass that
+// leaves rows above the old mark unsent keeps that mark in its column, those rows its lead: the
+// marks follow each other down the column, the newest lowest, and a new mark above the old one
+// would be taken for an older one.
+void MoveMark(const ConsoleScreen& console, const CONSOLE_SCREEN_BUFFER_INFO& info,
+              const ScrollEnd& end, int found, ScrollTracker& tracker) {
     const SMALL_RECT& window = info.srWindow;
-    const COORD mark{window.Right, static_cast<SHORT>(shown_top)};
+    const COORD mark{window.Right, static_cast<SHORT>(end.shown_top)};
+    if (end.unsent >= 0 && tracker.mark.X == mark.X) {
+        tracker.view = ScrollView{info.dwSize, window, found};
+        tracker.lead = end.unsent;
+        return;
+    }
     const WORD bits[2] = {kScrollMarks[tracker.bit], kScrollMarks[1 - tracker.bit]};
     int old_row = -1, placed = -1;
     if (found != mark.Y || tracker.mark.X != mark.X) {
         PutMark(console, mark, bits[1]);
-        // Where the old and the new mark are now: from 2 window heights above the old one, or
-        // in the whole column when that does not show both.
-        for (int from = found - 2 * (window.Bottom - window.Top + 1); found >= 0; from = 0) {
+        // Where the old and the new mark are now, the output having moved them up as far as it
+        // went on: from 2 window heights above the higher of their rows down to the lower, or
+        // from the column's top when that does not show both.  (After a width change the new
+        // mark may be above the old one: a search that ended at its row would take an older mark
+        // of the old one's bit for the old one, and rows sent already for rows to send.)
+        const int lower = std::max(found, static_cast<int>(mark.Y));
+        const int higher = std::min(found, static_cast<int>(mark.Y));
+        for (int from = higher - 2 * (window.Bottom - window.Top + 1); found >= 0; from = 0) {
             if (from < 0) from = 0;
-            FindMarks(console, tracker.mark.X, mark.X, from, mark.Y, bits,
+            FindMarks(console, tracker.mark.X, mark.X, from, lower, bits,
                       tracker.column.cells.get(), &old_row, &placed);
             if ((old_row >= 0 && placed >= 0) || from == 0) break;
         }
@@ -229,19 +242,23 @@ ScrollRead PlanScrollRead(const SMALL_RECT& window, int guess, int last_mark, in
         if (top > window.Top) top = window.Top;
     }
     int end = window.Top + height;
-    if (end - top > most_rows) end = top + most_rows;
+    if (end - top > most_rows) end = std::max(top + most_rows, guess + 1);
     return ScrollRead{top, end - top};
 }
 
-bool ReadAgain(int found, int guess, int top, int attempt) {
-    return found < 0 && guess >= 0 && top > 0 && attempt < kReadAttempts;
+bool ReadAgain(int found, int lead, int guess, int top, int attempt) {
+    const bool missed = found < 0 ? guess >= 0 : found - lead < top;
+    return missed && top > 0 && attempt < kReadAttempts;
 }
 
 ScrollEnd PlanScrollEnd(int found, int lead, const ScrollRead& read, SHORT window_top,
                         int window_rows) {
     const int shown_top = read.top + read.rows - window_rows;
     const int scrolled = ScrolledRows(found, lead, read.top, shown_top);
-    return ScrollEnd{scrolled, scrolled == 0 ? window_top : shown_top};
+    int unsent = -1;
+    if (found >= 0 && scrolled > 0 && shown_top < found) unsent = found - shown_top;
+    if (found >= 0 && scrolled == 0 && found - lead < read.top) unsent = lead;
+    return ScrollEnd{scrolled, scrolled == 0 ? window_top : shown_top, unsent};
 }
 
 NewMark PlaceMark(int found, int mark_row, int old_row, int placed) {
@@ -325,7 +342,7 @@ int ReadScrolledScreen(const ConsoleScreen& console, ScreenSnapshot& current,
             if (attempt < kReadAttempts) continue;
             found = -1;
         }
-        if (ReadAgain(found, guess, read.top, attempt)) continue;
+        if (ReadAgain(found, tracker.lead, guess, read.top, attempt)) continue;
 
         const ScrollEnd end = PlanScrollEnd(found, tracker.lead, read, window.Top, size.Y);
         const int first = found - tracker.lead;
@@ -334,7 +351,7 @@ int ReadScrolledScreen(const ConsoleScreen& console, ScreenSnapshot& current,
             std::memmove(rows, rows + static_cast<size_t>(first - read.top) * size.X,
                          static_cast<size_t>(end.scrolled) * size.X * sizeof(CHAR_INFO));
         }
-        MoveMark(console, info, end.shown_top, found, tracker);
+        MoveMark(console, info, end, found, tracker);
         StripMark(current.cells.get(), static_cast<size_t>(size.X) * size.Y);
         StripMark(rows, static_cast<size_t>(end.scrolled) * size.X);
         return end.scrolled;

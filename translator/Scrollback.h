@@ -109,19 +109,23 @@ bool SameGeometry(const ScrollView& before, SHORT mark_column,
 // The read of a pass, `rows` rows from `top`, 16,000 cells or four window heights at most,
 // whichever is more: to the window's last row from `lead` rows above where the search saw the old
 // mark (`guess`, -1: not seen), and a margin for the output of the moment since, doubled at each
-// `attempt` up to half the read, unless the mark has not moved from `last_mark`.
+// `attempt` up to half the read, unless the mark has not moved from `last_mark`.  It ends no
+// higher than the mark's row: a lead longer than a read still reaches the mark.
 struct ScrollRead {
     int top, rows;
 };
 ScrollRead PlanScrollRead(const SMALL_RECT& window, int guess, int last_mark, int lead,
                           int attempt);
-// The search saw the old mark but the read from `top` did not (`found` -1): the output moved it
-// above the read.  A few attempts at most.
-bool ReadAgain(int found, int guess, int top, int attempt);
+// The search saw the old mark but the read from `top` did not (`found` -1), or did not hold the
+// `lead` rows above it: the output moved them above the read.  A few attempts at most.
+bool ReadAgain(int found, int lead, int guess, int top, int attempt);
 // The rows that left the window (ScrolledRows) and the top row of the window the pass ends on:
-// the one after the rows the read holds, or the console's own when nothing scrolled.
+// the one after the rows the read holds, or the console's own when nothing scrolled.  The rows
+// above the old mark that the pass leaves to the next (its read ended above the mark, or began
+// below the first of them when the output outran every attempt) keep the old mark, as its lead:
+// `unsent`, -1 when the pass leaves none and the mark moves to the window it ends on.
 struct ScrollEnd {
-    int scrolled, shown_top;
+    int scrolled, shown_top, unsent;
 };
 ScrollEnd PlanScrollEnd(int found, int lead, const ScrollRead& read, SHORT window_top,
                         int window_rows);

@@ -103,6 +103,7 @@ TEST(ScrollPlanTest, TheReadStartsAboveTheMarkAndEndsOnTheWindowsLastRowWithinTh
         {"a window larger than a read: four heights", SMALL_RECT{0, 0, 127, 199}, -1, -1, 0, 1, 0,
          200},
         {"four heights above", SMALL_RECT{0, 1000, 199, 1080}, 100, 1000, 0, 1, 0, 324},
+        {"a lead longer than a read: down to the mark", kWindow, 700, 700, 300, 1, 400, 301},
     };
     for (const Case& c : cases) {
         const ScrollRead read = PlanScrollRead(c.window, c.guess, c.last_mark, c.lead, c.attempt);
@@ -112,12 +113,16 @@ TEST(ScrollPlanTest, TheReadStartsAboveTheMarkAndEndsOnTheWindowsLastRowWithinTh
 }
 
 TEST(ScrollPlanTest, AMarkThatMovedPastTheReadIsReadAgainAFewTimes) {
-    EXPECT_TRUE(ReadAgain(-1, 993, 943, 1));
-    EXPECT_TRUE(ReadAgain(-1, 993, 893, 3));
-    EXPECT_FALSE(ReadAgain(-1, 993, 893, 4));  // the pass repaints instead
-    EXPECT_FALSE(ReadAgain(950, 993, 943, 1));
-    EXPECT_FALSE(ReadAgain(-1, -1, 1000, 1));  // the search did not find it: gone
-    EXPECT_FALSE(ReadAgain(-1, 30, 0, 1));     // the read reached the buffer's top
+    EXPECT_TRUE(ReadAgain(-1, 0, 993, 943, 1));
+    EXPECT_TRUE(ReadAgain(-1, 0, 993, 893, 3));
+    EXPECT_FALSE(ReadAgain(-1, 0, 993, 893, 4));  // the pass repaints instead
+    EXPECT_FALSE(ReadAgain(950, 0, 993, 943, 1));
+    EXPECT_FALSE(ReadAgain(950, 7, 993, 943, 1));
+    EXPECT_FALSE(ReadAgain(-1, 0, -1, 1000, 1));  // the search did not find it: gone
+    EXPECT_FALSE(ReadAgain(-1, 0, 30, 0, 1));     // the read reached the buffer's top
+    // The mark is in the read, but the rows above it still to send began above it.
+    EXPECT_TRUE(ReadAgain(950, 8, 993, 943, 1));
+    EXPECT_FALSE(ReadAgain(950, 8, 993, 943, 4));
 }
 
 TEST(ScrollPlanTest, ThePassEndsOnTheConsolesWindowOrRightAfterTheRowsTheReadHolds) {
@@ -125,21 +130,29 @@ TEST(ScrollPlanTest, ThePassEndsOnTheConsolesWindowOrRightAfterTheRowsTheReadHol
         const char* what;
         int found, lead;
         ScrollRead read;
-        int scrolled, shown_top;
+        int scrolled, shown_top, unsent;
     };
     const std::vector<Case> cases = {
-        {"idle", 1000, 0, {1000, 25}, 0, 1000},
-        {"moved up 7 rows", 993, 0, {943, 82}, 7, 1000},
-        {"and 3 rows left by the last pass", 993, 3, {940, 85}, 10, 1000},
-        {"more than a read: the window after it", 30, 0, {0, 200}, 145, 175},
-        {"no mark", -1, 0, {1000, 25}, 0, 1000},
-        {"rows to send above the read", 945, 3, {943, 82}, 0, 1000},
-        {"nothing to tell from a read far above the window", -1, 0, {0, 200}, 0, 1000},
+        {"idle", 1000, 0, {1000, 25}, 0, 1000, -1},
+        {"moved up 7 rows", 993, 0, {943, 82}, 7, 1000, -1},
+        {"and 3 rows left by the last pass", 993, 3, {940, 85}, 10, 1000, -1},
+        {"more than a read: the window after it", 30, 0, {0, 200}, 145, 175, -1},
+        {"no mark", -1, 0, {1000, 25}, 0, 1000, -1},
+        {"rows to send above the read: the old mark keeps them", 945, 3, {943, 82}, 0, 1000, 3},
+        {"nothing to tell from a read far above the window", -1, 0, {0, 200}, 0, 1000, -1},
+        {"a long lead: the read ends above the mark, which keeps the rest",
+         330,
+         150,
+         {120, 211},
+         126,
+         306,
+         24},
     };
     for (const Case& c : cases) {
         const ScrollEnd end = PlanScrollEnd(c.found, c.lead, c.read, 1000, 25);
         EXPECT_EQ(end.scrolled, c.scrolled) << c.what;
         EXPECT_EQ(end.shown_top, c.shown_top) << c.what;
+        EXPECT_EQ(end.unsent, c.unsent) << c.what;
     }
 }
 
