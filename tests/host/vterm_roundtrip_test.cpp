@@ -863,3 +863,79 @@ TEST(VtermRoundTripTest, FullScreenSwitchesShowTheShownBufferItsCursorAndTitle) 
         }
     }
 }
+namespace {
+
+// A program that prints on through the passes, after the mirror's console reads (between its
+// search for the mark, its read of the rows and its new mark): a few lines after each, or now and
+// then a burst of up to 80, as a command processor writes a file out in large pieces.  At 80
+// columns and at 200 (whose rows and those above them one whole read holds) each line reaches the
+// terminal's scrollback or its screen once and in order.  A mark the output moved up after the
+// search, the rows above it with it, must not end the pass with those rows unsent; a pass whose
+// read ends above the old mark (a burst left many rows to send) puts the new mark above it, and
+// must still tell how far the output moved on from where the old mark is, not from an older one.
+TEST(VtermRoundTripTest, LinesPrintedThroughEveryReadReachTheScrollbackOnceAndInOrder) {
+    constexpr int kLines = 1500;
+    for (uint32_t seed = 1; seed <= 10; ++seed) {
+        const bool bursts = seed % 2 == 0;
+        for (SHORT columns : {SHORT(80), SHORT(200)}) {
+            winsim::test::Reset();
+            winsim::SimProcess process;
+            winsim::test::ConsoleSettings settings;
+            settings.largest_window = COORD{500, 200};
+            winsim::test::NewConsole(process, settings);
+            process.Start([&] {
+                HANDLE output = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                            OPEN_EXISTING, 0, nullptr);
+                ScrollingConsole console(output, seed);
+                const ConsoleScreen screen(output, false);
+                console.Size(columns, 50, 500);
+                RecordingTerminal terminal(50, columns);
+                terminal.KeepScrollback();
+                AnsiWriter writer(&FeedTo<RecordingTerminal>, &terminal, Rendition(&TestOemToAnsi));
+                ScreenSnapshot snapshots[2];
+                ScrollTracker tracker;
+                tracker.whole_reads = true;
+                tracker.terminal_rows = 50;
+                ScreenSnapshot start;  // the start-up mark, as window sizing puts it
+                ReadScrolledScreen(screen, start, tracker);
+                std::vector<std::string> printed;
+                winsim::test::AfterConsoleRead([&] {
+                    int lines = bursts ? (console.Below(10) == 0 ? console.Below(81) : 0)
+                                       : console.Below(9);
+                    for (; lines > 0 && printed.size() < kLines; --lines) {
+                        printed.push_back("line " + std::to_string(printed.size()));
+                        const std::string text = printed.back() + "\r\n";
+                        DWORD written = 0;
+                        WriteFile(output, text.data(), DWORD(text.size()), &written, nullptr);
+                    }
+                });
+                for (int pass = 0; pass < 2000; ++pass) {
+                    const bool all_printed = printed.size() == kLines;  // none during this pass
+                    const PassResult result =
+                        ScrollbackPass(screen, snapshots[pass % 2], snapshots[1 - pass % 2], false,
+                                       writer, tracker);
+                    if (all_printed && result == PassResult::kQuiet) break;
+                }
+                winsim::test::AfterConsoleRead(nullptr);
+                std::vector<std::string> seen;
+                for (const std::string& row : terminal.scrollback())
+                    if (row.rfind("line ", 0) == 0) seen.push_back(row);
+                for (int y = 0; y < 50; ++y)
+                    if (terminal.Row(y).rfind("line ", 0) == 0) seen.push_back(terminal.Row(y));
+                size_t same = 0;
+                while (same < seen.size() && same < printed.size() && seen[same] == printed[same])
+                    ++same;
+                EXPECT_EQ(same, printed.size())
+                    << "seed " << seed << (bursts ? ", bursts, " : ", ") << columns
+                    << " columns: " << (same < seen.size() ? seen[same] : "nothing") << " where "
+                    << (same < printed.size() ? printed[same] : "nothing") << " was printed";
+                EXPECT_EQ(seen.size(), printed.size());
+                return 0;
+            });
+            EXPECT_FALSE(process.Wait().crashed);
+        }
+    }
+}
+
+}  // namespace
