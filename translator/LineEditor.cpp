@@ -640,6 +640,7 @@ void RunSimpleInput(const Settings& settings) {
     KeyReader reader(settings.key_sequences != 0, utf8, false, paste);
     if (batching) {
         reader.set_before_wait([&out, &mode_known] {
+            out.FlushKeys();
             out.FlushEcho();
             ForgetLayoutAnswers();
             mode_known = false;
@@ -652,13 +653,18 @@ void RunSimpleInput(const Settings& settings) {
         const bool gate_set = g_output_gate.IsSet() != 0;
         const SHORT columns = g_translator.terminal_size.columns;
         editor.set_terminal(!rows ? 0 : columns > 0 ? columns : 80, ClientColumn());
+        // A paste's keys and echo wait for the end of the bytes read together: its lines go into
+        // the console with one write, and the mode is read once for them.
+        const bool held = batching && input.pasted;
         for (const EditorAction& action : editor.Take(input, input_mode, gate_set)) {
-            if (action.kind != EditorAction::Kind::kWrite &&
-                action.kind != EditorAction::Kind::kEcho)
+            using Kind = EditorAction::Kind;
+            if (action.kind != Kind::kWrite && action.kind != Kind::kEcho &&
+                !(held && action.kind == Kind::kInject))
                 mode_known = false;
             if (!RunEditorAction(action, settings, out)) return out.FlushEcho();
         }
-        out.FlushKeys();
+        if (!held) out.FlushKeys();
     }
+    out.FlushKeys();
     out.FlushEcho();
 }

@@ -319,6 +319,26 @@ TEST_F(LoginTest, APasteAtTheLinePromptIsTextAndLines) {
     EXPECT_EQ(Reports(), std::vector<std::string>{});
 }
 
+// With batching the lines of a paste that came together go into the console with one write (a
+// second one would fail here), after the echo of them all.
+TEST_F(LoginTest, WithBatchingAPastesLinesAreOneWrite) {
+    SetSetting("ModeSelection", REG_SZ, winsim::test::RegSz("simple"));
+    SetSetting("KeySequences", REG_DWORD, winsim::test::RegDword(1));
+    SetSetting("BracketedPaste", REG_DWORD, winsim::test::RegDword(1));
+    SetSetting("InputBatching", REG_DWORD, winsim::test::RegDword(1));
+    SimLogin login;
+    login.NewOutput();
+    winsim::test::FailCall("WriteConsoleInputA", ERROR_INVALID_HANDLE, 1);
+    login.Send("\033[200~echo one\r\necho two\r\n\033[201~");
+    const std::string output = login.NewOutput();
+    EXPECT_EQ(output.find("echo one\r\necho two\r\n"), 0u) << output;
+    EXPECT_NE(output.find(">two"), std::string::npos) << output;
+    EXPECT_TRUE(Reports().empty());
+    login.CloseInput();
+    EXPECT_EQ(login.Wait().code, 0u);
+    EXPECT_EQ(Lines(), (std::vector<std::string>{"echo one", "echo two"}));
+}
+
 TEST_F(LoginTest, RloginSendsItsControlBytesAndFollowsTheWindowSize) {
     SimLogin::Options options;
     options.protocol = "rlogin";
