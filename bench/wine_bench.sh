@@ -149,6 +149,42 @@ echo "typing CPU, advanced mode, InputSettleDelay 2 (10 keys a second for 20 s)"
 cpu_stretch typing advanced 20 advanced_fast
 wine reg delete "$settings" /v InputSettleDelay /f >/dev/null 2>&1
 
+# Advanced mode with every setting the main job writes (a UTF-8 client): the echo, and then the
+# road of one keystroke from a run under Wine's relay trace, each call's moment from
+# trace_clock.so: each step's median and the console calls on the way (echo_road.py).
+modern() {
+    for value in "KeySequences REG_DWORD 1" "ColorMode REG_DWORD 16" "Utf8Client REG_DWORD 1" \
+        "InputSettleDelay REG_DWORD 2" "ScrollbackLines REG_DWORD 2000" "MouseInput REG_DWORD 1" \
+        "InputBatching REG_DWORD 1" "BracketedPaste REG_DWORD 1" "FullScreenPrograms REG_DWORD 1" \
+        "MaxWindowSize REG_SZ 500x200" "AdvancedTerminalTypes REG_SZ xterm-*"; do
+        set -- $value
+        if [ "$action" = add ]; then
+            wine reg add "$settings" /v "$1" /t "$2" /d "$3" /f >/dev/null 2>&1
+        else
+            wine reg delete "$settings" /v "$1" /f >/dev/null 2>&1
+        fi
+    done
+}
+action=add modern
+echo "echo latency, advanced mode, every setting of the main job"
+wine "$login_bench" echo "$translator" advanced 50 advanced_modern >"$out/echo_advanced_modern.txt" 2>&1
+grep '^echo_' "$out/echo_advanced_modern.txt" >>"$results"
+echo "one keystroke's road, advanced mode, every setting of the main job (relay trace)"
+cc -shared -fPIC -O2 -o "$out/trace_clock.so" "$(dirname "$0")/trace_clock.c"
+relay='HKCU\Software\Wine\Debug'
+wine reg add "$relay" /v RelayInclude /t REG_SZ /f /d "$(echo ReadFile WriteFile Sleep CloseHandle \
+    CreateFileA SetEvent WaitForSingleObject GetConsoleMode GetConsoleScreenBufferInfo \
+    ReadConsoleOutputW ReadConsoleOutputA WriteConsoleInputW WriteConsoleInputA \
+    GetConsoleCursorInfo SetConsoleCursorInfo GetConsoleTitleW WriteConsoleOutputAttribute \
+    GetNumberOfConsoleInputEvents SetConsoleScreenBufferSize SetConsoleWindowInfo | tr ' ' ';')" \
+    >/dev/null 2>&1
+LD_PRELOAD="$out/trace_clock.so" WINEDEBUG=-all,+pid,+tid,+relay wine "$login_bench" echo \
+    "$translator" advanced 30 advanced_modern_traced >"$out/echo_road.txt" 2>"$out/echo_road.trace"
+wine reg delete "$relay" /v RelayInclude /f >/dev/null 2>&1
+python3 "$(dirname "$0")/echo_road.py" "$out/echo_road.trace" advanced_modern >>"$results"
+rm -f "$out/echo_road.trace"
+action=delete modern
+
 # Scrolling output: 2000 lines of 60 characters typed at 80x24, with the console's scrollback
 # (ScrollbackLines 2000) and without it (repaints).  The lines the client's terminal kept are
 # counted in a libvterm rendering of everything it got: each of "line 1 ..." to "line 2000 ..."

@@ -214,11 +214,11 @@ DWORD InputSettleStep(DWORD setting) {
     return setting < kInputSettleDelay ? setting : kInputSettleDelay;
 }
 
-NextPass DecideNextPass(bool sent, bool settling, DWORD step, DWORD since_input) {
+NextPass DecideNextPass(bool sent, bool settling, DWORD step, DWORD since_input, bool deferred) {
+    const bool looking = settling && step < kInputSettleDelay && since_input < kInputSettleDelay;
+    if (deferred && (sent || !looking)) return NextPass{step, false};
     if (sent) return NextPass{kActivePollDelay, false};
-    if (!settling || step >= kInputSettleDelay || since_input >= kInputSettleDelay) {
-        return NextPass{kIdlePollDelay, false};
-    }
+    if (!looking) return NextPass{kIdlePollDelay, false};
     const DWORD left = kInputSettleDelay - since_input;
     return NextPass{left < step ? left : step, true};
 }
@@ -249,6 +249,8 @@ bool StopMirror() {
 
 ScreenMirror::ScreenMirror(const Settings& settings, WORD default_attributes)
     : settle_step_(InputSettleStep(settings.input_settle_delay)),
+      echo_passes_(settle_step_ < kInputSettleDelay &&
+                   (settings.full_screen_programs != 0 || settings.mouse_input != 0)),
       scrollback_(settings.scrollback_lines != 0),
       settle_unlocked_(settings.input_batching != 0),
       paste_request_(settings.bracketed_paste != 0),
@@ -337,29 +339,57 @@ bool ScreenMirror::RunPass() {
         NoteModesOn(kModeBracketedPaste);
     }
 
+    const bool redraw = t.redraw_request != 0;
+    t.redraw_request = 0;
+    // An echo pass mirrors the buffer the last full pass found shown.
+    const bool echo = echo_passes_ && settling_ && !redraw && !last_pass_ && EchoRunGoesOn();
     // With FullScreenPrograms a program's own buffer, when the console shows one, is mirrored on
     // the alternate screen, and the start-up buffer's snapshots wait for its return.
-    const bool program = full_screen_ && LookAtShownBuffer();
-    if (!program) shown_snapshot_ = 1 - shown_snapshot_;
-    ScreenSnapshot& shown = snapshots_[shown_snapshot_];
-    ScreenSnapshot& current = snapshots_[1 - shown_snapshot_];
+    const bool program =
+        full_screen_ && (echo ? shown_buffer_.program() != nullptr : LookAtShownBuffer());
     // Input that came during an unlocked settle wait set the poll delay to 0 again: its wake is
     // kept for the next pass, which gives that input its own settle wait.
     const bool woken = t.mirror_poll_delay.exchange(kIdlePollDelay) == 0 && settle_unlocked_;
-    const bool redraw = t.redraw_request != 0;
-    t.redraw_request = 0;
+    const PassResult result = ReadAndSend(program, redraw);
+    if (!echo) {
+        echo_run_ = false;
+        if (full_screen_) ShowCursorAndTitle();
+        if (mouse_input_ && !last_pass_) FollowMouseMode();
+    }
+    if (last_pass_) {
+        SendTerminalModeReset();
+        return StopMirror();
+    }
+    // The input side changes the poll delay only under the screen lock, so it is still ours.
+    const bool sent = result == PassResult::kSent;
+    NextPass next = DecideNextPass(sent || echo_sent_, settling_, settle_step_,
+                                   GetTickCount() - input_tick_, echo);
+    echo_sent_ = echo && sent;
+    settling_ = next.settling;
+    t.mirror_poll_delay.store(woken ? 0 : next.delay);
 
+    // A stop request is made without the screen lock, so its wake-up may have come during this
+    // pass: keep it for the next one.
+    if (!woken) g_mirror_wake_up.Reset();
+    if (t.mirror_stop.load() != kMirrorRunning) g_mirror_wake_up.Set();
+    g_screen_lock.Leave();
+    return true;
+}
+
+PassResult ScreenMirror::ReadAndSend(bool program, bool redraw) {
+    if (!program) shown_snapshot_ = 1 - shown_snapshot_;
+    ScreenSnapshot& shown = snapshots_[shown_snapshot_];
+    ScreenSnapshot& current = snapshots_[1 - shown_snapshot_];
     PassResult result = PassResult::kNoMemory;
     TerminalView* view = full_screen_ ? &view_ : nullptr;
     if (program) {
         result = ProgramBufferPass(redraw);
     } else if (scrollback_) {
-        scroll_.terminal_rows = t.terminal_size.rows;
+        scroll_.terminal_rows = g_translator.terminal_size.rows;
         result = ScrollbackPass(console_, shown, current, redraw, writer_, scroll_, view);
     } else if (ReadScreen(console_, current)) {
         result = UpdateTerminal(shown, current, redraw, writer_, TerminalPlace{}, view);
     }
-    if (full_screen_) ShowCursorAndTitle();
     if (result == PassResult::kNoMemory) {
         // Skipped; both copies are empty now or soon, so the next pass with memory clears the
         // terminal and sends everything.
@@ -372,23 +402,18 @@ bool ScreenMirror::RunPass() {
         memory_reported_ = false;
         PublishShownArea(program ? program_snapshots_[1 - program_shown_] : current, program);
     }
-    if (mouse_input_ && !last_pass_) FollowMouseMode();
-    if (last_pass_) {
-        SendTerminalModeReset();
-        return StopMirror();
-    }
-    // The input side changes the poll delay only under the screen lock, so it is still ours.
-    NextPass next = DecideNextPass(result == PassResult::kSent, settling_, settle_step_,
-                                   GetTickCount() - input_tick_);
-    settling_ = next.settling;
-    t.mirror_poll_delay.store(woken ? 0 : next.delay);
+    return result;
+}
 
-    // A stop request is made without the screen lock, so its wake-up may have come during this
-    // pass: keep it for the next one.
-    if (!woken) g_mirror_wake_up.Reset();
-    if (t.mirror_stop.load() != kMirrorRunning) g_mirror_wake_up.Set();
-    g_screen_lock.Leave();
-    return true;
+bool ScreenMirror::EchoRunGoesOn() {
+    const DWORD now = GetTickCount();
+    if (!echo_run_) {
+        echo_run_ = true;
+        first_echo_tick_ = now;
+    }
+    if (now - first_echo_tick_ < kInputSettleDelay) return true;
+    echo_run_ = false;
+    return false;
 }
 
 // The settle wait, under the screen lock or (with input batching) without it.  False when a stop

@@ -84,14 +84,23 @@ bool ReadWindow(const ConsoleScreen& console, ScreenSnapshot& snapshot);
 // a millisecond or two, so with a step below 30 a pass that finds nothing new is followed by
 // another one `step` ms later, and so on until 30 ms have passed since the input (the last of
 // them at 30 ms): what one pass 30 ms after the key would have seen is never missed.
+//
+// With the setting, the passes that look for a keystroke's effect are echo passes when the pass
+// has more to do than read the screen (FullScreenPrograms, MouseInput): they read and send the
+// screen alone, and leave to a full pass what a keystroke rarely changes (which buffer is shown,
+// the cursor's visibility, the title, the mouse mode).  That full pass comes one step after an
+// echo pass that sent, or after the last one of the 30 ms, and takes the cadence of a pass that
+// sent when the echo pass did.  Input that keeps coming (a paste) still gets a full pass at
+// least every 30 ms.
 DWORD InputSettleStep(DWORD setting);
 struct NextPass {
     DWORD delay;    // the poll delay before the next pass
     bool settling;  // the next pass still looks for the effect of the input
 };
 // `settling`: this pass was woken by input or followed one that was; `since_input`: ms since
-// that input woke the mirror.
-NextPass DecideNextPass(bool sent, bool settling, DWORD step, DWORD since_input);
+// that input woke the mirror; `deferred`: this was an echo pass, which left work to a full pass.
+NextPass DecideNextPass(bool sent, bool settling, DWORD step, DWORD since_input,
+                        bool deferred = false);
 
 // The screen mirror thread's own state: the two snapshots, the scrollback tracker and the writer.
 // Start-up builds it from the settings before the thread starts; with scrollback, window sizing
@@ -117,6 +126,12 @@ class ScreenMirror {
     // input, and tells it to stop when the mode no longer does.
     void FollowMouseMode();
     bool SettleWait();
+    // Reads the buffer shown (a program's when `program`) and sends what changed; publishes the
+    // area shown, or reports a lack of memory once.
+    PassResult ReadAndSend(bool program, bool redraw);
+    // Whether this pass may still be an echo pass: the first echo pass since the last full pass
+    // was less than 30 ms ago.
+    bool EchoRunGoesOn();
     // FullScreenPrograms: the switch of screens when the console shows another buffer (a client
     // size the start-up buffer missed is made up for on its return), the pass over a program's
     // buffer, and the cursor's visibility and the title at the end of a pass.
@@ -125,6 +140,12 @@ class ScreenMirror {
     void ShowCursorAndTitle();
 
     DWORD settle_step_;
+    // InputSettleDelay with work that an echo pass leaves to a full pass; and whether the last
+    // echo pass sent, which the full pass after it counts as its own for the cadence.
+    bool echo_passes_;
+    bool echo_sent_ = false;
+    DWORD first_echo_tick_ = 0;  // the tick of the first echo pass since the last full pass
+    bool echo_run_ = false;      // echo passes came since the last full pass
     bool scrollback_;
     // InputBatching: the settle wait leaves the screen lock, so that input is never held up by a
     // pass that is only waiting.

@@ -519,6 +519,66 @@ TEST_F(AdvancedLoginTest, AShortSettleDelayLooksFor30MsAfterTheLatestKeyAndNoLon
     EXPECT_EQ(all.back(), std::make_pair(at + 11, 7u));
 }
 
+// With every setting a modern terminal gets, a keystroke's echo takes one key write on the input
+// side and, on the mirror's, the reads of the screen alone (its geometry, the scrollback mark's
+// cell, the window); which buffer is shown, the cursor, the title and the mouse mode follow in a
+// full pass one step later, which keeps the cadence of a pass that sent.  Keys that keep coming
+// still get a full pass every 30 ms.
+TEST_F(AdvancedLoginTest, AnEchoPassReadsTheScreenAloneAndAFullPassFollowsAStepLater) {
+    for (const char* name : {"FullScreenPrograms", "MouseInput", "InputBatching", "Utf8Client"})
+        SetSetting(name, REG_DWORD, winsim::test::RegDword(1));
+    SetSetting("ScrollbackLines", REG_DWORD, winsim::test::RegDword(200));
+    SetSetting("InputSettleDelay", REG_DWORD, winsim::test::RegDword(2));
+    SimLogin login(Console(40, 6));
+    Advance(1000);
+    login.NewOutput();
+    auto set_title = [&login](const wchar_t* title) {
+        winsim::SimProcess program;
+        winsim::test::ShareConsole(program, login.translator());
+        program.Start([title] { return SetConsoleTitleW(title) ? 0 : 1; });
+        program.Wait();
+    };
+
+    winsim::test::LogCalls(true);
+    login.Send("a");  // the console echoes it at once
+    set_title(L"typed");
+    Advance(2);
+    EXPECT_EQ(login.NewOutput(), "\033[1;5fa\033[1;6f");
+    std::vector<std::string> console_calls;
+    for (const std::string& call : winsim::test::LoggedCalls(login.translator())) {
+        if (call == "WriteFile") break;  // the echo's
+        if (call.find("Console") != std::string::npos || call == "CreateFileA" ||
+            call == "CloseHandle")
+            console_calls.push_back(call);
+    }
+    EXPECT_EQ(console_calls,
+              (std::vector<std::string>{"WriteConsoleInputW", "GetConsoleScreenBufferInfo",
+                                        "ReadConsoleOutputW", "ReadConsoleOutputW"}));
+    winsim::test::LogCalls(false);
+    Advance(1);
+    EXPECT_EQ(login.NewOutput(), "");
+    Advance(1);
+    EXPECT_EQ(login.NewOutput(), "\033]2;typed\a");
+    WriteOnScreen(login, "y");
+    Advance(99);
+    EXPECT_EQ(login.NewOutput(), "");
+    Advance(1);
+    EXPECT_NE(login.NewOutput().find('y'), std::string::npos);
+
+    Advance(1000);
+    set_title(L"pasted");
+    std::string output;
+    for (int i = 0; i < 40; ++i) {
+        login.Send("b");
+        Advance(1);
+        output += login.NewOutput();
+        if (i == 31) {
+            EXPECT_NE(output.find("\033]2;pasted\a"), std::string::npos);
+        }
+    }
+    EXPECT_TRUE(Reports().empty());
+}
+
 TEST_F(AdvancedLoginTest, ASettleDelayOf30OrMoreSleepsAsWithout) {
     for (DWORD setting : {30u, 31u, 0xFFFFFFFFu}) {
         TearDown();

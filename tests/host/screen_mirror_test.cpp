@@ -217,6 +217,13 @@ TEST(MirrorCadenceTest, QuietPassesAfterInputFollowAtTheStepUntil30Ms) {
         EXPECT_EQ(next.delay, c.delay) << c.step << " " << c.since_input;
         EXPECT_EQ(next.settling, c.still_settling) << c.step << " " << c.since_input;
     }
+    // After an echo pass: a full pass one step later once it sent or the looking ends.
+    EXPECT_EQ(DecideNextPass(true, true, 2, 2, true).delay, 2u);
+    EXPECT_FALSE(DecideNextPass(true, true, 2, 2, true).settling);
+    EXPECT_TRUE(DecideNextPass(false, true, 2, 2, true).settling);
+    EXPECT_EQ(DecideNextPass(false, true, 7, 28, true).delay, 2u);
+    EXPECT_EQ(DecideNextPass(false, true, 2, 30, true).delay, 2u);
+    EXPECT_FALSE(DecideNextPass(false, true, 2, 30, true).settling);
 }
 
 // Whole passes, through a writer that records each flush.

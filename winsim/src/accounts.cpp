@@ -34,7 +34,6 @@ struct Accounts {
     std::vector<Account> accounts;
     std::vector<BYTE> process_user;
     std::map<std::string, DomainController, winsim::detail::NoCaseLess> controllers;
-    std::map<std::string, int> calls;
     std::vector<std::string> requests;
     std::map<void*, std::unique_ptr<BYTE[]>> net_buffers;
 };
@@ -59,10 +58,9 @@ std::string DomainOf(const Accounts& state, const Account& account) {
     return account.domain == winsim::test::kLocalDomain ? state.computer : account.domain;
 }
 
-// Counts the call and takes a fault that is due for it.
+// Takes a fault that is due for the call (which counts it).
 bool Enter(const char* api, DWORD* fault) {
     Guard guard(KernelLock());
-    ++State().calls[api];
     return winsim::detail::TakeFaultLocked(api, fault);
 }
 
@@ -112,7 +110,6 @@ void ResetLocked(Accounts& state) {
         Account{"NT AUTHORITY", "SYSTEM", winsim::test::MakeSid("S-1-5-18"), ""});
     state.process_user = winsim::test::MakeSid(winsim::test::kDefaultUserSid);
     state.controllers.clear();
-    state.calls.clear();
     state.requests.clear();
     state.net_buffers.clear();
 }
@@ -191,12 +188,6 @@ void SetComputerName(const std::string& name) {
 void SetDomainController(const std::string& domain, const std::string& dc_name, DWORD error) {
     Guard guard(KernelLock());
     State().controllers[domain] = DomainController{dc_name, error};
-}
-
-int CallCount(const std::string& api) {
-    Guard guard(KernelLock());
-    auto found = State().calls.find(api);
-    return found == State().calls.end() ? 0 : found->second;
 }
 
 std::vector<std::string> NetRequests() {

@@ -157,6 +157,9 @@ struct KernelState {
     std::condition_variable changed;
     Process runner;  // the test runner's own process
     std::vector<Fault> faults;
+    std::map<std::string, int> calls;  // how often each API was called
+    bool logging_calls = false;
+    std::vector<std::pair<DWORD, std::string>> call_log;  // process id, API
     std::vector<test::SleepRecord> sleeps;
     bool statics_done = false;
     DWORD next_process_id = 0x100;
@@ -372,6 +375,8 @@ ExitStatus WaitProcess(Process& process) {
 }
 
 bool TakeFaultLocked(const std::string& api, DWORD* error) {
+    ++State().calls[api];
+    if (State().logging_calls) State().call_log.emplace_back(CurrentProcess().id, api);
     auto& faults = State().faults;
     for (auto it = faults.begin(); it != faults.end(); ++it) {
         if (it->api != api) continue;
@@ -526,6 +531,9 @@ void Reset() {
     {
         std::lock_guard<std::mutex> guard(State().lock);
         State().faults.clear();
+        State().calls.clear();
+        State().logging_calls = false;
+        State().call_log.clear();
     }
     detail::ResetProcesses();
     detail::ResetRegistry();
@@ -652,6 +660,28 @@ std::vector<DWORD> Sleeps() {
 void FailCall(const std::string& api, DWORD error, int skip, int times) {
     std::lock_guard<std::mutex> guard(State().lock);
     State().faults.push_back(Fault{api, error, skip, times});
+}
+
+int CallCount(const std::string& api) {
+    std::lock_guard<std::mutex> guard(State().lock);
+    auto found = State().calls.find(api);
+    return found == State().calls.end() ? 0 : found->second;
+}
+
+void LogCalls(bool on) {
+    std::lock_guard<std::mutex> guard(State().lock);
+    State().logging_calls = on;
+    if (on) State().call_log.clear();
+}
+
+std::vector<std::string> LoggedCalls(SimProcess& process) {
+    const DWORD id = ProcessIdOf(process);
+    std::lock_guard<std::mutex> guard(State().lock);
+    std::vector<std::string> calls;
+    for (const auto& call : State().call_log) {
+        if (call.first == id) calls.push_back(call.second);
+    }
+    return calls;
 }
 
 bool TakeFault(const std::string& api, DWORD* error) {

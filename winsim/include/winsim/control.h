@@ -164,8 +164,6 @@ void SetComputerName(const std::string& name);
 // when that is non-zero.  Domains without an entry give NERR_DCNotFound.  A domain controller
 // serves the accounts of its domain; a machine "\\X" that is none serves those of domain X.
 void SetDomainController(const std::string& domain, const std::string& dc_name, DWORD error = 0);
-// How often the named account or network API has been called since Reset.
-int CallCount(const std::string& api);
 // The requests made of the network API since Reset, in order and in 8-bit text:
 // "NetGetDCName(<domain>)" and "NetUserGetInfo(<server>, <user>)", a null server shown empty.
 std::vector<std::string> NetRequests();
@@ -212,6 +210,15 @@ void AddFile(const std::string& path);
 void AddReadOnlyDirectory(const std::string& path);
 // What a file made by CreateFileA holds; null when there is no such file.
 std::unique_ptr<std::string> FileContents(const std::string& path);
+// How often the named API has been called since Reset: the calls that a fault can be set for
+// (see FailCall), which are all that go to the console host, the files, the pipes and the
+// account database.
+int CallCount(const std::string& api);
+// From LogCalls(true) on, until LogCalls(false) or Reset, each such call is logged; LoggedCalls
+// gives the APIs a process called, in order.
+void LogCalls(bool on);
+std::vector<std::string> LoggedCalls(SimProcess& process);
+
 // Every file CreateFileA has made since Reset, in order.
 std::vector<std::string> MadeFiles();
 // The disk holds `bytes` more bytes of file data from now on: a write beyond writes what fits and
