@@ -43,6 +43,7 @@ void RunAdvancedInput(const Settings& settings) {
         WakeScreenMirror();
     };
     if (batching) {
+        WarmLayoutLookUps();
         reader.set_before_wait([&write_batch] {
             write_batch();
             ForgetLayoutAnswers();

@@ -180,6 +180,11 @@ const KeyLookUps kBatchLayout = {
 
 }  // namespace
 
+void WarmLayoutLookUps() {
+    VkKeyScanA(' ');
+    MapVirtualKeyA(VK_SPACE, MAPVK_VK_TO_VSC);
+}
+
 void ForgetLayoutAnswers() {
     std::fill_n(g_answers.have_oem, 256, false);
     std::fill_n(g_answers.have_key_scan, 256, false);

@@ -129,6 +129,9 @@ KeyRecords CharacterRecords(char32_t character, bool batch = false);
 // The input loops forget the layout's answers kept for batches whenever the bytes read together
 // run out, so that each read sees the layout as it is.
 void ForgetLayoutAnswers();
+// Asks the keyboard layout once, before a batching input loop's first read: under Wine its first
+// answer loads the window system's driver, some 20 ms that the first keys read need not wait.
+void WarmLayoutLookUps();
 
 // What the byte after Ctrl-A asks for.
 struct KeyCommand {

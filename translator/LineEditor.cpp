@@ -639,6 +639,7 @@ void RunSimpleInput(const Settings& settings) {
     bool mode_known = false;
     KeyReader reader(settings.key_sequences != 0, utf8, false, paste);
     if (batching) {
+        WarmLayoutLookUps();
         reader.set_before_wait([&out, &mode_known] {
             out.FlushKeys();
             out.FlushEcho();
