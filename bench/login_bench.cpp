@@ -424,9 +424,14 @@ int PasteRaw(Login& login) {
     constexpr int kCharacters = 100000;
     if (!login.ReachPrompt(true)) return 1;
     size_t mark = login.size();
+    const double command_sent = NowMs();
     if (!login.Send("take " + std::to_string(kCharacters) + "\r")) return 1;
     if (!login.Await("take ready", mark, 30000, nullptr)) return login.Problem("no take", 0);
     if (!login.Quiet(300, 10000)) return 1;
+    // The translator reads nothing more for the exit detection pause (400 ms) after the command's
+    // carriage return: the paste is timed from a moment it would be read at once.
+    const double pause_over = command_sent + 600;
+    if (NowMs() < pause_over) Sleep(static_cast<DWORD>(pause_over - NowMs()) + 1);
     std::string text;
     for (int i = 0; i < kCharacters; ++i) text += static_cast<char>('!' + (i * 7) % 94);
     mark = login.size();
