@@ -352,6 +352,40 @@ TEST_F(AdvancedLoginTest, AKeyHandledDuringAPassIsFollowedByAPassAtOnce) {
               (std::vector<std::pair<DWORD, DWORD>>{{1000, 30}, {1030, 30}}));
 }
 
+// Without InputBatching each byte takes the written steps: a one-byte read, a mode query and a
+// write per record; with it, the bytes already waiting are one read and one write.
+TEST_F(AdvancedLoginTest, InputBatchingAloneChangesTheCallsOfTheBytesRead) {
+    for (DWORD batching : {0u, 1u}) {
+        SCOPED_TRACE(batching);
+        TearDown();
+        SetUp();
+        if (batching != 0) SetSetting("InputBatching", REG_DWORD, winsim::test::RegDword(1));
+        SimLogin login(Console(20, 4));
+        Advance(1000);
+        winsim::test::LogCalls(true);
+        login.Send("ab");  // "a" was being waited for
+        std::vector<std::string> calls;
+        for (const std::string& call : winsim::test::LoggedCalls(login.translator())) {
+            if (call == "ReadFile" || call == "GetConsoleMode" || call == "SetEvent" ||
+                call == "WriteConsoleInputA")
+                calls.push_back(call);
+        }
+        winsim::test::LogCalls(false);
+        // Without batching the wake for "b" waits for the pass that "a" woke.
+        const std::vector<std::string> per_byte = {"GetConsoleMode", "WriteConsoleInputA",
+                                                   "WriteConsoleInputA"};
+        std::vector<std::string> expected = per_byte;
+        if (batching == 0) {
+            expected.insert(expected.end(), {"SetEvent", "ReadFile"});
+            expected.insert(expected.end(), per_byte.begin(), per_byte.end());
+        } else {
+            expected = {"WriteConsoleInputA", "SetEvent", "ReadFile"};
+        }
+        EXPECT_EQ(calls, expected);
+        EXPECT_EQ(ScreenRow(login.translator(), 0), "C:\\>ab");
+    }
+}
+
 // With input batching the settle wait leaves the screen lock: typing goes on while the mirror
 // waits, and the wake of a key typed then is kept for a pass of its own.
 TEST_F(AdvancedLoginTest, WithBatchingTheSettleWaitHoldsNoInputUpAndLosesNoWake) {
