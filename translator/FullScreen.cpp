@@ -68,11 +68,7 @@ char AnsiTitleByte(WCHAR unit) {
 bool SwitchScreen(bool alternate, TerminalView& view, AnsiWriter& writer) {
     if (alternate == view.alternate) return false;
     PutSequence(alternate ? "\033[?1049h" : "\033[?1049l", writer);
-    if (alternate) {
-        NoteModesOn(kModeAlternateScreen);
-    } else {
-        NoteModesOff(kModeAlternateScreen);
-    }
+    NoteModes(kModeAlternateScreen, alternate);
     view.alternate = alternate;
     view.cursor_known = false;
     return true;
@@ -81,11 +77,7 @@ bool SwitchScreen(bool alternate, TerminalView& view, AnsiWriter& writer) {
 void ShowCursor(bool visible, TerminalView& view, AnsiWriter& writer) {
     if (view.cursor_known && visible == view.cursor_visible) return;
     PutSequence(visible ? "\033[?25h" : "\033[?25l", writer);
-    if (visible) {
-        NoteModesOff(kModeCursorHidden);
-    } else {
-        NoteModesOn(kModeCursorHidden);
-    }
+    NoteModes(kModeCursorHidden, !visible);
     view.cursor_visible = visible;
     view.cursor_known = true;
 }

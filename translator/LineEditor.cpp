@@ -551,6 +551,11 @@ class SimpleOutput {
         FlushEcho();
         keys_.Write(g_translator.console_input);
     }
+    // Everything held: the echo, then the keys.
+    void Flush() {
+        FlushEcho();
+        FlushKeys();
+    }
     void FlushEcho() {
         if (!echo_.empty() && !WriteToClient(echo_.data(), static_cast<DWORD>(echo_.size())) &&
             echo_failure_ != nullptr)
@@ -583,8 +588,7 @@ bool RunEditorAction(const EditorAction& action, const Settings& settings, Simpl
         return true;
     }
     // Whatever else an action does comes after what went before it.
-    out.FlushEcho();
-    out.FlushKeys();
+    out.Flush();
     switch (action.kind) {
         case Kind::kSetGate:
             g_output_gate.Set();
@@ -625,10 +629,9 @@ void RunSimpleInput(const Settings& settings) {
     // Bracketed paste is asked of a terminal that sends its keys' sequences.
     const bool paste = settings.bracketed_paste != 0 && settings.key_sequences != 0;
     if (paste) {
-        static const char kBracketedPasteOn[] = "\x1b[?2004h";
         if (!WriteToClient(kBracketedPasteOn, sizeof kBracketedPasteOn - 1))
             ReportError("Error asking for bracketed paste: %lu", GetLastError());
-        NoteModesOn(kModeBracketedPaste);
+        NoteModes(kModeBracketedPaste, true);
     }
     const bool batching = settings.input_batching != 0;
     SimpleOutput out(batching, utf8);
@@ -641,8 +644,7 @@ void RunSimpleInput(const Settings& settings) {
     if (batching) {
         WarmLayoutLookUps();
         reader.set_before_wait([&out, &mode_known] {
-            out.FlushKeys();
-            out.FlushEcho();
+            out.Flush();
             ForgetLayoutAnswers();
             mode_known = false;
         });
@@ -666,6 +668,5 @@ void RunSimpleInput(const Settings& settings) {
         }
         if (!held) out.FlushKeys();
     }
-    out.FlushKeys();
-    out.FlushEcho();
+    out.Flush();
 }

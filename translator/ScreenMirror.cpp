@@ -316,11 +316,7 @@ void ScreenMirror::FollowMouseMode() {
     const char* bytes = MouseReportsSwitch(asks);
     WriteForPass(&last_pass_, bytes, lstrlenA(bytes));
     mouse_reports_ = asks;
-    if (asks) {
-        NoteModesOn(kModeMouseReports);
-    } else {
-        NoteModesOff(kModeMouseReports);
-    }
+    NoteModes(kModeMouseReports, asks);
 }
 
 bool ScreenMirror::RunPass() {
@@ -334,9 +330,8 @@ bool ScreenMirror::RunPass() {
     if (!last_pass_ && t.mirror_poll_delay.load() == 0 && !SettleWait()) return StopMirror();
     if (paste_request_) {
         paste_request_ = false;
-        static const char kBracketedPasteOn[] = "\x1b[?2004h";
         WriteForPass(&last_pass_, kBracketedPasteOn, sizeof kBracketedPasteOn - 1);
-        NoteModesOn(kModeBracketedPaste);
+        NoteModes(kModeBracketedPaste, true);
     }
 
     const bool redraw = t.redraw_request != 0;

@@ -17,12 +17,12 @@ const char* MouseReportsSwitch(bool on) {
               : "\x1b[?1006l\x1b[?1003l\x1b[?1002l\x1b[?1000l";
 }
 
-void NoteModesOn(DWORD modes) {
-    g_translator.terminal_modes.fetch_or(modes);
-}
-
-void NoteModesOff(DWORD modes) {
-    g_translator.terminal_modes.fetch_and(~modes);
+void NoteModes(DWORD modes, bool on) {
+    if (on) {
+        g_translator.terminal_modes.fetch_or(modes);
+    } else {
+        g_translator.terminal_modes.fetch_and(~modes);
+    }
 }
 
 void SendTerminalModeReset() {

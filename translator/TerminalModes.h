@@ -20,10 +20,12 @@ std::string TerminalModeReset(DWORD modes);
 // SGR form (DECSET 1000, 1002, 1003, 1006), or that stop them (DECRST in the reverse order).
 const char* MouseReportsSwitch(bool on);
 
-// Records that the login turned `modes` on (the input side or the screen mirror, as it sends
-// them) or off.
-void NoteModesOn(DWORD modes);
-void NoteModesOff(DWORD modes);
+// The bytes that ask the terminal for bracketed paste (DECSET 2004).
+constexpr char kBracketedPasteOn[] = "\x1b[?2004h";
+
+// Records that the login turned `modes` on or off (the input side or the screen mirror, as it
+// sends them).
+void NoteModes(DWORD modes, bool on);
 
 // Sends the reset of every mode still on through WriteToClient, once: the modes are off after
 // it whether or not the client took the bytes (it may have gone as the command processor ended).

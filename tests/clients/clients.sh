@@ -127,6 +127,16 @@ set_number() {
     wine reg add "$(settings_key "$1")" /v "$2" /t REG_DWORD /d "$3" /f >/dev/null 2>&1
 }
 clear_mode() { wine reg delete "$(settings_key "$1")" /f >/dev/null 2>&1; true; }
+# Telnet logins in advanced mode with the keys, colours, UTF-8, fast echo and scrollback of the
+# main job's settings.
+scrollback_login() {
+    clear_mode telnet
+    set_mode telnet advanced
+    for setting in "KeySequences 1" "ColorMode 16" "Utf8Client 1" "InputSettleDelay 2" \
+        "ScrollbackLines 2000"; do
+        set_number telnet $setting
+    done
+}
 
 # drive NAME [pty_drive arguments...]: runs the driver; NAME.log keeps what it said.
 drive() {
@@ -235,12 +245,7 @@ fi
 # is 200x50, a line of 150 characters shows on one row, and 2,000 lines reach the terminal's
 # scrollback (or its screen) once, in order.  CLIENTS_ONLY=wide runs this check alone.
 wide_terminal() {
-    clear_mode telnet
-    set_mode telnet advanced
-    for setting in "KeySequences 1" "ColorMode 16" "Utf8Client 1" "InputSettleDelay 2" \
-        "ScrollbackLines 2000"; do
-        set_number telnet $setting
-    done
+    scrollback_login
     wine reg add "$(settings_key telnet)" /v MaxWindowSize /t REG_SZ /d 500x200 /f >/dev/null 2>&1
     wide_line=$(awk 'BEGIN { s = "150 wide "; while (length(s) < 147) s = s "0123456789"
         print substr(s, 1, 147) "END" }')
@@ -420,12 +425,7 @@ expect_clean telnet-scrollback 20
 # The same with the main job's settings in a 200x50 terminal, which the size rule gives an 80x24
 # console: the terminal is taller and wider than the window, and every one of 2,000 lines still
 # reaches its scrollback (or its screen) once, in order.
-clear_mode telnet
-set_mode telnet advanced
-for setting in "KeySequences 1" "ColorMode 16" "Utf8Client 1" "InputSettleDelay 2" \
-    "ScrollbackLines 2000"; do
-    set_number telnet $setting
-done
+scrollback_login
 seq 1 2000 | awk '{ printf "tall line %d\r\n", $1 }' >"$WINEPREFIX/drive_c/lines2000.txt"
 drive telnet-scrollback-tall --utf8 1 --size 50x200 --scrollback "$out/tall.history" 'expect:>' \
     'send:type C:\\lines2000.txt\r' 'expect:tall line 2000' 'quiet:2000' \

@@ -978,7 +978,7 @@ TEST_F(AdvancedLoginTest, TheLastScreenReachesTheClientBeforeTheEnd) {
         Advance(1000);
         client.Feed(login.NewOutput());
         TypeSlowly(login, "exit LAST-WORDS-BEFORE-EXIT");
-        NoteModesOn(kModeBracketedPaste | kModeCursorHidden);
+        NoteModes(kModeBracketedPaste | kModeCursorHidden, true);
         const DWORD enter = Now();
         login.Send("\r");
         EXPECT_EQ(login.Wait().code, 0u);
@@ -1058,7 +1058,7 @@ TEST_F(AdvancedLoginTest, TheServerClosingTheInputEndsTheLoginAtOnce) {
     SimLogin login(Console(20, 4));
     Advance(1000);
     WriteOnScreen(login, "unsent");  // the client has gone: no last pass for it, nor a reset
-    NoteModesOn(kModeMouseReports);
+    NoteModes(kModeMouseReports, true);
     login.CloseInput();
     EXPECT_EQ(login.Wait().code, 0u);
     EXPECT_EQ(Now(), 1000u);

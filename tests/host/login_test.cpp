@@ -146,7 +146,7 @@ TEST_F(LoginTest, TheCommandProcessorsLastWordsReachTheClientBeforeTheLoginEnds)
     // More than the output pipe holds and more than one chunk: the command processor has
     // written all of it, and ended, before the relay has passed it on.
     const std::string words = "exit " + std::string(70, 'w') + " bye";
-    NoteModesOn(kModeBracketedPaste);  // reset after them
+    NoteModes(kModeBracketedPaste, true);  // reset after them
     login.Send(words + "\r");
     EXPECT_EQ(login.Wait().code, 0u);
     const std::string expected_end =
